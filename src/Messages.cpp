@@ -1,0 +1,82 @@
+#include "Messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <new>
+
+namespace {
+
+struct MessageState {
+  std::int32_t cWarnings = 0;
+  std::int32_t cErrors = 0;
+  std::int32_t cVerbose = 0;
+  std::int32_t cQuiet = 0;
+};
+
+MessageState gState;
+
+void outOfMemory() {
+  std::fputs("out of memory\n", stderr);
+  std::exit(1);
+}
+
+} // namespace
+
+void setVerbose(int value) { gState.cVerbose = value; }
+void setQuiet(int value) { gState.cQuiet = value; }
+int isQuiet() { return gState.cQuiet; }
+int errorCount() { return gState.cErrors; }
+int warningCount() { return gState.cWarnings; }
+
+void report(MessageKind kind, const std::string & /*context*/,
+            const std::string &text, int fatal) {
+  if (kind == MessageKind::Warning) {
+    ++gState.cWarnings;
+    if (gState.cQuiet == 0 && gState.cVerbose != 0)
+      std::cerr << "Warning - " << text << '\n';
+  } else {
+    ++gState.cErrors;
+    if (gState.cQuiet == 0)
+      std::cerr << "Error - " << text << '\n';
+  }
+  if (gState.cQuiet == 0)
+    std::cout.flush();
+  if (fatal != 0)
+    printSummaryAndExit(255);
+}
+
+void reportStream(MessageKind kind, const std::string &context,
+                  std::ostringstream &text, int fatal) {
+  std::string message = text.str();
+  text.str(std::string());
+  text.clear();
+  report(kind, context, message, fatal);
+}
+
+void printSummaryAndExit(int exitCode) {
+  if (gState.cQuiet == 0) {
+    std::cout.flush();
+    std::cout << "Errors    : " << gState.cErrors << '\n';
+    if (gState.cVerbose != 0)
+      std::cout << "Warnings  : " << gState.cWarnings << '\n';
+    std::cout << '\n';
+    std::cout.flush();
+    std::cerr.flush();
+  }
+  std::exit(exitCode);
+}
+
+void initProgramStreams() {
+  std::cerr.tie(&std::cout);
+  std::set_new_handler(outOfMemory);
+}
+
+bool hasQuietSwitch(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-q" || arg == "/q" || arg == "-Q" || arg == "/Q")
+      return true;
+  }
+  return false;
+}

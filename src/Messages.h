@@ -1,0 +1,33 @@
+// Error and warning reporting, counts, the closing summary and exit codes.
+#pragma once
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+enum class MessageKind : std::uint8_t { Error = 0, Warning = 1 };
+
+void setVerbose(int value);
+void setQuiet(int value);
+int isQuiet();
+int errorCount();
+int warningCount();
+
+// Counts and prints one message; a fatal one ends the program with 255.
+// The context names the reporting operation and is never printed.
+void report(MessageKind kind, const std::string &context,
+            const std::string &text, int fatal);
+
+// Reports the stream's text and empties the stream.
+void reportStream(MessageKind kind, const std::string &context,
+                  std::ostringstream &text, int fatal);
+
+[[noreturn]] void printSummaryAndExit(int exitCode);
+
+// What every program's entry does first: flush standard output before each
+// error line, and end with "out of memory" and exit code 1 when the heap
+// is exhausted.
+void initProgramStreams();
+
+// True when the argument list holds a quiet switch ("-q", "/q", "-Q", "/Q").
+bool hasQuietSwitch(int argc, char **argv);

@@ -1,0 +1,91 @@
+#include "SafeFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+SafeOutputFile::SafeOutputFile(const std::string &target) : cTarget(target) {}
+
+SafeOutputFile::~SafeOutputFile() { discard(); }
+
+bool SafeOutputFile::open() {
+  discard();
+  cFailed = false;
+  std::string pattern = cTarget + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0)
+    return false;
+  // mkstemp creates 0600; give the file the mode a plain create would.
+  mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(fd, 0666 & ~mask) != 0) {
+    int saved = errno;
+    close(fd);
+    unlink(name.data());
+    errno = saved;
+    return false;
+  }
+  cStream = fdopen(fd, "wb");
+  if (cStream == nullptr) {
+    int saved = errno;
+    close(fd);
+    unlink(name.data());
+    errno = saved;
+    return false;
+  }
+  cTempName = name.data();
+  return true;
+}
+
+bool SafeOutputFile::write(const void *bytes, std::size_t count) {
+  if (cStream == nullptr || cFailed)
+    return false;
+  if (count != 0 && std::fwrite(bytes, 1, count, cStream) != count)
+    cFailed = true;
+  return !cFailed;
+}
+
+bool SafeOutputFile::commit() {
+  if (cStream == nullptr)
+    return false;
+  bool ok = !cFailed && std::fflush(cStream) == 0 && !std::ferror(cStream);
+  int saved = errno;
+  if (std::fclose(cStream) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  cStream = nullptr;
+  if (ok && std::rename(cTempName.c_str(), cTarget.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    unlink(cTempName.c_str());
+    errno = saved != 0 ? saved : EIO;
+  }
+  cTempName.clear();
+  return ok;
+}
+
+void SafeOutputFile::discard() {
+  if (cStream != nullptr) {
+    std::fclose(cStream);
+    cStream = nullptr;
+  }
+  if (!cTempName.empty()) {
+    unlink(cTempName.c_str());
+    cTempName.clear();
+  }
+}
+
+bool writeFileAtomically(const std::string &target, const std::string &bytes) {
+  SafeOutputFile file(target);
+  if (!file.open())
+    return false;
+  file.write(bytes);
+  return file.commit();
+}

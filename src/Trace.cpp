@@ -1,0 +1,25 @@
+#include "Trace.h"
+
+#include <map>
+
+namespace {
+
+// Built on first use so that it exists before any static initialiser asks.
+std::map<std::string, int> &traceTable() {
+  static std::map<std::string, int> table;
+  return table;
+}
+
+} // namespace
+
+std::string traceRegister(const std::string &name) {
+  traceTable().emplace(name, 0);
+  return name;
+}
+
+std::string traceSet(const std::string &name, int level) {
+  traceTable()[name] = level;
+  return name;
+}
+
+int traceLevel(const std::string &name) { return traceTable()[name]; }

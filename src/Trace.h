@@ -1,0 +1,9 @@
+// Named trace switches that guard internal dumps. Every level is 0 unless a
+// program sets one; operations ask before printing.
+#pragma once
+
+#include <string>
+
+std::string traceRegister(const std::string &name);
+std::string traceSet(const std::string &name, int level);
+int traceLevel(const std::string &name);

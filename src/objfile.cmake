@@ -1,0 +1,11 @@
+add_library(orvobj STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Assert.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Messages.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Trace.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TextUtil.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Banner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileInfo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CommandArgs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SafeFile.cpp
+)
+target_include_directories(orvobj PUBLIC ${CMAKE_CURRENT_LIST_DIR})

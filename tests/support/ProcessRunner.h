@@ -1,0 +1,30 @@
+// Runs a program as a user would and captures what it did.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+  int exitCode = -1;     // exit status, or -1 when killed by a signal
+  int signal = 0;        // the signal that ended it, or 0
+  std::string out;       // standard output (both streams when merged)
+  std::string err;       // standard error (empty when merged)
+};
+
+struct ProcessOptions {
+  std::string workDir;             // empty: the current directory
+  bool mergeStreams = false;       // stderr into the stdout pipe, in order
+  std::vector<std::string> env;    // extra "NAME=value" entries
+  std::string pathPrepend;         // prepended to PATH when not empty
+  std::string input;               // fed to standard input
+};
+
+ProcessResult runProcess(const std::string &program,
+                         const std::vector<std::string> &args,
+                         const ProcessOptions &options = ProcessOptions());
+
+// Full path of one of the built programs ("_orvane", "pelmat", ...).
+std::string programPath(const std::string &name);
+
+// Full path of a test-only helper executable built under tests/.
+std::string testHelperPath(const std::string &relative);

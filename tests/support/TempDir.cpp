@@ -1,0 +1,72 @@
+#include "TempDir.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <ftw.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
+  // Restore write access first so tests that lock a directory still clean up.
+  chmod(path, 0700);
+  return remove(path);
+}
+
+void makeParents(const std::string &path) {
+  for (std::string::size_type pos = path.find('/', 1);
+       pos != std::string::npos; pos = path.find('/', pos + 1))
+    mkdir(path.substr(0, pos).c_str(), 0777);
+}
+
+} // namespace
+
+TempDir::TempDir() {
+  const char *base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base ? base : "/tmp") + "/orvtest.XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == nullptr)
+    throw std::runtime_error("mkdtemp failed");
+  cPath = name.data();
+}
+
+TempDir::~TempDir() {
+  chmod(cPath.c_str(), 0700);
+  nftw(cPath.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::file(const std::string &name) const {
+  return cPath + "/" + name;
+}
+
+void TempDir::write(const std::string &name, const std::string &bytes) const {
+  writeFile(file(name), bytes);
+}
+
+std::string TempDir::read(const std::string &name) const {
+  return readFile(file(name));
+}
+
+bool TempDir::exists(const std::string &name) const {
+  return access(file(name).c_str(), F_OK) == 0;
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void writeFile(const std::string &path, const std::string &bytes) {
+  makeParents(path);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out)
+    throw std::runtime_error("cannot write " + path);
+}
