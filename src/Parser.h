@@ -28,8 +28,7 @@ public:
                      std::uint8_t type, const std::string &file, int line);
   StackDesc parseStack(std::istream &in, const std::string &file, int line);
   std::uint32_t parseHeap(std::istream &in, const std::string &file, int line);
-  SectionDesc parseSection(std::istream &in, const std::string &file,
-                           int line);
+  SectionDesc parseSection(std::istream &in, const std::string &file, int line);
 
 private:
   void parseSwitch(const std::string &arg, int argc, char **argv, int &index,

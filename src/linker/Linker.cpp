@@ -63,6 +63,5 @@ void Linker::print(std::ostream &out) const {
   printMap(out, "cScnAbsStart", cScnAbsStart);
   printMap(out, "cScnAbsSize", cScnAbsSize);
   for (const auto &entry : cScnMem)
-    out << "cScnMem[" << entry.first << "]=" << entry.second->getName()
-        << '\n';
+    out << "cScnMem[" << entry.first << "]=" << entry.second->getName() << '\n';
 }

@@ -105,8 +105,8 @@ public:
   std::uint32_t cMinHeapSize = 32; // bytes; stored and printed only
   StackDesc cStackDesc;
   std::string cStackScnName = ".stack";
-  std::string cMapFile;    // empty: no map file
-  std::string cOutputFile; // "a.out" when still empty at link time
+  std::string cMapFile;                // empty: no map file
+  std::string cOutputFile;             // "a.out" when still empty at link time
   std::list<std::string> cObjectFile;  // in the order given
   std::list<std::string> cLibraryFile; // in the order given
   // Memories in declaration order. Never changed after parsing, so
@@ -126,7 +126,8 @@ public:
   std::uint8_t cFamily = 0;    // 0 until the processor check
   // Per section name, merged over all inputs.
   std::map<std::string, std::uint32_t> cScnSize; // bytes
-  std::map<std::string, std::uint8_t> cScnType; // 1 code 2 idata 3 udata 4 romdata
+  std::map<std::string, std::uint8_t>
+      cScnType; // 1 code 2 idata 3 udata 4 romdata
   std::map<std::string, int> cScnAbs;
   std::map<std::string, int> cScnShare;
   std::map<std::string, int> cScnOverlay;

@@ -6,8 +6,7 @@
 
 namespace {
 
-int hasMemoryNamed(const std::list<Memory> &memories,
-                   const std::string &name) {
+int hasMemoryNamed(const std::list<Memory> &memories, const std::string &name) {
   for (const Memory &memory : memories)
     if (memory.getName() == name)
       return 1;
@@ -31,8 +30,7 @@ int findOverlap(const std::list<Memory> &memories, const Memory &memory,
 int Linker::setMinHeapSize(std::uint32_t size, std::string &error) {
   if (cMinHeapSizeSet) {
     error = "multiple min heap sizes declared: '" +
-            std::to_string(cMinHeapSize) + "', '" + std::to_string(size) +
-            "'";
+            std::to_string(cMinHeapSize) + "', '" + std::to_string(size) + "'";
     return 0;
   }
   cMinHeapSize = size;
@@ -51,8 +49,8 @@ int Linker::setMapFile(const std::string &name, std::string &error) {
 
 int Linker::setOutputFile(const std::string &name, std::string &error) {
   if (!cOutputFile.empty()) {
-    error = "multiple output files declared: '" + cOutputFile + "', '" +
-            name + "'";
+    error =
+        "multiple output files declared: '" + cOutputFile + "', '" + name + "'";
     return 0;
   }
   cOutputFile = name;
@@ -172,8 +170,8 @@ int Linker::addSection(const SectionDesc &section, std::string &error) {
   }
   const std::string ram = section.getRunMemory();
   if (!ram.empty() && !isDataMemoryName(*this, ram)) {
-    error = "undefined DATABANK/SHAREBANK '" + ram + "' for SECTION '" +
-            name + "' ";
+    error = "undefined DATABANK/SHAREBANK '" + ram + "' for SECTION '" + name +
+            "' ";
     return 0;
   }
   cSectionDesc.push_back(section);

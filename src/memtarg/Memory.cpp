@@ -62,8 +62,7 @@ int Memory::isLoaded(InputIndex input, const std::string &secName) const {
   return range != nullptr && range->isLoaded(input) ? 1 : 0;
 }
 
-int Memory::canFit(std::uint32_t lengthInBytes,
-                   std::uint32_t alignment) const {
+int Memory::canFit(std::uint32_t lengthInBytes, std::uint32_t alignment) const {
   for (const Range &range : cUnallocated)
     if (range.canFit(lengthInBytes, alignment))
       return 1;

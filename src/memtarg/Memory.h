@@ -58,8 +58,7 @@ public:
   std::uint64_t getSectionSize(const std::string &secName) const;
   std::uint32_t getLoadStart(InputIndex input,
                              const std::string &secName) const;
-  std::uint32_t getLoadSize(InputIndex input,
-                            const std::string &secName) const;
+  std::uint32_t getLoadSize(InputIndex input, const std::string &secName) const;
   // The range holding a section; the section must be allocated here.
   const Range &sectionRange(const std::string &secName) const;
 
@@ -71,8 +70,8 @@ public:
 
   // Called with (memory, first location, last location, fill text) for
   // every free range, in free-list order, when the memory has a FILL.
-  using FillCallback = std::function<void(
-      const Memory &, std::uint32_t, std::uint32_t, const std::string &)>;
+  using FillCallback = std::function<void(const Memory &, std::uint32_t,
+                                          std::uint32_t, const std::string &)>;
   void fillUnused(const FillCallback &callback) const;
 
   const std::list<Range> &unallocated() const { return cUnallocated; }

@@ -46,8 +46,7 @@ int Range::canFit(std::uint32_t lengthInBytes, std::uint32_t alignment) const {
   return locs(lengthInBytes) <= cSize - gap ? 1 : 0;
 }
 
-int Range::canFitAt(std::uint32_t startLoc,
-                    std::uint32_t lengthInBytes) const {
+int Range::canFitAt(std::uint32_t startLoc, std::uint32_t lengthInBytes) const {
   if (lengthInBytes == 0)
     return 1;
   if (cSize == 0)

@@ -78,7 +78,7 @@ private:
   std::uint16_t cWidthBits;
   int cIsOverlay = 0;
   int cLoadComplete = 0;
-  std::list<InputIndex> cLoadedFiles; // load order
+  std::list<InputIndex> cLoadedFiles;             // load order
   std::map<InputIndex, std::uint32_t> cLoadStart; // locations
   std::map<InputIndex, std::uint32_t> cLoadSize;  // bytes
 };
