@@ -20,7 +20,9 @@ public:
   std::FILE *stream() { return cStream; }
   // Writes all bytes; a short write marks the file as failed.
   bool write(const void *bytes, std::size_t count);
-  bool write(const std::string &text) { return write(text.data(), text.size()); }
+  bool write(const std::string &text) {
+    return write(text.data(), text.size());
+  }
   // Flushes, closes and renames over the target. False when any write,
   // the close or the rename failed; the target is then left as it was.
   bool commit();

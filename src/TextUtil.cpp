@@ -81,8 +81,7 @@ std::uint32_t byteSwap32(std::uint32_t value) {
 }
 
 std::string hexText(std::uint32_t value, int widthInBytes) {
-  static const std::uint32_t masks[] = {0xFFu, 0xFFFFu, 0xFFFFFFu,
-                                        0xFFFFFFFFu};
+  static const std::uint32_t masks[] = {0xFFu, 0xFFFFu, 0xFFFFFFu, 0xFFFFFFFFu};
   if (widthInBytes < 1 || widthInBytes > 4)
     return "<NaN>";
   char buffer[16];

@@ -5,18 +5,18 @@
 #include <vector>
 
 struct ProcessResult {
-  int exitCode = -1;     // exit status, or -1 when killed by a signal
-  int signal = 0;        // the signal that ended it, or 0
-  std::string out;       // standard output (both streams when merged)
-  std::string err;       // standard error (empty when merged)
+  int exitCode = -1; // exit status, or -1 when killed by a signal
+  int signal = 0;    // the signal that ended it, or 0
+  std::string out;   // standard output (both streams when merged)
+  std::string err;   // standard error (empty when merged)
 };
 
 struct ProcessOptions {
-  std::string workDir;             // empty: the current directory
-  bool mergeStreams = false;       // stderr into the stdout pipe, in order
-  std::vector<std::string> env;    // extra "NAME=value" entries
-  std::string pathPrepend;         // prepended to PATH when not empty
-  std::string input;               // fed to standard input
+  std::string workDir;          // empty: the current directory
+  bool mergeStreams = false;    // stderr into the stdout pipe, in order
+  std::vector<std::string> env; // extra "NAME=value" entries
+  std::string pathPrepend;      // prepended to PATH when not empty
+  std::string input;            // fed to standard input
 };
 
 ProcessResult runProcess(const std::string &program,

@@ -18,8 +18,8 @@ int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
 }
 
 void makeParents(const std::string &path) {
-  for (std::string::size_type pos = path.find('/', 1);
-       pos != std::string::npos; pos = path.find('/', pos + 1))
+  for (std::string::size_type pos = path.find('/', 1); pos != std::string::npos;
+       pos = path.find('/', pos + 1))
     mkdir(path.substr(0, pos).c_str(), 0777);
 }
 

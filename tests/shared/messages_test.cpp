@@ -1,0 +1,84 @@
+#include "ProcessRunner.h"
+#include "Trace.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ProcessResult probe(const std::vector<std::string> &args, bool merge = false) {
+  ProcessOptions options;
+  options.mergeStreams = merge;
+  return runProcess(testHelperPath("message_probe"), args, options);
+}
+
+TEST(Messages, CleanRunPrintsZeroErrorsAndBlankLine) {
+  ProcessResult r = probe({});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "Errors    : 0\n\n");
+  EXPECT_EQ(r.err, "");
+
+  r = probe({"verbose"});
+  EXPECT_EQ(r.out, "Errors    : 0\nWarnings  : 0\n\n");
+}
+
+TEST(Messages, ErrorIsPrintedAndCounted) {
+  ProcessResult r = probe({"error:file 'x.o' is bad.", "exit:1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error - file 'x.o' is bad.\n");
+  EXPECT_EQ(r.out, "Errors    : 1\n\n");
+}
+
+TEST(Messages, WarningCountsButPrintsOnlyWhenVerbose) {
+  ProcessResult quietWarning = probe({"warning:w1."});
+  EXPECT_EQ(quietWarning.err, "");
+  EXPECT_EQ(quietWarning.out, "Errors    : 0\n\n");
+
+  // Counted before verbose was switched on, printed after.
+  ProcessResult r = probe({"warning:w1.", "verbose", "warning:w2."});
+  EXPECT_EQ(r.err, "Warning - w2.\n");
+  EXPECT_EQ(r.out, "Errors    : 0\nWarnings  : 2\n\n");
+}
+
+TEST(Messages, QuietHidesEverythingButTheExitCode) {
+  ProcessResult r =
+      probe({"-q", "verbose", "warning:w.", "error:e.", "exit:1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+
+  r = probe({"/Q", "fatal:f."});
+  EXPECT_EQ(r.exitCode, 255);
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(Messages, FatalErrorPrintsSummaryAndExits255) {
+  ProcessResult r = probe({"fatal:cannot go on.", "error:never reached."});
+  EXPECT_EQ(r.exitCode, 255);
+  EXPECT_EQ(r.err, "Error - cannot go on.\n");
+  EXPECT_EQ(r.out, "Errors    : 1\n\n");
+}
+
+TEST(Messages, StandardOutputIsFlushedBeforeAnErrorLine) {
+  // Both streams into one pipe: lines appear in the order they were made.
+  ProcessResult r = probe({"out:banner", "error:e1.", "out:middle",
+                           "warning:w.", "verbose", "warning:w2.", "exit:1"},
+                          true);
+  EXPECT_EQ(r.out, "banner\nError - e1.\nmiddle\nWarning - w2.\n"
+                   "Errors    : 1\nWarnings  : 2\n\n");
+}
+
+TEST(Messages, ReportStreamTakesTheStreamText) {
+  ProcessResult r = probe({"stream", "exit:1"});
+  EXPECT_EQ(r.err, "Error - streamed 42.\n");
+}
+
+TEST(Trace, UnknownSwitchReadsZeroAndSetLevelsStick) {
+  EXPECT_EQ(traceLevel("Test::neverSeen"), 0);
+  EXPECT_EQ(traceRegister("Test::registered"), "Test::registered");
+  EXPECT_EQ(traceLevel("Test::registered"), 0);
+  traceSet("Test::registered", 3);
+  traceRegister("Test::registered"); // re-registering keeps the level
+  EXPECT_EQ(traceLevel("Test::registered"), 3);
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+#include "SafeFile.h"
+#include "TempDir.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int entryCount(const std::string &dir) {
+  int count = 0;
+  DIR *d = opendir(dir.c_str());
+  while (dirent *e = readdir(d))
+    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+      ++count;
+  closedir(d);
+  return count;
+}
+
+TEST(SafeOutputFile, ReplacesTargetOnlyOnCommit) {
+  TempDir tmp;
+  tmp.write("out.bin", "old");
+  {
+    SafeOutputFile file(tmp.file("out.bin"));
+    ASSERT_TRUE(file.open());
+    EXPECT_TRUE(file.write("new contents"));
+    EXPECT_EQ(tmp.read("out.bin"), "old"); // not yet
+    EXPECT_TRUE(file.commit());
+  }
+  EXPECT_EQ(tmp.read("out.bin"), "new contents");
+  EXPECT_EQ(entryCount(tmp.path()), 1); // no temporary left
+}
+
+TEST(SafeOutputFile, AbandonedWriteLeavesOldFileAndNoTemporary) {
+  TempDir tmp;
+  tmp.write("out.bin", "old");
+  {
+    SafeOutputFile file(tmp.file("out.bin"));
+    ASSERT_TRUE(file.open());
+    file.write("partial");
+  }
+  EXPECT_EQ(tmp.read("out.bin"), "old");
+  EXPECT_EQ(entryCount(tmp.path()), 1);
+}
+
+TEST(SafeOutputFile, FailsInMissingOrUnwritableDirectory) {
+  TempDir tmp;
+  SafeOutputFile missing(tmp.file("no/such/dir/out.bin"));
+  EXPECT_FALSE(missing.open());
+  EXPECT_FALSE(missing.commit());
+
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root ignores directory permissions";
+  mkdir(tmp.file("locked").c_str(), 0500);
+  EXPECT_FALSE(writeFileAtomically(tmp.file("locked/out.bin"), "x"));
+}
+
+TEST(SafeOutputFile, FailedWriteIsReportedAtCommit) {
+  TempDir tmp;
+  tmp.write("out.bin", "old");
+  SafeOutputFile file(tmp.file("out.bin"));
+  ASSERT_TRUE(file.open());
+  // Point the temporary's descriptor at /dev/full, which refuses every
+  // write, and write more than the stdio buffer holds.
+  int devFull = open("/dev/full", O_WRONLY);
+  if (devFull < 0)
+    GTEST_SKIP() << "no /dev/full";
+  dup2(devFull, fileno(file.stream()));
+  close(devFull);
+  file.write(std::string(1 << 16, 'x'));
+  EXPECT_FALSE(file.commit());
+  EXPECT_EQ(tmp.read("out.bin"), "old");
+  EXPECT_EQ(entryCount(tmp.path()), 1);
+}
+
+} // namespace
