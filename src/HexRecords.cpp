@@ -1,0 +1,119 @@
+#include "HexRecords.h"
+
+#include "Assert.h"
+
+namespace {
+
+const char kDigits[] = "0123456789ABCDEF";
+
+void appendByte(std::string &out, unsigned value) {
+  out += kDigits[(value >> 4) & 0xF];
+  out += kDigits[value & 0xF];
+}
+
+// Data bytes in a record; also the alignment that records never cross.
+constexpr std::uint32_t kRecordBytes = 16;
+constexpr std::uint32_t kSegmentLimit = 0x10000;
+
+} // namespace
+
+std::string hexDataRecord(std::uint16_t address, const std::uint8_t *bytes,
+                          std::size_t count, std::size_t strideInBytes) {
+  ORV_ASSERT(count <= 0xFF, "Hex");
+  std::string out = ":";
+  unsigned sum = static_cast<unsigned>(count) + (address >> 8) + address;
+  appendByte(out, static_cast<unsigned>(count));
+  appendByte(out, address >> 8);
+  appendByte(out, address);
+  out += "00";
+  for (std::size_t k = 0; k < count; ++k) {
+    unsigned byte = bytes[k * strideInBytes];
+    sum += byte;
+    appendByte(out, byte);
+  }
+  appendByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
+  out += '\n';
+  return out;
+}
+
+std::string hexLinearAddressRecord(std::uint16_t upperAddress) {
+  std::string out = ":02000004";
+  appendByte(out, upperAddress >> 8);
+  appendByte(out, upperAddress);
+  unsigned sum = 0x02 + 0x04 + (upperAddress >> 8) + (upperAddress & 0xFF);
+  appendByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
+  out += '\n';
+  return out;
+}
+
+const std::string &hexEndRecord() {
+  static const std::string end = ":00000001FF\n";
+  return end;
+}
+
+HexRecordWriter::HexRecordWriter(HexFormat format) : cFormat(format) {}
+
+bool HexRecordWriter::addBytes(std::uint32_t startByte,
+                               const std::uint8_t *bytes, std::size_t count) {
+  ORV_ASSERT(static_cast<std::uint64_t>(startByte) + count <= 0x100000000ull,
+             "Hex");
+  if (count == 0)
+    return true;
+  if (cFormat != HexFormat::Inhx8s)
+    return addLinearRun(cText[0], startByte, bytes, count, 1);
+
+  // Each file gets the bytes of its parity as one run of word addresses.
+  // Walking the two files apart keeps a range with an odd start or length
+  // whole instead of dropping its last byte.
+  bool good = true;
+  for (std::uint32_t parity = 0; parity < 2 && good; ++parity) {
+    std::uint32_t skip = (startByte & 1) == parity ? 0 : 1;
+    if (skip >= count)
+      continue;
+    std::size_t words = (count - skip + 1) / 2;
+    std::uint32_t firstWord = (startByte + skip) >> 1;
+    good = addLinearRun(cText[parity], firstWord, bytes + skip, words, 2);
+  }
+  cFirst = false;
+  return good;
+}
+
+bool HexRecordWriter::addLinearRun(std::string &out, std::uint32_t startAddr,
+                                   const std::uint8_t *bytes, std::size_t count,
+                                   std::size_t strideInBytes) {
+  std::uint64_t addr = startAddr;
+  std::size_t done = 0;
+  while (done < count) {
+    if (!doLinearAddressRecord(out, static_cast<std::uint32_t>(addr)))
+      return false;
+    if (cFormat != HexFormat::Inhx8s)
+      cFirst = false;
+    std::size_t chunk = kRecordBytes - addr % kRecordBytes;
+    if (chunk > count - done)
+      chunk = count - done;
+    out += hexDataRecord(static_cast<std::uint16_t>(addr & 0xFFFF),
+                         bytes + done * strideInBytes, chunk, strideInBytes);
+    addr += chunk;
+    done += chunk;
+  }
+  return true;
+}
+
+bool HexRecordWriter::doLinearAddressRecord(std::string &out,
+                                            std::uint32_t address) {
+  if (cFirst)
+    cLastLinearAddress = address;
+  if (cFormat != HexFormat::Inhx32)
+    return address < kSegmentLimit;
+  if (cFirst || (address >> 16) != (cLastLinearAddress >> 16)) {
+    cLastLinearAddress = address;
+    out += hexLinearAddressRecord(static_cast<std::uint16_t>(address >> 16));
+  }
+  return true;
+}
+
+void HexRecordWriter::finish() {
+  cText[0] += hexEndRecord();
+  if (cFormat == HexFormat::Inhx8s)
+    cText[1] += hexEndRecord();
+}
