@@ -11,6 +11,7 @@
 // never by a file name: two library members may carry one name.
 #pragma once
 
+#include "Archive.h"
 #include "Coff.h"
 #include "CoffRecords.h"
 #include "Data.h"
@@ -123,6 +124,9 @@ public:
   int cStrip = 0;
 
   // ---- Link state (filled by the phases) ----
+  // Opened libraries in the order given. Declared before cCoff so that the
+  // inputs are destroyed first.
+  std::vector<std::unique_ptr<Archive>> cArchive;
   // Input objects, then imported library members, in load order; a
   // position in this list is the input's InputIndex.
   std::vector<std::unique_ptr<Coff>> cCoff;
