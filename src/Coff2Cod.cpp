@@ -29,8 +29,7 @@ bool isCodeOrRomdata(const scnhdr &hdr) {
 Coff2Cod::Coff2Cod() = default;
 Coff2Cod::~Coff2Cod() = default;
 
-Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength,
-                            int noListing) {
+Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
   cPageLength = pageLength;
   cLineCount = 0;
   // The device code comes from the file: test it before any processor
@@ -53,8 +52,7 @@ Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength,
 }
 
 void Coff2Cod::setProcessor(const Coff &coff) {
-  cProcessor =
-      procFromCode(static_cast<std::uint16_t>(coff.cOptHdr.proc_type));
+  cProcessor = procFromCode(static_cast<std::uint16_t>(coff.cOptHdr.proc_type));
   cFamily = procFamily(cProcessor);
   cUnitBytes = (addrUnitBits(cProcessor) + 7) / 8;
 }
@@ -95,12 +93,10 @@ void Coff2Cod::createDirectory(const Coff &coff) {
   // The Source field holds at most 63 characters; the file itself is
   // written under the whole name.
   cCodFileName = FileInfo(coff.cFileName).baseName() + ".cod";
-  setCountedText(root.SourceLen, root.Source, sizeof root.Source,
-                 cCodFileName);
+  setCountedText(root.SourceLen, root.Source, sizeof root.Source, cCodFileName);
   setCountedText(root.VersionLen, root.Version, sizeof root.Version,
                  codConverterVersion());
-  setCountedText(root.NoticeLen, root.Notice, sizeof root.Notice,
-                 noticeText());
+  setCountedText(root.NoticeLen, root.Notice, sizeof root.Notice, noticeText());
   setCountedText(root.ProcessorLen, root.Processor, sizeof root.Processor,
                  procName(cProcessor));
 }
@@ -135,8 +131,7 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
     std::uint64_t last = first + contents.size() - 1;
     if (last > 0xFFFFFFFFu) {
       report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
-             "Section '" + section.cName + "' in Coff file '" +
-                 coff.cFileName +
+             "Section '" + section.cName + "' in Coff file '" + coff.cFileName +
                  "' lies beyond the 32-bit code address range of a Cod file.",
              0);
       return 0;
@@ -218,8 +213,8 @@ void Coff2Cod::createSymbols(const Coff &coff) {
       inProgramMemory =
           header != coff.cScnHdr.end() && isCodeOrRomdata(header->second);
     }
-    std::uint8_t type = inProgramMemory ? SymbolTypeAddress
-                                        : SymbolTypeConstant;
+    std::uint8_t type =
+        inProgramMemory ? SymbolTypeAddress : SymbolTypeConstant;
     std::string name = Coff::getName(sym, coff.cStringTbl);
 
     Symbol symbol;

@@ -7,8 +7,8 @@
 #include "cod/Cod.h"
 
 #include <cstdint>
-#include <list>
 #include <istream>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>

@@ -20,9 +20,11 @@
 namespace {
 
 const char *const ColumnTitles =
-    "Address  Value    Disassembly              Source                                                                           File\n";
-const char *const ColumnRules =
-    "-------  -------  -----------------------  -------------------------------------------------------------------------------  -----\n";
+    "Address  Value    Disassembly              Source                         "
+    "                                                  File\n";
+const char *const ColumnRules = "-------  -------  -----------------------  "
+                                "----------------------------------------------"
+                                "---------------------------------  -----\n";
 
 // Flags of the line-information records.
 constexpr std::uint8_t FirstCodeRow = 0x80;
@@ -116,7 +118,7 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
     if (name == ".file")
       // Only file symbols that name a source file can be listed.
       cScanKind[i] = cSourceNum.count(std::uint32_t(i)) != 0 ? ScanKind::File
-                                                              : ScanKind::Other;
+                                                             : ScanKind::Other;
     else if (name == ".eof")
       cScanKind[i] = ScanKind::Eof;
     else if (name == ".list")
@@ -156,7 +158,7 @@ int Coff2Cod::findEndOfFile(const Coff &, std::uint32_t &position) {
 // The position moves only when a file ends or an include is listed, so the
 // region after it is worked out once and then serves every source line.
 const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
-                                                std::uint32_t position) {
+                                               std::uint32_t position) {
   if (cRegion.valid && cRegion.position == position)
     return cRegion;
   cRegion = ScanRegion();
@@ -176,8 +178,7 @@ const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
   return cRegion;
 }
 
-bool Coff2Cod::hasInclude(const Coff &coff, std::uint32_t position,
-                          int line) {
+bool Coff2Cod::hasInclude(const Coff &coff, std::uint32_t position, int line) {
   bool tracing = traceLevel("Coff2Cod::hasInclude") != 0;
   if (tracing)
     std::cout << "Coff2Cod::hasInclude() - index=" << position
@@ -259,8 +260,8 @@ void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
   }
 }
 
-void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey,
-                         int sourceNum, int line, const std::string &fileName,
+void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
+                         int line, const std::string &fileName,
                          std::uint8_t &wordsPending) {
   const std::list<LstLine> *entries = nullptr;
   auto file = cLine.find(fileKey);
@@ -305,8 +306,7 @@ void Coff2Cod::writeCodeRow(const Coff &coff, const LstLine &entry,
               LineInfo(std::uint8_t(sourceNum),
                        firstOfLine ? FirstCodeRow : FurtherCodeRow,
                        std::uint16_t(line), std::uint16_t(entry.l_paddr)));
-  std::string text =
-      disassembly(entry.l_paddr, word, nextWord, wordsPending);
+  std::string text = disassembly(entry.l_paddr, word, nextWord, wordsPending);
   cLstRow = listRow(hexDigits(entry.l_paddr, 6), hexDigits(word, 4), text,
                     firstOfLine ? cSrcLine : std::string(),
                     firstOfLine ? fileName : std::string());
@@ -333,9 +333,7 @@ void Coff2Cod::addLineInfo(std::size_t directory, const LineInfo &record) {
   LineInfoTable[directory].push_back(record);
 }
 
-void Coff2Cod::writeListText(const std::string &text) {
-  cLstFile->write(text);
-}
+void Coff2Cod::writeListText(const std::string &text) { cLstFile->write(text); }
 
 void Coff2Cod::writePageHeader(int firstPage) {
   const LineInfo headerRow(0, PageHeaderRow, 1, 0);
