@@ -54,6 +54,8 @@ void Linker::print(std::ostream &out) const {
   out << "  cStrip=" << cStrip << '\n';
   if (traceLevel("Linker::print") == 0)
     return;
+  for (std::size_t i = 0; i < cCoff.size(); ++i)
+    out << "  cCoff[" << i << "]=" << cCoff[i]->cFileName << '\n';
   out << "------- Linker Internals: " << '\n';
   printMap(out, "cScnSize", cScnSize);
   printMap(out, "cScnType", cScnType);

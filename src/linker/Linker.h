@@ -11,6 +11,7 @@
 // never by a file name: two library members may carry one name.
 #pragma once
 
+#include "Coff.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
 #include "memtarg/Memory.h"
@@ -120,6 +121,10 @@ public:
   int cStrip = 0;
 
   // ---- Link state (filled by the phases) ----
+  // Input objects: the object files in the order of cObjectFile, then the
+  // imported library members in the order of import. A position here is
+  // the input's InputIndex.
+  std::vector<std::unique_ptr<Coff>> cCoff;
   std::uint16_t cRomWidthBits = 0;
   std::uint16_t cRamWidthBits = 0;
   std::uint8_t cProcessor = 0; // 0 until the processor check
@@ -142,6 +147,14 @@ public:
   int cFillCount = 0; // numbers the ".fill_" sections
 
 private:
+  // Section merging: the size a piece adds (whole locations in program
+  // memory), and the record of a name met first or again.
+  std::uint32_t pieceSizeInBytes(const scnhdr &hdr, std::uint8_t type) const;
+  int mergeFirstPiece(const Coff &coff, const std::string &name,
+                      const scnhdr &hdr, std::string &error);
+  int mergeNextPiece(const std::string &name, const scnhdr &hdr,
+                     std::string &error);
+
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;
   std::set<std::string> cLibraryFileNames;
