@@ -7,5 +7,12 @@ add_library(orvobj STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FileInfo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommandArgs.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SafeFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Data.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CoffRecords.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CoffPrint.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Coff.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CoffReader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CoffVerify.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CoffWriter.cpp
 )
 target_include_directories(orvobj PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -1,0 +1,127 @@
+// One COFF object file, library member or linked executable in memory.
+//
+// The members are public: the programs read and change them directly.
+// Sections are kept by number (cScnNum, file order) and by name (the other
+// maps); everything that follows file order walks cScnNum. A symbol index
+// is a position in cSymbolTbl with auxiliary entries counted; cAuxType runs
+// parallel to it (0 for a symbol, the aux kind 1-9 for an auxiliary entry).
+//
+// Life cycle: Coff::make reads (and returns an object the caller owns),
+// verify checks, preWrite lays out, write writes. The header counts and file
+// pointers are valid only right after reading or preWrite; isLaidOut tells
+// whether they still agree with the contents.
+#pragma once
+
+#include "CoffRecords.h"
+#include "Data.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class Coff {
+public:
+  Coff();
+  Coff(const Coff &other);
+  Coff &operator=(const Coff &other);
+  ~Coff();
+
+  // Reading and checking.
+
+  // Reads the named file from its first byte; null after an error report.
+  static std::unique_ptr<Coff> make(const std::string &name);
+  // Reads one image starting at byteOffset of an open stream (a library
+  // member); file pointers inside the image count from byteOffset.
+  static std::unique_ptr<Coff> make(std::FILE *file, long byteOffset,
+                                    const std::string &name);
+  // 1 when every index and name checks out; reports each failure.
+  int verify() const;
+
+  // Layout and writing.
+
+  // Sets every count and file pointer of the headers from the contents
+  // and a new time stamp.
+  void preWrite();
+  // The line pointers of function auxiliary entries (last step of preWrite).
+  void fixupAuxFcns();
+  // Length in bytes of the file this object gives.
+  std::uint32_t size() const;
+  // 1 when the header counts and file pointers (time stamp aside) are what
+  // preWrite would set, so write() gives a consistent file.
+  int isLaidOut() const;
+  // Writes to cFileName (atomically: the old file survives any failure).
+  int write() const;
+  // Writes at byteOffset of an open stream, header fields as they stand.
+  int write(std::FILE *file, long byteOffset) const;
+
+  // Debug dump of the whole object.
+  void print(std::ostream &out) const;
+
+  // Names between records and a string table. Failed lookups are fatal.
+  static std::string getName(const scnhdr &hdr,
+                             const std::map<int, std::string> &strTbl);
+  static std::string getName(const syment &sym,
+                             const std::map<int, std::string> &strTbl);
+  static std::string getName(const aux_file &aux,
+                             const std::map<int, std::string> &strTbl);
+  // Up to 8 characters inline; a longer name must already be in the table
+  // (the lowest offset holding it is used).
+  static void setName(scnhdr &hdr, const std::map<int, std::string> &strTbl,
+                      const std::string &name);
+  static void setName(syment &sym, const std::map<int, std::string> &strTbl,
+                      const std::string &name);
+
+  // Section tests (1 or 0).
+  static int isCode(const scnhdr &hdr);
+  static int isIdata(const scnhdr &hdr);
+  static int isUdata(const scnhdr &hdr);
+  static int isRomdata(const scnhdr &hdr);
+  static int isAbsolute(const scnhdr &hdr);
+  static int isShared(const scnhdr &hdr);
+  static int isOverlay(const scnhdr &hdr);
+  static int isAccess(const scnhdr &hdr);
+  static int hasLongName(const scnhdr &hdr);
+  // kScnTypeNone..kScnTypeRomdata; code wins over idata, udata, romdata.
+  static std::uint8_t scnType(const scnhdr &hdr);
+  // Clears s_flags, then sets the type bit and the three attribute bits.
+  static void setScnFlags(scnhdr &hdr, int type, int absolute, int shared,
+                          int access);
+
+  // Symbol tests (1 or 0).
+  static int isExtDef(const syment &sym);
+  static int isExtRef(const syment &sym);
+  static int needsRelocation(const syment &sym);
+  static int isFunction(const syment &sym);
+  static int isArray(const syment &sym);
+  static int isTag(const syment &sym);
+  static int isTagType(const syment &sym);
+  static int isSection(const syment &sym);
+  static int hasLongName(const syment &sym);
+  // Aux kind (kAuxNone..kAuxVar) of the entry that follows the symbol.
+  static int auxType(const syment &sym);
+
+  static int hasFcnNdx(const coff_lineno &line);
+
+  std::string cFileName;
+  filehdr cFileHdr;
+  opthdr cOptHdr;
+  std::map<int, std::string> cScnNum;               // number -> name
+  std::map<std::string, scnhdr> cScnHdr;            // name -> header
+  std::map<std::string, Data> cRawData;             // name -> contents
+  std::map<std::string, std::vector<reloc>> cReloc; // name -> relocations
+  std::map<std::string, std::vector<coff_lineno>> cLineNum; // name -> lines
+  std::vector<syment> cSymbolTbl;        // symbols and their auxiliary entries
+  std::vector<int> cAuxType;             // parallel to cSymbolTbl
+  std::map<int, std::string> cStringTbl; // offset (from 4) -> string
+
+private:
+  struct Layout;
+  Layout computeLayout() const;
+  // Names of the sections in the order the writer emits their headers.
+  std::vector<std::string> writtenSections() const;
+  std::uint32_t stringTblSize() const;
+};

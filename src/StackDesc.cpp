@@ -1,0 +1,5 @@
+#include "StackDesc.h"
+
+void StackDesc::print(std::ostream &out) const {
+  out << "StackDesc:  cSize=" << cSize << ", cRunMemory=" << cRunMemory;
+}

@@ -1,0 +1,238 @@
+#include "cod/Cod.h"
+
+#include "Assert.h"
+#include "Messages.h"
+#include "SafeFile.h"
+#include "Trace.h"
+#include "cod/CodPack.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+struct BlockCounts {
+  std::uint32_t directories = 0;
+  std::uint32_t rawData = 0;
+  std::uint32_t symbols = 0;
+  std::uint32_t sourceNames = 0;
+  std::uint32_t lineInfo = 0;
+  std::uint32_t localGroups = 0;
+  std::uint32_t memMap = 0;
+  std::uint32_t longSymbols = 0;
+  std::uint32_t debugMsgs = 0;
+};
+
+void traceCounts(const BlockCounts &counts) {
+  std::cout << "Cod::preWrite()- dump of block mappings:\n"
+            << "  numDirectoryBlock=" << counts.directories << '\n'
+            << "  numRawDataBlock=" << counts.rawData << '\n'
+            << "  numSymbolBlock=" << counts.symbols << '\n'
+            << "  numSourceNameBlock=" << counts.sourceNames << '\n'
+            << "  numLineInfoBlock=" << counts.lineInfo << '\n'
+            << "  numLocalGroupBlock=" << counts.localGroups << '\n'
+            << "  numMemMapBlock=" << counts.memMap << '\n'
+            << "  numLongBlock=" << counts.longSymbols << '\n'
+            << "  numDebugBlock=" << counts.debugMsgs << '\n'
+            << '\n';
+}
+
+// Gives a table of `blocks` blocks the next numbers; both fields stay 0
+// for an empty table. Numbers past the 16-bit range are caught by write().
+void assignRange(std::uint32_t &counter, std::uint32_t blocks,
+                 std::uint16_t &first, std::uint16_t &last) {
+  if (blocks == 0) {
+    first = last = 0;
+    return;
+  }
+  first = static_cast<std::uint16_t>(counter);
+  last = static_cast<std::uint16_t>(counter + blocks - 1);
+  counter += blocks;
+}
+
+} // namespace
+
+Cod::Cod() = default;
+
+void Cod::appendDirectory() {
+  Directory directory;
+  directory.HighAddr = static_cast<std::uint16_t>(DirectoryTable.size());
+  DirectoryTable.push_back(directory);
+  LineInfoTable.emplace_back();
+  MemoryMapList.emplace_back();
+  RawDataMap.emplace_back();
+}
+
+std::string Cod::codFileName() const {
+  if (!cCodFileName.empty())
+    return cCodFileName;
+  if (DirectoryTable.empty())
+    return std::string();
+  const Directory &root = DirectoryTable.front();
+  std::size_t length = root.SourceLen;
+  if (length > sizeof root.Source)
+    length = sizeof root.Source;
+  return std::string(root.Source, length);
+}
+
+void Cod::preWrite() {
+  ORV_ASSERT(LineInfoTable.size() == DirectoryTable.size() &&
+                 MemoryMapList.size() == DirectoryTable.size() &&
+                 RawDataMap.size() == DirectoryTable.size(),
+             "cod");
+  BlockCounts counts;
+  counts.directories = static_cast<std::uint32_t>(DirectoryTable.size());
+  for (const auto &slices : RawDataMap)
+    counts.rawData += static_cast<std::uint32_t>(slices.size());
+  counts.symbols = packSymbolBlocks(SymbolList, nullptr);
+  counts.sourceNames = packSourceNameBlocks(SourceNameList, nullptr);
+  std::vector<std::uint32_t> lineBlocks, memMapBlocks;
+  for (const auto &records : LineInfoTable) {
+    lineBlocks.push_back(packLineInfoBlocks(records, nullptr));
+    counts.lineInfo += lineBlocks.back();
+  }
+  counts.localGroups = packLocalGroupBlocks(LocalGroupList, nullptr);
+  for (const auto &records : MemoryMapList) {
+    memMapBlocks.push_back(packMemoryMapBlocks(records, nullptr));
+    counts.memMap += memMapBlocks.back();
+  }
+  counts.longSymbols = packLongSymbolBlocks(LongSymbolList, nullptr);
+  counts.debugMsgs = packDebugMsgBlocks(DebugMsgList, nullptr);
+  if (traceLevel("Cod::preWrite") != 0)
+    traceCounts(counts);
+
+  std::uint32_t counter = counts.directories;
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d)
+    for (const auto &slice : RawDataMap[d]) {
+      ORV_ASSERT(slice.first >= 0 && slice.first < SlicesPerDirectory, "cod");
+      DirectoryTable[d].Index[slice.first] =
+          static_cast<std::uint16_t>(counter++);
+    }
+  for (std::size_t d = 0; d + 1 < DirectoryTable.size(); ++d)
+    DirectoryTable[d].NextDir = static_cast<std::uint16_t>(d + 1);
+  if (DirectoryTable.empty()) {
+    cBlockCount = counter;
+    return;
+  }
+  Directory &root = DirectoryTable.front();
+  assignRange(counter, counts.symbols, root.SymTab, root.SymEnd);
+  assignRange(counter, counts.sourceNames, root.NamTab, root.NamEnd);
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d)
+    assignRange(counter, lineBlocks[d], DirectoryTable[d].LineTab,
+                DirectoryTable[d].LineEnd);
+  assignRange(counter, counts.localGroups, root.LocalVars, root.LocalEnd);
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d)
+    assignRange(counter, memMapBlocks[d], DirectoryTable[d].MemMapOfs,
+                DirectoryTable[d].MemMapEnd);
+  assignRange(counter, counts.longSymbols, root.LSymTab, root.LSymEnd);
+  assignRange(counter, counts.debugMsgs, root.MessTab, root.MessEnd);
+  cBlockCount = counter;
+  stampDateAndTime();
+}
+
+void Cod::stampDateAndTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[81];
+  std::size_t length = std::strftime(text, sizeof text, "%d%b%y", &local);
+  Directory &root = DirectoryTable.front();
+  setCountedText(root.DateLen, root.Date, sizeof root.Date,
+                 std::string(text, length));
+  length = std::strftime(text, sizeof text, "%H%M", &local);
+  root.Time = static_cast<std::uint16_t>(
+      std::strtoul(std::string(text, length).c_str(), nullptr, 10));
+}
+
+int Cod::write() {
+  std::ostringstream message;
+  const std::string name = codFileName();
+  ORV_ASSERT(!DirectoryTable.empty(), "cod");
+  // Block numbers are 16-bit: a larger file could not be addressed.
+  if (cBlockCount > MaxBlockCount) {
+    message << "Cod file '" << name << "' would need " << cBlockCount
+            << " blocks; the format allows at most " << MaxBlockCount << ".";
+    reportStream(MessageKind::Error, "Cod::write()", message, 0);
+    return 0;
+  }
+  SafeOutputFile file(name);
+  if (!file.open()) {
+    message << "Could not open Cod file '" << name << "' for writing.";
+    reportStream(MessageKind::Error, "Cod::write()", message, 0);
+    return 0;
+  }
+  if (writeDirectories(file, name) == 0 || writeTables(file, name) == 0)
+    return 0; // the temporary is dropped with `file`
+  if (!file.commit()) {
+    message << "Could not write Cod file '" << name << "'.";
+    reportStream(MessageKind::Error, "Cod::write()", message, 0);
+    return 0;
+  }
+  return 1;
+}
+
+int Cod::writeDirectories(SafeOutputFile &file, const std::string &name) {
+  Block block;
+  for (const Directory &directory : DirectoryTable) {
+    directory.serialize(block.cBytes.data());
+    if (!file.write(block.cBytes.data(), block.cBytes.size())) {
+      std::ostringstream message;
+      message << "Could not write directory in Cod file '" << name << "'.";
+      reportStream(MessageKind::Error, "Cod::write()", message, 0);
+      file.discard();
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
+  std::list<Block> blocks;
+  for (const auto &slices : RawDataMap) {
+    packCodeBlocks(slices, blocks);
+    if (writeBlockList(file, name, blocks, "code") == 0)
+      return 0;
+  }
+  packSymbols(blocks);
+  if (writeBlockList(file, name, blocks, "symbol") == 0)
+    return 0;
+  packSourceNames(blocks);
+  if (writeBlockList(file, name, blocks, "source name") == 0)
+    return 0;
+  for (const auto &records : LineInfoTable) {
+    packLineInfo(records, blocks);
+    if (writeBlockList(file, name, blocks, "line info") == 0)
+      return 0;
+  }
+  packLocalGroups(blocks);
+  if (writeBlockList(file, name, blocks, "local group") == 0)
+    return 0;
+  for (const auto &records : MemoryMapList) {
+    packMemoryMap(records, blocks);
+    if (writeBlockList(file, name, blocks, "memory map") == 0)
+      return 0;
+  }
+  packLongSymbols(blocks);
+  if (writeBlockList(file, name, blocks, "long symbol") == 0)
+    return 0;
+  packDebugMsgs(blocks);
+  return writeBlockList(file, name, blocks, "debug msg");
+}
+
+int Cod::writeBlockList(SafeOutputFile &file, const std::string &name,
+                        const std::list<Block> &blocks,
+                        const std::string &kind) {
+  for (const Block &block : blocks) {
+    if (!file.write(block.cBytes.data(), block.cBytes.size())) {
+      std::ostringstream message;
+      message << "Could not write " << kind << " block in Cod file '" << name
+              << "'.";
+      reportStream(MessageKind::Error, "Cod::writeBlockList()", message, 0);
+      file.discard();
+      return 0;
+    }
+  }
+  return 1;
+}

@@ -1,0 +1,72 @@
+// The in-memory model of one COD debug file: directories, the code image in
+// 512-byte slices and the tables a debugger reads. preWrite numbers every
+// block of the future file; write packs the tables and writes them in the
+// same order, so each directory pointer names the right block.
+#pragma once
+
+#include "cod/CodRecords.h"
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+class SafeOutputFile;
+
+class Cod {
+public:
+  // A directory covers 64 KB of code byte addresses in 128 slices.
+  static constexpr int SlicesPerDirectory = 128;
+  // Block numbers are 16-bit.
+  static constexpr std::uint32_t MaxBlockCount = 0x10000;
+
+  Cod();
+  virtual ~Cod() = default;
+
+  // Appends a directory with its empty per-directory tables; HighAddr is
+  // the directory's own index.
+  void appendDirectory();
+
+  void preWrite();
+  int write();
+
+  int writeBlockList(SafeOutputFile &file, const std::string &name,
+                     const std::list<Block> &blocks, const std::string &kind);
+  void packCodeBlocks(const std::map<int, Block> &slices,
+                      std::list<Block> &out) const;
+  void packSymbols(std::list<Block> &out) const;
+  void packSourceNames(std::list<Block> &out) const;
+  void packLineInfo(const std::list<LineInfo> &records,
+                    std::list<Block> &out) const;
+  void packMemoryMap(const std::list<MemoryMap> &records,
+                     std::list<Block> &out) const;
+  void packLocalGroups(std::list<Block> &out) const;
+  void packLongSymbols(std::list<Block> &out) const;
+  void packDebugMsgs(std::list<Block> &out) const;
+
+  // The name write() creates: cCodFileName when set, else directory 0's
+  // Source text.
+  std::string codFileName() const;
+
+  std::vector<Directory> DirectoryTable;
+  std::list<Symbol> SymbolList;
+  std::list<SourceName> SourceNameList;
+  std::vector<std::list<LineInfo>> LineInfoTable;
+  std::vector<std::list<MemoryMap>> MemoryMapList;
+  std::list<LongSymbol> LongSymbolList;
+  std::list<LocalGroup> LocalGroupList;
+  std::list<DebugMsg> DebugMsgList;
+  std::vector<std::map<int, Block>> RawDataMap;
+
+  // The full output name; the Source field may hold only its first 63
+  // characters.
+  std::string cCodFileName;
+  // Blocks numbered by preWrite, directories included.
+  std::uint32_t cBlockCount = 0;
+
+private:
+  int writeDirectories(SafeOutputFile &file, const std::string &name);
+  int writeTables(SafeOutputFile &file, const std::string &name);
+  void stampDateAndTime();
+};

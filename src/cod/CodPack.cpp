@@ -1,0 +1,157 @@
+// Packing the COD tables into 512-byte blocks. The same packer counts the
+// blocks for Cod::preWrite and fills them for Cod::write, so the numbering
+// and the file can never disagree.
+#include "cod/CodPack.h"
+
+#include "Assert.h"
+#include "cod/Cod.h"
+
+BlockPacker::BlockPacker(std::list<Block> *out) : cOut(out) {
+  if (cOut != nullptr)
+    cOut->clear();
+}
+
+std::uint8_t *BlockPacker::place(std::size_t sizeInBytes,
+                                 std::size_t limitInBytes) {
+  ORV_ASSERT(sizeInBytes <= limitInBytes, "cod");
+  if (!cStarted) {
+    cStarted = true;
+    cBlockCount = 1;
+  } else if (cOffset + sizeInBytes > limitInBytes) {
+    flushWorking();
+    ++cBlockCount;
+    cOffset = 0;
+  }
+  std::uint8_t *at =
+      cOut != nullptr ? cWorking.cBytes.data() + cOffset : nullptr;
+  cOffset += sizeInBytes;
+  return at;
+}
+
+std::uint8_t *BlockPacker::placeFixed(std::size_t sizeInBytes) {
+  return place(sizeInBytes, CodBlockSize);
+}
+
+// A variable-size record must end on or before byte 510 so that a zero
+// length byte after the last record always ends the block for a reader.
+std::uint8_t *BlockPacker::placeVariable(std::size_t sizeInBytes) {
+  return place(sizeInBytes, CodBlockSize - 1);
+}
+
+void BlockPacker::flushWorking() {
+  if (cOut != nullptr) {
+    cOut->push_back(cWorking);
+    cWorking = Block();
+  }
+}
+
+std::uint32_t BlockPacker::finish() {
+  if (cStarted)
+    flushWorking();
+  cStarted = false;
+  return cBlockCount;
+}
+
+namespace {
+
+template <class Record>
+std::uint32_t packFixed(const std::list<Record> &records,
+                        std::list<Block> *out) {
+  BlockPacker packer(out);
+  for (const Record &record : records)
+    if (std::uint8_t *at = packer.placeFixed(Record::SizeInBytes))
+      record.serialize(at);
+  return packer.finish();
+}
+
+template <class Record>
+std::uint32_t packVariable(const std::list<Record> &records,
+                           std::list<Block> *out) {
+  BlockPacker packer(out);
+  for (const Record &record : records)
+    if (std::uint8_t *at = packer.placeVariable(record.sizeInBytes()))
+      record.serialize(at);
+  return packer.finish();
+}
+
+} // namespace
+
+std::uint32_t packSymbolBlocks(const std::list<Symbol> &records,
+                               std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
+std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
+                                   std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
+std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
+                                 std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
+std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
+                                  std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
+std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
+                                   std::list<Block> *out) {
+  return packVariable(records, out);
+}
+
+std::uint32_t packDebugMsgBlocks(const std::list<DebugMsg> &records,
+                                 std::list<Block> *out) {
+  return packVariable(records, out);
+}
+
+std::uint32_t packLocalGroupBlocks(const std::list<LocalGroup> &groups,
+                                   std::list<Block> *out) {
+  BlockPacker packer(out);
+  for (const LocalGroup &group : groups) {
+    if (std::uint8_t *at = packer.placeFixed(LocalGroup::SlotSizeInBytes))
+      group.serializeHeader(at);
+    for (const Symbol &symbol : group.Symbols)
+      if (std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes))
+        symbol.serialize(at);
+  }
+  return packer.finish();
+}
+
+void Cod::packCodeBlocks(const std::map<int, Block> &slices,
+                         std::list<Block> &out) const {
+  out.clear();
+  for (const auto &slice : slices) // ascending slice index
+    out.push_back(slice.second);
+}
+
+void Cod::packSymbols(std::list<Block> &out) const {
+  packSymbolBlocks(SymbolList, &out);
+}
+
+void Cod::packSourceNames(std::list<Block> &out) const {
+  packSourceNameBlocks(SourceNameList, &out);
+}
+
+void Cod::packLineInfo(const std::list<LineInfo> &records,
+                       std::list<Block> &out) const {
+  packLineInfoBlocks(records, &out);
+}
+
+void Cod::packMemoryMap(const std::list<MemoryMap> &records,
+                        std::list<Block> &out) const {
+  packMemoryMapBlocks(records, &out);
+}
+
+void Cod::packLocalGroups(std::list<Block> &out) const {
+  packLocalGroupBlocks(LocalGroupList, &out);
+}
+
+void Cod::packLongSymbols(std::list<Block> &out) const {
+  packLongSymbolBlocks(LongSymbolList, &out);
+}
+
+void Cod::packDebugMsgs(std::list<Block> &out) const {
+  packDebugMsgBlocks(DebugMsgList, &out);
+}

@@ -1,0 +1,148 @@
+// The linker: every setting of a link, every piece of link state, and the
+// link run that takes the inputs through the phases in a fixed order.
+//
+// Settings arrive only while the command line and the linker command files
+// are parsed, through the thirteen virtual setting operations. Each phase
+// then reads what earlier phases filled and fills its own members. Phases
+// return 1, or 0 with an error text; a phase that reported its problem
+// itself through the message module leaves the text empty.
+//
+// Per-input state is keyed by the input's position in cCoff (an InputIndex),
+// never by a file name: two library members may carry one name.
+#pragma once
+
+#include "SectionDesc.h"
+#include "StackDesc.h"
+#include "memtarg/Memory.h"
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+class Linker {
+public:
+  Linker();
+  virtual ~Linker();
+  Linker(const Linker &) = delete;
+  Linker &operator=(const Linker &) = delete;
+
+  // Link settings, called by the parser in the order of the input. Each
+  // returns 1, or 0 with error filled in and the linker left unchanged.
+  virtual int setMinHeapSize(std::uint32_t size, std::string &error);
+  virtual int setMapFile(const std::string &name, std::string &error);
+  virtual int setOutputFile(const std::string &name, std::string &error);
+  virtual int addObjectFile(const std::string &name, std::string &error);
+  virtual int addLibraryFile(const std::string &name, std::string &error);
+  virtual int addCodePage(const Memory &memory, std::string &error);
+  virtual int addDataBank(const Memory &memory, std::string &error);
+  virtual int addShareBank(const Memory &memory, std::string &error);
+  virtual int addAccessBank(const Memory &memory, std::string &error);
+  virtual int addSection(const SectionDesc &section, std::string &error);
+  virtual int setStack(const StackDesc &stack, std::string &error);
+  virtual int addLibPath(const std::string &dir, std::string &error);
+  virtual int setStrip(int strip, std::string &error);
+
+  // Runs the link; 1 when the output file (and the map file, when one was
+  // named) was written.
+  int link(std::string &error);
+
+  void print(std::ostream &out) const;
+
+  // ---- Checks behind the memory settings ----
+  int checkDuplicateMemory(const std::string &name, int isShareBank,
+                           std::string &error) const;
+  int checkCodePageOverlap(const Memory &memory, std::string &error) const;
+  int checkBankOverlap(const Memory &memory, std::string &error) const;
+
+  // ---- Link phases, in the order the link run calls them ----
+  // Loading inputs and importing library members.
+  int loadObjectFiles(std::string &error);
+  int loadLibraryFiles(std::string &error);
+  int importLibraryMembers(std::string &error);
+  // Input consistency checks.
+  int checkProcessor(std::string &error);
+  int mergeSections(std::string &error);
+  int checkSectionAttributes(std::string &error);
+  // Section allocation, stack and initialisation table.
+  int mapSections(std::string &error);
+  // Written whatever allocation returned; the result is not looked at.
+  int writeErrorMapFile();
+  int loadSections(std::string &error);
+  int buildInitTable(std::string &error);
+  // Symbols, string tables and externals.
+  int relocateSymbols(std::string &error);
+  int relocateLineInfo(std::string &error);
+  int mergeStringTbls(std::string &error);
+  int buildExtSymDef(std::string &error);
+  int resolveExternals(std::string &error);
+  // Relocation patching.
+  int verifyRelocations(std::string &error);
+  int patchSections(std::string &error);
+  // Output building.
+  int buildOutputScnNum(std::string &error);
+  int buildOutputSymbolTbl(std::string &error);
+  int buildOutputRawData(std::string &error);
+  int buildOutputLineInfo(std::string &error);
+  int addInitSectionNames(std::string &error);
+  int buildOutputScnHdrs(std::string &error);
+  int buildOutputFileHdr(std::string &error);
+  int buildOutputHoles(std::string &error);
+  // Lays the output out, checks it and writes it to cOutputFile.
+  int writeOutputFile(std::string &error);
+  // Writes the map file cMapFile describing the written output.
+  int writeMapFile(std::string &error);
+  // Program-memory addresses of all code pages (locations).
+  std::uint32_t programMemorySize() const;
+
+  // ---- Settings (filled while parsing) ----
+  int cMinHeapSizeSet = 0;
+  int cStackDescSet = 0;
+  std::uint32_t cMinHeapSize = 32; // bytes; stored and printed only
+  StackDesc cStackDesc;
+  std::string cStackScnName = ".stack";
+  std::string cMapFile;                // empty: no map file
+  std::string cOutputFile;             // "a.out" when still empty at link time
+  std::list<std::string> cObjectFile;  // in the order given
+  std::list<std::string> cLibraryFile; // in the order given
+  // Memories in declaration order. Never changed after parsing, so
+  // pointers into them (cScnMem) stay valid.
+  std::list<Memory> cCodePage;
+  std::list<Memory> cDataBanks;
+  std::list<Memory> cShareBanks;
+  std::list<Memory> cAccessBanks;
+  std::list<SectionDesc> cSectionDesc; // in declaration order
+  std::list<std::string> cLibPath;
+  int cStrip = 0;
+
+  // ---- Link state (filled by the phases) ----
+  std::uint16_t cRomWidthBits = 0;
+  std::uint16_t cRamWidthBits = 0;
+  std::uint8_t cProcessor = 0; // 0 until the processor check
+  std::uint8_t cFamily = 0;    // 0 until the processor check
+  // Per section name, merged over all inputs.
+  std::map<std::string, std::uint32_t> cScnSize; // bytes
+  std::map<std::string, std::uint8_t>
+      cScnType; // 1 code 2 idata 3 udata 4 romdata
+  std::map<std::string, int> cScnAbs;
+  std::map<std::string, int> cScnShare;
+  std::map<std::string, int> cScnOverlay;
+  std::map<std::string, int> cScnAccess;
+  std::map<std::string, std::uint32_t> cScnAbsStart; // locations
+  std::map<std::string, std::uint32_t> cScnAbsSize;  // bytes
+  // The memory that holds each allocated section; owns nothing.
+  std::map<std::string, Memory *> cScnMem;
+  // Index of each input's first symbol in the output symbol table.
+  std::map<InputIndex, std::uint32_t> cSymIndexBase;
+  std::string cInitScnName = ".cinit";
+  int cFillCount = 0; // numbers the ".fill_" sections
+
+private:
+  // The names of cObjectFile and cLibraryFile, for the repeat checks.
+  std::set<std::string> cObjectFileNames;
+  std::set<std::string> cLibraryFileNames;
+};

@@ -1,0 +1,117 @@
+// One memory of the linker command file (a CODEPAGE, DATABANK, SHAREBANK or
+// ACCESSBANK), cut into free ranges and ranges that each hold one section.
+#pragma once
+
+#include "Range.h"
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <ostream>
+#include <string>
+
+class SectionDesc;
+
+class Memory {
+public:
+  Memory() = default;
+  Memory(const std::string &name, std::uint32_t startLoc, std::uint32_t endLoc,
+         std::uint8_t type, int isProtected, int hasFill,
+         const std::string &fill);
+
+  const std::string &getName() const { return cName; }
+  std::uint32_t getStart() const { return cStart; }
+  std::uint32_t getEnd() const { return cEnd; }
+  std::uint8_t getType() const { return cType; }
+  int isProtected() const { return cProtected; }
+  int hasFill() const { return cHasFill; }
+  const std::string &getFill() const { return cFill; }
+  // In locations, END and START both inclusive.
+  std::uint32_t size() const { return cEnd - cStart + 1; }
+  // START and END inclusive: sharing one address is an overlap.
+  int overlaps(const Memory &other) const;
+
+  // Called once the processor is known, before any allocation.
+  void setWidthBits(std::uint16_t bits);
+
+  int isAllocated(const std::string &secName) const;
+  int isLoaded(InputIndex input, const std::string &secName) const;
+
+  int canFit(std::uint32_t lengthInBytes, std::uint32_t alignment) const;
+  int canFitAt(std::uint32_t startLoc, std::uint32_t lengthInBytes) const;
+
+  // Best fit: the smallest free range that takes the section, at its lowest
+  // aligned location.
+  int allocate(const std::string &secName, std::uint32_t lengthInBytes,
+               int isOverlay, std::uint32_t alignment);
+  // An absolute section at its own start location.
+  int allocateAt(const std::string &secName, std::uint32_t startLoc,
+                 std::uint32_t lengthInBytes, int isOverlay);
+
+  int load(InputIndex input, const std::string &secName,
+           std::uint32_t lengthInBytes);
+  int loadAbsolute(InputIndex input, const std::string &secName,
+                   std::uint32_t startLoc, std::uint32_t lengthInBytes);
+
+  std::uint32_t getSectionStart(const std::string &secName) const;
+  std::uint64_t getSectionSize(const std::string &secName) const;
+  std::uint32_t getLoadStart(InputIndex input,
+                             const std::string &secName) const;
+  std::uint32_t getLoadSize(InputIndex input, const std::string &secName) const;
+  // The range holding a section; the section must be allocated here.
+  const Range &sectionRange(const std::string &secName) const;
+
+  int loadComplete() const;
+  // In bytes; 0 when nothing is free.
+  std::uint64_t largestHole() const;
+  // Smallest free range first; equal sizes keep their order.
+  void sortUnallocated();
+
+  // Called with (memory, first location, last location, fill text) for
+  // every free range, in free-list order, when the memory has a FILL.
+  using FillCallback = std::function<void(const Memory &, std::uint32_t,
+                                          std::uint32_t, const std::string &)>;
+  void fillUnused(const FillCallback &callback) const;
+
+  const std::list<Range> &unallocated() const { return cUnallocated; }
+  const std::map<std::string, Range> &allocated() const { return cAllocated; }
+
+  void printAllocation(std::ostream &out, int withHeader) const;
+  void print(std::ostream &out) const;
+
+private:
+  // Takes the section into the chosen free range and keeps the free list
+  // in its documented order: the sorted ranges left, then the new pieces.
+  void takeRange(std::list<Range>::iterator chosen, const std::string &secName,
+                 std::uint32_t startLoc, std::uint32_t lengthInBytes,
+                 int isOverlay);
+  const Range *findAllocated(const std::string &secName) const;
+
+  std::string cName;
+  std::uint8_t cType = kDataMemory;
+  int cProtected = 0;
+  int cHasFill = 0;
+  std::string cFill;
+  std::uint32_t cStart = 0; // locations
+  std::uint32_t cEnd = 0;   // locations, inclusive
+  std::list<Range> cUnallocated;
+  std::map<std::string, Range> cAllocated;
+};
+
+// A memory with its largest free range, for ordering the candidates of an
+// allocation.
+struct MemSize {
+  Memory *memory = nullptr; // not owned
+  std::uint64_t size = 0;   // bytes
+};
+
+inline bool lessBySize(const MemSize &a, const MemSize &b) {
+  return a.size < b.size;
+}
+
+// First element named name (exact match); 1 with it, 0 with end().
+int findByName(std::list<Memory> &list, std::list<Memory>::iterator &it,
+               const std::string &name);
+int findByName(std::list<SectionDesc> &list,
+               std::list<SectionDesc>::iterator &it, const std::string &name);

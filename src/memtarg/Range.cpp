@@ -1,0 +1,155 @@
+#include "Range.h"
+
+#include "Assert.h"
+
+namespace {
+const char *const kModule = "memtarg";
+} // namespace
+
+Range::Range(std::uint32_t startLoc, std::uint32_t sizeInLocs,
+             std::uint8_t type, std::uint16_t widthBits)
+    : cStart(startLoc), cSize(sizeInLocs), cPc(startLoc), cType(type),
+      cWidthBits(widthBits) {}
+
+std::uint32_t Range::getEnd() const {
+  ORV_ASSERT(cSize > 0, kModule);
+  return cStart + cSize - 1;
+}
+
+std::uint32_t Range::bytesPerLoc() const {
+  ORV_ASSERT(cWidthBits, kModule);
+  return (static_cast<std::uint32_t>(cWidthBits) + 7) / 8;
+}
+
+std::uint64_t Range::sizeInBytes() const {
+  return static_cast<std::uint64_t>(bytesPerLoc()) * cSize;
+}
+
+std::uint32_t Range::locs(std::uint32_t lengthInBytes) const {
+  const std::uint32_t perLoc = bytesPerLoc();
+  return lengthInBytes / perLoc + (lengthInBytes % perLoc != 0 ? 1 : 0);
+}
+
+int Range::isLoaded(InputIndex input) const {
+  return cLoadStart.count(input) != 0 ? 1 : 0;
+}
+
+int Range::canFit(std::uint32_t lengthInBytes, std::uint32_t alignment) const {
+  if (lengthInBytes == 0)
+    return 1;
+  if (cSize == 0)
+    return 0;
+  const std::uint32_t step = alignment == 0 ? 1 : alignment;
+  const std::uint32_t gap = (step - cStart % step) % step;
+  if (cSize < gap)
+    return 0;
+  return locs(lengthInBytes) <= cSize - gap ? 1 : 0;
+}
+
+int Range::canFitAt(std::uint32_t startLoc, std::uint32_t lengthInBytes) const {
+  if (lengthInBytes == 0)
+    return 1;
+  if (cSize == 0)
+    return 0;
+  // 64 bits: a section near the top of the address space must not wrap
+  // around and appear to fit.
+  const std::uint64_t lastLoc =
+      static_cast<std::uint64_t>(startLoc) + locs(lengthInBytes) - 1;
+  return startLoc >= cStart && lastLoc <= getEnd() ? 1 : 0;
+}
+
+int Range::allocate(const std::string &name, std::uint32_t startLoc,
+                    std::uint32_t lengthInBytes, std::list<Range> &pieces,
+                    int isOverlay) {
+  ORV_ASSERT(!isAllocated(), kModule);
+  ORV_ASSERT(canFitAt(startLoc, lengthInBytes), kModule);
+  cAllocName = name;
+  cIsOverlay = isOverlay;
+  if (lengthInBytes == 0) {
+    // A zero-length section takes no space: the whole free range lives on.
+    pieces.push_back(Range(cStart, cSize, cType, cWidthBits));
+    cStart = startLoc;
+    cSize = 0;
+    cPc = startLoc;
+    return 1;
+  }
+  const std::uint32_t oldStart = cStart;
+  const std::uint32_t oldEnd = getEnd();
+  const std::uint32_t sizeInLocs = locs(lengthInBytes);
+  const std::uint32_t lastLoc = startLoc + sizeInLocs - 1;
+  cStart = startLoc;
+  cSize = sizeInLocs;
+  cPc = startLoc;
+  if (startLoc != oldStart)
+    pieces.push_back(Range(oldStart, startLoc - oldStart, cType, cWidthBits));
+  if (lastLoc != oldEnd)
+    pieces.push_back(Range(lastLoc + 1, oldEnd - lastLoc, cType, cWidthBits));
+  return 1;
+}
+
+int Range::load(InputIndex input, std::uint32_t lengthInBytes) {
+  ORV_ASSERT(isAllocated(), kModule);
+  ORV_ASSERT(!isLoaded(input), kModule);
+  if (lengthInBytes > 0)
+    ORV_ASSERT(!loadComplete(), kModule);
+  cLoadedFiles.push_back(input);
+  cLoadStart[input] = cPc;
+  cLoadSize[input] = lengthInBytes;
+  if (cSize == 0) {
+    if (!cIsOverlay)
+      cLoadComplete = 1;
+    return 1;
+  }
+  const std::uint64_t newPc =
+      static_cast<std::uint64_t>(cPc) + locs(lengthInBytes);
+  ORV_ASSERT(newPc <= (static_cast<std::uint64_t>(getEnd()) + 1), kModule);
+  if (!cIsOverlay) {
+    cPc = static_cast<std::uint32_t>(newPc);
+    if (newPc > getEnd())
+      cLoadComplete = 1;
+  }
+  return 1;
+}
+
+int Range::loadAbsolute(InputIndex input, std::uint32_t startLoc,
+                        std::uint32_t lengthInBytes) {
+  ORV_ASSERT(isAllocated(), kModule);
+  ORV_ASSERT(!isLoaded(input), kModule);
+  ORV_ASSERT(!loadComplete(), kModule);
+  ORV_ASSERT(startLoc == cStart, kModule);
+  if (!cIsOverlay)
+    ORV_ASSERT(locs(lengthInBytes) == cSize, kModule);
+  cLoadedFiles.push_back(input);
+  cLoadStart[input] = cStart;
+  cLoadSize[input] = static_cast<std::uint32_t>(sizeInBytes());
+  if (!cIsOverlay) {
+    cLoadComplete = 1;
+    if (cSize != 0)
+      cPc = getEnd() + 1;
+  }
+  return 1;
+}
+
+std::uint32_t Range::getLoadStart(InputIndex input) const {
+  ORV_ASSERT(isLoaded(input), kModule);
+  return cLoadStart.find(input)->second;
+}
+
+std::uint32_t Range::getLoadSize(InputIndex input) const {
+  ORV_ASSERT(isLoaded(input), kModule);
+  return cLoadSize.find(input)->second;
+}
+
+void Range::print(std::ostream &out) const {
+  out << "Range:   allocName=" << cAllocName << " start=" << cStart
+      << " end=" << (cSize > 0 ? cStart + cSize - 1 : cStart)
+      << " size=" << cSize << " type=" << static_cast<int>(cType)
+      << " pc=" << cPc << " isOverlay=" << cIsOverlay << '\n';
+  for (InputIndex input : cLoadedFiles) {
+    const std::uint32_t start = cLoadStart.find(input)->second;
+    const std::uint32_t size = cLoadSize.find(input)->second;
+    out << "          Loaded Section: file=" << input << " start=" << start
+        << " end=" << start + (size > 0 ? locs(size) - 1 : 0)
+        << " size=" << size << '\n';
+  }
+}
