@@ -114,8 +114,7 @@ bool coff2hex::addSection(const std::string &name, std::uint32_t startLoc,
   const std::uint64_t startByte = unitBytes * startLoc;
   if (startByte + bytes.size() > kAddressSpaceBytes) {
     report(MessageKind::Error, "Hex::convert()",
-           "Section '" + name + "' extends beyond byte address 0xffffffff.",
-           0);
+           "Section '" + name + "' extends beyond byte address 0xffffffff.", 0);
     return false;
   }
   if (ranges.empty()) {
@@ -163,8 +162,7 @@ int coff2hex::write(HexFormat format) {
   // format cannot hold leaves no partial file behind.
   HexRecordWriter writer(format);
   for (const HexRange &range : cRanges) {
-    if (!writer.addBytes(range.cStart, range.cData.bytes(),
-                         range.cData.size()))
+    if (!writer.addBytes(range.cStart, range.cData.bytes(), range.cData.size()))
       report(MessageKind::Error, "Hex::doLinearAddressRecord()",
              "Selected hex format does not support byte addresses above "
              "64kb; use INHX32 format!",
