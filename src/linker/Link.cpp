@@ -76,6 +76,17 @@ int Linker::link(std::string &error) {
   return 1;
 }
 
+int Linker::writeOutputFile(std::string &error) {
+  cOutput.preWrite();
+  // The checker reports each problem itself.
+  if (!cOutput.verify()) {
+    error = "Internal Coff output file is corrupt.";
+    return 0;
+  }
+  // A failed write is reported by the writer.
+  return cOutput.write() ? 1 : 0;
+}
+
 std::uint32_t Linker::programMemorySize() const {
   std::uint32_t locations = 0;
   for (const Memory &page : cCodePage)

@@ -11,6 +11,10 @@
 // never by a file name: two library members may carry one name.
 #pragma once
 
+#include "Archive.h"
+#include "Coff.h"
+#include "CoffRecords.h"
+#include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
 #include "memtarg/Memory.h"
@@ -120,6 +124,13 @@ public:
   int cStrip = 0;
 
   // ---- Link state (filled by the phases) ----
+  // Opened libraries in the order given. Declared before cCoff so that the
+  // inputs are destroyed first.
+  std::vector<std::unique_ptr<Archive>> cArchive;
+  // Input objects, then imported library members, in load order; a
+  // position in this list is the input's InputIndex.
+  std::vector<std::unique_ptr<Coff>> cCoff;
+  Coff cOutput; // the linked object being built
   std::uint16_t cRomWidthBits = 0;
   std::uint16_t cRamWidthBits = 0;
   std::uint8_t cProcessor = 0; // 0 until the processor check
@@ -136,9 +147,15 @@ public:
   std::map<std::string, std::uint32_t> cScnAbsSize;  // bytes
   // The memory that holds each allocated section; owns nothing.
   std::map<std::string, Memory *> cScnMem;
+  // Every external definition; points into an input's symbol table.
+  std::map<std::string, syment *> cExtSymDef;
   // Index of each input's first symbol in the output symbol table.
   std::map<InputIndex, std::uint32_t> cSymIndexBase;
   std::string cInitScnName = ".cinit";
+  Data cInitTable;    // contents of the initialisation table
+  syment cInitSym;    // "_cinit"
+  syment cStackSym;   // "_stack"
+  syment cStkSizeSym; // "_stksize"
   int cFillCount = 0; // numbers the ".fill_" sections
 
 private:

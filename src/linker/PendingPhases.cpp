@@ -116,10 +116,6 @@ int Linker::buildOutputHoles(std::string &error) {
   return pending(error, "Filling unused program memory");
 }
 
-int Linker::writeOutputFile(std::string &error) {
-  return pending(error, "Writing the output file");
-}
-
 int Linker::writeMapFile(std::string &error) {
   return pending(error, "Writing the map file");
 }
