@@ -158,7 +158,7 @@ TEST_F(CommandFileTest, CountsLongLinesAsPiecesOf1023Characters) {
   }
 }
 
-TEST_F(CommandFileTest, NormalisesHexFillsAndAcceptsDeclarations) {
+TEST_F(CommandFileTest, AcceptsEveryKindOfDeclaration) {
   // All of these parse; the link then stops later, never at parsing.
   cDir.write("x.lkr", "LIBPATH .;lib\n"
                       "CODEPAGE NAME=p0 START=0 END=0x7FF FILL=0x3 PROTECTED\n"

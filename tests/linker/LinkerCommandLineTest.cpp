@@ -126,7 +126,7 @@ TEST_F(LinkerCommandLineTest, RefusesAMapFileNamedLikeTheOutput) {
                 "Map file and output file must differ: './x.cof'.");
 }
 
-TEST_F(LinkerCommandLineTest, FailsHonestlyWhileLinkPhasesAreMissing) {
+TEST_F(LinkerCommandLineTest, WritesNoOutputWhenTheLinkFails) {
   cDir.write("x.lkr", "CODEPAGE NAME=p START=0 END=0xFF\n");
   const ProcessResult result = link({"x.lkr", "a.o"});
   EXPECT_EQ(result.exitCode, 1);

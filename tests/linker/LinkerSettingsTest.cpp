@@ -179,12 +179,4 @@ TEST(LinkerSettingsTest, RefusesAMapFileThatIsTheOutputFile) {
   }
 }
 
-TEST(LinkerSettingsTest, UnbuiltPhasesFailTheLink) {
-  Linker linker;
-  std::string error;
-  EXPECT_EQ(linker.link(error), 0);
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(linker.cOutputFile, "a.out");
-}
-
 } // namespace
