@@ -11,6 +11,8 @@
 // never by a file name: two library members may carry one name.
 #pragma once
 
+#include "Coff.h"
+#include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
 #include "memtarg/Memory.h"
@@ -72,6 +74,8 @@ public:
   int mapSections(std::string &error);
   // Written whatever allocation returned; the result is not looked at.
   int writeErrorMapFile();
+  // The error map file's text for the allocation as it stands.
+  std::string errorMapText(const std::string &timeText) const;
   int loadSections(std::string &error);
   int buildInitTable(std::string &error);
   // Symbols, string tables and externals.
@@ -99,6 +103,23 @@ public:
   // Program-memory addresses of all code pages (locations).
   std::uint32_t programMemorySize() const;
 
+  // ---- Output helpers ----
+  // Bytes of one location of program (kProgramMemory) or data memory.
+  std::uint16_t bytesPerLocation(std::uint8_t memType) const;
+  // Program-memory image of initial data (the "_i" sections, ".cinit").
+  Data romImage(const Data &bytes) const;
+  // Start location of an allocated section in its memory.
+  std::uint32_t outputSectionStart(const std::string &name) const;
+  // Offset for a string appended to the output's string table.
+  int nextFreeStringOffset() const;
+  // Names, places and flags one output section header.
+  void setOutputScnHdr(const std::string &name, int type, int absolute,
+                       int shared, int access);
+  // One ".fill_<n>" section for the free locations [startLoc, endLoc].
+  // 0 when the hole is too large for a section.
+  int buildOutputHole(const Memory &memory, std::uint32_t startLoc,
+                      std::uint32_t endLoc, const std::string &fill);
+
   // ---- Settings (filled while parsing) ----
   int cMinHeapSizeSet = 0;
   int cStackDescSet = 0;
@@ -120,6 +141,10 @@ public:
   int cStrip = 0;
 
   // ---- Link state (filled by the phases) ----
+  // Inputs: object files, then imported library members, in load order.
+  std::vector<std::unique_ptr<Coff>> cCoff;
+  // The output object being built.
+  Coff cOutput;
   std::uint16_t cRomWidthBits = 0;
   std::uint16_t cRamWidthBits = 0;
   std::uint8_t cProcessor = 0; // 0 until the processor check
@@ -139,6 +164,7 @@ public:
   // Index of each input's first symbol in the output symbol table.
   std::map<InputIndex, std::uint32_t> cSymIndexBase;
   std::string cInitScnName = ".cinit";
+  Data cInitTable;    // contents of the initialisation table
   int cFillCount = 0; // numbers the ".fill_" sections
 
 private:
