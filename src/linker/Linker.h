@@ -11,7 +11,9 @@
 // never by a file name: two library members may carry one name.
 #pragma once
 
+#include "Archive.h"
 #include "Coff.h"
+#include "CoffRecords.h"
 #include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
@@ -141,10 +143,13 @@ public:
   int cStrip = 0;
 
   // ---- Link state (filled by the phases) ----
-  // Inputs: object files, then imported library members, in load order.
+  // Opened libraries in the order given. Declared before cCoff so that the
+  // inputs are destroyed first.
+  std::vector<std::unique_ptr<Archive>> cArchive;
+  // Input objects, then imported library members, in load order; a
+  // position in this list is the input's InputIndex.
   std::vector<std::unique_ptr<Coff>> cCoff;
-  // The output object being built.
-  Coff cOutput;
+  Coff cOutput; // the linked object being built
   std::uint16_t cRomWidthBits = 0;
   std::uint16_t cRamWidthBits = 0;
   std::uint8_t cProcessor = 0; // 0 until the processor check
@@ -161,13 +166,26 @@ public:
   std::map<std::string, std::uint32_t> cScnAbsSize;  // bytes
   // The memory that holds each allocated section; owns nothing.
   std::map<std::string, Memory *> cScnMem;
+  // Every external definition; points into an input's symbol table.
+  std::map<std::string, syment *> cExtSymDef;
   // Index of each input's first symbol in the output symbol table.
   std::map<InputIndex, std::uint32_t> cSymIndexBase;
   std::string cInitScnName = ".cinit";
   Data cInitTable;    // contents of the initialisation table
+  syment cInitSym;    // "_cinit"
+  syment cStackSym;   // "_stack"
+  syment cStkSizeSym; // "_stksize"
   int cFillCount = 0; // numbers the ".fill_" sections
 
 private:
+  // Section merging: the size a piece adds (whole locations in program
+  // memory), and the record of a name met first or again.
+  std::uint32_t pieceSizeInBytes(const scnhdr &hdr, std::uint8_t type) const;
+  int mergeFirstPiece(const Coff &coff, const std::string &name,
+                      const scnhdr &hdr, std::string &error);
+  int mergeNextPiece(const std::string &name, const scnhdr &hdr,
+                     std::string &error);
+
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;
   std::set<std::string> cLibraryFileNames;

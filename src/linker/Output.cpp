@@ -295,16 +295,6 @@ int Linker::buildOutputFileHdr(std::string &) {
   return 1;
 }
 
-int Linker::writeOutputFile(std::string &error) {
-  cOutput.preWrite();
-  if (!cOutput.verify()) {
-    error = "Internal Coff output file is corrupt.";
-    return 0;
-  }
-  // Written atomically; a failure was reported by the writer.
-  return cOutput.write();
-}
-
 int Linker::writeMapFile(std::string &) {
   return MapFile::write(cMapFile, cOutput, programMemorySize());
 }
