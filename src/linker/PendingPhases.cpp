@@ -76,14 +76,6 @@ int Linker::resolveExternals(std::string &error) {
   return pending(error, "Resolving externals");
 }
 
-int Linker::verifyRelocations(std::string &error) {
-  return pending(error, "Checking relocations");
-}
-
-int Linker::patchSections(std::string &error) {
-  return pending(error, "Patching sections");
-}
-
 int Linker::buildOutputScnNum(std::string &error) {
   return pending(error, "Numbering output sections");
 }
