@@ -4,6 +4,7 @@
 // library path alone.
 #include "Linker.h"
 
+#include "Archive.h"
 #include "FileInfo.h"
 
 #include <filesystem>
@@ -98,6 +99,20 @@ int Linker::loadObjectFiles(std::string &error) {
     if (!coff || !coff->verify())
       return 0;
     cCoff.push_back(std::move(coff));
+  }
+  return 1;
+}
+
+int Linker::loadLibraryFiles(std::string &error) {
+  const std::vector<std::string> dirs(cLibPath.begin(), cLibPath.end());
+  if (!resolveNames(cLibraryFile, dirs, error))
+    return 0;
+  for (const std::string &path : cLibraryFile) {
+    std::unique_ptr<Archive> archive = Archive::make(path);
+    // The archive reader reports why.
+    if (!archive)
+      return 0;
+    cArchive.push_back(std::move(archive));
   }
   return 1;
 }

@@ -13,13 +13,6 @@ int pending(std::string &error, const std::string &what) {
 
 } // namespace
 
-int Linker::loadLibraryFiles(std::string &error) {
-  return cLibraryFile.empty() ? 1 : pending(error, "Loading library files");
-}
-
-// With no library loaded there is nothing to import.
-int Linker::importLibraryMembers(std::string & /*error*/) { return 1; }
-
 int Linker::mapSections(std::string &error) {
   return pending(error, "Section allocation");
 }
