@@ -17,13 +17,6 @@ int Linker::mapSections(std::string &error) {
   return pending(error, "Section allocation");
 }
 
-int Linker::writeErrorMapFile() {
-  if (!cMapFile.empty())
-    report(MessageKind::Error, "Linker::writeErrorMapFile()",
-           "Writing the error map file is not implemented.", 0);
-  return 0;
-}
-
 int Linker::loadSections(std::string &error) {
   return pending(error, "Loading sections");
 }
@@ -52,6 +45,7 @@ int Linker::resolveExternals(std::string &error) {
   return pending(error, "Resolving externals");
 }
 
+<<<<<<< HEAD
 int Linker::buildOutputScnNum(std::string &error) {
   return pending(error, "Numbering output sections");
 }
@@ -86,4 +80,12 @@ int Linker::buildOutputHoles(std::string &error) {
 
 int Linker::writeMapFile(std::string &error) {
   return pending(error, "Writing the map file");
+=======
+int Linker::verifyRelocations(std::string &error) {
+  return pending(error, "Checking relocations");
+}
+
+int Linker::patchSections(std::string &error) {
+  return pending(error, "Patching sections");
+>>>>>>> main
 }
