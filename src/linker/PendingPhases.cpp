@@ -37,43 +37,11 @@ int Linker::checkSectionAttributes(std::string &error) {
   return pending(error, "Checking section attributes");
 }
 
-int Linker::mapSections(std::string &error) {
-  return pending(error, "Section allocation");
-}
-
 int Linker::writeErrorMapFile() {
   if (!cMapFile.empty())
     report(MessageKind::Error, "Linker::writeErrorMapFile()",
            "Writing the error map file is not implemented.", 0);
   return 0;
-}
-
-int Linker::loadSections(std::string &error) {
-  return pending(error, "Loading sections");
-}
-
-int Linker::buildInitTable(std::string &error) {
-  return pending(error, "Building the initialisation table");
-}
-
-int Linker::relocateSymbols(std::string &error) {
-  return pending(error, "Relocating symbols");
-}
-
-int Linker::relocateLineInfo(std::string &error) {
-  return pending(error, "Relocating line numbers");
-}
-
-int Linker::mergeStringTbls(std::string &error) {
-  return pending(error, "Merging string tables");
-}
-
-int Linker::buildExtSymDef(std::string &error) {
-  return pending(error, "Collecting external definitions");
-}
-
-int Linker::resolveExternals(std::string &error) {
-  return pending(error, "Resolving externals");
 }
 
 int Linker::verifyRelocations(std::string &error) {
