@@ -14,5 +14,6 @@ add_library(orvobj STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CoffReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CoffVerify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CoffWriter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Archive.cpp
 )
 target_include_directories(orvobj PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -13,14 +13,15 @@ namespace {
 bool sameFile(const std::string &a, const std::string &b) {
   if (a == b)
     return true;
+  namespace fs = std::filesystem;
   std::error_code ec;
-  const auto pa = std::filesystem::weakly_canonical(a, ec);
+  const fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
   if (ec)
     return false;
-  const auto pb = std::filesystem::weakly_canonical(b, ec);
+  const fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
   if (ec)
     return false;
-  return pa == pb;
+  return pa.lexically_normal() == pb.lexically_normal();
 }
 
 } // namespace
@@ -73,6 +74,17 @@ int Linker::link(std::string &error) {
   if (!cMapFile.empty() && !writeMapFile(error))
     return 0;
   return 1;
+}
+
+int Linker::writeOutputFile(std::string &error) {
+  cOutput.preWrite();
+  // The checker reports each problem itself.
+  if (!cOutput.verify()) {
+    error = "Internal Coff output file is corrupt.";
+    return 0;
+  }
+  // A failed write is reported by the writer.
+  return cOutput.write() ? 1 : 0;
 }
 
 std::uint32_t Linker::programMemorySize() const {

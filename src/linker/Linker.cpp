@@ -54,6 +54,12 @@ void Linker::print(std::ostream &out) const {
   out << "  cStrip=" << cStrip << '\n';
   if (traceLevel("Linker::print") == 0)
     return;
+  for (std::size_t i = 0; i < cCoff.size(); ++i) {
+    out << "  cCoff[" << i << "]=" << '\n';
+    cCoff[i]->print(out);
+  }
+  out << "  cOutput=" << '\n';
+  cOutput.print(out);
   out << "------- Linker Internals: " << '\n';
   printMap(out, "cScnSize", cScnSize);
   printMap(out, "cScnType", cScnType);

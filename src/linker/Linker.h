@@ -11,7 +11,9 @@
 // never by a file name: two library members may carry one name.
 #pragma once
 
+#include "Archive.h"
 #include "Coff.h"
+#include "CoffRecords.h"
 #include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
@@ -160,10 +162,13 @@ public:
   int cStrip = 0;
 
   // ---- Link state (filled by the phases) ----
-  // Objects in command order, then imported library members in import
-  // order. An InputIndex is a position in this list.
+  // Opened libraries in the order given. Declared before cCoff so that the
+  // inputs are destroyed first.
+  std::vector<std::unique_ptr<Archive>> cArchive;
+  // Input objects, then imported library members, in load order; a
+  // position in this list is the input's InputIndex.
   std::vector<std::unique_ptr<Coff>> cCoff;
-  Coff cOutput;
+  Coff cOutput; // the linked object being built
   std::uint16_t cRomWidthBits = 0;
   std::uint16_t cRamWidthBits = 0;
   std::uint8_t cProcessor = 0; // 0 until the processor check
@@ -193,6 +198,14 @@ public:
   int cFillCount = 0; // numbers the ".fill_" sections
 
 private:
+  // Section merging: the size a piece adds (whole locations in program
+  // memory), and the record of a name met first or again.
+  std::uint32_t pieceSizeInBytes(const scnhdr &hdr, std::uint8_t type) const;
+  int mergeFirstPiece(const Coff &coff, const std::string &name,
+                      const scnhdr &hdr, std::string &error);
+  int mergeNextPiece(const std::string &name, const scnhdr &hdr,
+                     std::string &error);
+
   int allocateSection(const std::string &secName, int assigned,
                       std::string &error);
   std::list<Memory> &memoriesFor(const std::string &secName);

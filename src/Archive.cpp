@@ -1,0 +1,285 @@
+#include "Archive.h"
+
+#include "FileInfo.h"
+#include "Messages.h"
+#include "SafeFile.h"
+#include "Trace.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+constexpr std::size_t kNameFieldSizeInBytes = 256;
+constexpr std::size_t kDateFieldAt = 256;
+constexpr std::size_t kDateTextSizeInBytes = 11; // byte 267 stays 0
+constexpr std::size_t kSizeFieldAt = 268;
+constexpr std::size_t kSizeTextSizeInBytes = 9; // byte 277 stays 0
+constexpr std::size_t kEndFieldAt = 278;
+
+void reportError(const std::string &context, std::ostringstream &text) {
+  reportStream(MessageKind::Error, context, text, 0);
+}
+
+// "%ul" text in a field; the bytes after the text's NUL stay zero.
+void setNumberField(std::uint8_t *field, std::size_t textSizeInBytes,
+                    std::size_t fieldSizeInBytes, std::uint32_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%ul", static_cast<unsigned>(value));
+  std::memset(field, 0, fieldSizeInBytes);
+  std::size_t length = std::strlen(text);
+  std::memcpy(field, text, length < textSizeInBytes ? length : textSizeInBytes);
+}
+
+std::uint32_t getNumberField(const std::uint8_t *field,
+                             std::size_t fieldSizeInBytes) {
+  std::string text(reinterpret_cast<const char *>(field), fieldSizeInBytes);
+  text = text.substr(0, text.find('\0'));
+  unsigned value = 0;
+  if (std::sscanf(text.c_str(), "%ul", &value) != 1)
+    return 0;
+  return value;
+}
+
+long fileLength(std::FILE *file) {
+  if (std::fseek(file, 0, SEEK_END) != 0)
+    return -1;
+  return std::ftell(file);
+}
+
+bool readAt(std::FILE *file, long offset, std::uint8_t *out,
+            std::size_t count) {
+  return std::fseek(file, offset, SEEK_SET) == 0 &&
+         std::fread(out, 1, count, file) == count;
+}
+
+// Closes the library file on every path out of the reader.
+struct FileCloser {
+  void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+} // namespace
+
+Archive::Archive() = default;
+
+Archive::Archive(const Archive &other) { *this = other; }
+
+Archive &Archive::operator=(const Archive &other) {
+  if (this == &other)
+    return *this;
+  cName = other.cName;
+  cMembers.clear();
+  for (const auto &member : other.cMembers)
+    cMembers.emplace_back(new Coff(*member));
+  makeSymbols();
+  return *this;
+}
+
+Archive::~Archive() = default;
+
+void Archive::setHeaderName(std::uint8_t *header, const std::string &name) {
+  std::memset(header, ' ', kNameFieldSizeInBytes);
+  std::string text = name.substr(0, kNameFieldSizeInBytes - 1);
+  std::memcpy(header, text.data(), text.size());
+  header[text.size()] = '/';
+}
+
+void Archive::setHeaderDate(std::uint8_t *header, std::uint32_t timeStamp) {
+  setNumberField(header + kDateFieldAt, kDateTextSizeInBytes,
+                 kSizeFieldAt - kDateFieldAt, timeStamp);
+}
+
+void Archive::setHeaderSize(std::uint8_t *header, std::uint32_t sizeInBytes) {
+  setNumberField(header + kSizeFieldAt, kSizeTextSizeInBytes,
+                 kEndFieldAt - kSizeFieldAt, sizeInBytes);
+}
+
+void Archive::setHeaderEnd(std::uint8_t *header) {
+  header[kEndFieldAt] = 0x60;
+  header[kEndFieldAt + 1] = 0x0A;
+}
+
+std::string Archive::getHeaderName(const std::uint8_t *header) {
+  // Bounded: a name field without any NUL ends with the field.
+  std::string text(reinterpret_cast<const char *>(header),
+                   kNameFieldSizeInBytes);
+  text = text.substr(0, text.find('\0'));
+  return text.substr(0, text.find('/'));
+}
+
+std::uint32_t Archive::getHeaderDate(const std::uint8_t *header) {
+  return getNumberField(header + kDateFieldAt, kSizeFieldAt - kDateFieldAt);
+}
+
+std::uint32_t Archive::getHeaderSize(const std::uint8_t *header) {
+  return getNumberField(header + kSizeFieldAt, kEndFieldAt - kSizeFieldAt);
+}
+
+std::string Archive::memberName(const Coff &member) {
+  FileInfo info(member.cFileName);
+  std::string ext = info.ext();
+  bool objectExt = ext.size() == 2 && ext[0] == '.' &&
+                   std::tolower(static_cast<unsigned char>(ext[1])) == 'o';
+  return objectExt ? info.baseName() : info.name();
+}
+
+std::unique_ptr<Archive> Archive::make(const std::string &name) {
+  std::ostringstream text;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
+  if (!file) {
+    text << "Could not open library file '" << name << "' for reading.";
+    reportError("Archive::make()", text);
+    return nullptr;
+  }
+  std::unique_ptr<Archive> archive(new Archive);
+  archive->cName = name;
+  std::uint8_t magic[kArchiveMagicSizeInBytes];
+  if (!readAt(file.get(), 0, magic, sizeof magic)) {
+    text << "Could not read archive magic string in library file '" << name
+         << "'.";
+    reportError("Archive::make()", text);
+    return nullptr;
+  }
+  if (std::memcmp(magic, kArchiveMagic, sizeof magic) != 0) {
+    text << "File '" << name << "' is not a valid library file.";
+    reportError("Archive::make()", text);
+    return nullptr;
+  }
+  long length = fileLength(file.get());
+  // 64-bit offsets: the members' own sizes move the position forward.
+  std::uint64_t offset = kArchiveMagicSizeInBytes;
+  std::uint8_t header[kMemberHeaderSizeInBytes];
+  // A trailing piece shorter than a header ends the library silently.
+  while (length >= 0 &&
+         offset + kMemberHeaderSizeInBytes <=
+             static_cast<std::uint64_t>(length) &&
+         readAt(file.get(), static_cast<long>(offset), header, sizeof header)) {
+    std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
+    if (imageAt >= static_cast<std::uint64_t>(length)) {
+      text << "Library file '" << name << "' has a missing member object file.";
+      reportError("Archive::make()", text);
+      return nullptr;
+    }
+    std::string memberName = getHeaderName(header);
+    std::unique_ptr<Coff> member =
+        Coff::make(file.get(), static_cast<long>(imageAt), memberName);
+    if (!member) {
+      text << "Could not build member '" << memberName << "' in library file '"
+           << name << "'. ";
+      reportError("Archive::make()", text);
+      return nullptr;
+    }
+    offset = imageAt + member->size();
+    archive->cMembers.push_back(std::move(member));
+  }
+  file.reset();
+  archive->makeSymbols();
+  return archive;
+}
+
+int Archive::makeSymbols() {
+  cSymbols.clear();
+  int result = 1;
+  for (const auto &member : cMembers) {
+    const std::vector<syment> &table = member->cSymbolTbl;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      if (i < member->cAuxType.size() && member->cAuxType[i] != kAuxNone)
+        continue;
+      if (!Coff::isExtDef(table[i]))
+        continue;
+      std::string symbol = Coff::getName(table[i], member->cStringTbl);
+      if (!cSymbols.emplace(symbol, member.get()).second) {
+        std::ostringstream text;
+        text << "Symbol '" << symbol << "' has multiple external definitions.";
+        reportError("Archive::makeSymbols()", text);
+        result = 0;
+      }
+    }
+  }
+  if (traceLevel(traceRegister("Archive::makeSymbols")) != 0) {
+    std::cout << "  Symbols: " << '\n';
+    for (const auto &entry : cSymbols)
+      std::cout << "    '" << entry.first << "' -> " << entry.second->cFileName
+                << '\n';
+  }
+  return result;
+}
+
+int Archive::hasSymbol(const std::string &symbol) const {
+  return cSymbols.count(symbol) != 0;
+}
+
+std::unique_ptr<Coff> Archive::getMember(const std::string &symbol) const {
+  auto found = cSymbols.find(symbol);
+  if (found == cSymbols.end())
+    return nullptr;
+  return std::unique_ptr<Coff>(new Coff(*found->second));
+}
+
+int Archive::write() {
+  std::ostringstream text;
+  // A member whose headers no longer describe its bytes would be stored
+  // damaged; lay it out first, keeping the time stamp it carries.
+  for (const auto &member : cMembers) {
+    if (member->isLaidOut())
+      continue;
+    std::uint32_t stamp = member->cFileHdr.f_timdat;
+    member->cFileHdr.f_opthdr = kOptHdrSizeInBytes;
+    member->preWrite();
+    member->cFileHdr.f_timdat = stamp;
+  }
+  SafeOutputFile file(cName);
+  if (!file.open()) {
+    text << "Could not open library file '" << cName << "' for writing.";
+    reportError("Archive::write()", text);
+    return 0;
+  }
+  if (!file.write(kArchiveMagic, kArchiveMagicSizeInBytes)) {
+    text << "Could not write archive magic string in library file '" << cName
+         << "'. ";
+    reportError("Archive::write()", text);
+    return 0;
+  }
+  for (const auto &member : cMembers) {
+    std::uint8_t header[kMemberHeaderSizeInBytes];
+    setHeaderName(header, memberName(*member));
+    setHeaderDate(header, member->cFileHdr.f_timdat);
+    setHeaderSize(header, member->size());
+    setHeaderEnd(header);
+    if (!file.write(header, sizeof header)) {
+      text << "Could not write member header for '" << member->cFileName
+           << "' in library file '" << cName << "'. ";
+      reportError("Archive::write()", text);
+      return 0;
+    }
+    long position = std::ftell(file.stream());
+    if (position < 0 || member->write(file.stream(), position) == 0) {
+      text << "Could not write library file '" << cName << "'.";
+      reportError("Archive::write()", text);
+      return 0;
+    }
+  }
+  if (!file.commit()) {
+    text << "Could not write library file '" << cName << "'.";
+    reportError("Archive::write()", text);
+    return 0;
+  }
+  return 1;
+}
+
+void Archive::print(std::ostream &out) const {
+  out << "Archive: " << '\n';
+  out << "  Symbols: " << '\n';
+  for (const auto &entry : cSymbols)
+    out << "    '" << entry.first << "' -> " << entry.second->cFileName << '\n';
+  out << '\n';
+  out << "  Members: " << '\n';
+  for (std::size_t i = 0; i < cMembers.size(); ++i) {
+    out << "    Member[" << i << "] = " << '\n';
+    cMembers[i]->print(out);
+    out << '\n';
+  }
+}

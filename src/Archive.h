@@ -1,0 +1,61 @@
+// An object library: "!<arch>\n", then per member a 280-byte header and the
+// member's COFF image. The file has no symbol index; cSymbols is rebuilt
+// from the members' symbol tables (makeSymbols) whenever it is read.
+//
+// Member header: name (256 bytes: base name, '/', blanks), date (12 bytes:
+// f_timdat as "%ul", byte 267 always 0), size (10 bytes: image length as
+// "%ul", byte 277 always 0), end (0x60 0x0A).
+#pragma once
+
+#include "Coff.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+constexpr char kArchiveMagic[] = "!<arch>\n";
+constexpr std::size_t kArchiveMagicSizeInBytes = 8;
+constexpr std::size_t kMemberHeaderSizeInBytes = 280;
+
+class Archive {
+public:
+  Archive();
+  Archive(const Archive &other);
+  Archive &operator=(const Archive &other);
+  ~Archive();
+
+  // Reads a library; null after an error report.
+  static std::unique_ptr<Archive> make(const std::string &name);
+  // Writes the library to cName; the old file survives any failure.
+  // Members whose headers no longer match their layout (old-layout objects
+  // among them) are laid out first, keeping their time stamps.
+  int write();
+  // Rebuilds cSymbols; 0 (after an error per name) when a name is defined
+  // by more than one member, the first member keeping it.
+  int makeSymbols();
+  int hasSymbol(const std::string &symbol) const;
+  // A copy of the member that defines the symbol, or null.
+  std::unique_ptr<Coff> getMember(const std::string &symbol) const;
+  void print(std::ostream &out) const;
+
+  // The name a member is stored under: its file name without directory
+  // and without an ".o" extension. A name read from a library ("a.b")
+  // stays as it is.
+  static std::string memberName(const Coff &member);
+
+  // Member header fields, on a buffer of kMemberHeaderSizeInBytes.
+  static void setHeaderName(std::uint8_t *header, const std::string &name);
+  static void setHeaderDate(std::uint8_t *header, std::uint32_t timeStamp);
+  static void setHeaderSize(std::uint8_t *header, std::uint32_t sizeInBytes);
+  static void setHeaderEnd(std::uint8_t *header);
+  static std::string getHeaderName(const std::uint8_t *header);
+  static std::uint32_t getHeaderDate(const std::uint8_t *header);
+  static std::uint32_t getHeaderSize(const std::uint8_t *header);
+
+  std::string cName;                           // the library's file name
+  std::vector<std::unique_ptr<Coff>> cMembers; // in file order
+  std::map<std::string, Coff *> cSymbols;      // symbol -> defining member
+};

@@ -1,0 +1,243 @@
+#include "Archive.h"
+#include "CoffBuilder.h"
+#include "CoffTestUtil.h"
+#include "Messages.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+std::string objectDefining(const std::string &symbol, std::uint32_t stamp,
+                           const std::string &other = "") {
+  CoffBuilder b;
+  b.processor(0x2550)
+      .timeStamp(stamp)
+      .section(".code", kScnTypeCode)
+      .words({1, 2})
+      .fileSymbol(symbol + ".asm")
+      .global(symbol, 0, ".code");
+  if (!other.empty())
+    b.global(other, 2, ".code");
+  b.external("elsewhere");
+  return b.fileBytes();
+}
+
+std::string headerOf(const std::string &lib, std::size_t at) {
+  return lib.substr(at, kMemberHeaderSizeInBytes);
+}
+
+} // namespace
+
+TEST(Archive, WritesTheFileLayoutByteForByte) {
+  TempDir dir;
+  std::string a = objectDefining("alpha", 1234567890);
+  std::string b = objectDefining("beta_long_symbol", 42);
+  dir.write("alpha.o", a);
+  dir.write("beta.o", b);
+  Archive lib;
+  lib.cName = dir.file("x.lib");
+  lib.cMembers.push_back(Coff::make(dir.file("alpha.o")));
+  lib.cMembers.push_back(Coff::make(dir.file("beta.o")));
+  ASSERT_EQ(lib.write(), 1);
+  std::string bytes = dir.read("x.lib");
+  EXPECT_EQ(bytes, CoffBuilder::libraryBytes({{"alpha", a}, {"beta", b}}));
+
+  std::string header = headerOf(bytes, 8);
+  EXPECT_EQ(header.substr(0, 6), "alpha/");
+  EXPECT_EQ(header.substr(6, 250), std::string(250, ' '));
+  EXPECT_EQ(header.substr(256, 12), std::string("1234567890l\0", 12));
+  std::string size = std::to_string(a.size()) + "l";
+  EXPECT_EQ(header.substr(268, size.size()), size);
+  EXPECT_EQ(header.substr(268 + size.size()),
+            std::string(10 - size.size(), '\0') + "\x60\x0A");
+  std::string second = headerOf(bytes, 8 + 280 + a.size());
+  EXPECT_EQ(second.substr(256, 12), std::string("42l\0\0\0\0\0\0\0\0\0", 12));
+}
+
+TEST(Archive, ReadsMembersSymbolsAndLooksThemUp) {
+  TempDir dir;
+  dir.write("x.lib",
+            CoffBuilder::libraryBytes(
+                {{"one", objectDefining("first", 1, "shared_long_name")},
+                 {"two", objectDefining("second", 2)}}));
+  std::unique_ptr<Archive> lib = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(lib, nullptr);
+  ASSERT_EQ(lib->cMembers.size(), 2u);
+  EXPECT_EQ(lib->cMembers[0]->cFileName, "one");
+  EXPECT_EQ(lib->cMembers[1]->cFileName, "two");
+  EXPECT_EQ(lib->cSymbols.size(), 3u);
+  EXPECT_EQ(lib->hasSymbol("shared_long_name"), 1);
+  EXPECT_EQ(lib->hasSymbol("elsewhere"), 0); // a reference, not a definition
+  EXPECT_EQ(lib->hasSymbol("second"), 1);
+  std::unique_ptr<Coff> member = lib->getMember("second");
+  ASSERT_NE(member, nullptr);
+  EXPECT_EQ(member->cFileName, "two");
+  member->cRawData.clear(); // a copy: the library's member is untouched
+  EXPECT_EQ(lib->cMembers[1]->cRawData.size(), 1u);
+  EXPECT_EQ(lib->getMember("nothing"), nullptr);
+
+  Archive copy(*lib);
+  EXPECT_EQ(copy.cMembers.size(), 2u);
+  EXPECT_NE(copy.cSymbols.at("first"), lib->cSymbols.at("first"));
+  EXPECT_EQ(copy.cSymbols.at("first"), copy.cMembers[0].get());
+}
+
+TEST(Archive, DuplicateDefinitionIsAnErrorButTheLibraryStaysUsable) {
+  TempDir dir;
+  dir.write("x.lib", CoffBuilder::libraryBytes(
+                         {{"one", objectDefining("twice", 1)},
+                          {"two", objectDefining("other", 2, "twice")}}));
+  int errorsBefore = errorCount();
+  std::unique_ptr<Archive> lib;
+  std::string errors =
+      capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+  EXPECT_EQ(errors, "Error - Symbol 'twice' has multiple external "
+                    "definitions.\n");
+  EXPECT_EQ(errorCount(), errorsBefore + 1);
+  ASSERT_NE(lib, nullptr);
+  EXPECT_EQ(lib->cSymbols.at("twice"), lib->cMembers[0].get());
+  EXPECT_EQ(lib->makeSymbols(), 0);
+}
+
+TEST(Archive, EmptyLibraryIsTheMagicAlone) {
+  TempDir dir;
+  Archive lib;
+  lib.cName = dir.file("empty.lib");
+  ASSERT_EQ(lib.write(), 1);
+  EXPECT_EQ(dir.read("empty.lib"), "!<arch>\n");
+  std::unique_ptr<Archive> back = Archive::make(dir.file("empty.lib"));
+  ASSERT_NE(back, nullptr);
+  EXPECT_TRUE(back->cMembers.empty());
+}
+
+TEST(Archive, ReaderRefusesDamagedLibraries) {
+  TempDir dir;
+  std::string good = CoffBuilder::libraryBytes({{"m", objectDefining("s", 1)}});
+  std::string badMember = good;
+  badMember[8 + 280] = 'X';
+  struct Case {
+    const char *what;
+    std::string bytes;
+    std::string error; // "" for a library that reads
+    std::size_t members;
+  } cases[] = {
+      {"short magic", "!<ar",
+       "Could not read archive magic string in library "
+       "file '@'.",
+       0},
+      {"wrong magic", "!<arch>X", "File '@' is not a valid library file.", 0},
+      {"trailing piece", good + "short", "", 1},
+      {"header without member", good + std::string(280, ' '),
+       "Library file '@' has a missing member object file.", 0},
+      {"damaged member", badMember,
+       "Coff file 'm' does not appear to be a valid COFF file.\nError - "
+       "Could not build member 'm' in library file '@'. ",
+       0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    dir.write("x.lib", c.bytes);
+    std::string path = dir.file("x.lib");
+    std::unique_ptr<Archive> lib;
+    std::string errors = capturedErrors([&] { lib = Archive::make(path); });
+    if (c.error.empty()) {
+      EXPECT_EQ(errors, "");
+      ASSERT_NE(lib, nullptr);
+      EXPECT_EQ(lib->cMembers.size(), c.members);
+    } else {
+      std::string expected = c.error;
+      expected.replace(expected.find('@'), 1, path);
+      EXPECT_EQ(errors, "Error - " + expected + "\n");
+      EXPECT_EQ(lib, nullptr);
+    }
+  }
+  std::string errors = capturedErrors(
+      [&] { EXPECT_EQ(Archive::make(dir.file("none.lib")), nullptr); });
+  EXPECT_EQ(errors, "Error - Could not open library file '" +
+                        dir.file("none.lib") + "' for reading.\n");
+}
+
+TEST(Archive, HeaderNamesAreBoundedAndCut) {
+  std::uint8_t header[kMemberHeaderSizeInBytes];
+  Archive::setHeaderName(header, std::string(300, 'n'));
+  EXPECT_EQ(header[255], '/');
+  EXPECT_EQ(Archive::getHeaderName(header), std::string(255, 'n'));
+  std::memset(header, 'q', sizeof header);
+  EXPECT_EQ(Archive::getHeaderName(header), std::string(256, 'q'));
+  Archive::setHeaderName(header, "abc");
+  header[3] = ' ';
+  EXPECT_EQ(Archive::getHeaderName(header),
+            std::string(256, ' ').replace(0, 3, "abc"));
+  Archive::setHeaderDate(header, 4000000000u);
+  EXPECT_EQ(Archive::getHeaderDate(header), 4000000000u);
+  EXPECT_EQ(header[267], 0);
+  Archive::setHeaderSize(header, 123456789);
+  EXPECT_EQ(header[277], 0);
+  EXPECT_EQ(Archive::getHeaderSize(header), 123456789u);
+  std::memset(header + 268, 0, 10);
+  EXPECT_EQ(Archive::getHeaderSize(header), 0u);
+}
+
+TEST(Archive, RewriteKeepsStoredNamesAndLaysOutStaleMembers) {
+  TempDir dir;
+  std::string object = objectDefining("sym", 777);
+  dir.write("x.lib", CoffBuilder::libraryBytes({{"a.b", object}}));
+  std::unique_ptr<Archive> lib = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(lib, nullptr);
+  // A member whose contents changed after reading no longer matches its
+  // headers.
+  lib->cMembers[0]->cRawData[".code"].append(Data(2));
+  EXPECT_EQ(lib->cMembers[0]->isLaidOut(), 0);
+  ASSERT_EQ(lib->write(), 1);
+  std::string bytes = dir.read("x.lib");
+  EXPECT_EQ(bytes.substr(8, 4), "a.b/");
+  std::unique_ptr<Archive> back = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->cMembers[0]->cRawData.at(".code").size(), 6u);
+  EXPECT_EQ(back->cMembers[0]->cFileHdr.f_timdat, 777u);
+  EXPECT_EQ(back->cMembers[0]->isLaidOut(), 1);
+}
+
+TEST(Archive, MemberNamesDropDirectoryAndObjectExtension) {
+  Coff coff;
+  struct Case {
+    const char *fileName;
+    const char *stored;
+  } cases[] = {{"dir/sub/x.o", "x"},
+               {"Y.O", "Y"},
+               {"a.b", "a.b"},
+               {"plain", "plain"},
+               {"d/a.b.o", "a.b"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.fileName);
+    coff.cFileName = c.fileName;
+    EXPECT_EQ(Archive::memberName(coff), c.stored);
+  }
+}
+
+TEST(Archive, FailedRewriteLeavesTheOldLibraryIntact) {
+  TempDir dir;
+  std::string original =
+      CoffBuilder::libraryBytes({{"m", objectDefining("s", 1)}});
+  dir.write("x.lib", original);
+  std::unique_ptr<Archive> lib = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(lib, nullptr);
+  // More relocations than a section header can count: the member cannot
+  // be written.
+  Coff *member = lib->cMembers[0].get();
+  member->cReloc[".code"].resize(70000);
+  member->cScnHdr[".code"].s_nreloc = 0; // as preWrite would truncate it
+  std::string errors = capturedErrors([&] { EXPECT_EQ(lib->write(), 0); });
+  EXPECT_NE(errors.find("Error - Could not write library file '" +
+                        dir.file("x.lib") + "'."),
+            std::string::npos);
+  EXPECT_EQ(dir.read("x.lib"), original);
+
+  lib->cName = dir.file("missing/dir/x.lib");
+  errors = capturedErrors([&] { EXPECT_EQ(lib->write(), 0); });
+  EXPECT_EQ(errors, "Error - Could not open library file '" + lib->cName +
+                        "' for writing.\n");
+}
