@@ -13,39 +13,8 @@ int pending(std::string &error, const std::string &what) {
 
 } // namespace
 
-int Linker::loadObjectFiles(std::string &error) {
-  return pending(error, "Loading object files");
-}
-
-int Linker::loadLibraryFiles(std::string &error) {
-  return pending(error, "Loading library files");
-}
-
-int Linker::importLibraryMembers(std::string &error) {
-  return pending(error, "Importing library members");
-}
-
-int Linker::checkProcessor(std::string &error) {
-  return pending(error, "Checking the processor");
-}
-
-int Linker::mergeSections(std::string &error) {
-  return pending(error, "Merging sections");
-}
-
-int Linker::checkSectionAttributes(std::string &error) {
-  return pending(error, "Checking section attributes");
-}
-
 int Linker::mapSections(std::string &error) {
   return pending(error, "Section allocation");
-}
-
-int Linker::writeErrorMapFile() {
-  if (!cMapFile.empty())
-    report(MessageKind::Error, "Linker::writeErrorMapFile()",
-           "Writing the error map file is not implemented.", 0);
-  return 0;
 }
 
 int Linker::loadSections(std::string &error) {
@@ -82,40 +51,4 @@ int Linker::verifyRelocations(std::string &error) {
 
 int Linker::patchSections(std::string &error) {
   return pending(error, "Patching sections");
-}
-
-int Linker::buildOutputScnNum(std::string &error) {
-  return pending(error, "Numbering output sections");
-}
-
-int Linker::buildOutputSymbolTbl(std::string &error) {
-  return pending(error, "Building the output symbol table");
-}
-
-int Linker::buildOutputRawData(std::string &error) {
-  return pending(error, "Building the output section contents");
-}
-
-int Linker::buildOutputLineInfo(std::string &error) {
-  return pending(error, "Building the output line numbers");
-}
-
-int Linker::addInitSectionNames(std::string &error) {
-  return pending(error, "Naming the initialised-data images");
-}
-
-int Linker::buildOutputScnHdrs(std::string &error) {
-  return pending(error, "Building the output section headers");
-}
-
-int Linker::buildOutputFileHdr(std::string &error) {
-  return pending(error, "Building the output file header");
-}
-
-int Linker::buildOutputHoles(std::string &error) {
-  return pending(error, "Filling unused program memory");
-}
-
-int Linker::writeMapFile(std::string &error) {
-  return pending(error, "Writing the map file");
 }

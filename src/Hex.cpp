@@ -1,0 +1,186 @@
+#include "Hex.h"
+
+#include "Coff.h"
+#include "FileInfo.h"
+#include "Messages.h"
+#include "SafeFile.h"
+#include "TextUtil.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr std::uint64_t kAddressSpaceBytes = 0x100000000ull;
+
+bool isProgramMemory(const scnhdr &hdr) {
+  std::uint8_t type = Coff::scnType(hdr);
+  return type == kScnTypeCode || type == kScnTypeRomdata;
+}
+
+// The section's contents padded to whole words: an odd length gets one
+// 0x00 byte.
+std::vector<std::uint8_t> paddedContents(const Data &contents) {
+  std::vector<std::uint8_t> bytes(contents.bytes(),
+                                  contents.bytes() + contents.size());
+  if (bytes.size() % 2 != 0)
+    bytes.push_back(0x00);
+  return bytes;
+}
+
+struct HexFileText {
+  std::string cName;
+  const std::string *cText;
+};
+
+// Opens every file before writing any, so a file that cannot be created
+// leaves none of the set behind.
+bool writeHexFiles(const std::vector<HexFileText> &files) {
+  std::vector<std::unique_ptr<SafeOutputFile>> outputs;
+  for (const HexFileText &file : files) {
+    outputs.push_back(std::make_unique<SafeOutputFile>(file.cName));
+    if (!outputs.back()->open()) {
+      report(MessageKind::Error, "Hex::write()",
+             "Could not open hex file '" + file.cName + "' for writing.", 0);
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!outputs[i]->write(*files[i].cText) || !outputs[i]->commit()) {
+      report(MessageKind::Error, "Hex::write()",
+             "Could not write hex file '" + files[i].cName + "'.", 0);
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+void AddrRange::print(std::ostream &out) const {
+  out << "AddrRange:  cStart=" << hexText(cStart, 4)
+      << "cEnd=" << hexText(cEnd, 4) << '\n';
+}
+
+int inRanges(std::uint32_t address, const std::list<AddrRange> &ranges) {
+  for (const AddrRange &range : ranges)
+    if (range.contains(address))
+      return 1;
+  return 0;
+}
+
+void HexRange::print(std::ostream &out) const {
+  out << "HexRange: cStart=" << hexText(cStart, 4) << ", cData=";
+  cData.print(out);
+}
+
+bool hexRangeLess(const HexRange &a, const HexRange &b) {
+  return a.cStart < b.cStart;
+}
+
+coff2hex *coff2hex::convert(const Coff &coff,
+                            const std::list<AddrRange> &ranges) {
+  // Bytes per program-memory address unit: 2 for word-addressed memory,
+  // 1 for byte-addressed memory.
+  const std::uint64_t unitBytes =
+      (static_cast<std::uint64_t>(coff.cOptHdr.rom_width_bits) + 7) / 8;
+  if (unitBytes == 0) {
+    report(MessageKind::Error, "Hex::convert()",
+           "Program memory width of 0 bits in '" + coff.cFileName + "'.", 0);
+    return nullptr;
+  }
+  static const Data empty;
+  for (const auto &entry : coff.cScnHdr) {
+    if (!isProgramMemory(entry.second))
+      continue;
+    auto raw = coff.cRawData.find(entry.first);
+    const Data &contents = raw == coff.cRawData.end() ? empty : raw->second;
+    if (!addSection(entry.first, entry.second.s_paddr, contents, unitBytes,
+                    ranges))
+      return nullptr;
+  }
+  if (!ranges.empty() && cRanges.empty())
+    return nullptr;
+  cFileBaseName = FileInfo(coff.cFileName).baseName();
+  return this;
+}
+
+bool coff2hex::addSection(const std::string &name, std::uint32_t startLoc,
+                          const Data &contents, std::uint64_t unitBytes,
+                          const std::list<AddrRange> &ranges) {
+  const std::vector<std::uint8_t> bytes = paddedContents(contents);
+  if (bytes.empty())
+    return true;
+  const std::uint64_t startByte = unitBytes * startLoc;
+  if (startByte + bytes.size() > kAddressSpaceBytes) {
+    report(MessageKind::Error, "Hex::convert()",
+           "Section '" + name + "' extends beyond byte address 0xffffffff.", 0);
+    return false;
+  }
+  if (ranges.empty()) {
+    addRange(startByte, bytes.data(), bytes.size());
+    return true;
+  }
+  // One address unit at a time; each run of selected units becomes one
+  // range holding just their bytes.
+  std::size_t runStart = 0;
+  bool inRun = false;
+  for (std::size_t i = 0; i < bytes.size(); i += unitBytes) {
+    std::uint64_t loc = startLoc + i / unitBytes;
+    bool selected =
+        loc <= 0xFFFFFFFFu && inRanges(static_cast<std::uint32_t>(loc), ranges);
+    if (selected && !inRun)
+      runStart = i;
+    if (!selected && inRun)
+      addRange(startByte + runStart, bytes.data() + runStart, i - runStart);
+    inRun = selected;
+  }
+  if (inRun)
+    addRange(startByte + runStart, bytes.data() + runStart,
+             bytes.size() - runStart);
+  return true;
+}
+
+void coff2hex::addRange(std::uint64_t startByte, const std::uint8_t *bytes,
+                        std::size_t count) {
+  HexRange range;
+  range.cStart = static_cast<std::uint32_t>(startByte);
+  range.cData = Data(static_cast<std::uint32_t>(count), bytes);
+  cRanges.push_back(std::move(range));
+}
+
+void coff2hex::sortRanges() {
+  std::stable_sort(cRanges.begin(), cRanges.end(), hexRangeLess);
+}
+
+int coff2hex::write(HexFormat format) {
+  if (format != HexFormat::Inhx8m && format != HexFormat::Inhx8s &&
+      format != HexFormat::Inhx32)
+    return 0;
+  sortRanges();
+  // Everything is formatted before any file is created, so an address the
+  // format cannot hold leaves no partial file behind.
+  HexRecordWriter writer(format);
+  for (const HexRange &range : cRanges) {
+    if (!writer.addBytes(range.cStart, range.cData.bytes(), range.cData.size()))
+      report(MessageKind::Error, "Hex::doLinearAddressRecord()",
+             "Selected hex format does not support byte addresses above "
+             "64kb; use INHX32 format!",
+             1);
+  }
+  writer.finish();
+  std::vector<HexFileText> files;
+  if (format == HexFormat::Inhx8s) {
+    files.push_back({cFileBaseName + ".hxl", &writer.text()});
+    files.push_back({cFileBaseName + ".hxh", &writer.highText()});
+  } else {
+    files.push_back({cFileBaseName + ".hex", &writer.text()});
+  }
+  return writeHexFiles(files) ? 1 : 0;
+}
+
+void coff2hex::print(std::ostream &out) const {
+  out << "Hex: cFileBaseName=" << cFileBaseName << ", cRanges:\n";
+  for (const HexRange &range : cRanges)
+    range.print(out);
+}

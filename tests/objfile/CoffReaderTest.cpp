@@ -1,0 +1,311 @@
+#include "ByteOrder.h"
+#include "CoffBuilder.h"
+#include "CoffTestUtil.h"
+#include "Messages.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Offsets inside an image of the current layout.
+constexpr std::size_t kNscns = 2, kSymptr = 8, kNsyms = 12;
+std::size_t scnField(int section, std::size_t field) {
+  return 36 + 40 * section + field;
+}
+constexpr std::size_t kSize = 16, kScnptr = 20, kRelptr = 24, kLnnoptr = 28,
+                      kNreloc = 32, kNlnno = 34;
+
+std::string smallObject() {
+  return CoffBuilder()
+      .processor(0x2550)
+      .section(".code", kScnTypeCode)
+      .words({0x2805, 0x0008})
+      .reloc(0, "main", 2)
+      .line(5, 0, 0)
+      .fileSymbol("main.asm")
+      .global("main", 0, ".code")
+      .fileBytes();
+}
+
+std::string readErrors(const std::string &bytes, bool *gotObject = nullptr) {
+  std::unique_ptr<Coff> coff;
+  std::string errors =
+      capturedErrors([&] { coff = makeFromBytes(bytes, "t.o"); });
+  if (gotObject != nullptr)
+    *gotObject = coff != nullptr;
+  return errors;
+}
+
+// An image of the old layout: no optional header, 6-byte line entries,
+// 10-byte relocations, file names inside the file aux entries.
+std::string oldLayoutObject() {
+  std::string out;
+  appendLE16(out, kCoffMagic);
+  appendLE16(out, 1);  // f_nscns
+  appendLE32(out, 99); // f_timdat
+  appendLE32(out, 92); // f_symptr
+  appendLE32(out, 5);  // f_nsyms
+  appendLE16(out, 0);  // f_opthdr: old layout
+  appendLE16(out, 0);
+  out += std::string(".code\0\0\0", 8); // section header at 20
+  appendLE32(out, 0x10);                // s_paddr
+  appendLE32(out, 0);
+  appendLE32(out, 4);  // s_size
+  appendLE32(out, 60); // s_scnptr
+  appendLE32(out, 64); // s_relptr
+  appendLE32(out, 74); // s_lnnoptr
+  appendLE16(out, 1);  // s_nreloc
+  appendLE16(out, 3);  // s_nlnno
+  appendLE32(out, kScnCode);
+  out += std::string("\x01\x02\x03\x04", 4); // raw data at 60
+  appendLE32(out, 2);                        // relocation at 64
+  appendLE32(out, 4);
+  appendLE16(out, 1);
+  appendLE32(out, 7); // lines at 74: function 7
+  appendLE16(out, 0);
+  appendLE32(out, 0x10);
+  appendLE16(out, 3);
+  appendLE32(out, 0x12);
+  appendLE16(out, 4);
+  auto symbol = [&](const std::string &name8, std::int16_t scnum,
+                    std::uint8_t sclass, std::uint8_t numaux) {
+    out += name8;
+    appendLE32(out, 0);
+    appendLE16(out, static_cast<std::uint16_t>(scnum));
+    appendLE16(out, 0);
+    out += static_cast<char>(sclass);
+    out += static_cast<char>(numaux);
+  };
+  symbol(std::string(".file\0\0\0", 8), -2, kClassFile, 1); // at 92
+  out += std::string("abcde", 5) + std::string(13, '\0');
+  symbol(std::string(".file\0\0\0", 8), -2, kClassFile, 1);
+  out += std::string("fghij", 5) + std::string(13, '\0');
+  std::string longName(8, '\0');
+  longName[4] = 4;
+  symbol(longName, 1, kClassExternal, 0);
+  appendLE32(out, 4 + 14); // string table
+  out += std::string("a_long_symbol\0", 14);
+  return out;
+}
+
+} // namespace
+
+TEST(CoffReader, ReportsEachReadFailureWithItsOwnText) {
+  std::string good = smallObject();
+  std::string empty = CoffBuilder().fileBytes(); // 40 bytes, no symbols
+  struct Case {
+    const char *what;
+    std::string bytes;
+    const char *error;
+  };
+  std::vector<Case> cases;
+  cases.push_back(
+      {"short header", good.substr(0, 19), "could not read file header."});
+  std::string magic = good;
+  magic[0] = 0x35;
+  cases.push_back(
+      {"wrong magic", magic, "does not appear to be a valid COFF file."});
+  cases.push_back({"short optional header", good.substr(0, 30),
+                   "could not read optional file header."});
+  std::uint32_t stringAt = peek32(good, kSymptr) + 18 * peek32(good, kNsyms);
+  cases.push_back({"no string table length", good.substr(0, stringAt),
+                   "could not read string table length."});
+  cases.push_back({"short string table", good.substr(0, good.size() - 1),
+                   "could not read string table."});
+  std::string huge = good;
+  patch32(huge, kNsyms, 0xFFFFFFFFu);
+  cases.push_back(
+      {"huge symbol count", huge, "could not read string table length."});
+  std::string headers = empty;
+  patch16(headers, kNscns, 1);
+  cases.push_back(
+      {"missing section header", headers, "could not read section header."});
+  std::string raw = good;
+  patch32(raw, scnField(0, kScnptr), 0xFFFFFFF0u);
+  cases.push_back({"raw data beyond the end", raw, "could not read raw data."});
+  std::string zeros = good;
+  patch32(zeros, scnField(0, kScnptr), 0);
+  patch32(zeros, scnField(0, kSize), 0xFFFFFFFFu);
+  cases.push_back(
+      {"huge zero-filled section", zeros, "could not read raw data."});
+  std::string lines = good;
+  patch16(lines, scnField(0, kNlnno), 0xFFFF);
+  cases.push_back(
+      {"too many line numbers", lines, "could not read line numbers."});
+  std::string relocs = good;
+  patch32(relocs, scnField(0, kRelptr), 0xFFFFFFFFu);
+  cases.push_back({"relocations beyond the end", relocs,
+                   "could not read relocation info."});
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    bool gotObject = true;
+    std::string errors = readErrors(c.bytes, &gotObject);
+    EXPECT_EQ(errors, std::string("Error - Coff file 't.o' ") + c.error + "\n");
+    EXPECT_FALSE(gotObject);
+  }
+}
+
+TEST(CoffReader, TruncationAtEveryByteGivesAMessageNotAnObject) {
+  std::string good = smallObject();
+  for (std::size_t length = 0; length < good.size(); ++length) {
+    SCOPED_TRACE(length);
+    bool gotObject = true;
+    std::string errors = readErrors(good.substr(0, length), &gotObject);
+    EXPECT_FALSE(gotObject);
+    EXPECT_EQ(errors.rfind("Error - Coff file 't.o' ", 0), 0u);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
+  }
+}
+
+TEST(CoffReader, ReadsImageAtAnOffsetInsideAFile) {
+  std::string good = smallObject();
+  std::unique_ptr<Coff> coff = makeFromBytes("0123456789" + good, "m", 10);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cRawData.at(".code").size(), 4u);
+  EXPECT_EQ(coff->cStringTbl.at(4), "main.asm");
+  EXPECT_EQ(makeFromBytes(good, "m", 1 << 20), nullptr);
+}
+
+TEST(CoffReader, ObjectWithoutSymbolsReadsWithEmptyTables) {
+  // A stripped link output: no symbol table, f_symptr 0.
+  std::string bytes =
+      CoffBuilder()
+          .fileFlags(kFileExecutable | kFileNoLineNumbers | kFileNoLocalSymbols)
+          .section(".code", kScnTypeCode)
+          .words({1})
+          .section("a_long_section", kScnTypeCode)
+          .words({2})
+          .fileBytes();
+  ASSERT_EQ(peek32(bytes, kNsyms), 0u);
+  std::unique_ptr<Coff> coff;
+  std::string errors =
+      capturedErrors([&] { coff = makeFromBytes(bytes, "stripped.o"); });
+  EXPECT_EQ(errors, "");
+  ASSERT_NE(coff, nullptr);
+  EXPECT_TRUE(coff->cSymbolTbl.empty());
+  EXPECT_EQ(coff->cScnNum.at(2), "a_long_section");
+  EXPECT_EQ(coff->verify(), 1);
+  EXPECT_EQ(writtenBytes(*coff), bytes);
+
+  std::string noStrings = CoffBuilder().section(".c", 1).words({1}).fileBytes();
+  coff = makeFromBytes(noStrings.substr(0, noStrings.size() - 4), "s.o");
+  ASSERT_NE(coff, nullptr);
+  EXPECT_TRUE(coff->cStringTbl.empty());
+}
+
+TEST(CoffReader, StringTableStopsAtTheFirstEmptyString) {
+  std::string bytes = CoffBuilder().symbol("s", 0, -1, 3).fileBytes();
+  ASSERT_EQ(peek32(bytes, bytes.size() - 4), 4u);
+  std::unique_ptr<Coff> coff = makeFromBytes(bytes);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_TRUE(coff->cStringTbl.empty());
+
+  bytes.resize(bytes.size() - 4);
+  appendLE32(bytes, 4 + 10);
+  bytes += std::string("ab\0\0cd\0ef\0\0", 10);
+  coff = makeFromBytes(bytes);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cStringTbl, (std::map<int, std::string>{{4, "ab"}}));
+  bytes.resize(bytes.size() - 14);
+  appendLE32(bytes, 4 + 5);
+  bytes += std::string("ab\0cd", 5); // the last string has no NUL
+  coff = makeFromBytes(bytes);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cStringTbl, (std::map<int, std::string>{{4, "ab"}}));
+}
+
+TEST(CoffReader, SectionCountsFollowSizeAndPointer) {
+  std::string bytes = CoffBuilder()
+                          .section(".a", kScnTypeCode)
+                          .words({1, 2})
+                          .section(".b", kScnTypeUdata)
+                          .zeros(16)
+                          .symbol("s", 0, 1, kClassStatic)
+                          .fileBytes();
+  patch32(bytes, scnField(0, kSize), 0);
+  patch16(bytes, scnField(0, kNreloc), 3);
+  patch32(bytes, scnField(0, kRelptr), 0xFFFFFF00u);
+  std::unique_ptr<Coff> coff = makeFromBytes(bytes);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cReloc.count(".a"), 0u);
+  EXPECT_EQ(coff->cRawData.count(".a"), 0u);
+  EXPECT_EQ(coff->cRawData.at(".b").size(), 16u);
+  EXPECT_EQ(coff->cLineNum.count(".b"), 0u);
+}
+
+TEST(CoffReader, OnlyTheFirstAuxEntryIsRecognised) {
+  CoffBuilder b;
+  b.section(".code", kScnTypeCode).words({0});
+  b.function("fn", 0, ".code").aux(aux_fcn{}).aux(aux_fcn{});
+  b.symbol("x", 0, 1, kClassStatic).aux(aux_fcn{}); // kind 0: read as symbol
+  std::unique_ptr<Coff> coff = makeFromBytes(b.fileBytes());
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cAuxType, (std::vector<int>{0, kAuxFcn, 0, 0, 0}));
+}
+
+TEST(CoffReader, ConvertsTheOldLayout) {
+  int errorsBefore = errorCount();
+  std::unique_ptr<Coff> coff;
+  std::string errors =
+      capturedErrors([&] { coff = makeFromBytes(oldLayoutObject(), "old.o"); });
+  EXPECT_EQ(errors,
+            "Error - Coff file 'old.o' missing optional file header.\n");
+  EXPECT_EQ(errorCount(), errorsBefore + 1);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cFileHdr.f_opthdr, 0);
+  EXPECT_EQ(coff->cOptHdr.proc_type, 0u);
+  EXPECT_EQ(coff->cScnNum.at(1), ".code");
+  EXPECT_EQ(coff->cRawData.at(".code").bytes()[3], 4);
+  EXPECT_EQ(coff->cStringTbl,
+            (std::map<int, std::string>{
+                {4, "a_long_symbol"}, {18, "abcde"}, {24, "fghij"}}));
+  EXPECT_EQ(readAux<aux_file>(coff->cSymbolTbl[1]).x_offset, 18u);
+  EXPECT_EQ(readAux<aux_file>(coff->cSymbolTbl[3]).x_offset, 24u);
+  EXPECT_EQ(Coff::getName(coff->cSymbolTbl[4], coff->cStringTbl),
+            "a_long_symbol");
+  const std::vector<coff_lineno> &lines = coff->cLineNum.at(".code");
+  ASSERT_EQ(lines.size(), 2u);
+  for (const coff_lineno &line : lines) {
+    EXPECT_EQ(line.l_flags, kLineHasFcnNdx);
+    EXPECT_EQ(line.l_fcnndx, 7u);
+    EXPECT_EQ(line.l_srcndx, 0u);
+  }
+  EXPECT_EQ(lines[0].l_paddr, 0x10u);
+  EXPECT_EQ(lines[1].l_lnno, 4);
+  const reloc &rel = coff->cReloc.at(".code").at(0);
+  EXPECT_EQ(rel.r_vaddr, 2u);
+  EXPECT_EQ(rel.r_symndx, 4u);
+  EXPECT_EQ(rel.r_type, 4);
+  EXPECT_EQ(rel.r_offset, 0);
+
+  // Not laid out for the current layout until preWrite runs.
+  EXPECT_EQ(coff->isLaidOut(), 0);
+  coff->cFileHdr.f_opthdr = kOptHdrSizeInBytes;
+  coff->preWrite();
+  EXPECT_EQ(coff->isLaidOut(), 1);
+  errors = capturedErrors([&] {
+    std::unique_ptr<Coff> back = makeFromBytes(writtenBytes(*coff), "new.o");
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->cStringTbl, coff->cStringTbl);
+    EXPECT_EQ(back->cLineNum.at(".code").size(), 2u);
+  });
+  EXPECT_EQ(errors, "");
+}
+
+TEST(CoffReader, UnreadableNamedFileIsReported) {
+  std::string errors = capturedErrors(
+      [] { EXPECT_EQ(Coff::make("/nonexistent/dir/x.o"), nullptr); });
+  EXPECT_EQ(errors, "Error - Could not open Coff file '/nonexistent/dir/x.o' "
+                    "for reading.\n");
+}
+
+TEST(CoffReaderDeathTest, MissingLongSectionNameEndsTheProgram) {
+  std::string bytes = CoffBuilder()
+                          .section("long_section_name", kScnTypeCode)
+                          .words({1})
+                          .symbol("s", 0, 1, kClassStatic)
+                          .fileBytes();
+  patch32(bytes, scnField(0, 4), 999);
+  EXPECT_EXIT(makeFromBytes(bytes), testing::ExitedWithCode(255),
+              "Error - Unable to find section name in string table.");
+}
