@@ -45,10 +45,3 @@ int Linker::resolveExternals(std::string &error) {
   return pending(error, "Resolving externals");
 }
 
-int Linker::verifyRelocations(std::string &error) {
-  return pending(error, "Checking relocations");
-}
-
-int Linker::patchSections(std::string &error) {
-  return pending(error, "Patching sections");
-}
