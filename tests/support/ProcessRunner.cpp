@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +67,14 @@ ProcessResult runProcess(const std::string &program,
     closePair(inPipe);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
       _exit(126);
+    if (options.fileSizeLimitBytes >= 0) {
+      // An ignored signal stays ignored across execve.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlim_t limit = static_cast<rlim_t>(options.fileSizeLimitBytes);
+      const rlimit fileSize = {limit, limit};
+      if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
+        _exit(126);
+    }
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }

@@ -17,6 +17,9 @@ struct ProcessOptions {
   std::vector<std::string> env; // extra "NAME=value" entries
   std::string pathPrepend;      // prepended to PATH when not empty
   std::string input;            // fed to standard input
+  // When not negative: the largest file the program may write (RLIMIT_FSIZE,
+  // with SIGXFSZ ignored so a write past it fails instead of killing).
+  long long fileSizeLimitBytes = -1;
 };
 
 ProcessResult runProcess(const std::string &program,

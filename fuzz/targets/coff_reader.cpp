@@ -1,0 +1,25 @@
+// The COFF reader and checker on one mutated object file.
+#include "Coff.h"
+#include "ForkRunner.h"
+#include "Messages.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <sstream>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
+                                      std::size_t size) {
+  const std::string path = writeWorkFile("in.o", data, size);
+  runInChild([&] {
+    initProgramStreams();
+    std::unique_ptr<Coff> coff = Coff::make(path);
+    if (!coff)
+      return 1;
+    std::ostringstream dump;
+    coff->print(dump);
+    // Some faults are counted while the object is still read.
+    return coff->verify() && errorCount() == 0 ? 0 : 1;
+  });
+  return 0;
+}

@@ -1,0 +1,241 @@
+// Failed writes: every program run with a file-size limit that makes its
+// writes fail part way, or with a target it cannot write, must exit nonzero
+// with an "Error - " line, and every output must be either left exactly as
+// it was or written whole.
+#include "CoffBuilder.h"
+#include "ProcessRunner.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <dirent.h>
+#include <map>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const char *const kCommandFile = "CODEPAGE NAME=page0 START=0x0 END=0x7FF\n"
+                                 "DATABANK NAME=gpr0 START=0x20 END=0x6F\n";
+
+// Enough code, symbols and line numbers that every output is well over a
+// hundred bytes.
+std::string object(const std::string &prefix) {
+  CoffBuilder builder;
+  builder.processor(0x1055).section(".code_" + prefix, kScnTypeCode);
+  std::vector<std::uint16_t> words;
+  for (std::uint16_t i = 0; i < 96; ++i)
+    words.push_back(std::uint16_t(0x3000 | i));
+  builder.words(words);
+  for (std::uint16_t i = 0; i < 24; ++i)
+    builder.line(std::uint16_t(10 + i), 4u * i);
+  builder.section(".udata_" + prefix, kScnTypeUdata).zeros(4);
+  builder.fileSymbol(prefix + "_source.asm");
+  builder.global(prefix + "_entry", 0, ".code_" + prefix);
+  builder.global(prefix + "_variable", 0, ".udata_" + prefix);
+  return builder.fileBytes();
+}
+
+// The inputs every case may use: objects, a command file, a library and a
+// linked file.
+void writeInputs(const TempDir &dir) {
+  dir.write("t.o", object("t"));
+  dir.write("u.o", object("u"));
+  dir.write("t.lkr", kCommandFile);
+  dir.write("ab.lib", CoffBuilder::libraryBytes(
+                          {{"a", object("a")}, {"b", object("b")}}));
+  ProcessOptions options;
+  options.workDir = dir.path();
+  const ProcessResult linked = runProcess(
+      programPath("_orvane"), {"t.o", "t.lkr", "/o", "linked.cof"}, options);
+  ASSERT_EQ(linked.exitCode, 0) << linked.out << linked.err;
+}
+
+std::set<std::string> fileNames(const std::string &path) {
+  std::set<std::string> names;
+  if (DIR *dir = opendir(path.c_str())) {
+    while (const dirent *entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..")
+        names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+struct WriteCase {
+  const char *what;
+  std::string program;
+  std::vector<std::string> args;
+  std::vector<std::string> outputs;
+};
+
+const std::vector<WriteCase> &writeCases() {
+  static const std::vector<WriteCase> cases = {
+      {"linker",
+       "_orvane",
+       {"t.o", "t.lkr", "/o", "t.out", "/m", "t.map"},
+       {"t.out", "t.map"}},
+      {"HEX converter", "pelmat", {"linked.cof"}, {"linked.hex"}},
+      {"COD converter", "cirrow", {"linked.cof"}, {"linked.cod", "linked.lst"}},
+      {"librarian creating",
+       "tessil",
+       {"/c", "new.lib", "t.o", "u.o"},
+       {"new.lib"}},
+      {"librarian adding", "tessil", {"/r", "ab.lib", "t.o"}, {"ab.lib"}},
+      {"librarian deleting", "tessil", {"/d", "ab.lib", "a.o"}, {"ab.lib"}},
+      {"librarian extracting", "tessil", {"/x", "ab.lib"}, {"a.o", "b.o"}},
+      {"driver",
+       "orvane",
+       {"t.o", "t.lkr", "/o", "d.out"},
+       {"d.out", "d.cod", "d.lst", "d.hex"}},
+  };
+  return cases;
+}
+
+class WriteFaultTest : public ::testing::TestWithParam<WriteCase> {
+protected:
+  // Inputs, plus an earlier version of each output that is not an input.
+  std::map<std::string, std::string> prepare(const TempDir &dir) {
+    writeInputs(dir);
+    std::map<std::string, std::string> before;
+    for (const std::string &name : GetParam().outputs) {
+      if (!dir.exists(name))
+        dir.write(name, "an earlier " + name + "\n");
+      before[name] = dir.read(name);
+    }
+    return before;
+  }
+
+  ProcessResult run(const TempDir &dir, long long limitBytes) {
+    ProcessOptions options;
+    options.workDir = dir.path();
+    options.mergeStreams = true;
+    options.fileSizeLimitBytes = limitBytes;
+    return runProcess(programPath(GetParam().program), GetParam().args,
+                      options);
+  }
+};
+
+TEST_P(WriteFaultTest, FailedWritesLeaveEveryOutputOldOrWhole) {
+  const WriteCase &test = GetParam();
+  std::map<std::string, std::string> whole;
+  std::size_t largest = 0;
+  {
+    TempDir dir;
+    prepare(dir);
+    const ProcessResult result = run(dir, -1);
+    ASSERT_EQ(result.exitCode, 0) << result.out;
+    for (const std::string &name : test.outputs) {
+      whole[name] = dir.read(name);
+      largest = std::max(largest, whole[name].size());
+    }
+  }
+  ASSERT_GT(largest, 100u);
+
+  std::set<long long> limits = {0, 1, 100, (long long)largest - 1};
+  for (const auto &output : whole)
+    if (output.second.size() > 1)
+      limits.insert((long long)output.second.size() / 2);
+  for (long long limit : limits) {
+    SCOPED_TRACE("file-size limit " + std::to_string(limit));
+    TempDir dir;
+    const std::map<std::string, std::string> before = prepare(dir);
+    const std::set<std::string> namesBefore = fileNames(dir.path());
+
+    const ProcessResult result = run(dir, limit);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_NE(result.exitCode, 0) << result.out;
+    EXPECT_NE(result.out.find("Error - "), std::string::npos) << result.out;
+    for (const std::string &name : test.outputs) {
+      SCOPED_TRACE(name);
+      const std::string now = dir.read(name);
+      if (whole[name].size() > (std::size_t)limit)
+        EXPECT_EQ(now, before.at(name)) << "changed though it could not be "
+                                           "written whole";
+      else
+        EXPECT_TRUE(now == before.at(name) || now == whole[name])
+            << "neither the earlier nor the whole file";
+    }
+    // No temporary file is left behind.
+    EXPECT_EQ(fileNames(dir.path()), namesBefore);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProgram, WriteFaultTest,
+                         ::testing::ValuesIn(writeCases()),
+                         [](const ::testing::TestParamInfo<WriteCase> &info) {
+                           std::string name;
+                           for (char c : std::string(info.param.what))
+                             if (std::isalnum(static_cast<unsigned char>(c)))
+                               name += c;
+                           return name;
+                         });
+
+// A target that cannot be created: its directory does not exist, or a
+// directory stands where the file would go (tests may run as root, which
+// file permissions do not stop).
+struct UnwritableCase {
+  const char *what;
+  std::string program;
+  std::vector<std::string> args;
+  std::string directoryInTheWay; // empty: the path's directory is missing
+};
+
+class UnwritableTargetTest : public ::testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(UnwritableTargetTest, ReportsAnErrorAndExitsNonzero) {
+  const UnwritableCase &test = GetParam();
+  TempDir dir;
+  writeInputs(dir);
+  if (!test.directoryInTheWay.empty())
+    ASSERT_EQ(mkdir(dir.file(test.directoryInTheWay).c_str(), 0755), 0);
+  const std::set<std::string> namesBefore = fileNames(dir.path());
+  const std::string libraryBefore = dir.read("ab.lib");
+
+  ProcessOptions options;
+  options.workDir = dir.path();
+  options.mergeStreams = true;
+  const ProcessResult result =
+      runProcess(programPath(test.program), test.args, options);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_NE(result.exitCode, 0) << result.out;
+  EXPECT_NE(result.out.find("Error - "), std::string::npos) << result.out;
+  EXPECT_EQ(dir.read("ab.lib"), libraryBefore);
+  if (!test.directoryInTheWay.empty()) {
+    struct stat info;
+    ASSERT_EQ(stat(dir.file(test.directoryInTheWay).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+  }
+  EXPECT_EQ(fileNames(dir.path()), namesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryProgram, UnwritableTargetTest,
+    ::testing::Values(
+        UnwritableCase{
+            "linker", "_orvane", {"t.o", "t.lkr", "/o", "missing/t.out"}, ""},
+        UnwritableCase{"linkerMap",
+                       "_orvane",
+                       {"t.o", "t.lkr", "/o", "t.out", "/m", "t.map"},
+                       "t.map"},
+        UnwritableCase{"HEXconverter", "pelmat", {"linked.cof"}, "linked.hex"},
+        UnwritableCase{"CODconverter", "cirrow", {"linked.cof"}, "linked.cod"},
+        UnwritableCase{"librarianCreating",
+                       "tessil",
+                       {"/c", "missing/new.lib", "t.o"},
+                       ""},
+        UnwritableCase{
+            "librarianExtracting", "tessil", {"/x", "ab.lib"}, "a.o"},
+        UnwritableCase{
+            "driver", "orvane", {"t.o", "t.lkr", "/o", "missing/d.out"}, ""}),
+    [](const ::testing::TestParamInfo<UnwritableCase> &info) {
+      return std::string(info.param.what);
+    });
+
+} // namespace
