@@ -159,6 +159,14 @@ public:
   int cFillCount = 0; // numbers the ".fill_" sections
 
 private:
+  // Section merging: the size a piece adds (whole locations in program
+  // memory), and the record of a name met first or again.
+  std::uint32_t pieceSizeInBytes(const scnhdr &hdr, std::uint8_t type) const;
+  int mergeFirstPiece(const Coff &coff, const std::string &name,
+                      const scnhdr &hdr, std::string &error);
+  int mergeNextPiece(const std::string &name, const scnhdr &hdr,
+                     std::string &error);
+
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;
   std::set<std::string> cLibraryFileNames;

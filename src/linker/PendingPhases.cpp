@@ -13,30 +13,6 @@ int pending(std::string &error, const std::string &what) {
 
 } // namespace
 
-int Linker::loadObjectFiles(std::string &error) {
-  return pending(error, "Loading object files");
-}
-
-int Linker::loadLibraryFiles(std::string &error) {
-  return pending(error, "Loading library files");
-}
-
-int Linker::importLibraryMembers(std::string &error) {
-  return pending(error, "Importing library members");
-}
-
-int Linker::checkProcessor(std::string &error) {
-  return pending(error, "Checking the processor");
-}
-
-int Linker::mergeSections(std::string &error) {
-  return pending(error, "Merging sections");
-}
-
-int Linker::checkSectionAttributes(std::string &error) {
-  return pending(error, "Checking section attributes");
-}
-
 int Linker::mapSections(std::string &error) {
   return pending(error, "Section allocation");
 }

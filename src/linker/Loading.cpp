@@ -1,0 +1,118 @@
+// Finding and reading the input files: object files first, then libraries.
+// A name with a directory part is taken as it stands; a bare name is
+// searched for, objects in "." and then the library path, libraries in the
+// library path alone.
+#include "Linker.h"
+
+#include "Archive.h"
+#include "FileInfo.h"
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+// The candidate for a name in one search directory. Only '/' counts as a
+// separator here, so a directory ending in '\' still gets one.
+std::string inDirectory(const std::string &dir, const std::string &name) {
+  if (dir.empty())
+    return name;
+  if (dir.back() == '/')
+    return dir + name;
+  return dir + "/" + name;
+}
+
+// Sets found to the path under which name exists; 0 with the error text
+// when it exists nowhere.
+int findFile(const std::string &name, const std::vector<std::string> &dirs,
+             std::string &found, std::string &error) {
+  if (FileInfo(name).hasPath()) {
+    if (FileInfo(name).fileExists()) {
+      found = name;
+      return 1;
+    }
+  } else {
+    for (const std::string &dir : dirs) {
+      const std::string candidate = inDirectory(dir, name);
+      if (FileInfo(candidate).fileExists()) {
+        found = candidate;
+        return 1;
+      }
+    }
+  }
+  error = "could not find file '" + name + "'.";
+  return 0;
+}
+
+// Rewrites every name of the list to its found path, in order; the first
+// name that cannot be found ends the walk.
+int resolveNames(std::list<std::string> &names,
+                 const std::vector<std::string> &dirs, std::string &error) {
+  for (std::string &name : names) {
+    std::string found;
+    if (!findFile(name, dirs, found, error))
+      return 0;
+    name = found;
+  }
+  return 1;
+}
+
+// One text per file, whatever spelling reached it ("x.o", "./x.o", a
+// link to it).
+std::string fileIdentity(const std::string &path) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::canonical(path, ec);
+  return ec ? path : canonical.string();
+}
+
+} // namespace
+
+int Linker::loadObjectFiles(std::string &error) {
+  if (cObjectFile.empty()) {
+    error = "no input object files specified.";
+    return 0;
+  }
+  const std::vector<std::string> givenNames(cObjectFile.begin(),
+                                            cObjectFile.end());
+  std::vector<std::string> dirs{"."};
+  dirs.insert(dirs.end(), cLibPath.begin(), cLibPath.end());
+  if (!resolveNames(cObjectFile, dirs, error))
+    return 0;
+
+  // Reading one file twice would define each of its symbols twice.
+  std::set<std::string> seen;
+  std::size_t position = 0;
+  for (const std::string &path : cObjectFile) {
+    if (!seen.insert(fileIdentity(path)).second) {
+      error =
+          "mutliple inclusion of object file '" + givenNames[position] + "' ";
+      return 0;
+    }
+    ++position;
+  }
+
+  for (const std::string &path : cObjectFile) {
+    std::unique_ptr<Coff> coff = Coff::make(path);
+    // The reader and the checker report their own findings.
+    if (!coff || !coff->verify())
+      return 0;
+    cCoff.push_back(std::move(coff));
+  }
+  return 1;
+}
+
+int Linker::loadLibraryFiles(std::string &error) {
+  const std::vector<std::string> dirs(cLibPath.begin(), cLibPath.end());
+  if (!resolveNames(cLibraryFile, dirs, error))
+    return 0;
+  for (const std::string &path : cLibraryFile) {
+    std::unique_ptr<Archive> archive = Archive::make(path);
+    // The archive reader reports why.
+    if (!archive)
+      return 0;
+    cArchive.push_back(std::move(archive));
+  }
+  return 1;
+}

@@ -1,0 +1,272 @@
+// Opening libraries and importing the members that the inputs need.
+#include "Archive.h"
+#include "CoffBuilder.h"
+#include "ProcessRunner.h"
+#include "TempDir.h"
+#include "linker/Linker.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// An object that defines and references the given names.
+CoffBuilder object(const std::vector<std::string> &defines,
+                   const std::vector<std::string> &references = {}) {
+  CoffBuilder builder;
+  builder.processor(0x1001).section(".code", kScnTypeCode).words({0, 0});
+  for (const std::string &name : references)
+    builder.external(name);
+  for (const std::string &name : defines)
+    builder.global(name, 0, ".code");
+  return builder;
+}
+
+std::unique_ptr<Coff> named(const std::string &name,
+                            const CoffBuilder &builder) {
+  auto coff = std::make_unique<Coff>(builder.build());
+  coff->cFileName = name;
+  return coff;
+}
+
+struct ImportFixture : ::testing::Test {
+  void input(const std::string &name, const CoffBuilder &builder) {
+    linker.cCoff.push_back(named(name, builder));
+  }
+  void library(const std::string &libName,
+               std::vector<std::pair<std::string, CoffBuilder>> members) {
+    auto archive = std::make_unique<Archive>();
+    archive->cName = libName;
+    for (auto &member : members)
+      archive->cMembers.push_back(named(member.first, member.second));
+    archive->makeSymbols();
+    linker.cArchive.push_back(std::move(archive));
+  }
+  // The file names of the inputs after the object files given first.
+  std::vector<std::string> importedAfter(std::size_t objectCount) const {
+    std::vector<std::string> result;
+    for (std::size_t i = objectCount; i < linker.cCoff.size(); ++i)
+      result.push_back(linker.cCoff[i]->cFileName);
+    return result;
+  }
+  int import() { return linker.importLibraryMembers(error); }
+
+  Linker linker;
+  std::string error;
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(ImportFixture, ImportsNothingWhenNothingIsReferenced) {
+  input("main.o", object({"main"}));
+  library("lib", {{"a", object({"a"})}, {"main2", object({"main"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), Names{});
+}
+
+TEST_F(ImportFixture, ImportsOnlyMembersThatResolveAReference) {
+  input("main.o", object({"main"}, {"used", "main"}));
+  library("lib", {{"unused", object({"unused"})},
+                  {"used", object({"used"})},
+                  {"alsoUnused", object({"other"}, {"missing"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), Names{"used"});
+}
+
+TEST_F(ImportFixture, FollowsReferencesOfImportedMembersInLaterPasses) {
+  input("main.o", object({"main"}, {"first"}));
+  library("lib1", {{"m1", object({"first"}, {"second"})}});
+  library("lib2", {{"m2", object({"second"}, {"third"})},
+                   {"m3", object({"third"}, {"first"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), (Names{"m1", "m2", "m3"}));
+}
+
+TEST_F(ImportFixture, ImportsForTheNameThatSortsFirst) {
+  // References in reverse order; an unresolvable name sorts before both.
+  input("main.o", object({}, {"zeta", "alpha", "Aardvark"}));
+  library("lib", {{"z", object({"zeta"})}, {"a", object({"alpha"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), (Names{"a", "z"}));
+}
+
+TEST_F(ImportFixture, TakesANameFromTheLibraryNamedFirst) {
+  input("main.o", object({}, {"shared"}));
+  library("first", {{"one", object({"shared"})}});
+  library("second", {{"two", object({"shared"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), Names{"one"});
+}
+
+TEST_F(ImportFixture, ImportsTheSecondDefinerWhenItIsNeededForAnotherName) {
+  input("main.o", object({}, {"a", "b"}));
+  library("first", {{"one", object({"a"})}});
+  library("second", {{"two", object({"a", "b"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), (Names{"one", "two"}));
+}
+
+TEST_F(ImportFixture, KeepsTwoMembersOfOneNameFromTwoLibraries) {
+  input("main.o", object({}, {"fromFirst", "fromSecond"}));
+  library("first", {{"util", object({"fromFirst"})}});
+  library("second", {{"util", object({"fromSecond"})}});
+  ASSERT_EQ(import(), 1);
+  ASSERT_EQ(importedAfter(1), (Names{"util", "util"}));
+  // Each input keeps its own symbols.
+  EXPECT_EQ(Coff::getName(linker.cCoff[1]->cSymbolTbl.back(),
+                          linker.cCoff[1]->cStringTbl),
+            "fromFirst");
+  EXPECT_EQ(Coff::getName(linker.cCoff[2]->cSymbolTbl.back(),
+                          linker.cCoff[2]->cStringTbl),
+            "fromSecond");
+}
+
+TEST_F(ImportFixture, ImportsAMemberOnceWhateverNamesAskForIt) {
+  input("main.o", object({}, {"a", "b", "c"}));
+  library("lib", {{"abc", object({"a", "b", "c"}, {"a"})}});
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(importedAfter(1), Names{"abc"});
+}
+
+TEST_F(ImportFixture, RefusesAMemberThatFailsTheObjectCheck) {
+  input("main.o", object({}, {"bad"}));
+  CoffBuilder broken = object({"bad"});
+  broken.relocIndex(0, 9999, 1);
+  library("lib", {{"broken", broken}});
+  EXPECT_EQ(import(), 0);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(importedAfter(1), Names{});
+}
+
+TEST_F(ImportFixture, StaysFastWithThousandsOfMembers) {
+  // A chain: each member needs the next one, so every pass imports one.
+  constexpr int kMembers = 3000;
+  std::vector<std::pair<std::string, CoffBuilder>> members;
+  for (int i = 0; i < kMembers; ++i) {
+    const std::string next =
+        i + 1 < kMembers ? "s" + std::to_string(i + 1) : "s0";
+    members.emplace_back("m" + std::to_string(i),
+                         object({"s" + std::to_string(i)}, {next}));
+  }
+  library("big", std::move(members));
+  input("main.o", object({}, {"s0"}));
+  ASSERT_EQ(import(), 1);
+  EXPECT_EQ(linker.cCoff.size(), kMembers + 1u);
+}
+
+// ---- Finding and opening libraries ----
+
+class InDirectory {
+public:
+  explicit InDirectory(const std::string &dir) {
+    char buffer[4096];
+    if (getcwd(buffer, sizeof buffer) != nullptr)
+      cOld = buffer;
+    EXPECT_EQ(chdir(dir.c_str()), 0);
+  }
+  ~InDirectory() {
+    if (!cOld.empty() && chdir(cOld.c_str()) != 0)
+      ADD_FAILURE() << "could not return to " << cOld;
+  }
+
+private:
+  std::string cOld;
+};
+
+std::string libraryBytes(const std::string &member, const std::string &name) {
+  return CoffBuilder::libraryBytes({{member, object({name}).fileBytes()}});
+}
+
+TEST(LoadLibraryFiles, SearchesOnlyTheLibraryPath) {
+  TempDir dir;
+  dir.write("here.lib", libraryBytes("h", "h"));
+  dir.write("libs/there.lib", libraryBytes("t", "t"));
+  InDirectory here(dir.path());
+  struct SearchCase {
+    std::vector<std::string> libPath;
+    std::string name;
+    std::string found; // "" when not found
+  };
+  const SearchCase cases[] = {
+      {{}, "here.lib", ""},
+      {{"."}, "here.lib", "./here.lib"},
+      {{"libs"}, "here.lib", ""},
+      {{"libs"}, "there.lib", "libs/there.lib"},
+      {{"none", "libs/"}, "there.lib", "libs/there.lib"},
+      {{}, "libs/there.lib", "libs/there.lib"},
+      {{"libs"}, "libs/gone.lib", ""},
+  };
+  for (const SearchCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    Linker linker;
+    linker.cLibPath.assign(c.libPath.begin(), c.libPath.end());
+    linker.cLibraryFile = {c.name};
+    std::string error;
+    const int result = linker.loadLibraryFiles(error);
+    if (c.found.empty()) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(error, "could not find file '" + c.name + "'.");
+      EXPECT_TRUE(linker.cArchive.empty());
+    } else {
+      ASSERT_EQ(result, 1) << error;
+      EXPECT_EQ(linker.cLibraryFile.front(), c.found);
+      ASSERT_EQ(linker.cArchive.size(), 1u);
+      EXPECT_EQ(linker.cArchive[0]->cName, c.found);
+    }
+  }
+}
+
+TEST(LoadLibraryFiles, AcceptsNoLibraries) {
+  Linker linker;
+  std::string error;
+  EXPECT_EQ(linker.loadLibraryFiles(error), 1);
+  EXPECT_TRUE(linker.cArchive.empty());
+}
+
+// ---- Through the linker program ----
+
+ProcessResult runLinker(const TempDir &dir,
+                        const std::vector<std::string> &args) {
+  ProcessOptions options;
+  options.workDir = dir.path();
+  options.mergeStreams = true;
+  std::vector<std::string> all = {"link.lkr"};
+  all.insert(all.end(), args.begin(), args.end());
+  return runProcess(programPath("_orvane"), all, options);
+}
+
+TEST(LinkerLibraries, ReportsLibraryFailuresWithExitCodeOne) {
+  TempDir dir;
+  dir.write("link.lkr", "CODEPAGE NAME=page START=0x0 END=0x1FF\n"
+                        "LIBPATH .\n");
+  dir.write("main.o", object({"main"}, {"bad"}).fileBytes());
+  dir.write("notalib.lib", "this is no library");
+  CoffBuilder broken = object({"bad"});
+  broken.relocIndex(0, 9999, 1);
+  dir.write("broken.lib",
+            CoffBuilder::libraryBytes({{"broken", broken.fileBytes()}}));
+  struct FailureCase {
+    std::vector<std::string> args;
+    std::string text;
+  };
+  const FailureCase cases[] = {
+      {{"main.o", "gone.lib"}, "Error - could not find file 'gone.lib'."},
+      {{"main.o", "notalib.lib"},
+       "Error - File './notalib.lib' is not a valid library file."},
+      {{"main.o", "broken.lib"},
+       "Error - Coff file 'broken', section '.code' reloc[0] has an invalid "
+       "r_symndx."},
+  };
+  for (const FailureCase &c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const ProcessResult result = runLinker(dir, c.args);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
+  }
+}
+
+} // namespace
