@@ -66,8 +66,9 @@ int Linker::link(std::string &error) {
       !addInitSectionNames(error) || !buildOutputScnHdrs(error) ||
       !buildOutputFileHdr(error))
     return 0;
-  // Its result does not stop the run.
-  buildOutputHoles(error);
+  // Fails only for a hole too large to be a section.
+  if (!buildOutputHoles(error))
+    return 0;
 
   if (!writeOutputFile(error))
     return 0;

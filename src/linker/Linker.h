@@ -76,6 +76,8 @@ public:
   int mapSections(std::string &error);
   // Written whatever allocation returned; the result is not looked at.
   int writeErrorMapFile();
+  // The error map file's text for the allocation as it stands.
+  std::string errorMapText(const std::string &timeText) const;
   int loadSections(std::string &error);
   int buildInitTable(std::string &error);
   // Symbols, string tables and externals.
@@ -102,6 +104,23 @@ public:
   int writeMapFile(std::string &error);
   // Program-memory addresses of all code pages (locations).
   std::uint32_t programMemorySize() const;
+
+  // ---- Output helpers ----
+  // Bytes of one location of program (kProgramMemory) or data memory.
+  std::uint16_t bytesPerLocation(std::uint8_t memType) const;
+  // Program-memory image of initial data (the "_i" sections, ".cinit").
+  Data romImage(const Data &bytes) const;
+  // Start location of an allocated section in its memory.
+  std::uint32_t outputSectionStart(const std::string &name) const;
+  // Offset for a string appended to the output's string table.
+  int nextFreeStringOffset() const;
+  // Names, places and flags one output section header.
+  void setOutputScnHdr(const std::string &name, int type, int absolute,
+                       int shared, int access);
+  // One ".fill_<n>" section for the free locations [startLoc, endLoc].
+  // 0 when the hole is too large for a section.
+  int buildOutputHole(const Memory &memory, std::uint32_t startLoc,
+                      std::uint32_t endLoc, const std::string &fill);
 
   // ---- Settings (filled while parsing) ----
   int cMinHeapSizeSet = 0;

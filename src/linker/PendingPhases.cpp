@@ -17,13 +17,6 @@ int Linker::mapSections(std::string &error) {
   return pending(error, "Section allocation");
 }
 
-int Linker::writeErrorMapFile() {
-  if (!cMapFile.empty())
-    report(MessageKind::Error, "Linker::writeErrorMapFile()",
-           "Writing the error map file is not implemented.", 0);
-  return 0;
-}
-
 int Linker::loadSections(std::string &error) {
   return pending(error, "Loading sections");
 }
@@ -58,40 +51,4 @@ int Linker::verifyRelocations(std::string &error) {
 
 int Linker::patchSections(std::string &error) {
   return pending(error, "Patching sections");
-}
-
-int Linker::buildOutputScnNum(std::string &error) {
-  return pending(error, "Numbering output sections");
-}
-
-int Linker::buildOutputSymbolTbl(std::string &error) {
-  return pending(error, "Building the output symbol table");
-}
-
-int Linker::buildOutputRawData(std::string &error) {
-  return pending(error, "Building the output section contents");
-}
-
-int Linker::buildOutputLineInfo(std::string &error) {
-  return pending(error, "Building the output line numbers");
-}
-
-int Linker::addInitSectionNames(std::string &error) {
-  return pending(error, "Naming the initialised-data images");
-}
-
-int Linker::buildOutputScnHdrs(std::string &error) {
-  return pending(error, "Building the output section headers");
-}
-
-int Linker::buildOutputFileHdr(std::string &error) {
-  return pending(error, "Building the output file header");
-}
-
-int Linker::buildOutputHoles(std::string &error) {
-  return pending(error, "Filling unused program memory");
-}
-
-int Linker::writeMapFile(std::string &error) {
-  return pending(error, "Writing the map file");
 }

@@ -1,0 +1,332 @@
+#include "MapFile.h"
+
+#include "Banner.h"
+#include "Coff.h"
+#include "Messages.h"
+#include "SafeFile.h"
+#include "TextUtil.h"
+#include "Trace.h"
+#include "mgproc/Processor.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+const char *const kTrace = "MapFile::write";
+const char *const kRule = "---------";
+
+__attribute__((format(printf, 1, 2))) std::string format(const char *pattern,
+                                                         ...) {
+  std::va_list args;
+  va_start(args, pattern);
+  std::va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, pattern, args);
+  va_end(args);
+  std::string text;
+  if (length > 0) {
+    std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), pattern, again);
+    text.assign(buffer.data(), static_cast<std::size_t>(length));
+  }
+  va_end(again);
+  return text;
+}
+
+std::string hex6(std::uint32_t value) { return hexText(value, 3); }
+
+bool isDataType(std::uint8_t type) {
+  return type == kScnTypeIdata || type == kScnTypeUdata;
+}
+
+// Bytes of one program address: from the processor named by the output,
+// or from its program word width when the code names none we know.
+std::uint32_t bytesPerProgramAddress(const Coff &output) {
+  const std::uint32_t code = output.cOptHdr.proc_type;
+  std::uint32_t bits = output.cOptHdr.rom_width_bits;
+  if (code <= 0xFFFF && isKnownProcCode(static_cast<std::uint16_t>(code)))
+    bits = addrUnitBits(procFromCode(static_cast<std::uint16_t>(code)));
+  const std::uint32_t bytes = (bits + 7) / 8;
+  return bytes == 0 ? 1 : bytes;
+}
+
+struct SectionLists {
+  std::vector<SectionInfo> program;
+  std::vector<SectionInfo> data;
+};
+
+SectionLists collectSections(const Coff &output) {
+  SectionLists lists;
+  for (const auto &number : output.cScnNum) {
+    const auto hdr = output.cScnHdr.find(number.second);
+    if (hdr == output.cScnHdr.end())
+      continue;
+    const std::uint8_t type = Coff::scnType(hdr->second);
+    const std::uint8_t location = isDataType(type) ? 1 : 0;
+    const std::uint32_t flags = hdr->second.s_flags;
+    SectionInfo info(number.second, hdr->second.s_paddr, hdr->second.s_size,
+                     location, type, (flags & kScnAbsolute) != 0,
+                     (flags & kScnShared) != 0, (flags & kScnAccess) != 0);
+    (location == 0 ? lists.program : lists.data).push_back(info);
+  }
+  std::stable_sort(lists.program.begin(), lists.program.end(), sectionInfoLess);
+  std::stable_sort(lists.data.begin(), lists.data.end(), sectionInfoLess);
+  return lists;
+}
+
+void writeSectionTable(std::string &out, const SectionLists &lists) {
+  const char *const row = "%25s %10s %10s %10s %10s\n";
+  out += "\n                                 Section Info\n";
+  out += format(row, "Section", "Type", "Address", "Location", "Size(Bytes)");
+  out += format(row, kRule, kRule, kRule, kRule, kRule);
+  for (const auto *list : {&lists.program, &lists.data})
+    for (const SectionInfo &info : *list)
+      out += format(
+          row, info.cName.c_str(), sectionTypeName(info.cType).c_str(),
+          hex6(info.cAddress).c_str(), locationName(info.cLocation).c_str(),
+          hex6(info.cSize).c_str());
+}
+
+void writeUsageTable(std::string &out, const std::vector<SectionInfo> &program,
+                     std::uint32_t bytesPerAddress,
+                     std::uint32_t programAddressCount) {
+  const char *const row = "                          %10s  %10s      \n";
+  out += "\n\n";
+  out += "\n                              Program Memory Usage \n";
+  out += format(row, "Start", "End");
+  out += format(row, kRule, kRule);
+
+  std::uint64_t total = 0;
+  bool open = false;
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  auto writeRun = [&]() {
+    out += format(row, hex6(static_cast<std::uint32_t>(start)).c_str(),
+                  hex6(static_cast<std::uint32_t>(end)).c_str());
+  };
+  for (const SectionInfo &info : program) {
+    const std::uint64_t units =
+        (std::uint64_t{info.cSize} + bytesPerAddress - 1) / bytesPerAddress;
+    total += units;
+    if (units == 0)
+      continue;
+    if (open && info.cAddress == end + 1) {
+      end += units;
+      continue;
+    }
+    if (open)
+      writeRun();
+    open = true;
+    start = info.cAddress;
+    end = info.cAddress + units - 1;
+  }
+  // Without any used program address there is no run to show.
+  if (open)
+    writeRun();
+
+  const unsigned percent =
+      programAddressCount != 0 && total < programAddressCount
+          ? static_cast<unsigned>(total * 100 / programAddressCount)
+          : 100u;
+  out += format("            %lu out of %lu program addresses used, program "
+                "memory utilization is %u%%\n",
+                static_cast<unsigned long>(total),
+                static_cast<unsigned long>(programAddressCount), percent);
+  out += "\n\n";
+}
+
+struct SymbolLists {
+  std::vector<SymbolInfo> program;
+  std::vector<SymbolInfo> data;
+};
+
+std::uint8_t sectionTypeOf(const Coff &output, int number) {
+  const auto name = output.cScnNum.find(number);
+  if (name == output.cScnNum.end())
+    return kScnTypeNone;
+  const auto hdr = output.cScnHdr.find(name->second);
+  return hdr == output.cScnHdr.end() ? kScnTypeNone
+                                     : Coff::scnType(hdr->second);
+}
+
+bool isListedClass(std::uint8_t sclass) {
+  return sclass == kClassExternal || sclass == kClassStatic ||
+         sclass == kClassLabel;
+}
+
+SymbolLists collectSymbols(const Coff &output) {
+  SymbolLists lists;
+  const std::vector<syment> &table = output.cSymbolTbl;
+  std::vector<std::string> files; // the source files open at this point
+  for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
+    const syment &sym = table[at];
+    const std::string name = Coff::getName(sym, output.cStringTbl);
+    if (name == ".file") {
+      // A ".file" without its file entry names nothing.
+      if (sym.n_numaux >= 1 && at + 1 < table.size())
+        files.push_back(
+            Coff::getName(readAux<aux_file>(table[at + 1]), output.cStringTbl));
+      continue;
+    }
+    if (name == ".eof") {
+      if (!files.empty())
+        files.pop_back();
+      continue;
+    }
+    if (sym.n_scnum < 1 || !isListedClass(sym.n_sclass))
+      continue;
+    const std::uint8_t location =
+        isDataType(sectionTypeOf(output, sym.n_scnum)) ? 1 : 0;
+    SymbolInfo info(name, sym.n_value, location,
+                    sym.n_sclass == kClassExternal ? 0 : 1,
+                    Coff::isFunction(sym) ? 0 : 1,
+                    files.empty() ? std::string() : files.back());
+    (location == 0 ? lists.program : lists.data).push_back(info);
+  }
+  return lists;
+}
+
+void writeSymbolTable(std::string &out, const char *title,
+                      const SymbolLists &lists) {
+  const char *const row = "%25s %10s %10s %10s %-25s\n";
+  out += title;
+  out += format(row, "Name", "Address", "Location", "Storage", "File");
+  out += format(row, kRule, kRule, kRule, kRule, kRule);
+  for (const auto *list : {&lists.program, &lists.data})
+    for (const SymbolInfo &info : *list)
+      out += format(row, info.cName.c_str(), hex6(info.cAddress).c_str(),
+                    locationName(info.cLocation).c_str(),
+                    storageClassName(info.cStorageClass).c_str(),
+                    info.cFile.c_str());
+  out += "\n\n";
+}
+
+void sortSymbols(SymbolLists &lists,
+                 bool (*less)(const SymbolInfo &, const SymbolInfo &)) {
+  std::stable_sort(lists.program.begin(), lists.program.end(), less);
+  std::stable_sort(lists.data.begin(), lists.data.end(), less);
+}
+
+void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
+  if (traceLevel(kTrace) == 0)
+    return;
+  for (const auto *list : {&sections.program, &sections.data})
+    for (const SectionInfo &info : *list)
+      info.print(std::cout);
+  for (const auto *list : {&symbols.program, &symbols.data})
+    for (const SymbolInfo &info : *list)
+      info.print(std::cout);
+}
+
+} // namespace
+
+std::string sectionTypeName(std::uint8_t type) {
+  switch (type) {
+  case kScnTypeNone:
+    return "unknown";
+  case kScnTypeCode:
+    return "code";
+  case kScnTypeIdata:
+    return "idata";
+  case kScnTypeUdata:
+    return "udata";
+  case kScnTypeRomdata:
+    return "romdata";
+  default:
+    return "";
+  }
+}
+
+std::string locationName(std::uint8_t location) {
+  return location == 0 ? "program" : location == 1 ? "data" : "";
+}
+
+std::string storageClassName(std::uint8_t storageClass) {
+  return storageClass == 0 ? "extern" : storageClass == 1 ? "static" : "";
+}
+
+std::string symbolKindName(std::uint8_t kind) {
+  return kind == 0 ? "function" : kind == 1 ? "variable" : "";
+}
+
+void SectionInfo::print(std::ostream &out) const {
+  const char *types[] = {"unknown", "code", "idata", "udata", "romdata"};
+  out << "SectionInfo:"
+      << " cName=" << cName << " cAddress=" << cAddress << " cSize=" << cSize
+      << " cLocation="
+      << (cLocation == 0   ? "progMem"
+          : cLocation == 1 ? "dataMem"
+                           : "error!")
+      << " cType=" << (cType <= 4 ? types[cType] : "error!")
+      << " cAbs=" << (cAbs ? "absolute" : "relocated")
+      << " cShared=" << (cShared ? "shared" : "not shared")
+      << " cAccess=" << (cAccess ? "access" : "not access") << '\n';
+}
+
+void SymbolInfo::print(std::ostream &out) const {
+  out << "SymbolInfo: "
+      << "cName=" << cName << " cAddress=" << cAddress << " cLocation="
+      << (cLocation == 0   ? "progMem"
+          : cLocation == 1 ? "dataMem"
+                           : "error!")
+      << " cStorageClass="
+      << (cStorageClass == 0   ? "ext"
+          : cStorageClass == 1 ? "stat"
+                               : "error!")
+      << " cKind="
+      << (cKind == 0   ? "function"
+          : cKind == 1 ? "variable"
+                       : "error!")
+      << " cFile=" << cFile << '\n';
+}
+
+std::string mapFileTime() {
+  const std::time_t now = std::time(nullptr);
+  const char *text = std::ctime(&now);
+  return text != nullptr ? text : "\n";
+}
+
+std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
+                          const std::string &timeText) {
+  const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
+  std::string out = linkerBanner();
+  out += "\nLinker Map File - Created " + timeText;
+
+  const SectionLists sections = collectSections(output);
+  writeSectionTable(out, sections);
+  writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
+
+  SymbolLists symbols = collectSymbols(output);
+  traceRows(sections, symbols);
+  sortSymbols(symbols, symbolInfoNameLess);
+  writeSymbolTable(out,
+                   "\n                              Symbols - Sorted by Name\n",
+                   symbols);
+  sortSymbols(symbols, symbolInfoAddrLess);
+  writeSymbolTable(
+      out, "\n                              Symbols - Sorted by Address\n",
+      symbols);
+  return out;
+}
+
+int MapFile::write(const std::string &name, const Coff &output,
+                   std::uint32_t programAddressCount) {
+  SafeOutputFile file(name);
+  if (!file.open()) {
+    report(MessageKind::Error, "MapFile::write()",
+           "Could not open map file '" + name + "' for writing.", 0);
+    return 0;
+  }
+  file.write(text(output, programAddressCount, mapFileTime()));
+  if (!file.commit()) {
+    report(MessageKind::Error, "MapFile::write()",
+           "Could not write map file '" + name + "'.", 0);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,300 @@
+// Building the output object from the relocated and patched inputs:
+// section numbers, symbol table, section contents, line numbers, the long
+// image names, section headers and the file header; then its layout, check
+// and write.
+#include "Linker.h"
+
+#include "Assert.h"
+#include "ByteOrder.h"
+#include "MapFile.h"
+#include "mginst/InstructionSet.h"
+#include "mgproc/Processor.h"
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+const char *const kModule = "Linker";
+
+constexpr std::uint8_t rom = kProgramMemory;
+constexpr std::uint8_t ram = kDataMemory;
+
+std::string imageName(const std::string &name) { return name + "_i"; }
+
+template <class Map, class Key>
+typename Map::mapped_type valueOr(const Map &map, const Key &key,
+                                  typename Map::mapped_type fallback) {
+  const auto it = map.find(key);
+  return it == map.end() ? fallback : it->second;
+}
+
+// The byte offsets (bytes 0-3 and 12-15) of the index fields of an
+// auxiliary entry that name symbol-table positions.
+constexpr std::size_t kTagNdxOffset = 0;
+constexpr std::size_t kEndNdxOffset = 12;
+
+void addToField(std::uint8_t *bytes, std::size_t offset, std::uint32_t base) {
+  writeLE32(bytes + offset, readLE32(bytes + offset) + base);
+}
+
+// Moves the symbol indexes an auxiliary entry holds by base.
+syment rebaseAux(const syment &entry, int kind, std::uint32_t base) {
+  std::uint8_t bytes[syment::sizeInBytes];
+  entry.encode(bytes);
+  switch (kind) {
+  case kAuxTag:
+  case kAuxBobf:
+    addToField(bytes, kEndNdxOffset, base);
+    break;
+  case kAuxEos:
+  case kAuxArr:
+  case kAuxVar:
+    addToField(bytes, kTagNdxOffset, base);
+    break;
+  case kAuxFcn:
+    addToField(bytes, kTagNdxOffset, base);
+    addToField(bytes, kEndNdxOffset, base);
+    break;
+  default:
+    return entry;
+  }
+  return syment::decode(bytes);
+}
+
+} // namespace
+
+int Linker::nextFreeStringOffset() const {
+  const std::map<int, std::string> &strTbl = cOutput.cStringTbl;
+  if (strTbl.empty())
+    return 4;
+  const auto &last = *strTbl.rbegin();
+  return last.first + static_cast<int>(last.second.size()) + 1;
+}
+
+std::uint16_t Linker::bytesPerLocation(std::uint8_t memType) const {
+  ORV_ASSERT((memType == rom) || (memType == ram), kModule);
+  if (memType == rom) {
+    ORV_ASSERT(cRomWidthBits, kModule);
+    return static_cast<std::uint16_t>((cRomWidthBits + 7) / 8);
+  }
+  ORV_ASSERT(cRamWidthBits, kModule);
+  return static_cast<std::uint16_t>((cRamWidthBits + 7) / 8);
+}
+
+// Initial data lives in program memory: as one RETLW word per byte where
+// program words are not whole bytes, as a plain copy otherwise.
+Data Linker::romImage(const Data &bytes) const {
+  if (cRomWidthBits % 8 == 0)
+    return bytes;
+  Data image(static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(2ull * bytes.size(), UINT32_MAX)));
+  for (std::uint32_t i = 0; i < bytes.size() && 2ull * i + 1 < image.size();
+       ++i) {
+    std::uint16_t word = 0;
+    setOpcode(&word, Mnem::RETLW, cFamily);
+    setOperand0(&word, bytes.bytes()[i], cFamily);
+    writeLE16(image.bytes() + 2 * i, word);
+  }
+  return image;
+}
+
+std::uint32_t Linker::outputSectionStart(const std::string &name) const {
+  const auto it = cScnMem.find(name);
+  ORV_ASSERT(it != cScnMem.end() && it->second != nullptr, kModule);
+  return it->second->getSectionStart(name);
+}
+
+int Linker::buildOutputScnNum(std::string &) {
+  std::set<std::string> numbered;
+  int count = 0;
+  auto number = [&](const std::string &name) {
+    if (numbered.insert(name).second)
+      cOutput.cScnNum[++count] = name;
+  };
+  for (const auto &coff : cCoff)
+    for (const auto &entry : coff->cScnNum) {
+      number(entry.second);
+      // The image follows its section directly.
+      if (valueOr(cScnType, entry.second, kScnTypeNone) == kScnTypeIdata)
+        number(imageName(entry.second));
+    }
+  number(cInitScnName);
+  if (cStackDescSet)
+    number(cStackScnName);
+  return 1;
+}
+
+int Linker::buildOutputSymbolTbl(std::string &) {
+  if (cStrip)
+    return 1;
+  std::map<std::string, int> outputNumber;
+  for (const auto &entry : cOutput.cScnNum)
+    outputNumber[entry.second] = entry.first;
+
+  std::uint32_t base = 0;
+  InputIndex input = 0;
+  for (const auto &coff : cCoff) {
+    cSymIndexBase[input++] = base;
+    const std::vector<syment> &table = coff->cSymbolTbl;
+    std::size_t k = 0;
+    while (k < table.size()) {
+      syment sym = table[k];
+      if (sym.n_scnum > 0) {
+        const auto name = coff->cScnNum.find(sym.n_scnum);
+        sym.n_scnum = name == coff->cScnNum.end()
+                          ? 0
+                          : static_cast<std::int16_t>(
+                                valueOr(outputNumber, name->second, 0));
+      }
+      cOutput.cSymbolTbl.push_back(sym);
+      cOutput.cAuxType.push_back(kAuxNone);
+      if (sym.n_numaux == 1 && k + 1 < table.size()) {
+        const int kind = Coff::auxType(sym);
+        cOutput.cSymbolTbl.push_back(rebaseAux(table[k + 1], kind, base));
+        cOutput.cAuxType.push_back(kind);
+        ++k;
+      }
+      ++k;
+    }
+    base += static_cast<std::uint32_t>(k);
+  }
+  return 1;
+}
+
+int Linker::buildOutputRawData(std::string &) {
+  struct Piece {
+    const Data *bytes;
+    std::string section;
+    std::uint64_t startByte;
+  };
+  std::vector<Piece> pieces;
+  // A buffer holds the merged size and every piece, wherever the rounding
+  // of piece starts to whole locations put it.
+  std::map<std::string, std::uint64_t> bufferSize(cScnSize.begin(),
+                                                  cScnSize.end());
+  InputIndex input = 0;
+  for (const auto &coff : cCoff) {
+    for (const auto &entry : coff->cScnNum) {
+      const std::string &name = entry.second;
+      if (valueOr(cScnType, name, kScnTypeNone) == kScnTypeUdata)
+        continue;
+      const Memory *mem = valueOr(cScnMem, name, nullptr);
+      ORV_ASSERT(mem != nullptr, kModule);
+      const std::uint32_t sectionStart = mem->getSectionStart(name);
+      const std::uint32_t loadStart = mem->getLoadStart(input, name);
+      const std::uint32_t size = mem->getLoadSize(input, name);
+      const auto data = coff->cRawData.find(name);
+      const std::uint32_t dataSize =
+          data == coff->cRawData.end() ? 0 : data->second.size();
+      ORV_ASSERT(size == dataSize, kModule);
+      if (size == 0)
+        continue;
+      const std::uint64_t startByte =
+          std::uint64_t{bytesPerLocation(mem->getType())} *
+          (loadStart - sectionStart);
+      pieces.push_back({&data->second, name, startByte});
+      std::uint64_t &needed = bufferSize[name];
+      needed = std::max(needed, startByte + size);
+    }
+    ++input;
+  }
+
+  for (const auto &entry : bufferSize) {
+    ORV_ASSERT(entry.second <= UINT32_MAX, kModule);
+    cOutput.cRawData[entry.first] =
+        Data(static_cast<std::uint32_t>(entry.second));
+  }
+  // Overlapping pieces (overlay sections) overwrite in input order.
+  for (const Piece &piece : pieces)
+    std::copy_n(piece.bytes->bytes(), piece.bytes->size(),
+                cOutput.cRawData[piece.section].bytes() + piece.startByte);
+
+  for (const auto &entry : cScnSize)
+    if (valueOr(cScnType, entry.first, kScnTypeNone) == kScnTypeIdata)
+      cOutput.cRawData[imageName(entry.first)] =
+          romImage(cOutput.cRawData[entry.first]);
+  cOutput.cRawData[cInitScnName] = romImage(cInitTable);
+  if (cStackDescSet)
+    cOutput.cRawData[cStackScnName] = Data(cStackDesc.getSize());
+  return 1;
+}
+
+int Linker::buildOutputLineInfo(std::string &) {
+  if (cStrip)
+    return 1;
+  InputIndex input = 0;
+  for (const auto &coff : cCoff) {
+    const std::uint32_t base = valueOr(cSymIndexBase, input++, 0u);
+    for (const auto &entry : coff->cScnNum) {
+      const std::string &name = entry.second;
+      if (valueOr(cScnType, name, kScnTypeNone) != kScnTypeCode)
+        continue;
+      const auto lines = coff->cLineNum.find(name);
+      if (lines == coff->cLineNum.end())
+        continue;
+      std::vector<coff_lineno> &out = cOutput.cLineNum[name];
+      for (coff_lineno line : lines->second) {
+        line.l_srcndx += base;
+        line.l_fcnndx += base;
+        out.push_back(line);
+      }
+    }
+  }
+  return 1;
+}
+
+int Linker::addInitSectionNames(std::string &) {
+  for (const auto &entry : cScnType) {
+    if (entry.second != kScnTypeIdata)
+      continue;
+    const std::string image = imageName(entry.first);
+    if (image.size() > 8)
+      cOutput.cStringTbl[nextFreeStringOffset()] = image;
+  }
+  return 1;
+}
+
+void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
+                             int shared, int access) {
+  scnhdr &hdr = cOutput.cScnHdr[name];
+  Coff::setName(hdr, cOutput.cStringTbl, name);
+  hdr.s_paddr = outputSectionStart(name);
+  hdr.s_vaddr = 0;
+  Coff::setScnFlags(hdr, type, absolute, shared, access);
+}
+
+int Linker::buildOutputScnHdrs(std::string &) {
+  for (const auto &entry : cScnType) {
+    const std::string &name = entry.first;
+    setOutputScnHdr(name, entry.second, valueOr(cScnAbs, name, 0),
+                    valueOr(cScnShare, name, 0), valueOr(cScnAccess, name, 0));
+    if (entry.second == kScnTypeIdata)
+      setOutputScnHdr(imageName(name), kScnTypeRomdata, 0, 0, 0);
+  }
+  setOutputScnHdr(cInitScnName, kScnTypeRomdata, 0, 0, 0);
+  if (cStackDescSet)
+    setOutputScnHdr(cStackScnName, kScnTypeUdata, 0, 0, 0);
+  return 1;
+}
+
+int Linker::buildOutputFileHdr(std::string &) {
+  ORV_ASSERT(!cCoff.empty(), kModule);
+  const Coff &first = *cCoff.front();
+  cOutput.cFileHdr.f_magic = first.cFileHdr.f_magic;
+  cOutput.cFileHdr.f_opthdr = kOptHdrSizeInBytes;
+  cOutput.cFileHdr.f_flags = kFileExecutable;
+  if (cStrip)
+    cOutput.cFileHdr.f_flags |= kFileNoLineNumbers | kFileNoLocalSymbols;
+  cOutput.cOptHdr.magic = first.cOptHdr.magic;
+  cOutput.cOptHdr.vstamp = first.cOptHdr.vstamp;
+  cOutput.cOptHdr.proc_type = procCode(cProcessor);
+  cOutput.cOptHdr.rom_width_bits = cRomWidthBits;
+  cOutput.cOptHdr.ram_width_bits = cRamWidthBits;
+  cOutput.cFileName = cOutputFile;
+  return 1;
+}
+
+int Linker::writeMapFile(std::string &) {
+  return MapFile::write(cMapFile, cOutput, programMemorySize());
+}

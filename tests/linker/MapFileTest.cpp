@@ -1,0 +1,272 @@
+// The map file of a linked output and the error map file after allocation.
+#include "LinkerSetup.h"
+
+#include "MapFile.h"
+#include "Messages.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char *const kTime = "Thu Jan  1 00:00:00 2026\n";
+
+// A linked output on a processor with 2-byte program words.
+CoffBuilder smallOutput() {
+  CoffBuilder out;
+  out.processor(0x1001)
+      .fileFlags(kFileExecutable)
+      .section("code", kScnTypeCode)
+      .addresses(0, 0)
+      .words({1, 2, 3})
+      .section("tbl", kScnTypeRomdata)
+      .addresses(3, 0)
+      .bytes({1, 2, 3})
+      .section("far", kScnTypeCode, kScnAbsolute)
+      .addresses(0x10, 0)
+      .words({4})
+      .section("vars", kScnTypeUdata)
+      .addresses(0x20, 0)
+      .zeros(4)
+      .section("init", kScnTypeIdata, kScnShared)
+      .addresses(0x24, 0)
+      .bytes({5, 6})
+      .section("empty", kScnTypeCode)
+      .addresses(8, 0)
+      .fileSymbol("main.asm")
+      .function("main", 0, "code")
+      .symbolIn("helper", 2, "code", kClassStatic)
+      .symbolIn("lbl", 0x10, "far", kClassLabel)
+      .global("x", 0x20, "vars")
+      .symbolIn("y", 0x24, "init", kClassStatic)
+      .external("undef")
+      .symbol("abs", 5, kScnNumAbsolute, kClassExternal)
+      // A ".file" without its file entry names nothing.
+      .symbol(".file", 0, kScnNumDebug, kClassFile)
+      .symbol(".eof", 0, kScnNumDebug, kClassFile)
+      .symbolIn("z", 1, "code", kClassStatic);
+  return out;
+}
+
+TEST(MapFile, WritesEveryTableOfASmallLink) {
+  const std::string expected =
+      "ORVANE 2.40.00, Linker\n"
+      "Linker Map File - Created Thu Jan  1 00:00:00 2026\n"
+      "\n"
+      "                                 Section Info\n"
+      "                  Section       Type    Address   Location "
+      "Size(Bytes)\n"
+      "                ---------  ---------  ---------  ---------  "
+      "---------\n"
+      "                     code       code   0x000000    program   "
+      "0x000006\n"
+      "                      tbl    romdata   0x000003    program   "
+      "0x000003\n"
+      "                    empty       code   0x000008    program   "
+      "0x000000\n"
+      "                      far       code   0x000010    program   "
+      "0x000002\n"
+      "                     vars      udata   0x000020       data   "
+      "0x000004\n"
+      "                     init      idata   0x000024       data   "
+      "0x000002\n"
+      "\n"
+      "\n"
+      "\n"
+      "                              Program Memory Usage \n"
+      "                               Start         End      \n"
+      "                           ---------   ---------      \n"
+      "                            0x000000    0x000004      \n"
+      "                            0x000010    0x000010      \n"
+      "            6 out of 512 program addresses used, program memory "
+      "utilization is 1%\n"
+      "\n"
+      "\n"
+      "\n"
+      "                              Symbols - Sorted by Name\n"
+      "                     Name    Address   Location    Storage File      "
+      "               \n"
+      "                ---------  ---------  ---------  --------- --------- "
+      "               \n"
+      "                   helper   0x000002    program     static main.asm  "
+      "               \n"
+      "                      lbl   0x000010    program     static main.asm  "
+      "               \n"
+      "                     main   0x000000    program     extern main.asm  "
+      "               \n"
+      "                        z   0x000001    program     static           "
+      "               \n"
+      "                        x   0x000020       data     extern main.asm  "
+      "               \n"
+      "                        y   0x000024       data     static main.asm  "
+      "               \n"
+      "\n"
+      "\n"
+      "\n"
+      "                              Symbols - Sorted by Address\n"
+      "                     Name    Address   Location    Storage File      "
+      "               \n"
+      "                ---------  ---------  ---------  --------- --------- "
+      "               \n"
+      "                     main   0x000000    program     extern main.asm  "
+      "               \n"
+      "                        z   0x000001    program     static           "
+      "               \n"
+      "                   helper   0x000002    program     static main.asm  "
+      "               \n"
+      "                      lbl   0x000010    program     static main.asm  "
+      "               \n"
+      "                        x   0x000020       data     extern main.asm  "
+      "               \n"
+      "                        y   0x000024       data     static main.asm  "
+      "               \n"
+      "\n"
+      "\n";
+  EXPECT_EQ(MapFile::text(smallOutput().build(), 512, kTime), expected);
+}
+
+// The usage lines and summary of a map file.
+std::string usageOf(const std::string &text) {
+  const std::size_t from = text.find("---------      \n");
+  const std::size_t to = text.find("\n\n\n", from);
+  return text.substr(from + 16, to - from - 16);
+}
+
+TEST(MapFile, CountsProgramAddressesOfEachRun) {
+  struct Case {
+    const char *what;
+    std::uint32_t count;
+    std::vector<std::uint8_t> bytes;
+    const char *usage;
+  };
+  const std::string line = "                           ";
+  const Case cases[] = {
+      {"three bytes take two addresses",
+       100,
+       {1, 2, 3},
+       "                            0x000000    0x000001      \n"
+       "            2 out of 100 program addresses used, program memory "
+       "utilization is 2%"},
+      {"everything used",
+       2,
+       {1, 2, 3, 4},
+       "                            0x000000    0x000001      \n"
+       "            2 out of 2 program addresses used, program memory "
+       "utilization is 100%"},
+      {"no address count",
+       0,
+       {1, 2},
+       "                            0x000000    0x000000      \n"
+       "            1 out of 0 program addresses used, program memory "
+       "utilization is 100%"},
+      {"nothing used",
+       10,
+       {},
+       "            0 out of 10 program addresses used, program memory "
+       "utilization is 0%"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    CoffBuilder out;
+    out.processor(0x1001).section("code", kScnTypeCode).bytes(c.bytes);
+    EXPECT_EQ(usageOf(MapFile::text(out.build(), c.count, kTime)), c.usage);
+  }
+}
+
+TEST(MapFile, CountsSectionsOfMoreThan65535Addresses) {
+  CoffBuilder out;
+  out.processor(0x4001, 8)
+      .section("big", kScnTypeCode)
+      .bytes(std::vector<std::uint8_t>(0x10000, 0));
+  EXPECT_EQ(usageOf(MapFile::text(out.build(), 0x20000, kTime)),
+            "                            0x000000    0x00ffff      \n"
+            "            65536 out of 131072 program addresses used, program "
+            "memory utilization is 50%");
+}
+
+TEST(MapFile, KeepsStaticsOfEachFileWithTheirFileName) {
+  CoffBuilder out;
+  out.processor(0x1001)
+      .section("code", kScnTypeCode)
+      .words({0, 0})
+      .fileSymbol("a.asm")
+      .symbolIn("same", 0, "code", kClassStatic)
+      .symbol(".eof", 0, kScnNumDebug, kClassFile)
+      .fileSymbol("b.asm")
+      .symbolIn("same", 1, "code", kClassStatic);
+  const std::string text = MapFile::text(out.build(), 100, kTime);
+  EXPECT_NE(text.find("     same   0x000000    program     static a.asm"),
+            std::string::npos);
+  EXPECT_NE(text.find("     same   0x000001    program     static b.asm"),
+            std::string::npos);
+}
+
+TEST(MapFile, ReportsAMapFileThatCannotBeOpened) {
+  TempDir dir;
+  const int errorsBefore = errorCount();
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  const int written =
+      MapFile::write(dir.file("missing/out.map"), smallOutput().build(), 10);
+  const std::string text = testing::internal::GetCapturedStderr() +
+                           testing::internal::GetCapturedStdout();
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(errorCount() - errorsBefore, 1);
+  EXPECT_EQ(text, "Error - Could not open map file '" +
+                      dir.file("missing/out.map") + "' for writing.\n");
+}
+
+TEST(ErrorMapFile, ShowsTheAllocationOfEveryMemoryList) {
+  LinkerSetup s;
+  s.useProcessor(1);
+  Memory &page = s.codePage("page0", 0, 0x7FF);
+  s.codePage("page1", 0x800, 0xFFF);
+  Memory &bank = s.dataBank("gpr0", 0x20, 0x6F);
+  s.linker.cShareBanks.emplace_back("shr", 0x70, 0x7F, kDataMemory, 0, 0, "");
+  s.place(page, "code", 8);
+  s.place(bank, "vars", 3);
+  const std::string expected =
+      "ORVANE 2.40.00, Linker\n"
+      "Linker Error Map File - Created Thu Jan  1 00:00:00 2026\n"
+      "\n"
+      "*Warning* - This is only a partial map file due to a link time "
+      "error.\n"
+      "   Only sections which were allocated prior to the error are shown "
+      "below.\n"
+      "\n"
+      "CODEPAGES:\n"
+      "    Memory      Start        End              Section    Address "
+      "Size(Bytes)\n"
+      " ---------  ---------  ---------            ---------  ---------  "
+      "---------\n"
+      "     page0     0x0000     0x07ff                 code     0x0000     "
+      "0x0008\n"
+      "\n"
+      "     page1     0x0800     0x0fff"
+      "                                           \n"
+      "\n"
+      "\n"
+      "SHAREBANKS:\n"
+      "    Memory      Start        End              Section    Address "
+      "Size(Bytes)\n"
+      " ---------  ---------  ---------            ---------  ---------  "
+      "---------\n"
+      "       shr     0x0070     0x007f"
+      "                                           \n"
+      "\n"
+      "\n"
+      "DATABANKS:\n"
+      "    Memory      Start        End              Section    Address "
+      "Size(Bytes)\n"
+      " ---------  ---------  ---------            ---------  ---------  "
+      "---------\n"
+      "      gpr0     0x0020     0x006f                 vars     0x0020     "
+      "0x0003\n"
+      "\n"
+      "\n"
+      "ACCESSBANKS:\n"
+      "\n";
+  EXPECT_EQ(s.linker.errorMapText(kTime), expected);
+}
+
+} // namespace
