@@ -89,6 +89,21 @@ public:
   // Relocation patching.
   int verifyRelocations(std::string &error);
   int patchSections(std::string &error);
+  // Patches one relocation of an input section with the rules of cFamily.
+  // loadStart is where the input's piece of the section lies (locations).
+  int doPatch(std::uint32_t loadStart, Data &raw, const reloc &rel,
+              const std::vector<syment> &symbols,
+              const std::map<int, std::string> &strings, std::string &error);
+  int doPatchTrell(Data &raw, const reloc &rel,
+                   const std::vector<syment> &symbols, std::string &error);
+  int doPatchBrask(Data &raw, const reloc &rel,
+                   const std::vector<syment> &symbols, std::string &error);
+  int doPatchVesk(Data &raw, const reloc &rel,
+                  const std::vector<syment> &symbols, std::string &error);
+  int doPatchQuolm(std::uint32_t loadStart, Data &raw, const reloc &rel,
+                   const std::vector<syment> &symbols,
+                   const std::map<int, std::string> &strings,
+                   std::string &error);
   // Output building.
   int buildOutputScnNum(std::string &error);
   int buildOutputSymbolTbl(std::string &error);

@@ -45,10 +45,47 @@ int Linker::resolveExternals(std::string &error) {
   return pending(error, "Resolving externals");
 }
 
+<<<<<<< HEAD
+int Linker::buildOutputScnNum(std::string &error) {
+  return pending(error, "Numbering output sections");
+}
+
+int Linker::buildOutputSymbolTbl(std::string &error) {
+  return pending(error, "Building the output symbol table");
+}
+
+int Linker::buildOutputRawData(std::string &error) {
+  return pending(error, "Building the output section contents");
+}
+
+int Linker::buildOutputLineInfo(std::string &error) {
+  return pending(error, "Building the output line numbers");
+}
+
+int Linker::addInitSectionNames(std::string &error) {
+  return pending(error, "Naming the initialised-data images");
+}
+
+int Linker::buildOutputScnHdrs(std::string &error) {
+  return pending(error, "Building the output section headers");
+}
+
+int Linker::buildOutputFileHdr(std::string &error) {
+  return pending(error, "Building the output file header");
+}
+
+int Linker::buildOutputHoles(std::string &error) {
+  return pending(error, "Filling unused program memory");
+}
+
+int Linker::writeMapFile(std::string &error) {
+  return pending(error, "Writing the map file");
+=======
 int Linker::verifyRelocations(std::string &error) {
   return pending(error, "Checking relocations");
 }
 
 int Linker::patchSections(std::string &error) {
   return pending(error, "Patching sections");
+>>>>>>> main
 }

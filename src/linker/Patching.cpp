@@ -1,0 +1,120 @@
+// Relocation patching: every relocation of every input section gets its
+// field written with the rules of the link's processor family. The inputs'
+// own bytes change in place; output building copies them afterwards.
+#include "Linker.h"
+
+#include "Assert.h"
+#include "PatchBits.h"
+#include "RelocTypes.h"
+
+namespace {
+
+const char *const kModule = "linker";
+
+std::string placeText(const Coff &coff, const std::string &scnName) {
+  return "file '" + coff.cFileName + "', section '" + scnName + "', ";
+}
+
+// Crafted objects can name a symbol past the table or a word past the
+// section's bytes; both are refused before anything is read or written.
+int checkRelocation(const Data &raw, const reloc &rel,
+                    const std::vector<syment> &symbols, std::string &error) {
+  if (rel.r_symndx >= symbols.size()) {
+    error = "relocation with an invalid symbol index.";
+    return 0;
+  }
+  if (!wordsFit(raw, rel.r_vaddr, 1)) {
+    error = kOutsideSectionText;
+    return 0;
+  }
+  return 1;
+}
+
+} // namespace
+
+int Linker::verifyRelocations(std::string &error) {
+  if (cFamily != Vesk)
+    return 1;
+  // A call on this family reaches only the lower half of a page.
+  const std::uint32_t page = pageSize(cProcessor);
+  const std::uint32_t half = page / 2;
+  for (const auto &coff : cCoff) {
+    for (const auto &scn : coff->cScnNum) {
+      const auto relocs = coff->cReloc.find(scn.second);
+      if (relocs == coff->cReloc.end())
+        continue;
+      for (const reloc &rel : relocs->second) {
+        if (rel.r_type != RELOCT_CALL)
+          continue;
+        if (rel.r_symndx >= coff->cSymbolTbl.size()) {
+          error = placeText(*coff, scn.second) +
+                  "relocation with an invalid symbol index.";
+          return 0;
+        }
+        const syment &sym = coff->cSymbolTbl[rel.r_symndx];
+        if (relocValue(sym.n_value, rel.r_offset) % page < half)
+          continue;
+        error = placeText(*coff, scn.second) +
+                "performs a call to \n symbol '" +
+                Coff::getName(sym, coff->cStringTbl) +
+                "' which is not in the lower half of a page.";
+        return 0;
+      }
+    }
+  }
+  return 1;
+}
+
+int Linker::patchSections(std::string &error) {
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    Coff &coff = *cCoff[input];
+    for (const auto &scn : coff.cScnNum) {
+      const std::string &scnName = scn.second;
+      const auto relocs = coff.cReloc.find(scnName);
+      if (relocs == coff.cReloc.end() || relocs->second.empty())
+        continue;
+      // A section without contents (udata) still gets its relocations
+      // checked, against no bytes at all.
+      Data noData;
+      const auto rawIt = coff.cRawData.find(scnName);
+      Data &raw = rawIt != coff.cRawData.end() ? rawIt->second : noData;
+      for (const reloc &rel : relocs->second) {
+        std::string text;
+        if (!checkRelocation(raw, rel, coff.cSymbolTbl, text)) {
+          error = placeText(coff, scnName) + text;
+          return 0;
+        }
+        std::map<std::string, Memory *>::const_iterator mem;
+        ORV_ASSERT((mem = cScnMem.find(scnName)) != cScnMem.end(), kModule);
+        const std::uint32_t loadStart =
+            mem->second->getLoadStart(input, scnName);
+        if (!doPatch(loadStart, raw, rel, coff.cSymbolTbl, coff.cStringTbl,
+                     text)) {
+          error = placeText(coff, scnName) + text;
+          return 0;
+        }
+      }
+    }
+  }
+  return 1;
+}
+
+int Linker::doPatch(std::uint32_t loadStart, Data &raw, const reloc &rel,
+                    const std::vector<syment> &symbols,
+                    const std::map<int, std::string> &strings,
+                    std::string &error) {
+  if (!checkRelocation(raw, rel, symbols, error))
+    return 0;
+  switch (cFamily) {
+  case Quolm:
+    return doPatchQuolm(loadStart, raw, rel, symbols, strings, error);
+  case Brask:
+    return doPatchBrask(raw, rel, symbols, error);
+  case Vesk:
+    return doPatchVesk(raw, rel, symbols, error);
+  case Trell:
+    return doPatchTrell(raw, rel, symbols, error);
+  default:
+    return 0;
+  }
+}
