@@ -28,6 +28,11 @@
 #include <string>
 #include <vector>
 
+// The program-memory image of an idata section: its name with "_i".
+std::string initSectionName(const std::string &secName);
+// An image name without its "_i"; any other name unchanged.
+std::string baseSectionName(const std::string &name);
+
 class Linker {
 public:
   Linker();
@@ -74,6 +79,35 @@ public:
   int checkSectionAttributes(std::string &error);
   // Section allocation, stack and initialisation table.
   int mapSections(std::string &error);
+  // The allocators behind mapSections. Start in locations, length in
+  // bytes; on success the section is entered in cScnMem.
+  int allocateAbsAssigned(std::list<Memory> &memories,
+                          const std::string &memName,
+                          const std::string &secName, std::uint32_t startLoc,
+                          std::uint32_t lengthInBytes, int isOverlay,
+                          std::string &error);
+  int allocateAbsUnassigned(std::list<Memory> &memories,
+                            const std::string &secName, std::uint32_t startLoc,
+                            std::uint32_t lengthInBytes, int isOverlay,
+                            std::string &error);
+  int allocateRelAssigned(std::list<Memory> &memories,
+                          const std::string &memName,
+                          const std::string &secName,
+                          std::uint32_t lengthInBytes, int isOverlay,
+                          std::string &error);
+  int allocateRelUnassigned(std::list<Memory> &memories,
+                            const std::string &secName,
+                            std::uint32_t lengthInBytes, int isOverlay,
+                            std::string &error);
+  // Places the program-memory image ("_i") of an idata section.
+  int allocateInitSection(const std::string &imageName, std::string &error);
+  // Bytes of program memory that hold sizeInBytes bytes of initial data.
+  std::uint32_t romImageSize(std::uint32_t sizeInBytes) const;
+  int isStackAssigned() const;
+  int allocateStack(std::string &error);
+  int isInitTableAssigned() const;
+  std::uint32_t initTableSize() const; // bytes
+  int allocateInitTable(std::string &error);
   // Written whatever allocation returned; the result is not looked at.
   int writeErrorMapFile();
   // The error map file's text for the allocation as it stands.
@@ -84,6 +118,10 @@ public:
   int relocateSymbols(std::string &error);
   int relocateLineInfo(std::string &error);
   int mergeStringTbls(std::string &error);
+  // Rewrites one input's name offsets into the merged table.
+  // The input keeps only its own strings, each at its merged offset.
+  int replaceStringTbl(Coff &coff,
+                       const std::map<std::string, std::uint32_t> &offsets);
   int buildExtSymDef(std::string &error);
   int resolveExternals(std::string &error);
   // Relocation patching.
@@ -181,12 +219,13 @@ public:
   std::map<std::string, std::uint32_t> cScnAbsSize;  // bytes
   // The memory that holds each allocated section; owns nothing.
   std::map<std::string, Memory *> cScnMem;
-  // Every external definition; points into an input's symbol table.
-  std::map<std::string, syment *> cExtSymDef;
   // Index of each input's first symbol in the output symbol table.
   std::map<InputIndex, std::uint32_t> cSymIndexBase;
+  // Every external definition by name; points into the inputs' symbol
+  // tables and at the three entries below, which never move.
+  std::map<std::string, syment *> cExtSymDef;
   std::string cInitScnName = ".cinit";
-  Data cInitTable;    // contents of the initialisation table
+  Data cInitTable;    // little-endian count, then the entries
   syment cInitSym;    // "_cinit"
   syment cStackSym;   // "_stack"
   syment cStkSizeSym; // "_stksize"
@@ -200,6 +239,22 @@ private:
                       const scnhdr &hdr, std::string &error);
   int mergeNextPiece(const std::string &name, const scnhdr &hdr,
                      std::string &error);
+
+  int allocateSection(const std::string &secName, int assigned,
+                      std::string &error);
+  std::list<Memory> &memoriesFor(const std::string &secName);
+  std::string memoryNameFor(const std::string &secName);
+  std::uint32_t alignmentFor(const std::string &secName) const;
+  // The first SECTION directive of a name, or null.
+  const SectionDesc *findDirective(const std::string &name);
+  int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
+                std::string &error);
+  // Per section number of one input: what its symbols move by.
+  std::map<int, std::uint32_t> sectionDeltas(InputIndex input) const;
+
+  // First directive per name, rebuilt when cSectionDesc changes size.
+  std::map<std::string, const SectionDesc *> cDirectiveIndex;
+  std::size_t cIndexedDirectives = static_cast<std::size_t>(-1);
 
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;

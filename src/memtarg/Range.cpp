@@ -121,7 +121,9 @@ int Range::loadAbsolute(InputIndex input, std::uint32_t startLoc,
     ORV_ASSERT(locs(lengthInBytes) == cSize, kModule);
   cLoadedFiles.push_back(input);
   cLoadStart[input] = cStart;
-  cLoadSize[input] = static_cast<std::uint32_t>(sizeInBytes());
+  // The piece's own byte count: overlay pieces may be shorter than the
+  // range, and copying the range's size would read past their data.
+  cLoadSize[input] = lengthInBytes;
   if (!cIsOverlay) {
     cLoadComplete = 1;
     if (cSize != 0)

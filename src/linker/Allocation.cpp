@@ -1,0 +1,392 @@
+// Section allocation: every section of the link gets a place in one memory
+// of the linker command file, in a fixed order. Absolute sections come
+// first so that nothing relocatable takes their space; the rest go largest
+// first, each into the memory whose largest free range is the smallest
+// that can take it.
+#include "Linker.h"
+
+#include "TextUtil.h"
+#include "Trace.h"
+
+#include <algorithm>
+#include <iostream>
+#include <set>
+#include <vector>
+
+namespace {
+
+template <class Value>
+Value valueOf(const std::map<std::string, Value> &map, const std::string &key) {
+  const auto it = map.find(key);
+  return it == map.end() ? Value() : it->second;
+}
+
+// A section (or image) waiting for a place, with the size it asks for.
+struct Candidate {
+  std::string name;
+  std::uint32_t sizeInBytes = 0;
+  bool isImage = false;
+};
+
+void traceCandidates(const char *label, const std::vector<Candidate> &list) {
+  std::cout << label << '\n';
+  for (const Candidate &candidate : list)
+    std::cout << "    section '" << candidate.name
+              << "', size=" << candidate.sizeInBytes << '\n';
+}
+
+void traceFits(const char *allocator, const Memory &memory) {
+  std::cout << allocator << ": memory '" << memory.getName()
+            << "' can fit the section! Will allocate." << '\n'
+            << '\n';
+}
+
+} // namespace
+
+std::string initSectionName(const std::string &secName) {
+  return secName + "_i";
+}
+
+std::string baseSectionName(const std::string &name) {
+  if (name.size() > 2 && name.compare(name.size() - 2, 2, "_i") == 0)
+    return name.substr(0, name.size() - 2);
+  return name;
+}
+
+std::uint32_t Linker::romImageSize(std::uint32_t sizeInBytes) const {
+  // One program word (two bytes) per data byte where words are not whole
+  // bytes. Saturate rather than wrap: a wrapped size would seem to fit.
+  if (cRomWidthBits % 8 == 0)
+    return sizeInBytes;
+  const std::uint64_t doubled = 2 * static_cast<std::uint64_t>(sizeInBytes);
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(doubled, 0xFFFFFFFF));
+}
+
+const SectionDesc *Linker::findDirective(const std::string &name) {
+  // Directives never change once the link runs; index them once so that
+  // lookups inside the per-section loops stay logarithmic.
+  if (cIndexedDirectives != cSectionDesc.size()) {
+    cDirectiveIndex.clear();
+    for (const SectionDesc &desc : cSectionDesc)
+      cDirectiveIndex.emplace(desc.getName(), &desc);
+    cIndexedDirectives = cSectionDesc.size();
+  }
+  const auto it = cDirectiveIndex.find(name);
+  return it == cDirectiveIndex.end() ? nullptr : it->second;
+}
+
+std::list<Memory> &Linker::memoriesFor(const std::string &secName) {
+  const std::uint8_t type = valueOf(cScnType, secName);
+  if (type == kScnTypeCode || type == kScnTypeRomdata)
+    return cCodePage;
+  if (valueOf(cScnShare, secName))
+    return cShareBanks;
+  if (valueOf(cScnAccess, secName))
+    return cAccessBanks;
+  return cDataBanks;
+}
+
+std::string Linker::memoryNameFor(const std::string &secName) {
+  const SectionDesc *desc = findDirective(secName);
+  if (desc == nullptr)
+    return std::string();
+  const std::uint8_t type = valueOf(cScnType, secName);
+  if (type == kScnTypeCode || type == kScnTypeRomdata)
+    return desc->getLoadMemory();
+  return desc->getRunMemory();
+}
+
+std::uint32_t Linker::alignmentFor(const std::string &secName) const {
+  // Byte-addressed program memory: instructions start on even addresses.
+  if (cRomWidthBits == 8 && valueOf(cScnType, secName) == kScnTypeCode)
+    return 2;
+  return 1;
+}
+
+namespace {
+
+std::string absoluteTail(const std::string &secName, std::uint32_t startLoc,
+                         std::uint32_t lengthInBytes) {
+  return "Section '" + secName + "' start=" + hexText(startLoc, 4) +
+         ", length=" + hexText(lengthInBytes, 4);
+}
+
+std::string missingMemory(const std::string &secName,
+                          const std::string &memName) {
+  return "section '" + secName + "' has a memory '" + memName +
+         "' which is not defined in the linker command file.";
+}
+
+} // namespace
+
+int Linker::allocateAbsAssigned(std::list<Memory> &memories,
+                                const std::string &memName,
+                                const std::string &secName,
+                                std::uint32_t startLoc,
+                                std::uint32_t lengthInBytes, int isOverlay,
+                                std::string &error) {
+  if (traceLevel("Linker::allocateAbsAssigned"))
+    std::cout << "Linker::allocateAbsAssigned(): trying to allocate section '"
+              << secName << "' with start=" << hexText(startLoc, 4)
+              << ", length=" << hexText(lengthInBytes, 4) << " into Memory '"
+              << memName << "'." << '\n';
+  if (alignmentFor(secName) == 2 && startLoc % 2 != 0) {
+    error = "Absolute code section '" + secName +
+            "' must start at a word-aligned address.";
+    return 0;
+  }
+  std::list<Memory>::iterator memory;
+  if (!findByName(memories, memory, memName)) {
+    error = missingMemory(secName, memName);
+    return 0;
+  }
+  if (!memory->canFitAt(startLoc, lengthInBytes)) {
+    error = "section '" + secName + "' has a memory '" + memName +
+            "' which can not fit the absolute section. " +
+            absoluteTail(secName, startLoc, lengthInBytes) + ".";
+    return 0;
+  }
+  if (traceLevel("Linker::allocateAbsAssigned"))
+    traceFits("Linker::allocateAbsAssigned()", *memory);
+  memory->allocateAt(secName, startLoc, lengthInBytes, isOverlay);
+  cScnMem[secName] = &*memory;
+  return 1;
+}
+
+int Linker::allocateAbsUnassigned(std::list<Memory> &memories,
+                                  const std::string &secName,
+                                  std::uint32_t startLoc,
+                                  std::uint32_t lengthInBytes, int isOverlay,
+                                  std::string &error) {
+  if (traceLevel("Linker::allocateAbsUnassigned"))
+    std::cout
+        << "Linker::allocateAbsUnassigned(): looking for a Memory for section '"
+        << secName << "' with start=" << hexText(startLoc, 4)
+        << ", length=" << hexText(lengthInBytes, 4) << '\n';
+  if (alignmentFor(secName) == 2 && startLoc % 2 != 0) {
+    error = "Absolute code section '" + secName +
+            "' must start at a word-aligned address.";
+    return 0;
+  }
+  // Protected memories too: an absolute section names its own address.
+  for (Memory &memory : memories) {
+    if (!memory.canFitAt(startLoc, lengthInBytes))
+      continue;
+    if (traceLevel("Linker::allocateAbsUnassigned"))
+      traceFits("Linker::allocateAbsUnassigned()", memory);
+    memory.allocateAt(secName, startLoc, lengthInBytes, isOverlay);
+    cScnMem[secName] = &memory;
+    return 1;
+  }
+  error = "section '" + secName + "' can not fit the absolute section. " +
+          absoluteTail(secName, startLoc, lengthInBytes);
+  return 0;
+}
+
+int Linker::allocateRelAssigned(std::list<Memory> &memories,
+                                const std::string &memName,
+                                const std::string &secName,
+                                std::uint32_t lengthInBytes, int isOverlay,
+                                std::string &error) {
+  if (traceLevel("Linker::allocateRelAssigned"))
+    std::cout << "Linker::allocateRelAssigned(): trying to allocate section '"
+              << secName << "' with length=" << hexText(lengthInBytes, 4)
+              << " into Memory '" << memName << "'." << '\n';
+  std::list<Memory>::iterator memory;
+  if (!findByName(memories, memory, memName)) {
+    error = missingMemory(secName, memName);
+    return 0;
+  }
+  // A protected memory takes the sections that name it.
+  const std::uint32_t alignment = alignmentFor(secName);
+  if (!memory->canFit(lengthInBytes, alignment)) {
+    error = "section '" + secName + "' has a memory '" + memName +
+            "' which can not fit the section. " + "Section '" + secName +
+            "' length=" + hexText(lengthInBytes, 4) + ".";
+    return 0;
+  }
+  if (traceLevel("Linker::allocateRelAssigned"))
+    traceFits("Linker::allocateRelAssigned()", *memory);
+  memory->allocate(secName, lengthInBytes, isOverlay, alignment);
+  cScnMem[secName] = &*memory;
+  return 1;
+}
+
+int Linker::allocateRelUnassigned(std::list<Memory> &memories,
+                                  const std::string &secName,
+                                  std::uint32_t lengthInBytes, int isOverlay,
+                                  std::string &error) {
+  const bool tracing = traceLevel("Linker::allocateRelUnassigned") != 0;
+  if (tracing)
+    std::cout
+        << "Linker::allocateRelUnassigned(): looking for a Memory for section '"
+        << secName << "' with length=" << hexText(lengthInBytes, 4) << '\n';
+  std::vector<MemSize> candidates;
+  for (Memory &memory : memories)
+    if (!memory.isProtected())
+      candidates.push_back(MemSize{&memory, memory.largestHole()});
+  // Equal largest holes keep their declaration order.
+  std::stable_sort(candidates.begin(), candidates.end(), lessBySize);
+  if (tracing) {
+    std::cout << "Linker::allocateRelUnassigned():" << '\n'
+              << "  ********** " << '\n'
+              << "  dumping memory's sorted by increasing largest hole size: "
+              << '\n';
+    for (const MemSize &candidate : candidates) {
+      std::cout << "    ";
+      candidate.memory->print(std::cout);
+    }
+    std::cout << "  ********** " << '\n';
+  }
+  const std::uint32_t alignment = alignmentFor(secName);
+  for (const MemSize &candidate : candidates) {
+    if (!candidate.memory->canFit(lengthInBytes, alignment))
+      continue;
+    if (tracing)
+      traceFits("Linker::allocateRelUnassigned()", *candidate.memory);
+    candidate.memory->allocate(secName, lengthInBytes, isOverlay, alignment);
+    cScnMem[secName] = candidate.memory;
+    return 1;
+  }
+  error = "section '" + secName + "' can not fit the section. " + "Section '" +
+          secName + "' length=" + hexText(lengthInBytes, 4);
+  return 0;
+}
+
+int Linker::allocateInitSection(const std::string &imageName,
+                                std::string &error) {
+  const std::string base = baseSectionName(imageName);
+  const std::uint32_t length = romImageSize(valueOf(cScnSize, base));
+  const std::string image = initSectionName(base);
+  if (const SectionDesc *desc = findDirective(image)) {
+    if (!desc->getRunMemory().empty()) {
+      error = "section '" + image +
+              "' can not have a 'RAM' memory attribute specified in the "
+              "linker command file.";
+      return 0;
+    }
+    return allocateRelAssigned(cCodePage, desc->getLoadMemory(), image, length,
+                               0, error);
+  }
+  return allocateRelUnassigned(cCodePage, image, length, 0, error);
+}
+
+// Places one section of the inputs that is not absolute; assigned tells
+// whether a SECTION directive names its memory.
+int Linker::allocateSection(const std::string &secName, int assigned,
+                            std::string &error) {
+  const std::uint32_t length = valueOf(cScnSize, secName);
+  const int isOverlay = valueOf(cScnOverlay, secName);
+  if (assigned)
+    return allocateRelAssigned(memoriesFor(secName), memoryNameFor(secName),
+                               secName, length, isOverlay, error);
+  return allocateRelUnassigned(memoriesFor(secName), secName, length, isOverlay,
+                               error);
+}
+
+int Linker::mapSections(std::string &error) {
+  const bool tracing = traceLevel("Linker::mapSections") != 0;
+  std::vector<Candidate> absolute, assigned, unassigned;
+
+  // Absolute sections, in name order.
+  for (const auto &entry : cScnAbs) {
+    if (!entry.second)
+      continue;
+    const std::string &name = entry.first;
+    const std::uint32_t startLoc = valueOf(cScnAbsStart, name);
+    const std::uint32_t length = valueOf(cScnAbsSize, name);
+    const int isOverlay = valueOf(cScnOverlay, name);
+    absolute.push_back(Candidate{name, length, false});
+    const SectionDesc *desc = findDirective(name);
+    if (desc != nullptr && tracing) {
+      std::cout << "Linker::mapSections() - absolute section '" << name
+                << "' has the following SECTION:" << '\n'
+                << "   ";
+      desc->print(std::cout);
+      std::cout << '\n';
+    }
+    const int placed =
+        desc != nullptr
+            ? allocateAbsAssigned(memoriesFor(name), memoryNameFor(name), name,
+                                  startLoc, length, isOverlay, error)
+            : allocateAbsUnassigned(memoriesFor(name), name, startLoc, length,
+                                    isOverlay, error);
+    if (!placed)
+      return 0;
+  }
+
+  if (isStackAssigned() && !allocateStack(error))
+    return 0;
+  if (isInitTableAssigned() && !allocateInitTable(error))
+    return 0;
+
+  // Sections and images named by a SECTION directive, in directive order.
+  std::set<std::string> imageNames;
+  for (const auto &entry : cScnType)
+    if (entry.second == kScnTypeIdata)
+      imageNames.insert(initSectionName(entry.first));
+  for (const SectionDesc &desc : cSectionDesc) {
+    const std::string name = desc.getName();
+    const bool isImage = imageNames.count(name) != 0;
+    const bool isRelocatable =
+        cScnType.count(name) != 0 && !valueOf(cScnAbs, name);
+    // A repeated directive must not place a section twice.
+    if ((!isImage && !isRelocatable) || cScnMem.count(name) != 0)
+      continue;
+    if (tracing) {
+      std::cout << "Linker::mapSections() - relocatable section '" << name
+                << "' has the following SECTION:" << '\n'
+                << "   ";
+      desc.print(std::cout);
+      std::cout << '\n';
+    }
+    if (isImage) {
+      assigned.push_back(Candidate{
+          name, romImageSize(valueOf(cScnSize, baseSectionName(name))), true});
+      if (!allocateInitSection(name, error))
+        return 0;
+    } else {
+      assigned.push_back(Candidate{name, valueOf(cScnSize, name), false});
+      if (!allocateSection(name, 1, error))
+        return 0;
+    }
+  }
+
+  if (!isStackAssigned() && !allocateStack(error))
+    return 0;
+  if (!isInitTableAssigned() && !allocateInitTable(error))
+    return 0;
+
+  // The rest, largest first; equal sizes keep name order.
+  for (const auto &entry : cScnType) {
+    const std::string &name = entry.first;
+    const std::uint32_t size = valueOf(cScnSize, name);
+    if (!valueOf(cScnAbs, name) && findDirective(name) == nullptr)
+      unassigned.push_back(Candidate{name, size, false});
+    if (entry.second != kScnTypeIdata)
+      continue;
+    const std::string image = initSectionName(name);
+    if (findDirective(image) == nullptr)
+      unassigned.push_back(Candidate{image, romImageSize(size), true});
+  }
+  std::stable_sort(unassigned.begin(), unassigned.end(),
+                   [](const Candidate &a, const Candidate &b) {
+                     return a.sizeInBytes > b.sizeInBytes;
+                   });
+  for (const Candidate &candidate : unassigned) {
+    const int placed = candidate.isImage
+                           ? allocateInitSection(candidate.name, error)
+                           : allocateSection(candidate.name, 0, error);
+    if (!placed)
+      return 0;
+  }
+
+  if (tracing) {
+    std::cout << "Linker::mapSections():" << '\n';
+    traceCandidates("  absolute dump: ", absolute);
+    traceCandidates("  relocatable assigned dump: ", assigned);
+    traceCandidates("  relocatable unassigned dump: ", unassigned);
+  }
+  return 1;
+}

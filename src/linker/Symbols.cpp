@@ -1,0 +1,214 @@
+// Symbols after placement: section-relative values and line addresses move
+// with their input's piece of the section, the string tables of all inputs
+// merge into one, and every external reference takes the value of its one
+// definition (or the start of the section it names).
+#include "Linker.h"
+
+#include "Assert.h"
+
+#include <cstddef>
+
+namespace {
+
+const char *const kModule = "linker";
+
+// Index of the entry after a symbol and its auxiliary entries.
+std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
+  return index + 1 + table[index].n_numaux;
+}
+
+} // namespace
+
+std::map<int, std::uint32_t> Linker::sectionDeltas(InputIndex input) const {
+  const Coff &coff = *cCoff[input];
+  std::map<int, std::uint32_t> deltas;
+  for (const auto &number : coff.cScnNum) {
+    const std::string &name = number.second;
+    const auto hdr = coff.cScnHdr.find(name);
+    const auto held = cScnMem.find(name);
+    ORV_ASSERT(hdr != coff.cScnHdr.end() && held != cScnMem.end(), kModule);
+    // Unsigned arithmetic: a piece may load below its declared address.
+    const std::uint32_t loadStart = held->second->getLoadStart(input, name);
+    deltas[number.first] = loadStart - hdr->second.s_paddr;
+  }
+  return deltas;
+}
+
+int Linker::relocateSymbols(std::string & /*error*/) {
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    const std::map<int, std::uint32_t> deltas = sectionDeltas(input);
+    std::vector<syment> &table = cCoff[input]->cSymbolTbl;
+    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+      syment &sym = table[i];
+      if (!Coff::needsRelocation(sym))
+        continue;
+      const auto delta = deltas.find(sym.n_scnum);
+      if (delta != deltas.end())
+        sym.n_value += delta->second;
+    }
+  }
+  return 1;
+}
+
+int Linker::relocateLineInfo(std::string & /*error*/) {
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    Coff &coff = *cCoff[input];
+    const std::map<int, std::uint32_t> deltas = sectionDeltas(input);
+    for (const auto &number : coff.cScnNum) {
+      const auto type = cScnType.find(number.second);
+      if (type == cScnType.end() || type->second != kScnTypeCode)
+        continue; // data line numbers keep their addresses
+      const auto lines = coff.cLineNum.find(number.second);
+      if (lines == coff.cLineNum.end())
+        continue;
+      const std::uint32_t delta = deltas.find(number.first)->second;
+      for (coff_lineno &line : lines->second)
+        line.l_paddr += delta;
+    }
+  }
+  return 1;
+}
+
+int Linker::mergeStringTbls(std::string & /*error*/) {
+  // Ascending string order; equal strings of different inputs share one
+  // offset. The 4 bytes before the first string hold the table's length.
+  std::map<std::string, std::uint32_t> offsets;
+  for (const std::unique_ptr<Coff> &coff : cCoff)
+    for (const auto &entry : coff->cStringTbl)
+      offsets.emplace(entry.second, 0);
+  cOutput.cStringTbl.clear();
+  std::uint32_t offset = 4;
+  for (auto &entry : offsets) {
+    entry.second = offset;
+    cOutput.cStringTbl.emplace(static_cast<int>(offset), entry.first);
+    offset += static_cast<std::uint32_t>(entry.first.size()) + 1;
+  }
+  for (const std::unique_ptr<Coff> &coff : cCoff)
+    replaceStringTbl(*coff, offsets);
+  return 1;
+}
+
+int Linker::replaceStringTbl(
+    Coff &coff, const std::map<std::string, std::uint32_t> &offsets) {
+  for (auto &entry : coff.cScnHdr) {
+    scnhdr &hdr = entry.second;
+    if (!Coff::hasLongName(hdr))
+      continue;
+    const auto offset = offsets.find(Coff::getName(hdr, coff.cStringTbl));
+    if (offset != offsets.end())
+      hdr.setNameOffset(offset->second);
+  }
+
+  std::vector<syment> &table = coff.cSymbolTbl;
+  for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+    syment &sym = table[i];
+    const std::string name = Coff::getName(sym, coff.cStringTbl);
+    // The source name of ".file" lives in its auxiliary entry, when one
+    // really follows.
+    if (name == ".file") {
+      if (i + 1 < table.size() && Coff::auxType(sym) == kAuxFile) {
+        aux_file aux = readAux<aux_file>(table[i + 1]);
+        const auto offset = offsets.find(Coff::getName(aux, coff.cStringTbl));
+        if (offset != offsets.end()) {
+          aux.x_offset = offset->second;
+          writeAux(table[i + 1], aux);
+        }
+      }
+      continue;
+    }
+    if (!Coff::hasLongName(sym))
+      continue;
+    const auto offset = offsets.find(name);
+    if (offset != offsets.end())
+      sym.setNameOffset(offset->second);
+  }
+
+  // Only the input's own strings, at their merged offsets: every name this
+  // input's records hold is among them, and no input carries a copy of the
+  // whole merged table.
+  std::map<int, std::string> ownTable;
+  for (const auto &entry : coff.cStringTbl) {
+    const auto offset = offsets.find(entry.second);
+    if (offset != offsets.end())
+      ownTable.emplace(static_cast<int>(offset->second), entry.second);
+  }
+  coff.cStringTbl = std::move(ownTable);
+  return 1;
+}
+
+namespace {
+
+void makeLinkerSymbol(syment &sym, const std::string &name,
+                      std::uint32_t value) {
+  sym = syment();
+  Coff::setName(sym, std::map<int, std::string>(), name); // fits inline
+  sym.n_value = value;
+  sym.n_scnum = kScnNumUndefined;
+  sym.n_type = 0;
+  sym.n_sclass = kClassExternal;
+  sym.n_numaux = 0;
+}
+
+} // namespace
+
+int Linker::buildExtSymDef(std::string &error) {
+  cExtSymDef.clear();
+  cExtSymDef.emplace("_cinit", &cInitSym);
+  if (cStackDescSet) {
+    const auto held = cScnMem.find(cStackScnName);
+    ORV_ASSERT(held != cScnMem.end(), kModule);
+    const Memory &memory = *held->second;
+    makeLinkerSymbol(cStackSym, "_stack",
+                     memory.getSectionStart(cStackScnName));
+    makeLinkerSymbol(
+        cStkSizeSym, "_stksize",
+        static_cast<std::uint32_t>(memory.getSectionSize(cStackScnName)));
+    cExtSymDef.emplace("_stack", &cStackSym);
+    cExtSymDef.emplace("_stksize", &cStkSizeSym);
+  }
+  for (const std::unique_ptr<Coff> &coff : cCoff) {
+    std::vector<syment> &table = coff->cSymbolTbl;
+    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+      if (!Coff::isExtDef(table[i]))
+        continue;
+      const std::string name = Coff::getName(table[i], coff->cStringTbl);
+      if (!cExtSymDef.emplace(name, &table[i]).second) {
+        error = "symbol '" + name + "' has multiple definitions.";
+        return 0;
+      }
+    }
+  }
+  return 1;
+}
+
+int Linker::resolveExternals(std::string &error) {
+  for (const std::unique_ptr<Coff> &coff : cCoff) {
+    std::vector<syment> &table = coff->cSymbolTbl;
+    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+      syment &sym = table[i];
+      if (!Coff::isExtRef(sym))
+        continue;
+      const std::string name = Coff::getName(sym, coff->cStringTbl);
+      if (name.empty() || name[0] != '.') {
+        const auto def = cExtSymDef.find(name);
+        if (def == cExtSymDef.end()) {
+          error = "could not resolve symbol '" + name + "' in file '" +
+                  coff->cFileName + "'.";
+          return 0;
+        }
+        sym.n_value = def->second->n_value;
+        continue;
+      }
+      // ".name" refers to the start of section "name".
+      const std::string secName = name.substr(1);
+      const auto held = cScnMem.find(secName);
+      if (cScnSize.count(secName) == 0 || held == cScnMem.end()) {
+        error = "could not resolve section reference '" + secName +
+                "' in file '" + coff->cFileName + "'.";
+        return 0;
+      }
+      sym.n_value = held->second->getSectionStart(secName);
+    }
+  }
+  return 1;
+}

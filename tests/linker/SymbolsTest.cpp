@@ -1,0 +1,212 @@
+// Section loading, symbol and line relocation, string-table merge and
+// external resolution, on inputs built with the test object builder.
+#include "LinkerFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SymbolsTest : public LinkerFixture {
+protected:
+  void SetUp() override {
+    processor(kTrellId, 14);
+    page("page0", 0, 0xFF);
+    bank(link->cDataBanks, "bank0", 0x20, 0x7F);
+  }
+  CoffBuilder object() const {
+    CoffBuilder builder;
+    builder.processor(0x1001);
+    return builder;
+  }
+};
+
+TEST_F(SymbolsTest, LaysPiecesOutInInputOrderAndOverlaysAtTheStart) {
+  input("a.o", object()
+                   .section(".data", kScnTypeUdata)
+                   .zeros(4)
+                   .section("ov", kScnTypeUdata, kScnOverlay)
+                   .zeros(2));
+  input("b.o", object()
+                   .section(".data", kScnTypeUdata)
+                   .zeros(4)
+                   .symbolIn("b_var", 1, ".data", kClassStatic)
+                   .section("ov", kScnTypeUdata, kScnOverlay)
+                   .zeros(3)
+                   .symbolIn("b_ov", 2, "ov", kClassLabel));
+  ASSERT_EQ(place(), 1) << error;
+  const Memory &bank = *link->cScnMem.at(".data");
+  const std::uint32_t data = bank.getSectionStart(".data");
+  EXPECT_EQ(bank.getLoadStart(0, ".data"), data);
+  EXPECT_EQ(bank.getLoadStart(1, ".data"), data + 4);
+  const std::uint32_t ov = bank.getSectionStart("ov");
+  EXPECT_EQ(bank.getSectionSize("ov"), 3u);
+  EXPECT_EQ(bank.getLoadStart(0, "ov"), ov);
+  EXPECT_EQ(bank.getLoadStart(1, "ov"), ov);
+  ASSERT_EQ(resolve(), 1) << error;
+  EXPECT_EQ(symbolOf(1, "b_var").n_value, data + 4 + 1);
+  EXPECT_EQ(symbolOf(1, "b_ov").n_value, ov + 2);
+}
+
+TEST_F(SymbolsTest, AbsoluteOverlayPiecesKeepTheirOwnSize) {
+  input("a.o",
+        object().section("abs", kScnTypeUdata, kScnOverlay).at(0x30).zeros(4));
+  input("b.o", object()
+                   .section("abs", kScnTypeUdata, kScnOverlay)
+                   .at(0x30)
+                   .zeros(2)
+                   .symbolIn("x", 0x31, "abs", kClassStatic));
+  ASSERT_EQ(place(), 1) << error;
+  const Memory &bank = *link->cScnMem.at("abs");
+  EXPECT_EQ(bank.getLoadSize(0, "abs"), 4u);
+  EXPECT_EQ(bank.getLoadSize(1, "abs"), 2u);
+  ASSERT_EQ(resolve(), 1) << error;
+  EXPECT_EQ(symbolOf(1, "x").n_value, 0x31u); // stays where it was declared
+}
+
+TEST_F(SymbolsTest, MovesOnlyRelocatableClassesAndCodeLines) {
+  input("pad.o", object().section(".code", kScnTypeCode).words({0, 0}));
+  input("a.o", object()
+                   .section(".code", kScnTypeCode)
+                   .words({0, 0, 0})
+                   .line(7, 1)
+                   .section(".data", kScnTypeUdata)
+                   .zeros(2)
+                   .line(8, 1)
+                   .symbolIn("fn", 1, ".code", kClassFunction)
+                   .symbolIn("blk", 2, ".code", kClassBlock)
+                   .symbolIn("eos", 5, ".code", kClassEndOfStruct)
+                   .symbol("abs", 9, kScnNumAbsolute, kClassStatic));
+  ASSERT_EQ(place(), 1) << error;
+  const std::uint32_t code =
+      link->cScnMem.at(".code")->getSectionStart(".code");
+  ASSERT_EQ(resolve(), 1) << error;
+  // The second input's piece starts two words into the section.
+  EXPECT_EQ(symbolOf(1, "fn").n_value, code + 2 + 1);
+  EXPECT_EQ(symbolOf(1, "blk").n_value, code + 2 + 2);
+  EXPECT_EQ(symbolOf(1, "eos").n_value, 5u);
+  EXPECT_EQ(symbolOf(1, "abs").n_value, 9u);
+  EXPECT_EQ(link->cCoff[1]->cLineNum.at(".code")[0].l_paddr, code + 2 + 1);
+  EXPECT_EQ(link->cCoff[1]->cLineNum.at(".data")[0].l_paddr, 1u);
+}
+
+TEST_F(SymbolsTest, MergedStringTableSharesStringsInAscendingOrder) {
+  input("a.o", object()
+                   .fileSymbol("source_a.asm")
+                   .section(".code", kScnTypeCode)
+                   .words({0})
+                   .global("shared_long_name", 0, ".code"));
+  syment bareFile;
+  Coff::setName(bareFile, {}, ".file");
+  bareFile.n_sclass = kClassFile;
+  input("b.o", object()
+                   .rawEntry(bareFile) // no file auxiliary entry follows
+                   .external("shared_long_name")
+                   .external("zz_other_long_one"));
+  input("c.o", object()
+                   .section(".code", kScnTypeCode)
+                   .words({0})
+                   .global("zz_other_long_one", 0, ".code"));
+  ASSERT_EQ(place(), 1) << error;
+  ASSERT_EQ(resolve(), 1) << error;
+  const std::map<int, std::string> expected = {
+      {4, "shared_long_name"}, {21, "source_a.asm"}, {34, "zz_other_long_one"}};
+  EXPECT_EQ(link->cOutput.cStringTbl, expected);
+  EXPECT_EQ(symbolOf(0, "shared_long_name").nameOffset(), 4u);
+  EXPECT_EQ(symbolOf(1, "shared_long_name").nameOffset(), 4u);
+  EXPECT_EQ(symbolOf(2, "zz_other_long_one").nameOffset(), 34u);
+  const Coff &a = *link->cCoff[0];
+  EXPECT_EQ(readAux<aux_file>(a.cSymbolTbl[1]).x_offset, 21u);
+  EXPECT_EQ(symbolOf(1, "shared_long_name").n_value,
+            symbolOf(0, "shared_long_name").n_value);
+}
+
+TEST_F(SymbolsTest, ResolvesSectionReferencesAndLinkerSymbols) {
+  link->cStackDescSet = 1;
+  link->cStackDesc = StackDesc(6, "");
+  input("a.o", object()
+                   .section("buf", kScnTypeUdata)
+                   .zeros(3)
+                   .external(".buf")
+                   .external("_stack")
+                   .external("_stksize")
+                   .external("_cinit"));
+  ASSERT_EQ(place(), 1) << error;
+  ASSERT_EQ(resolve(), 1) << error;
+  EXPECT_EQ(symbolOf(0, ".buf").n_value,
+            link->cScnMem.at("buf")->getSectionStart("buf"));
+  EXPECT_EQ(symbolOf(0, "_stack").n_value,
+            link->cScnMem.at(".stack")->getSectionStart(".stack"));
+  EXPECT_EQ(symbolOf(0, "_stksize").n_value, 6u);
+  EXPECT_EQ(symbolOf(0, "_cinit").n_value,
+            link->cScnMem.at(".cinit")->getSectionStart(".cinit"));
+}
+
+TEST_F(SymbolsTest, ReportsUnresolvedAndDuplicateSymbols) {
+  struct Case {
+    const char *what;
+    int withStack;
+    CoffBuilder first, second;
+    std::string text;
+  };
+  const CoffBuilder defines = object()
+                                  .section(".code", kScnTypeCode)
+                                  .words({0})
+                                  .global("twice", 0, ".code");
+  const std::vector<Case> cases = {
+      {"duplicate", 0, defines, defines,
+       "symbol 'twice' has multiple definitions."},
+      {"linker's own symbol", 0, defines,
+       object().section("x", kScnTypeCode).words({0}).global("_cinit", 0, "x"),
+       "symbol '_cinit' has multiple definitions."},
+      {"stack symbol", 1, defines,
+       object().section("x", kScnTypeCode).words({0}).global("_stack", 0, "x"),
+       "symbol '_stack' has multiple definitions."},
+      {"unresolved", 0, defines, object().external("missing"),
+       "could not resolve symbol 'missing' in file 'second.o'."},
+      {"stack without directive", 0, defines, object().external("_stksize"),
+       "could not resolve symbol '_stksize' in file 'second.o'."},
+      {"section reference", 0, defines, object().external(".nowhere"),
+       "could not resolve section reference 'nowhere' in file 'second.o'."},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    reset();
+    SetUp();
+    link->cStackDescSet = c.withStack;
+    link->cStackDesc = StackDesc(2, "");
+    input("first.o", c.first);
+    input("second.o", c.second);
+    ASSERT_EQ(place(), 1) << error;
+    EXPECT_EQ(resolve(), 0);
+    EXPECT_EQ(error, c.text);
+  }
+}
+
+TEST_F(SymbolsTest, ResolvesManySymbolsQuickly) {
+  // Guards against per-symbol scans of the definitions, the sections or
+  // the string tables. The entries are added directly: the builder itself
+  // is not made for tables this large.
+  Coff defs = object().section(".code", kScnTypeCode).words({0}).build();
+  Coff refs = object().build();
+  std::uint32_t offset = 4;
+  for (int i = 0; i < 30000; ++i) {
+    const std::string name = "symbol_number_" + std::to_string(i);
+    syment sym;
+    sym.setNameOffset(offset);
+    sym.n_sclass = kClassExternal;
+    for (Coff *coff : {&defs, &refs}) {
+      sym.n_scnum = coff == &defs ? 1 : 0;
+      coff->cStringTbl[static_cast<int>(offset)] = name;
+      coff->cSymbolTbl.push_back(sym);
+      coff->cAuxType.push_back(kAuxNone);
+    }
+    offset += static_cast<std::uint32_t>(name.size()) + 1;
+  }
+  input("defs.o", defs);
+  input("refs.o", refs);
+  ASSERT_EQ(place(), 1) << error;
+  ASSERT_EQ(resolve(), 1) << error;
+  EXPECT_EQ(link->cExtSymDef.size(), 30001u);
+}
+
+} // namespace
