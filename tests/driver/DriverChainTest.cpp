@@ -66,8 +66,29 @@ TEST(DriverChain, OneCommandGoesFromObjectToHexCodAndListing) {
   for (const char *file :
        {"prog.cof", "prog.map", "prog.cod", "prog.lst", "prog.hex"})
     EXPECT_NE(dir.read(file), "") << file;
-  EXPECT_NE(dir.read("prog.hex").find("0528003400"), std::string::npos)
+  EXPECT_NE(dir.read("prog.hex").find("05280034"), std::string::npos)
       << dir.read("prog.hex");
+}
+
+TEST(DriverChain, BundledExampleRunsThroughTheWholeChain) {
+  for (const char *program : {"orvane", "_orvane", "cirrow", "pelmat"})
+    if (!isBuilt(program))
+      GTEST_SKIP() << program << " is not built yet";
+  const std::string generator =
+      std::string(ORVANE_TEST_BIN_DIR) + "/../examples/make_example";
+  if (access(generator.c_str(), X_OK) != 0)
+    GTEST_SKIP() << "the example generator is not built";
+  TempDir dir;
+  ProcessResult result = runProcess(
+      "/usr/bin/env", {"PATH=" + programPath("") + ":/usr/bin:/bin",
+                       "MAKE_EXAMPLE=" + generator, "EXAMPLE_OUT=" + dir.path(),
+                       std::string(ORVANE_SOURCE_DIR) + "/examples/run.sh"});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("+ orvane "), std::string::npos) << result.out;
+  EXPECT_EQ(result.err.find("Error - "), std::string::npos) << result.err;
+  for (const char *file : {"example.cof", "example.map", "example.cod",
+                           "example.lst", "example.hex"})
+    EXPECT_NE(dir.read(file), "") << file;
 }
 
 } // namespace
