@@ -241,3 +241,22 @@ TEST(Archive, FailedRewriteLeavesTheOldLibraryIntact) {
   EXPECT_EQ(errors, "Error - Could not open library file '" + lib->cName +
                         "' for writing.\n");
 }
+
+TEST(Archive, OldLayoutMemberIsStoredInTheCurrentLayout) {
+  TempDir dir;
+  dir.write("x.lib", CoffBuilder::libraryBytes({{"old", oldLayoutObject()}}));
+  std::unique_ptr<Archive> lib;
+  std::string errors =
+      capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+  EXPECT_NE(errors.find("missing optional file header."), std::string::npos);
+  ASSERT_NE(lib, nullptr);
+  ASSERT_EQ(lib->write(), 1);
+  errors = capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+  EXPECT_EQ(errors, "");
+  ASSERT_NE(lib, nullptr);
+  const Coff &member = *lib->cMembers.at(0);
+  EXPECT_EQ(member.cFileHdr.f_opthdr, kOptHdrSizeInBytes);
+  EXPECT_EQ(member.cFileHdr.f_timdat, 99u);
+  EXPECT_EQ(member.cLineNum.at(".code").size(), 2u);
+  EXPECT_EQ(lib->hasSymbol("a_long_symbol"), 1);
+}

@@ -18,6 +18,12 @@ std::string writtenBytes(const Coff &coff);
 // Runs f and returns what it printed on standard error.
 template <class F> std::string capturedErrors(F f);
 
+// A small object of the old layout: no optional header, one ".code"
+// section with 6-byte line entries and a 10-byte relocation, two file
+// symbols whose names sit inside their aux entries ("abcde", "fghij") and
+// a symbol with the long name "a_long_symbol".
+std::string oldLayoutObject();
+
 // Little-endian patching of an image in place.
 void patch16(std::string &bytes, std::size_t at, std::uint16_t value);
 void patch32(std::string &bytes, std::size_t at, std::uint32_t value);

@@ -1,0 +1,265 @@
+#include "Archiver.h"
+
+#include "Archive.h"
+#include "Coff.h"
+#include "FileInfo.h"
+#include "Messages.h"
+#include "Trace.h"
+
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <iostream>
+#include <map>
+#include <memory>
+
+namespace {
+
+// The name a member is known by inside the library.
+std::string nameOf(const Coff &member) { return Archive::memberName(member); }
+
+// A command-line member name matches a library member by its base name.
+std::string baseNameOf(const std::string &file) {
+  return FileInfo(file).baseName();
+}
+
+// The member's COFF time stamp as local calendar text, like
+// "Thu Jan  1 00:00:00 1970" (no line feed).
+std::string calendarText(std::uint32_t timeStamp) {
+  const std::time_t seconds = static_cast<std::time_t>(timeStamp);
+  const std::tm *parts = std::localtime(&seconds);
+  if (parts == nullptr)
+    return std::string();
+  char text[64];
+  if (std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", parts) == 0)
+    return std::string();
+  return text;
+}
+
+// An extracted member is written into the current directory under its own
+// name; a name that could reach another directory, or is no file name at
+// all, is never used.
+bool isPlainFileName(const std::string &name) {
+  return !name.empty() && name != "." &&
+         name.find_first_of("/\\") == std::string::npos &&
+         name.find("..") == std::string::npos;
+}
+
+// A member whose headers no longer describe its bytes (one stored in the
+// old layout) would be written damaged; lay it out first, keeping the
+// time stamp it carries.
+void layOutIfStale(Coff &member) {
+  if (member.isLaidOut())
+    return;
+  const std::uint32_t stamp = member.cFileHdr.f_timdat;
+  member.cFileHdr.f_opthdr = kOptHdrSizeInBytes;
+  member.preWrite();
+  member.cFileHdr.f_timdat = stamp;
+}
+
+const char *commandName(std::uint8_t cmd) {
+  static const char *const kNames[] = {"cmdCreate", "cmdList", "cmdDelete",
+                                       "cmdReplace", "cmdExtract"};
+  if (cmd > kCmdExtract)
+    return "undefined";
+  return kNames[cmd];
+}
+
+} // namespace
+
+Archiver::Archiver() = default;
+
+Archiver::~Archiver() = default;
+
+int Archiver::setCommand(std::uint8_t cmd, const std::string &archive,
+                         const std::vector<std::string> &members) {
+  if (cHasCmd != 0)
+    return 0;
+  cCmd = cmd;
+  cArchive = archive;
+  cMembers = members;
+  cHasCmd = 1;
+  return 1;
+}
+
+int Archiver::run() {
+  if (cHasCmd == 0)
+    return 0;
+  switch (cCmd) {
+  case kCmdCreate:
+    return cmdCreate();
+  case kCmdList:
+    return cmdList();
+  case kCmdDelete:
+    return cmdDelete();
+  case kCmdReplace:
+    return cmdReplace();
+  case kCmdExtract:
+    return cmdExtract();
+  default:
+    return 0;
+  }
+}
+
+void Archiver::reportNotMember(const std::string &context,
+                               const std::string &name) const {
+  report(MessageKind::Error, context,
+         "'" + name + "' is not a member of library '" + cArchive + "'.", 0);
+}
+
+int Archiver::cmdCreate() {
+  Archive archive;
+  archive.cName = cArchive;
+  for (const std::string &file : cMembers) {
+    std::unique_ptr<Coff> member = Coff::make(file);
+    if (!member)
+      return 0; // reported by the reader; nothing is written
+    archive.cMembers.push_back(std::move(member));
+  }
+  if (traceLevel(traceRegister("Archiver::cmdCreate")) != 0)
+    archive.print(std::cout);
+  if (archive.makeSymbols() == 0)
+    return 0;
+  return archive.write();
+}
+
+int Archiver::cmdList() {
+  std::unique_ptr<Archive> archive = Archive::make(cArchive);
+  if (!archive)
+    return 0;
+  if (isQuiet() != 0)
+    return 1;
+  for (const auto &member : archive->cMembers) {
+    const std::string quoted = "'" + nameOf(*member) + "'";
+    std::printf("Member: %-25s  Size: %-6lu Date: %s \n", quoted.c_str(),
+                static_cast<unsigned long>(member->size()),
+                calendarText(member->cFileHdr.f_timdat).c_str());
+  }
+  return 1;
+}
+
+int Archiver::cmdDelete() {
+  std::unique_ptr<Archive> archive = Archive::make(cArchive);
+  if (!archive)
+    return 0;
+  std::vector<std::unique_ptr<Coff>> &members = archive->cMembers;
+  // Positions of the members under each name in library order; each given
+  // name takes the first one that no earlier name took.
+  std::map<std::string, std::deque<std::size_t>> positions;
+  for (std::size_t i = 0; i < members.size(); ++i)
+    positions[nameOf(*members[i])].push_back(i);
+  std::vector<bool> doomed(members.size(), false);
+  int result = 1;
+  for (const std::string &name : cMembers) {
+    auto found = positions.find(baseNameOf(name));
+    if (found == positions.end() || found->second.empty()) {
+      reportNotMember("Archiver::cmdDelete", name);
+      result = 0;
+      continue;
+    }
+    doomed[found->second.front()] = true;
+    found->second.pop_front();
+  }
+  if (result == 0)
+    return 0; // the library stays untouched
+  std::vector<std::unique_ptr<Coff>> kept;
+  for (std::size_t i = 0; i < members.size(); ++i)
+    if (!doomed[i])
+      kept.push_back(std::move(members[i]));
+  members = std::move(kept);
+  if (archive->makeSymbols() == 0)
+    return 0;
+  return archive->write();
+}
+
+int Archiver::cmdReplace() {
+  std::unique_ptr<Archive> archive = Archive::make(cArchive);
+  if (!archive)
+    return 0;
+  std::vector<std::unique_ptr<Coff>> &members = archive->cMembers;
+  // The first member under each name is the one a new object replaces.
+  std::map<std::string, std::size_t> positionOf;
+  for (std::size_t i = 0; i < members.size(); ++i)
+    positionOf.emplace(nameOf(*members[i]), i);
+  for (const std::string &file : cMembers) {
+    std::unique_ptr<Coff> member = Coff::make(file);
+    if (!member)
+      return 0; // reported by the reader; nothing is written
+    auto placed = positionOf.emplace(nameOf(*member), members.size());
+    if (placed.second)
+      members.push_back(std::move(member));
+    else
+      members[placed.first->second] = std::move(member);
+  }
+  if (archive->makeSymbols() == 0)
+    return 0;
+  return archive->write();
+}
+
+int Archiver::cmdExtract() {
+  std::unique_ptr<Archive> archive = Archive::make(cArchive);
+  if (!archive)
+    return 0;
+  std::vector<const Coff *> chosen;
+  if (cMembers.empty()) {
+    for (const auto &member : archive->cMembers)
+      chosen.push_back(member.get());
+    return extractMembers(chosen);
+  }
+  std::map<std::string, const Coff *> byName; // first member under a name
+  for (const auto &member : archive->cMembers)
+    byName.emplace(nameOf(*member), member.get());
+  int result = 1;
+  for (const std::string &name : cMembers) {
+    auto found = byName.find(baseNameOf(name));
+    if (found == byName.end()) {
+      reportNotMember("Archiver::cmdExtract", name);
+      result = 0;
+      continue;
+    }
+    chosen.push_back(found->second);
+  }
+  if (result == 0)
+    return 0; // nothing is extracted
+  return extractMembers(chosen);
+}
+
+// Checks every name before the first file is written, then writes each
+// member atomically under its name in the current directory.
+int Archiver::extractMembers(const std::vector<const Coff *> &members) const {
+  int result = 1;
+  for (const Coff *member : members) {
+    // The name as stored in the library, before any extension is dropped.
+    if (!isPlainFileName(member->cFileName) ||
+        !isPlainFileName(nameOf(*member))) {
+      report(MessageKind::Error, "Archiver::cmdExtract",
+             "Member name '" + member->cFileName + "' in library '" + cArchive +
+                 "' is not a plain file name; nothing is extracted.",
+             0);
+      result = 0;
+    }
+  }
+  if (result == 0)
+    return 0;
+  for (const Coff *member : members) {
+    const std::string name = nameOf(*member);
+    if (isQuiet() == 0)
+      std::printf("Extracting member '%s'.\n", name.c_str());
+    Coff copy(*member);
+    copy.cFileName = name;
+    layOutIfStale(copy);
+    if (copy.write() == 0)
+      return 0; // reported by the writer
+  }
+  return 1;
+}
+
+void Archiver::print(std::ostream &out) const {
+  out << "Archiver:" << '\n';
+  out << "  cCmd=" << commandName(cCmd) << '\n';
+  out << "  cArchive=" << cArchive << '\n';
+  out << "  cMembers=" << '\n';
+  for (const std::string &member : cMembers)
+    out << "    " << member << '\n';
+  out << "  cHasCmd=" << cHasCmd << '\n';
+}
