@@ -251,6 +251,23 @@ TEST_F(CodLayout, ReportsAFileThatCannotBeCreated) {
                 "' for writing.\n");
 }
 
+TEST(CodWriter, RefusesAFileBeyondSixteenBitBlockNumbers) {
+  TempDir tmp;
+  Cod cod;
+  for (int d = 0; d < 0x10000; ++d)
+    cod.appendDirectory();
+  cod.RawDataMap[0][0] = Block(); // one block more than the format allows
+  cod.cCodFileName = tmp.file("big.cod");
+  cod.preWrite();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cod.write(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error - Cod file '" + cod.cCodFileName +
+                "' would need 65537 blocks; the format allows at most "
+                "65536.\n");
+  EXPECT_FALSE(tmp.exists("big.cod"));
+}
+
 TEST(CodWriter, TakesTheFileNameFromTheSourceField) {
   TempDir tmp;
   char saved[4096];
