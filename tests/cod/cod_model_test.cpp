@@ -70,16 +70,6 @@ TEST(CodRecords, DirectoryFieldsLandAtTheirOffsets) {
     EXPECT_EQ(block[i], 0) << "spare byte " << i;
 }
 
-TEST(CodRecords, CountedTextIsCutToItsField) {
-  Directory dir;
-  setCountedText(dir.SourceLen, dir.Source, sizeof dir.Source,
-                 std::string(70, 'a'));
-  EXPECT_EQ(dir.SourceLen, 63);
-  std::vector<std::uint8_t> block(CodBlockSize);
-  dir.serialize(block.data());
-  EXPECT_EQ(block[320], 0); // DateLen untouched by the long name
-}
-
 TEST(CodRecords, LongSymbolStoresTypeLittleAndValueBigEndian) {
   LongSymbol symbol;
   symbol.Name = "main";
