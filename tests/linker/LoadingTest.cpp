@@ -1,35 +1,18 @@
 // Finding and reading object files: the search order, missing and
 // repeated files, and objects that fail to read or check.
 #include "CoffBuilder.h"
+#include "LoadTestUtil.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
 #include "linker/Linker.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-// Runs a test body in a directory and returns to the old one afterwards.
-class InDirectory {
-public:
-  explicit InDirectory(const std::string &dir) {
-    char buffer[4096];
-    if (getcwd(buffer, sizeof buffer) != nullptr)
-      cOld = buffer;
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() {
-    if (!cOld.empty() && chdir(cOld.c_str()) != 0)
-      ADD_FAILURE() << "could not return to " << cOld;
-  }
-
-private:
-  std::string cOld;
-};
 
 std::string objectDefining(const std::string &symbol) {
   return CoffBuilder()
@@ -125,36 +108,30 @@ TEST(LoadObjectFiles, RefusesOneFileNamedTwiceInAnySpelling) {
 const char *const kCommandFile = "CODEPAGE NAME=page START=0x0 END=0x1FF\n"
                                  "DATABANK NAME=bank START=0x20 END=0x7F\n";
 
-ProcessResult runLinker(const TempDir &dir,
-                        const std::vector<std::string> &args) {
-  ProcessOptions options;
-  options.workDir = dir.path();
-  options.mergeStreams = true;
-  std::vector<std::string> all = {"link.lkr"};
-  all.insert(all.end(), args.begin(), args.end());
-  return runProcess(programPath("_orvane"), all, options);
-}
-
-// Whether the run got past loading and the input checks: the phases after
-// them may not be there yet, but none of the loading texts may appear.
-bool passedLoading(const ProcessResult &result) {
-  for (const char *text :
-       {"could not find", "mutliple", "Unsupported", "do not agree",
-        "Could not", "reserved", "not a valid", "do not match"})
-    if (result.out.find(text) != std::string::npos)
-      return false;
-  return true;
-}
-
-TEST(LinkerLoading, FindsObjectsThroughTheLibraryPathSwitch) {
+TEST(LinkerLoading, FindsObjectsInTheCurrentDirectoryFirstThenTheLibraryPath) {
   TempDir dir;
   dir.write("link.lkr", kCommandFile);
-  dir.write("objs/main.o", objectDefining("main"));
-  const ProcessResult found = runLinker(dir, {"/l", "objs", "main.o"});
-  EXPECT_TRUE(passedLoading(found)) << found.out;
-  const ProcessResult missing = runLinker(dir, {"main.o"});
+  dir.write("objs/main.o", objectDefining("fromLibPath"));
+  dir.write("objs/other.o", objectDefining("other"));
+  const ProcessResult found =
+      runLinker(dir, {"/l", "objs", "main.o", "other.o"});
+  ASSERT_EQ(found.exitCode, 0) << found.out;
+  std::unique_ptr<Coff> out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(hasSymbol(*out, "fromLibPath"));
+
+  dir.write("main.o", objectDefining("fromCurrent"));
+  const ProcessResult current =
+      runLinker(dir, {"/l", "objs", "main.o", "other.o"});
+  ASSERT_EQ(current.exitCode, 0) << current.out;
+  out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(hasSymbol(*out, "fromCurrent"));
+  EXPECT_FALSE(hasSymbol(*out, "fromLibPath"));
+
+  const ProcessResult missing = runLinker(dir, {"other.o"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.out.find("could not find file 'main.o'."),
+  EXPECT_NE(missing.out.find("Error - could not find file 'other.o'."),
             std::string::npos)
       << missing.out;
 }
@@ -195,6 +172,23 @@ TEST(LinkerLoading, ReportsLoadingFailuresWithExitCodeOne) {
     EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
     EXPECT_FALSE(dir.exists("a.out"));
   }
+}
+
+TEST(LinkerLoading, LinksAFamilyGenericInputForTheOtherInputsProcessor) {
+  TempDir dir;
+  dir.write("link.lkr", kCommandFile);
+  dir.write("generic.o", CoffBuilder()
+                             .processor(0x1002)
+                             .fileFlags(kFileFamilyGeneric)
+                             .section(".lib", kScnTypeCode)
+                             .words({0})
+                             .fileBytes());
+  dir.write("a.o", objectDefining("a"));
+  const ProcessResult result = runLinker(dir, {"generic.o", "a.o"});
+  ASSERT_EQ(result.exitCode, 0) << result.out;
+  std::unique_ptr<Coff> out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->cOptHdr.proc_type, 0x1001u);
 }
 
 TEST(LinkerLoading, ReportsSectionDisagreementsWithTheirTexts) {
