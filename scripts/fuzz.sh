@@ -43,6 +43,13 @@ declare -A seeds=(
   [librarian_list]=libraries
   [librarian_extract]=libraries
 )
+# And the dictionary of tokens that helps its mutations.
+declare -A dicts=(
+  [coff_reader]=coff [library_reader]=library
+  [linker_command_file]=command_file [linker_object]=coff
+  [linker_library]=library [hex_converter]=coff [cod_converter]=coff
+  [librarian_list]=library [librarian_extract]=library
+)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for t in coff_reader library_reader linker_command_file linker_object \
@@ -61,7 +68,8 @@ run_target() {
   local log="$dir/fuzz/$t.log"
   mkdir -p "$corpus" "$artifacts"
   local flags=(-timeout=400 -rss_limit_mb=4096 -report_slow_units=600
-    -print_final_stats=1 -print_funcs=0 -artifact_prefix="$artifacts/")
+    -print_final_stats=1 -print_funcs=0 -artifact_prefix="$artifacts/"
+    -dict="fuzz/dictionaries/${dicts[$t]}.dict")
   local status=0
   # Fuzz without the costly leak check, then run every input kept (the
   # seeds and each input that reached new code) once more with it.

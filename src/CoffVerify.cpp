@@ -91,6 +91,11 @@ void Verifier::checkSectionNames() {
   std::size_t i = 0;
   for (const auto &entry : cCoff.cScnHdr) {
     const scnhdr &hdr = entry.second;
+    // Sections are merged and placed by name; a nameless one has no place.
+    if (entry.first.empty()) {
+      start() << " section[" << i << "] has no name.";
+      fail();
+    }
     if (hdr.hasLongName()) {
       std::uint32_t offset = hdr.nameOffset();
       if (offset > 0x7FFFFFFFu ||
