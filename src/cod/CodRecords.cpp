@@ -1,19 +1,21 @@
 #include "cod/CodRecords.h"
 
 #include "Assert.h"
-#include "cod/CodBytes.h"
+#include "ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
 
-using namespace codbytes;
-
 namespace {
+
+void putChars(std::uint8_t *at, const char *chars, std::size_t count) {
+  std::memcpy(at, chars, count);
+}
 
 // Length byte first, then the fixed-width field as it is (zero-padded).
 void putCountedText(std::uint8_t *at, std::uint8_t length, const char *field,
                     std::size_t width) {
-  putU8(at, length);
+  writeU8(at, length);
   putChars(at + 1, field, width);
 }
 
@@ -58,32 +60,32 @@ Directory::Directory() {
 void Directory::serialize(std::uint8_t *block) const {
   std::memset(block, 0, CodBlockSize);
   for (int k = 0; k < 128; ++k)
-    putLE16(block + 2 * k, Index[k]);
+    writeLE16(block + 2 * k, Index[k]);
   putCountedText(block + 256, SourceLen, Source, sizeof Source);
   putCountedText(block + 320, DateLen, Date, sizeof Date);
-  putLE16(block + 328, Time);
+  writeLE16(block + 328, Time);
   putCountedText(block + 330, VersionLen, Version, sizeof Version);
   putCountedText(block + 350, CompilerLen, Compiler, sizeof Compiler);
   putCountedText(block + 362, NoticeLen, Notice, sizeof Notice);
-  putLE16(block + 426, SymTab);
-  putLE16(block + 428, SymEnd);
-  putLE16(block + 430, NamTab);
-  putLE16(block + 432, NamEnd);
-  putLE16(block + 434, LineTab);
-  putLE16(block + 436, LineEnd);
-  putU8(block + 438, AddrSize);
-  putLE16(block + 439, HighAddr);
-  putLE16(block + 441, NextDir);
-  putLE16(block + 443, MemMapOfs);
-  putLE16(block + 445, MemMapEnd);
-  putLE16(block + 447, LocalVars);
-  putLE16(block + 449, LocalEnd);
-  putLE16(block + 451, CodType);
+  writeLE16(block + 426, SymTab);
+  writeLE16(block + 428, SymEnd);
+  writeLE16(block + 430, NamTab);
+  writeLE16(block + 432, NamEnd);
+  writeLE16(block + 434, LineTab);
+  writeLE16(block + 436, LineEnd);
+  writeU8(block + 438, AddrSize);
+  writeLE16(block + 439, HighAddr);
+  writeLE16(block + 441, NextDir);
+  writeLE16(block + 443, MemMapOfs);
+  writeLE16(block + 445, MemMapEnd);
+  writeLE16(block + 447, LocalVars);
+  writeLE16(block + 449, LocalEnd);
+  writeLE16(block + 451, CodType);
   putCountedText(block + 453, ProcessorLen, Processor, sizeof Processor);
-  putLE16(block + 462, LSymTab);
-  putLE16(block + 464, LSymEnd);
-  putLE16(block + 466, MessTab);
-  putLE16(block + 468, MessEnd);
+  writeLE16(block + 462, LSymTab);
+  writeLE16(block + 464, LSymEnd);
+  writeLE16(block + 466, MessTab);
+  writeLE16(block + 468, MessEnd);
   // Only 42 of the 43 spare bytes fit the block.
   std::memcpy(block + 470, Spare, CodBlockSize - 470);
 }
@@ -101,8 +103,8 @@ Symbol::Symbol(const std::string &name, std::uint8_t type, std::uint16_t value)
 
 void Symbol::serialize(std::uint8_t *at) const {
   putCountedText(at, NameLen, Name, MAX_LENGTH);
-  putU8(at + 13, SymbolType);
-  putLE16(at + 14, SymbolValue);
+  writeU8(at + 13, SymbolType);
+  writeLE16(at + 14, SymbolValue);
 }
 
 std::string Symbol::name() const {
@@ -128,39 +130,39 @@ std::string SourceName::name() const {
 }
 
 void LineInfo::serialize(std::uint8_t *at) const {
-  putU8(at, FileNum);
-  putU8(at + 1, Flags);
-  putLE16(at + 2, Line);
-  putLE16(at + 4, CodeAddress);
+  writeU8(at, FileNum);
+  writeU8(at + 1, Flags);
+  writeLE16(at + 2, Line);
+  writeLE16(at + 4, CodeAddress);
 }
 
 void MemoryMap::serialize(std::uint8_t *at) const {
-  putLE16(at, Start);
-  putLE16(at + 2, Last);
+  writeLE16(at, Start);
+  writeLE16(at + 2, Last);
 }
 
 void LongSymbol::serialize(std::uint8_t *at) const {
   // The length byte always matches the text that follows it.
-  putU8(at, static_cast<std::uint8_t>(Name.size()));
+  writeU8(at, static_cast<std::uint8_t>(Name.size()));
   putChars(at + 1, Name.data(), Name.size());
   std::uint8_t *tail = at + 1 + Name.size();
-  putLE16(tail, static_cast<std::uint16_t>(Type));
-  putBE32(tail + 2, static_cast<std::uint32_t>(Value));
+  writeLE16(tail, static_cast<std::uint16_t>(Type));
+  writeBE32(tail + 2, static_cast<std::uint32_t>(Value));
 }
 
 void DebugMsg::serialize(std::uint8_t *at) const {
-  putBE32(at, static_cast<std::uint32_t>(Address));
-  putU8(at + 4, Type);
-  putU8(at + 5, static_cast<std::uint8_t>(Msg.size()));
+  writeBE32(at, static_cast<std::uint32_t>(Address));
+  writeU8(at + 4, Type);
+  writeU8(at + 5, static_cast<std::uint8_t>(Msg.size()));
   putChars(at + 6, Msg.data(), Msg.size());
 }
 
 void LocalGroup::serializeHeader(std::uint8_t *at) const {
   static const char marker[] = "__LOCAL";
-  putU8(at, 7);
+  writeU8(at, 7);
   putChars(at + 1, marker, 7);
-  putLE32(at + 8, static_cast<std::uint32_t>(StartAddr));
-  putLE32(at + 12, static_cast<std::uint32_t>(EndAddr));
+  writeLE32(at + 8, static_cast<std::uint32_t>(StartAddr));
+  writeLE32(at + 12, static_cast<std::uint32_t>(EndAddr));
 }
 
 std::string symbolTypeName(int type) {

@@ -13,7 +13,7 @@ const char *const kModule = "linker";
 const char *const kUnsupportedRelocText = "unsupported relocation type.";
 const char *const kOutsideSectionText = "relocation outside the section data.";
 
-void setBit(Data &data, std::uint32_t bitPos, int on) {
+void setBit(Data &data, std::uint64_t bitPos, int on) {
   ORV_ASSERT(bitPos < 8 * std::uint64_t(data.size()), kModule);
   std::uint8_t &byte = data.bytes()[bitPos / 8];
   const std::uint8_t mask = std::uint8_t(1u << (bitPos % 8));
@@ -31,7 +31,8 @@ void patchBits(Data &data, std::uint32_t rawOffset, std::uint32_t value,
   ORV_ASSERT(dstBegin < 16, kModule);
   ORV_ASSERT((srcBegin + width) < 32, kModule);
   ORV_ASSERT(rawOffset <= data.size(), kModule);
-  std::uint32_t bitPos = rawOffset * 8 + dstBegin;
+  // 64 bits: sections of half a gigabyte and more have offsets past 2^32 bits.
+  std::uint64_t bitPos = std::uint64_t(rawOffset) * 8 + dstBegin;
   std::uint32_t mask = 1u << srcBegin;
   for (std::uint16_t i = 0; i < width; ++i) {
     setBit(data, bitPos, (value & mask) != 0 ? 1 : 0);

@@ -12,7 +12,7 @@
 
 // Sets (on != 0) or clears bit bitPos of the data: bit (bitPos mod 8) of
 // byte bitPos / 8. The bit must lie inside the data.
-void setBit(Data &data, std::uint32_t bitPos, int on);
+void setBit(Data &data, std::uint64_t bitPos, int on);
 
 // Copies width bits of value, from bit srcBegin on, into the word at byte
 // rawOffset from its bit dstBegin on. Value bits above the field are dropped

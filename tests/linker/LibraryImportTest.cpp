@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -266,6 +267,95 @@ TEST(LinkerLibraries, ReportsLibraryFailuresWithExitCodeOne) {
     const ProcessResult result = runLinker(dir, c.args);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
+  }
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> symbolNames(const Coff &coff) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i)
+    if (i >= coff.cAuxType.size() || coff.cAuxType[i] == kAuxNone)
+      names.push_back(Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl));
+  return names;
+}
+
+bool hasName(const std::vector<std::string> &names, const std::string &name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+CoffBuilder codeObject(const std::string &section,
+                       const std::vector<std::string> &defines,
+                       const std::vector<std::string> &references = {}) {
+  CoffBuilder builder;
+  builder.processor(0x1001).section(section, kScnTypeCode).words({0, 0});
+  for (const std::string &name : references)
+    builder.external(name);
+  for (const std::string &name : defines)
+    builder.global(name, 0, section);
+  return builder;
+}
+
+TEST(LinkerLibraries, LinksOnlyTheMembersThatResolveSomething) {
+  TempDir dir;
+  dir.write("link.lkr", "CODEPAGE NAME=page START=0x0 END=0x1FF\n"
+                        "LIBPATH libs\n");
+  dir.write("main.o",
+            codeObject(".main", {"main"}, {"fromA", "fromB"}).fileBytes());
+  // Two libraries with a member "util" each, and a member nobody needs.
+  dir.write("libs/a.lib",
+            CoffBuilder::libraryBytes(
+                {{"util", codeObject(".utilA", {"fromA"}).fileBytes()},
+                 {"spare", codeObject(".spare", {"spare"}).fileBytes()}}));
+  dir.write("libs/b.lib",
+            CoffBuilder::libraryBytes(
+                {{"util", codeObject(".utilB", {"fromB"}).fileBytes()}}));
+  const ProcessResult result =
+      runLinker(dir, {"main.o", "a.lib", "b.lib", "/o", "out.cof"});
+  ASSERT_EQ(result.exitCode, 0) << result.out;
+  std::unique_ptr<Coff> out = Coff::make(dir.file("out.cof"));
+  ASSERT_TRUE(out);
+  const std::vector<std::string> names = symbolNames(*out);
+  EXPECT_TRUE(hasName(names, "fromA"));
+  EXPECT_TRUE(hasName(names, "fromB"));
+  EXPECT_FALSE(hasName(names, "spare"));
+  EXPECT_EQ(out->cScnHdr.count(".utilA"), 1u);
+  EXPECT_EQ(out->cScnHdr.count(".utilB"), 1u);
+  EXPECT_EQ(out->cScnHdr.count(".spare"), 0u);
+}
+
+TEST(LinkerSections, PlacesOddSizedCodePiecesWithoutOverlap) {
+  TempDir dir;
+  dir.write("link.lkr", "CODEPAGE NAME=page START=0x0 END=0x1FF\n");
+  CoffBuilder first;
+  first.processor(0x1001).section(".code", kScnTypeCode).bytes({1, 2, 3});
+  CoffBuilder second;
+  second.processor(0x1001).section(".code", kScnTypeCode).bytes({4, 5, 6});
+  dir.write("a.o", first.fileBytes());
+  dir.write("b.o", second.fileBytes());
+  const ProcessResult result = runLinker(dir, {"a.o", "b.o"});
+  ASSERT_EQ(result.exitCode, 0) << result.out;
+  std::unique_ptr<Coff> out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  ASSERT_EQ(out->cScnHdr.count(".code"), 1u);
+  const scnhdr &code = out->cScnHdr[".code"];
+  EXPECT_EQ(code.s_size, 8u);
+  // The second piece starts on the location after the first one's last.
+  const Data &bytes = out->cRawData[".code"];
+  ASSERT_GE(bytes.size(), 7u);
+  EXPECT_EQ(bytes.bytes()[4], 4);
+  EXPECT_EQ(bytes.bytes()[6], 6);
+  // Nothing else is placed on the four locations of ".code".
+  for (const auto &section : out->cScnHdr) {
+    if (section.first == ".code" || section.second.s_size == 0)
+      continue;
+    SCOPED_TRACE(section.first);
+    const bool before =
+        section.second.s_paddr + section.second.s_size / 2 <= code.s_paddr;
+    const bool after = section.second.s_paddr >= code.s_paddr + 4;
+    EXPECT_TRUE(before || after);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -135,26 +136,38 @@ ProcessResult runLinker(const TempDir &dir,
   return runProcess(programPath("_orvane"), all, options);
 }
 
-// Whether the run got past loading and the input checks: the phases after
-// them may not be there yet, but none of the loading texts may appear.
-bool passedLoading(const ProcessResult &result) {
-  for (const char *text :
-       {"could not find", "mutliple", "Unsupported", "do not agree",
-        "Could not", "reserved", "not a valid", "do not match"})
-    if (result.out.find(text) != std::string::npos)
-      return false;
-  return true;
+bool definesSymbol(const Coff &coff, const std::string &name) {
+  for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i)
+    if ((i >= coff.cAuxType.size() || coff.cAuxType[i] == kAuxNone) &&
+        Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl) == name)
+      return true;
+  return false;
 }
 
-TEST(LinkerLoading, FindsObjectsThroughTheLibraryPathSwitch) {
+TEST(LinkerLoading, FindsObjectsInTheCurrentDirectoryFirstThenTheLibraryPath) {
   TempDir dir;
   dir.write("link.lkr", kCommandFile);
-  dir.write("objs/main.o", objectDefining("main"));
-  const ProcessResult found = runLinker(dir, {"/l", "objs", "main.o"});
-  EXPECT_TRUE(passedLoading(found)) << found.out;
-  const ProcessResult missing = runLinker(dir, {"main.o"});
+  dir.write("objs/main.o", objectDefining("fromLibPath"));
+  dir.write("objs/other.o", objectDefining("other"));
+  const ProcessResult found =
+      runLinker(dir, {"/l", "objs", "main.o", "other.o"});
+  ASSERT_EQ(found.exitCode, 0) << found.out;
+  std::unique_ptr<Coff> out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(definesSymbol(*out, "fromLibPath"));
+
+  dir.write("main.o", objectDefining("fromCurrent"));
+  const ProcessResult current =
+      runLinker(dir, {"/l", "objs", "main.o", "other.o"});
+  ASSERT_EQ(current.exitCode, 0) << current.out;
+  out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(definesSymbol(*out, "fromCurrent"));
+  EXPECT_FALSE(definesSymbol(*out, "fromLibPath"));
+
+  const ProcessResult missing = runLinker(dir, {"other.o"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.out.find("could not find file 'main.o'."),
+  EXPECT_NE(missing.out.find("Error - could not find file 'other.o'."),
             std::string::npos)
       << missing.out;
 }
@@ -195,6 +208,23 @@ TEST(LinkerLoading, ReportsLoadingFailuresWithExitCodeOne) {
     EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
     EXPECT_FALSE(dir.exists("a.out"));
   }
+}
+
+TEST(LinkerLoading, LinksAFamilyGenericInputForTheOtherInputsProcessor) {
+  TempDir dir;
+  dir.write("link.lkr", kCommandFile);
+  dir.write("generic.o", CoffBuilder()
+                             .processor(0x1002)
+                             .fileFlags(kFileFamilyGeneric)
+                             .section(".lib", kScnTypeCode)
+                             .words({0})
+                             .fileBytes());
+  dir.write("a.o", objectDefining("a"));
+  const ProcessResult result = runLinker(dir, {"generic.o", "a.o"});
+  ASSERT_EQ(result.exitCode, 0) << result.out;
+  std::unique_ptr<Coff> out = Coff::make(dir.file("a.out"));
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->cOptHdr.proc_type, 0x1001u);
 }
 
 TEST(LinkerLoading, ReportsSectionDisagreementsWithTheirTexts) {

@@ -1,0 +1,112 @@
+// cirrow: turns a linked COFF file into a COD debug file and a listing.
+#include "Banner.h"
+#include "Coff.h"
+#include "Coff2Cod.h"
+#include "CommandArgs.h"
+#include "Messages.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct CodOptions {
+  std::string coffFile;
+  int pageLength = 0;
+  int pageLengthGiven = 0;
+  int noListing = 0;
+};
+
+// Decimal with optional sign after leading blanks; no digits give 0, and
+// values beyond an int are held at its limits.
+int parsePageLength(const std::string &text) {
+  errno = 0;
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT_MAX)
+    return INT_MAX;
+  if (value < INT_MIN)
+    return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// Ends the program: exit code 1 and no summary.
+[[noreturn]] void usage() {
+  if (isQuiet() == 0)
+    std::cerr << "Usage: cirrow [-n, /n <listingPageLength>] [-d, /d] "
+                 "[-q, /q] <coffFile>\n";
+  std::cout.flush();
+  std::cerr.flush();
+  std::exit(1);
+}
+
+// Only the two-character forms are options; anything else is the file.
+char optionLetter(const std::string &arg) {
+  if (arg.size() != 2 || !isSwitch(arg))
+    return 0;
+  char letter = switchLetter(arg);
+  return letter == 'n' || letter == 'q' || letter == 'v' || letter == 'd'
+             ? letter
+             : 0;
+}
+
+CodOptions parseCommandLine(int argc, char **argv) {
+  CodOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    switch (optionLetter(arg)) {
+    case 'n':
+      if (++i >= argc)
+        usage();
+      options.pageLength = parsePageLength(argv[i]);
+      options.pageLengthGiven = 1;
+      break;
+    case 'q':
+      break; // taken by the quiet pre-scan
+    case 'v':
+      setVerbose(1);
+      break;
+    case 'd':
+      options.noListing = 1;
+      break;
+    default:
+      if (!options.coffFile.empty())
+        usage();
+      options.coffFile = arg;
+      break;
+    }
+  }
+  if (options.coffFile.empty())
+    usage();
+  return options;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  initProgramStreams();
+  if (hasQuietSwitch(argc, argv))
+    setQuiet(1);
+  if (isQuiet() == 0)
+    std::cout << codConverterBanner() << '\n' << noticeText() << '\n';
+
+  CodOptions options = parseCommandLine(argc, argv);
+  if (options.noListing != 0 && options.pageLengthGiven != 0)
+    report(MessageKind::Warning, "main()",
+           "no listing file generated: /n switch ignored", 0);
+
+  std::unique_ptr<Coff> coff = Coff::make(options.coffFile);
+  if (!coff)
+    printSummaryAndExit(1);
+  Coff2Cod cod;
+  if (cod.convert(*coff, options.pageLength, options.noListing) == nullptr)
+    printSummaryAndExit(1);
+  cod.preWrite();
+  if (cod.write() == 0)
+    printSummaryAndExit(1);
+  coff.reset();
+  printSummaryAndExit(0);
+}

@@ -1,0 +1,233 @@
+#include "Coff2Cod.h"
+
+#include "Banner.h"
+#include "FileInfo.h"
+#include "Messages.h"
+#include "ScnAddr.h"
+#include "TextUtil.h"
+#include "Trace.h"
+#include "mgproc/Processor.h"
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+constexpr std::uint64_t DirectorySizeInBytes = 0x10000;
+constexpr std::uint32_t SliceSizeInBytes = 512;
+// A long symbol's length byte counts at most this many characters.
+constexpr std::size_t MaxLongSymbolName = 255;
+
+bool isCodeOrRomdata(const scnhdr &hdr) {
+  std::uint8_t type = Coff::scnType(hdr);
+  return type == kScnTypeCode || type == kScnTypeRomdata;
+}
+
+} // namespace
+
+Coff2Cod::Coff2Cod() = default;
+Coff2Cod::~Coff2Cod() = default;
+
+Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
+  cPageLength = pageLength;
+  cLineCount = 0;
+  // The device code comes from the file: test it before any processor
+  // query, which would stop the program on an unknown code.
+  std::uint16_t code = static_cast<std::uint16_t>(coff.cOptHdr.proc_type);
+  if (!isKnownProcCode(code)) {
+    report(MessageKind::Error, "Coff2Cod::convert()",
+           "Unsupported processor type in file '" + coff.cFileName + "'", 0);
+    return nullptr;
+  }
+  setProcessor(coff);
+  buildLineMap(coff);
+  createDirectory(coff);
+  if (createRawDataAndMemoryMap(coff) == 0 || createSourceFileInfo(coff) == 0)
+    return nullptr;
+  createSymbols(coff);
+  if (noListing == 0 && createListFile(coff) == 0)
+    return nullptr;
+  return this;
+}
+
+void Coff2Cod::setProcessor(const Coff &coff) {
+  cProcessor = procFromCode(static_cast<std::uint16_t>(coff.cOptHdr.proc_type));
+  cFamily = procFamily(cProcessor);
+  cUnitBytes = (addrUnitBits(cProcessor) + 7) / 8;
+}
+
+void Coff2Cod::buildLineMap(const Coff &coff) {
+  for (const auto &section : coff.cScnHdr) {
+    if (Coff::scnType(section.second) != kScnTypeCode)
+      continue; // romdata carries no line numbers worth listing
+    auto lines = coff.cLineNum.find(section.first);
+    if (lines == coff.cLineNum.end())
+      continue;
+    for (const coff_lineno &line : lines->second) {
+      LstLine entry;
+      entry.secName = section.first;
+      entry.l_srcndx = line.l_srcndx;
+      entry.l_lnno = line.l_lnno;
+      entry.l_paddr = line.l_paddr;
+      entry.l_flags = line.l_flags;
+      entry.l_fcnndx = line.l_fcnndx;
+      cLine[line.l_srcndx][line.l_lnno].push_back(entry);
+    }
+  }
+  if (traceLevel("Coff2Cod::buildLineMap") == 0)
+    return;
+  std::cout << "Coff2Cod::buildLineMap() - Dumping contents of cLine: \n";
+  for (const auto &file : cLine)
+    for (const auto &line : file.second)
+      for (const LstLine &entry : line.second)
+        std::cout << "   srcndx=" << entry.l_srcndx
+                  << ",  linenum=" << entry.l_lnno
+                  << ",  paddr=" << entry.l_paddr
+                  << ",  secName=" << entry.secName << '\n';
+}
+
+void Coff2Cod::createDirectory(const Coff &coff) {
+  appendDirectory();
+  Directory &root = DirectoryTable.front();
+  // The Source field holds at most 63 characters; the file itself is
+  // written under the whole name.
+  cCodFileName = FileInfo(coff.cFileName).baseName() + ".cod";
+  setCountedText(root.SourceLen, root.Source, sizeof root.Source, cCodFileName);
+  setCountedText(root.VersionLen, root.Version, sizeof root.Version,
+                 codConverterVersion());
+  setCountedText(root.NoticeLen, root.Notice, sizeof root.Notice, noticeText());
+  setCountedText(root.ProcessorLen, root.Processor, sizeof root.Processor,
+                 procName(cProcessor));
+}
+
+int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
+  std::vector<ScnAddr> sections;
+  for (const auto &section : coff.cScnHdr) {
+    auto contents = coff.cRawData.find(section.first);
+    if (isCodeOrRomdata(section.second) && contents != coff.cRawData.end() &&
+        contents->second.size() != 0)
+      sections.emplace_back(section.first, section.second.s_paddr);
+  }
+  std::stable_sort(sections.begin(), sections.end(), scnAddrLess);
+  if (traceLevel("Coff2Cod::createRawDataAndMemoryMap") != 0) {
+    std::cout << "Coff2Cod::createRawDataAndMemoryMap: \n";
+    for (const ScnAddr &section : sections)
+      std::cout << "  scnName=" << section.cName
+                << ", addr=" << hexText(section.cAddress, 4) << '\n';
+  }
+  if (sections.empty()) {
+    report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
+           "Coff file '" + coff.cFileName +
+               "' must contain at least one 'code' or 'romdata' section.",
+           0);
+    return 0;
+  }
+  for (const ScnAddr &section : sections) {
+    const Data &contents = coff.cRawData.find(section.cName)->second;
+    // Byte addresses of the COD image; 64 bits, since a 32-bit word
+    // address times two does not fit 32 bits.
+    std::uint64_t first = std::uint64_t(section.cAddress) * cUnitBytes;
+    std::uint64_t last = first + contents.size() - 1;
+    if (last > 0xFFFFFFFFu) {
+      report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
+             "Section '" + section.cName + "' in Coff file '" + coff.cFileName +
+                 "' lies beyond the 32-bit code address range of a Cod file.",
+             0);
+      return 0;
+    }
+    std::uint64_t firstDir = first / DirectorySizeInBytes;
+    std::uint64_t lastDir = last / DirectorySizeInBytes;
+    while (DirectoryTable.size() < lastDir + 1)
+      appendDirectory();
+    for (std::uint64_t d = firstDir; d <= lastDir; ++d) {
+      std::uint32_t start =
+          d == firstDir ? std::uint32_t(first % DirectorySizeInBytes) : 0;
+      std::uint32_t end =
+          d == lastDir ? std::uint32_t(last % DirectorySizeInBytes) : 0xFFFF;
+      // With two-byte units a range ends on the last byte of a word.
+      std::uint32_t mapLast = end + (end + 1) % cUnitBytes;
+      MemoryMapList[d].emplace_back(std::uint16_t(start),
+                                    std::uint16_t(mapLast));
+      std::uint64_t base = d * DirectorySizeInBytes;
+      for (std::uint32_t k = start / SliceSizeInBytes;
+           k <= end / SliceSizeInBytes; ++k) {
+        Block &block = RawDataMap[d][int(k)];
+        std::uint32_t from = std::max(start, k * SliceSizeInBytes);
+        std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
+        for (std::uint32_t a = from; a <= to; ++a)
+          block.cBytes[a % SliceSizeInBytes] =
+              contents.bytes()[base + a - first];
+      }
+    }
+  }
+  return 1;
+}
+
+int Coff2Cod::createSourceFileInfo(const Coff &coff) {
+  const std::size_t count = coff.cSymbolTbl.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (coff.cAuxType[i] != kAuxNone)
+      continue; // auxiliary entries belong to the symbol before them
+    if (coff.cSymbolTbl[i].n_sclass != kClassFile)
+      continue;
+    // A file symbol without its file entry names no file.
+    if (i + 1 >= count || coff.cAuxType[i + 1] != kAuxFile)
+      continue;
+    if (addSourceName(coff, std::uint32_t(i)) == 0)
+      return 0;
+  }
+  return 1;
+}
+
+int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
+  std::string name = Coff::getName(
+      readAux<aux_file>(coff.cSymbolTbl[index + 1]), coff.cStringTbl);
+  if (name.size() > SourceName::MAX_LENGTH) {
+    report(MessageKind::Error, "Coff2Cod::createSourceFileInfo()",
+           "Source file '" + name +
+               "' name exceeds file format maximum of 63 characters.",
+           0);
+    return 0;
+  }
+  cSourceNum[index] = int(SourceNameList.size());
+  SourceNameList.emplace_back(name);
+  return 1;
+}
+
+void Coff2Cod::createSymbols(const Coff &coff) {
+  const std::size_t count = coff.cSymbolTbl.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    // An auxiliary entry's bytes only look like a class and a section.
+    if (coff.cAuxType[i] != kAuxNone)
+      continue;
+    const syment &sym = coff.cSymbolTbl[i];
+    if ((sym.n_sclass != kClassExternal && sym.n_sclass != kClassStatic &&
+         sym.n_sclass != kClassLabel) ||
+        sym.n_scnum < 1)
+      continue;
+    bool inProgramMemory = false;
+    auto sectionName = coff.cScnNum.find(sym.n_scnum);
+    if (sectionName != coff.cScnNum.end()) {
+      auto header = coff.cScnHdr.find(sectionName->second);
+      inProgramMemory =
+          header != coff.cScnHdr.end() && isCodeOrRomdata(header->second);
+    }
+    std::uint8_t type =
+        inProgramMemory ? SymbolTypeAddress : SymbolTypeConstant;
+    std::string name = Coff::getName(sym, coff.cStringTbl);
+
+    Symbol symbol;
+    setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
+    symbol.SymbolType = type;
+    symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
+    SymbolList.push_back(symbol);
+
+    LongSymbol longSymbol;
+    longSymbol.Name = name.substr(0, MaxLongSymbolName);
+    longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
+    longSymbol.Type = type;
+    longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+    LongSymbolList.push_back(longSymbol);
+  }
+}

@@ -1,0 +1,110 @@
+// Turns a linked COFF file into the COD model and writes the listing file
+// beside it. The listing also feeds the COD file's line information, so
+// without a listing the COD file has none.
+#pragma once
+
+#include "Coff.h"
+#include "cod/Cod.h"
+
+#include <cstdint>
+#include <istream>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+class SafeOutputFile;
+
+// One COFF line-number entry of a code section, as read.
+class LstLine {
+public:
+  std::string secName;
+  std::uint32_t l_srcndx = 0;
+  std::uint16_t l_lnno = 0;
+  std::uint32_t l_paddr = 0; // program address, in address units
+  std::uint16_t l_flags = 0;
+  std::uint32_t l_fcnndx = 0;
+};
+
+class Coff2Cod : public Cod {
+public:
+  // Include nesting the listing follows; deeper files are left out.
+  static constexpr int MaxIncludeDepth = 256;
+
+  Coff2Cod();
+  ~Coff2Cod() override;
+
+  // This object, or null after an error report.
+  Coff2Cod *convert(const Coff &coff, int pageLength, int noListing);
+
+  void buildLineMap(const Coff &coff);
+  void createDirectory(const Coff &coff);
+  int createRawDataAndMemoryMap(const Coff &coff);
+  int createSourceFileInfo(const Coff &coff);
+  void createSymbols(const Coff &coff);
+
+  // The listing (Listing.cpp). The symbol position moves forward through
+  // the symbol table as source files are listed.
+  int createListFile(const Coff &coff);
+  int doNextFile(const Coff &coff, std::uint32_t &position);
+  int findNextFile(const Coff &coff, std::uint32_t &position);
+  int findEndOfFile(const Coff &coff, std::uint32_t &position);
+  bool hasInclude(const Coff &coff, std::uint32_t position, int line);
+  void checkListDirective(const Coff &coff, std::uint32_t position, int line);
+  void writePageHeader(int firstPage);
+  void nextListLine();
+
+  int cListOn = 1;
+  int cPageLength = 0; // rows a page; 0 is one page
+  int cLineCount = 0;  // listing rows written so far
+  std::string cSrcLine;
+  std::string cLstRow;
+  SafeOutputFile *cLstFile = nullptr; // open only inside createListFile
+  // Symbol index of each ".file" symbol -> its source-name record number.
+  std::map<std::uint32_t, int> cSourceNum;
+  // l_srcndx -> l_lnno -> the entries of that source line, in file order.
+  std::map<std::uint32_t, std::map<std::uint16_t, std::list<LstLine>>> cLine;
+
+private:
+  // What a symbol-table entry means to the listing's scans.
+  enum class ScanKind : std::uint8_t { Other, File, Eof, List, NoList };
+  // The symbols from a position up to the next ".file" or ".eof": where
+  // that boundary is and the first ".list"/".nolist" of each line.
+  struct ScanRegion {
+    bool valid = false;
+    std::uint32_t position = 0;
+    std::uint32_t boundary = 0; // index of the ".file"/".eof", or none
+    bool hasBoundary = false;
+    std::map<std::uint32_t, int> listSwitch; // line -> new cListOn
+  };
+
+  // The process-wide facts the steps share, from the optional header.
+  void setProcessor(const Coff &coff);
+  std::uint32_t unitBytes() const { return cUnitBytes; }
+  int addSourceName(const Coff &coff, std::uint32_t index);
+
+  void classifySymbols(const Coff &coff);
+  std::uint32_t scanEnd() const;
+  const ScanRegion &regionAt(const Coff &coff, std::uint32_t position);
+  void listSourceFile(const Coff &coff, std::uint32_t &position,
+                      std::uint32_t fileKey, const std::string &fileName,
+                      std::istream &source);
+  std::string disassembly(std::uint32_t address, std::uint16_t word,
+                          std::uint16_t nextWord, std::uint8_t &wordsPending);
+  void writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
+                 int line, const std::string &fileName,
+                 std::uint8_t &wordsPending);
+  void writeCodeRow(const Coff &coff, const LstLine &entry, int sourceNum,
+                    int line, bool firstOfLine, const std::string &fileName,
+                    std::uint8_t &wordsPending);
+  void writeListText(const std::string &text);
+  void addLineInfo(std::size_t directory, const LineInfo &record);
+
+  std::uint8_t cProcessor = 0;
+  std::uint8_t cFamily = 0;
+  std::uint32_t cUnitBytes = 2;
+  std::vector<ScanKind> cScanKind;
+  ScanRegion cRegion;
+  int cIncludeDepth = 0;
+  std::string cListTime; // first page header's time, used on every page
+};

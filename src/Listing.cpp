@@ -1,0 +1,367 @@
+// The listing file: every source file named in the COFF file, line by
+// line, with the address, code word and disassembly of each code word the
+// line produced. Each row also becomes a line-information record of the
+// COD file.
+#include "Coff2Cod.h"
+
+#include "Banner.h"
+#include "FileInfo.h"
+#include "Messages.h"
+#include "SafeFile.h"
+#include "Trace.h"
+#include "mginst/Disassemble.h"
+#include "mginst/Encode.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+const char *const ColumnTitles =
+    "Address  Value    Disassembly              Source                         "
+    "                                                  File\n";
+const char *const ColumnRules = "-------  -------  -----------------------  "
+                                "----------------------------------------------"
+                                "---------------------------------  -----\n";
+
+// Flags of the line-information records.
+constexpr std::uint8_t FirstCodeRow = 0x80;
+constexpr std::uint8_t FurtherCodeRow = 0x00;
+constexpr std::uint8_t LineWithoutCode = 0x90;
+constexpr std::uint8_t PageHeaderRow = 0x02;
+
+std::string padRight(const std::string &text, std::size_t width) {
+  if (text.size() >= width)
+    return text;
+  return text + std::string(width - text.size(), ' ');
+}
+
+std::string hexDigits(std::uint32_t value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*lx", width,
+                static_cast<unsigned long>(value));
+  return text;
+}
+
+// "%-6s   %-6s   %-24s %-80s %-s\n"
+std::string listRow(const std::string &address, const std::string &value,
+                    const std::string &disassembly, const std::string &source,
+                    const std::string &fileName) {
+  return padRight(address, 6) + "   " + padRight(value, 6) + "   " +
+         padRight(disassembly, 24) + " " + padRight(source, 80) + " " +
+         fileName + "\n";
+}
+
+// Bytes outside the section's contents read as 0.
+std::uint8_t byteAt(const Data *contents, std::int64_t offset) {
+  if (contents == nullptr || offset < 0 || offset >= contents->size())
+    return 0;
+  return contents->bytes()[offset];
+}
+
+std::uint16_t wordAt(const Data *contents, std::int64_t offset) {
+  return static_cast<std::uint16_t>(byteAt(contents, offset) |
+                                    (byteAt(contents, offset + 1) << 8));
+}
+
+// Weekday, month, space-padded day, time and year, as "Tue Dec  8 ...".
+std::string listingTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::size_t length =
+      std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y\n", &local);
+  return std::string(text, length);
+}
+
+} // namespace
+
+int Coff2Cod::createListFile(const Coff &coff) {
+  FileInfo info(coff.cFileName);
+  const std::string name = info.path() + info.baseName() + ".lst";
+  SafeOutputFile file(name);
+  if (!file.open()) {
+    report(MessageKind::Error, "Coff2Cod::createListFile()",
+           "Could not open list file '" + name + "' for writing.", 0);
+    return 0;
+  }
+  cLstFile = &file;
+  classifySymbols(coff);
+  std::uint32_t position = 0;
+  writePageHeader(1);
+  while (findNextFile(coff, position) != 0) {
+    cListOn = 1;
+    doNextFile(coff, position);
+  }
+  cLstFile = nullptr;
+  if (!file.commit()) {
+    report(MessageKind::Error, "Coff2Cod::createListFile()",
+           "Could not write list file '" + name + "'.", 0);
+    return 0;
+  }
+  return 1;
+}
+
+// Names are looked up once per entry; the scans below then only compare
+// kinds. The last entry is never scanned.
+void Coff2Cod::classifySymbols(const Coff &coff) {
+  const std::size_t count = coff.cSymbolTbl.size();
+  cScanKind.assign(count, ScanKind::Other);
+  cRegion = ScanRegion();
+  for (std::size_t i = 0; i + 1 < count; ++i) {
+    if (coff.cAuxType[i] != kAuxNone)
+      continue;
+    std::string name = Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl);
+    if (name == ".file")
+      // Only file symbols that name a source file can be listed.
+      cScanKind[i] = cSourceNum.count(std::uint32_t(i)) != 0 ? ScanKind::File
+                                                             : ScanKind::Other;
+    else if (name == ".eof")
+      cScanKind[i] = ScanKind::Eof;
+    else if (name == ".list")
+      cScanKind[i] = ScanKind::List;
+    else if (name == ".nolist")
+      cScanKind[i] = ScanKind::NoList;
+  }
+}
+
+// Scans stop before the last entry; an empty table gives 0, not a wrap.
+std::uint32_t Coff2Cod::scanEnd() const {
+  return cScanKind.empty() ? 0 : std::uint32_t(cScanKind.size() - 1);
+}
+
+int Coff2Cod::findNextFile(const Coff &, std::uint32_t &position) {
+  for (std::uint32_t i = position; i < scanEnd(); ++i) {
+    if (cScanKind[i] == ScanKind::File) {
+      position = i;
+      return 1;
+    }
+  }
+  position = scanEnd();
+  return 0;
+}
+
+int Coff2Cod::findEndOfFile(const Coff &, std::uint32_t &position) {
+  for (std::uint32_t i = position; i < scanEnd(); ++i) {
+    if (cScanKind[i] == ScanKind::Eof) {
+      position = i + 1;
+      return 1;
+    }
+  }
+  position = scanEnd();
+  return 0;
+}
+
+// The position moves only when a file ends or an include is listed, so the
+// region after it is worked out once and then serves every source line.
+const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
+                                               std::uint32_t position) {
+  if (cRegion.valid && cRegion.position == position)
+    return cRegion;
+  cRegion = ScanRegion();
+  cRegion.valid = true;
+  cRegion.position = position;
+  for (std::uint32_t i = position; i < scanEnd(); ++i) {
+    ScanKind kind = cScanKind[i];
+    if (kind == ScanKind::File || kind == ScanKind::Eof) {
+      cRegion.boundary = i;
+      cRegion.hasBoundary = true;
+      break;
+    }
+    if (kind == ScanKind::List || kind == ScanKind::NoList)
+      cRegion.listSwitch.emplace(coff.cSymbolTbl[i].n_value,
+                                 kind == ScanKind::List ? 1 : 0);
+  }
+  return cRegion;
+}
+
+bool Coff2Cod::hasInclude(const Coff &coff, std::uint32_t position, int line) {
+  bool tracing = traceLevel("Coff2Cod::hasInclude") != 0;
+  if (tracing)
+    std::cout << "Coff2Cod::hasInclude() - index=" << position
+              << " line=" << line << '\n';
+  const ScanRegion &region = regionAt(coff, position);
+  if (!region.hasBoundary || cScanKind[region.boundary] != ScanKind::File)
+    return false;
+  std::uint32_t index = region.boundary;
+  aux_file aux = readAux<aux_file>(coff.cSymbolTbl[index + 1]);
+  bool included = aux.x_incline == std::uint32_t(line) ||
+                  (aux.x_incline == 0 && index == position);
+  if (included && tracing)
+    std::cout << "Coff2Cod::hasInclude() - found index=" << index
+              << " line=" << line << '\n';
+  return included;
+}
+
+void Coff2Cod::checkListDirective(const Coff &coff, std::uint32_t position,
+                                  int line) {
+  const ScanRegion &region = regionAt(coff, position);
+  auto found = region.listSwitch.find(std::uint32_t(line));
+  if (found != region.listSwitch.end())
+    cListOn = found->second;
+}
+
+int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
+  if (findNextFile(coff, position) == 0)
+    return 1;
+  const std::uint32_t fileKey = position;
+  const std::string name = Coff::getName(
+      readAux<aux_file>(coff.cSymbolTbl[fileKey + 1]), coff.cStringTbl);
+  if (cIncludeDepth >= MaxIncludeDepth) {
+    report(MessageKind::Warning, "Coff2Cod::doNextFile()",
+           "Source file '" + name +
+               "' is included too deeply.\nThis file will not be present in "
+               "the list file.",
+           0);
+    position += 1;
+    return 0;
+  }
+  std::ifstream source(name);
+  if (!source.is_open()) {
+    report(MessageKind::Warning, "Coff2Cod::doNextFile()",
+           "Could not open source file '" + name +
+               "'.\nThis file will not be present in the list file.",
+           0);
+    position += 1;
+    return 0;
+  }
+  position += 2; // past the file symbol and its file entry
+  ++cIncludeDepth;
+  listSourceFile(coff, position, fileKey, name, source);
+  --cIncludeDepth;
+  source.close();
+  findEndOfFile(coff, position);
+  return 1;
+}
+
+void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
+                              std::uint32_t fileKey,
+                              const std::string &fileName,
+                              std::istream &source) {
+  const int sourceNum = cSourceNum[fileKey];
+  // Counts down the words of a two-word instruction; carries over from
+  // line to line within this file only.
+  std::uint8_t wordsPending = 1;
+  int line = 0;
+  while (std::getline(source, cSrcLine)) {
+    ++line;
+    checkListDirective(coff, position, line);
+    // A line is shown as text: up to a NUL, without a DOS line end.
+    cSrcLine.resize(std::min(cSrcLine.find('\0'), cSrcLine.size()));
+    if (!cSrcLine.empty() && cSrcLine.back() == '\r')
+      cSrcLine.pop_back();
+    if (cListOn != 0)
+      writeRows(coff, fileKey, sourceNum, line, fileName, wordsPending);
+    if (hasInclude(coff, position, line))
+      doNextFile(coff, position);
+  }
+}
+
+void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
+                         int line, const std::string &fileName,
+                         std::uint8_t &wordsPending) {
+  const std::list<LstLine> *entries = nullptr;
+  auto file = cLine.find(fileKey);
+  if (file != cLine.end() && line <= 0xFFFF) {
+    auto found = file->second.find(std::uint16_t(line));
+    if (found != file->second.end())
+      entries = &found->second;
+  }
+  if (entries == nullptr || entries->empty()) {
+    addLineInfo(0, LineInfo(std::uint8_t(sourceNum), LineWithoutCode,
+                            std::uint16_t(line), 0));
+    cLstRow = listRow("", "", "", cSrcLine, fileName);
+    writeListText(cLstRow);
+    nextListLine();
+    return;
+  }
+  bool first = true;
+  for (const LstLine &entry : *entries) {
+    writeCodeRow(coff, entry, sourceNum, line, first, fileName, wordsPending);
+    first = false;
+  }
+}
+
+void Coff2Cod::writeCodeRow(const Coff &coff, const LstLine &entry,
+                            int sourceNum, int line, bool firstOfLine,
+                            const std::string &fileName,
+                            std::uint8_t &wordsPending) {
+  const scnhdr &header = coff.cScnHdr.find(entry.secName)->second;
+  auto raw = coff.cRawData.find(entry.secName);
+  const Data *contents = raw != coff.cRawData.end() ? &raw->second : nullptr;
+  std::int64_t offset =
+      (std::int64_t(entry.l_paddr) - std::int64_t(header.s_paddr)) *
+      std::int64_t(unitBytes());
+  std::uint16_t word = wordAt(contents, offset);
+  std::uint16_t nextWord = 0;
+  if (contents != nullptr && offset + 2 < std::int64_t(contents->size()))
+    nextWord = wordAt(contents, offset + 2);
+
+  // The directory that holds the code word's byte address.
+  std::size_t directory = entry.l_paddr / (0x10000 / unitBytes());
+  addLineInfo(directory,
+              LineInfo(std::uint8_t(sourceNum),
+                       firstOfLine ? FirstCodeRow : FurtherCodeRow,
+                       std::uint16_t(line), std::uint16_t(entry.l_paddr)));
+  std::string text = disassembly(entry.l_paddr, word, nextWord, wordsPending);
+  cLstRow = listRow(hexDigits(entry.l_paddr, 6), hexDigits(word, 4), text,
+                    firstOfLine ? cSrcLine : std::string(),
+                    firstOfLine ? fileName : std::string());
+  writeListText(cLstRow);
+  nextListLine();
+}
+
+std::string Coff2Cod::disassembly(std::uint32_t address, std::uint16_t word,
+                                  std::uint16_t nextWord,
+                                  std::uint8_t &wordsPending) {
+  if (wordsPending != 0)
+    --wordsPending;
+  if (wordsPending != 0)
+    return std::string(); // second word of a two-word instruction
+  if (!isValidWord(word, cFamily))
+    return "??? Illegal Opcode";
+  return disassemble(address, word, nextWord, &wordsPending, cFamily);
+}
+
+// Records of rows whose directory does not exist go to directory 0.
+void Coff2Cod::addLineInfo(std::size_t directory, const LineInfo &record) {
+  if (directory >= LineInfoTable.size())
+    directory = 0;
+  LineInfoTable[directory].push_back(record);
+}
+
+void Coff2Cod::writeListText(const std::string &text) { cLstFile->write(text); }
+
+void Coff2Cod::writePageHeader(int firstPage) {
+  const LineInfo headerRow(0, PageHeaderRow, 1, 0);
+  if (firstPage != 0) {
+    if (cListTime.empty())
+      cListTime = listingTime();
+  } else {
+    writeListText("\f\n");
+  }
+  addLineInfo(0, headerRow);
+  writeListText(codConverterBanner() + "\n");
+  addLineInfo(0, headerRow);
+  writeListText(noticeText() + "\n");
+  addLineInfo(0, headerRow);
+  // The time text ends in its own line feed, so an empty line follows.
+  writeListText("Listing File Generated: " + cListTime + "\n");
+  addLineInfo(0, headerRow);
+  addLineInfo(0, headerRow);
+  writeListText("\n");
+  addLineInfo(0, headerRow);
+  writeListText(ColumnTitles);
+  addLineInfo(0, headerRow);
+  writeListText(ColumnRules);
+  addLineInfo(0, headerRow);
+}
+
+void Coff2Cod::nextListLine() {
+  ++cLineCount;
+  if (cPageLength != 0 && cLineCount % cPageLength == 0)
+    writePageHeader(0);
+}
