@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 
 namespace {

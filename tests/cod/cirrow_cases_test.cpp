@@ -99,6 +99,32 @@ TEST(CirrowCommandLine, CodGoesToTheCurrentDirectoryListingBesideInput) {
   EXPECT_FALSE(tmp.exists("sub/prog.cod"));
 }
 
+TEST(CirrowRefusals, UnreadableInputEndsWithTheSummary) {
+  TempDir tmp;
+  ProcessResult run = runCirrow(tmp, {"-q", "missing.cof"});
+  EXPECT_EQ(run.exitCode, 1);
+  run = runCirrow(tmp, {"missing.cof"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("Error - "), std::string::npos);
+  EXPECT_NE(run.out.find("Errors    : 1\n"), std::string::npos);
+}
+
+TEST(CirrowRefusals, SectionBeyondThe32BitCodeRangeIsRefused) {
+  TempDir tmp;
+  CoffBuilder()
+      .processor(0x1001)
+      .section(".code", kScnTypeCode)
+      .at(0x80000000) // byte address 0x100000000
+      .words({0})
+      .writeTo(tmp.file("prog.cof"));
+  ProcessResult run = runCirrow(tmp, {"-d", "prog.cof"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "Error - Section '.code' in Coff file 'prog.cof' lies "
+                     "beyond the 32-bit code address range of a Cod "
+                     "file.\n");
+  EXPECT_FALSE(tmp.exists("prog.cod"));
+}
+
 TEST(CirrowRefusals, UnknownDeviceCodeIsAnErrorNotAnAssertion) {
   TempDir tmp;
   trellProgram("a.asm").processor(0xFFFF).writeTo(tmp.file("prog.cof"));

@@ -70,16 +70,6 @@ TEST(CodRecords, DirectoryFieldsLandAtTheirOffsets) {
     EXPECT_EQ(block[i], 0) << "spare byte " << i;
 }
 
-TEST(CodRecords, CountedTextIsCutToItsField) {
-  Directory dir;
-  setCountedText(dir.SourceLen, dir.Source, sizeof dir.Source,
-                 std::string(70, 'a'));
-  EXPECT_EQ(dir.SourceLen, 63);
-  std::vector<std::uint8_t> block(CodBlockSize);
-  dir.serialize(block.data());
-  EXPECT_EQ(block[320], 0); // DateLen untouched by the long name
-}
-
 TEST(CodRecords, LongSymbolStoresTypeLittleAndValueBigEndian) {
   LongSymbol symbol;
   symbol.Name = "main";
@@ -249,6 +239,23 @@ TEST_F(CodLayout, ReportsAFileThatCannotBeCreated) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error - Could not open Cod file '" + cod.cCodFileName +
                 "' for writing.\n");
+}
+
+TEST(CodWriter, RefusesAFileBeyondSixteenBitBlockNumbers) {
+  TempDir tmp;
+  Cod cod;
+  for (int d = 0; d < 0x10000; ++d)
+    cod.appendDirectory();
+  cod.RawDataMap[0][0] = Block(); // one block more than the format allows
+  cod.cCodFileName = tmp.file("big.cod");
+  cod.preWrite();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cod.write(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error - Cod file '" + cod.cCodFileName +
+                "' would need 65537 blocks; the format allows at most "
+                "65536.\n");
+  EXPECT_FALSE(tmp.exists("big.cod"));
 }
 
 TEST(CodWriter, TakesTheFileNameFromTheSourceField) {

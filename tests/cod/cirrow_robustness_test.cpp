@@ -1,0 +1,125 @@
+// Odd but readable inputs: the converter keeps to its fields, buffers and
+// tables and still writes sound files.
+#include "CodTestSupport.h"
+#include "CoffBuilder.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CirrowRobustness, ScansOverTinySymbolTablesDoNotWrap) {
+  struct Case {
+    const char *what;
+    int symbols;
+  } cases[] = {{"no symbols", 0}, {"one symbol", 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir tmp;
+    CoffBuilder builder;
+    builder.processor(0x1001).section(".code", kScnTypeCode).words({0x0785});
+    if (c.symbols == 1)
+      builder.symbol(".eof", 0, kScnNumDebug, kClassLabel);
+    builder.writeTo(tmp.file("prog.cof"));
+    ProcessResult run = runCirrow(tmp, {"prog.cof"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(bodyRows(tmp.read("prog.lst")).empty());
+  }
+}
+
+TEST(CirrowRobustness, FileSymbolWithoutFileEntryIsSkipped) {
+  TempDir tmp;
+  tmp.write("real.asm", "only line\n");
+  syment bare;
+  std::memcpy(bare._n_name, ".file", 5);
+  bare.n_scnum = kScnNumDebug;
+  bare.n_sclass = kClassFile;
+  CoffBuilder builder;
+  builder.processor(0x1001).rawEntry(bare);
+  std::uint32_t real = builder.nextSymbolIndex();
+  builder.fileSymbol("real.asm")
+      .section(".code", kScnTypeCode)
+      .words({0x0785})
+      .line(1, 0, real)
+      .symbol(".eof", 0, kScnNumDebug, kClassLabel)
+      .global("main", 0, ".code")
+      .writeTo(tmp.file("prog.cof"));
+  ProcessResult run = runCirrow(tmp, {"prog.cof"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  CodFileReader cod(tmp.read("prog.cod"));
+  EXPECT_EQ(cod.text(cod.namTab(0), 0), "real.asm");
+  EXPECT_EQ(cod.u8(cod.namTab(0), 64), 0); // one source name only
+  std::vector<std::string> rows = bodyRows(tmp.read("prog.lst"));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0], listRow("000000", "0785", "ADDWF     0x5,0x1", "only line",
+                             "real.asm"));
+}
+
+TEST(CirrowRobustness, LineEntriesOutsideTheirSectionReadAsZero) {
+  TempDir tmp;
+  tmp.write("a.asm", "below\nhalf\nbeyond\n");
+  CoffBuilder()
+      .processor(0x1001)
+      .fileSymbol("a.asm")
+      .section(".code", kScnTypeCode)
+      .at(0x10)
+      .bytes({0x85}) // half a word
+      .line(1, 0x5, 0)
+      .line(2, 0x10, 0)
+      .line(3, 0x20, 0)
+      .symbol(".eof", 0, kScnNumDebug, kClassLabel)
+      .global("main", 0x10, ".code")
+      .writeTo(tmp.file("prog.cof"));
+  ProcessResult run = runCirrow(tmp, {"prog.cof"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> expected = {
+      listRow("000005", "0000", "NOP       ", "below", "a.asm"),
+      listRow("000010", "0085", "MOVWF     0x5", "half", "a.asm"),
+      listRow("000020", "0000", "NOP       ", "beyond", "a.asm"),
+  };
+  EXPECT_EQ(bodyRows(tmp.read("prog.lst")), expected);
+}
+
+TEST(CirrowRobustness, LongSymbolNamesAreCutTo255Characters) {
+  TempDir tmp;
+  std::string name(300, 'n');
+  CoffBuilder()
+      .processor(0x1001)
+      .section(".code", kScnTypeCode)
+      .words({0})
+      .global(name, 0x1234, ".code")
+      .writeTo(tmp.file("prog.cof"));
+  ASSERT_EQ(runCirrow(tmp, {"-d", "prog.cof"}).exitCode, 0);
+  CodFileReader cod(tmp.read("prog.cod"));
+  unsigned block = cod.lSymTab(0);
+  ASSERT_NE(block, 0u);
+  EXPECT_EQ(cod.lSymEnd(0), block);
+  EXPECT_EQ(cod.text(block, 0), name.substr(0, 255));
+  EXPECT_EQ(cod.u16(block, 256), 46u);
+  EXPECT_EQ(cod.u8(block, 260), 0x12);
+  EXPECT_EQ(cod.u8(block, 261), 0x34);
+  EXPECT_EQ(cod.text(cod.symTab(0), 0), name.substr(0, 12));
+}
+
+TEST(CirrowRobustness, VeryLongSourceLineCountsAsOneLine) {
+  TempDir tmp;
+  std::string longLine(3000, 'x');
+  tmp.write("a.asm", longLine + "\nsecond\n");
+  CoffBuilder()
+      .processor(0x1001)
+      .fileSymbol("a.asm")
+      .section(".code", kScnTypeCode)
+      .words({0x0785})
+      .line(2, 0, 0)
+      .symbol(".eof", 0, kScnNumDebug, kClassLabel)
+      .global("main", 0, ".code")
+      .writeTo(tmp.file("prog.cof"));
+  ASSERT_EQ(runCirrow(tmp, {"prog.cof"}).exitCode, 0);
+  std::vector<std::string> rows = bodyRows(tmp.read("prog.lst"));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].size(), 43 + longLine.size() + 1 + 5);
+  EXPECT_EQ(rows[1],
+            listRow("000000", "0785", "ADDWF     0x5,0x1", "second", "a.asm"));
+}
+
+} // namespace
