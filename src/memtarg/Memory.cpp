@@ -35,7 +35,7 @@ Memory::Memory(const std::string &name, std::uint32_t startLoc,
                int hasFill, const std::string &fill)
     : cName(name), cType(type), cProtected(isProtected), cHasFill(hasFill),
       cFill(fill), cStart(startLoc), cEnd(endLoc) {
-  cUnallocated.push_back(Range(startLoc, endLoc - startLoc + 1, type, 0));
+  addFree(Range(startLoc, endLoc - startLoc + 1, type, 0));
 }
 
 int Memory::overlaps(const Memory &other) const {
@@ -43,8 +43,9 @@ int Memory::overlaps(const Memory &other) const {
 }
 
 void Memory::setWidthBits(std::uint16_t bits) {
-  for (Range &range : cUnallocated)
-    range.setWidthBits(bits);
+  cWidthBits = bits;
+  for (auto &entry : cFree)
+    entry.second.setWidthBits(bits);
 }
 
 const Range *Memory::findAllocated(const std::string &secName) const {
@@ -62,47 +63,84 @@ int Memory::isLoaded(InputIndex input, const std::string &secName) const {
   return range != nullptr && range->isLoaded(input) ? 1 : 0;
 }
 
+void Memory::addFree(const Range &range) {
+  const std::uint64_t seq = cNextSeq++;
+  cFree.emplace(seq, range);
+  cFreeBySize.emplace(range.sizeInLocs(), seq);
+  if (range.sizeInLocs() > 0)
+    cFreeByStart.emplace(range.getStart(), seq);
+}
+
+std::uint64_t Memory::findBestFit(std::uint32_t lengthInBytes,
+                                  std::uint32_t alignment) const {
+  if (cFreeBySize.empty())
+    return kNone;
+  // Every range takes a section of length 0, so the smallest one does.
+  if (lengthInBytes == 0)
+    return cFreeBySize.begin()->second;
+  // Ranges smaller than the section cannot take it; of the others only
+  // those that lose locations to alignment may fail.
+  const std::uint32_t needLocs = cFree.begin()->second.locs(lengthInBytes);
+  for (auto it = cFreeBySize.lower_bound({needLocs, 0});
+       it != cFreeBySize.end(); ++it)
+    if (cFree.find(it->second)->second.canFit(lengthInBytes, alignment))
+      return it->second;
+  return kNone;
+}
+
+std::uint64_t Memory::findAt(std::uint32_t startLoc,
+                             std::uint32_t lengthInBytes) const {
+  if (cFreeBySize.empty())
+    return kNone;
+  if (lengthInBytes == 0)
+    return cFreeBySize.begin()->second;
+  // Free ranges never overlap: only the last one starting at or below
+  // startLoc can hold it.
+  auto it = cFreeByStart.upper_bound({startLoc, kNone});
+  if (it == cFreeByStart.begin())
+    return kNone;
+  --it;
+  return cFree.find(it->second)->second.canFitAt(startLoc, lengthInBytes)
+             ? it->second
+             : kNone;
+}
+
 int Memory::canFit(std::uint32_t lengthInBytes, std::uint32_t alignment) const {
-  for (const Range &range : cUnallocated)
-    if (range.canFit(lengthInBytes, alignment))
-      return 1;
-  return 0;
+  return findBestFit(lengthInBytes, alignment) != kNone ? 1 : 0;
 }
 
 int Memory::canFitAt(std::uint32_t startLoc,
                      std::uint32_t lengthInBytes) const {
-  for (const Range &range : cUnallocated)
-    if (range.canFitAt(startLoc, lengthInBytes))
-      return 1;
-  return 0;
+  return findAt(startLoc, lengthInBytes) != kNone ? 1 : 0;
 }
 
-void Memory::takeRange(std::list<Range>::iterator chosen,
-                       const std::string &secName, std::uint32_t startLoc,
-                       std::uint32_t lengthInBytes, int isOverlay) {
+void Memory::takeRange(std::uint64_t seq, const std::string &secName,
+                       std::uint32_t startLoc, std::uint32_t lengthInBytes,
+                       int isOverlay) {
+  auto chosen = cFree.find(seq);
+  Range range = chosen->second;
+  cFreeBySize.erase({range.sizeInLocs(), seq});
+  cFreeByStart.erase({range.getStart(), seq});
+  cFree.erase(chosen);
   std::list<Range> pieces;
-  chosen->allocate(secName, startLoc, lengthInBytes, pieces, isOverlay);
-  cAllocated.emplace(secName, *chosen);
-  cUnallocated.erase(chosen);
-  cUnallocated.splice(cUnallocated.end(), pieces);
+  range.allocate(secName, startLoc, lengthInBytes, pieces, isOverlay);
+  cAllocated.emplace(secName, range);
+  cPiecesSeq = cNextSeq;
+  for (const Range &piece : pieces)
+    addFree(piece);
 }
 
 int Memory::allocate(const std::string &secName, std::uint32_t lengthInBytes,
                      int isOverlay, std::uint32_t alignment) {
   ORV_ASSERT(!isAllocated(secName), kModule);
   ORV_ASSERT(canFit(lengthInBytes, alignment), kModule);
-  sortUnallocated();
-  const std::uint32_t step = alignment == 0 ? 1 : alignment;
-  bool found = false;
-  for (auto it = cUnallocated.begin(); it != cUnallocated.end(); ++it) {
-    if (!it->canFit(lengthInBytes, alignment))
-      continue;
-    const std::uint32_t gap = (step - it->getStart() % step) % step;
-    takeRange(it, secName, it->getStart() + gap, lengthInBytes, isOverlay);
-    found = true;
-    break;
-  }
+  const std::uint64_t seq = findBestFit(lengthInBytes, alignment);
+  const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
+  const std::uint32_t step = alignment == 0 ? 1 : alignment;
+  const std::uint32_t rangeStart = cFree.find(seq)->second.getStart();
+  const std::uint32_t gap = (step - rangeStart % step) % step;
+  takeRange(seq, secName, rangeStart + gap, lengthInBytes, isOverlay);
   return 1;
 }
 
@@ -110,16 +148,10 @@ int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
                        std::uint32_t lengthInBytes, int isOverlay) {
   ORV_ASSERT(!isAllocated(secName), kModule);
   ORV_ASSERT(canFitAt(startLoc, lengthInBytes), kModule);
-  sortUnallocated();
-  bool found = false;
-  for (auto it = cUnallocated.begin(); it != cUnallocated.end(); ++it) {
-    if (!it->canFitAt(startLoc, lengthInBytes))
-      continue;
-    takeRange(it, secName, startLoc, lengthInBytes, isOverlay);
-    found = true;
-    break;
-  }
+  const std::uint64_t seq = findAt(startLoc, lengthInBytes);
+  const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
+  takeRange(seq, secName, startLoc, lengthInBytes, isOverlay);
   return 1;
 }
 
@@ -171,25 +203,40 @@ int Memory::loadComplete() const {
 }
 
 std::uint64_t Memory::largestHole() const {
-  std::uint64_t largest = 0;
-  for (const Range &range : cUnallocated)
-    largest = std::max(largest, range.sizeInBytes());
-  return largest;
+  if (cFreeBySize.empty())
+    return 0;
+  return cFree.find(cFreeBySize.rbegin()->second)->second.sizeInBytes();
 }
 
 void Memory::sortUnallocated() {
-  // list::sort is stable, so equal sizes keep their order.
-  cUnallocated.sort([](const Range &a, const Range &b) {
-    return a.sizeInBytes() < b.sizeInBytes();
-  });
+  // Sorted by size, equal sizes oldest first: exactly the size index.
+  cPiecesSeq = cNextSeq;
+}
+
+std::vector<const Range *> Memory::freeOrder() const {
+  std::vector<const Range *> order;
+  order.reserve(cFree.size());
+  for (const auto &entry : cFreeBySize)
+    if (entry.second < cPiecesSeq)
+      order.push_back(&cFree.find(entry.second)->second);
+  for (auto it = cFree.lower_bound(cPiecesSeq); it != cFree.end(); ++it)
+    order.push_back(&it->second);
+  return order;
+}
+
+const std::list<Range> &Memory::unallocated() const {
+  cUnallocated.clear();
+  for (const Range *range : freeOrder())
+    cUnallocated.push_back(*range);
+  return cUnallocated;
 }
 
 void Memory::fillUnused(const FillCallback &callback) const {
   if (!cHasFill)
     return;
-  for (const Range &range : cUnallocated)
-    if (range.sizeInLocs() > 0)
-      callback(*this, range.getStart(), range.getEnd(), cFill);
+  for (const Range *range : freeOrder())
+    if (range->sizeInLocs() > 0)
+      callback(*this, range->getStart(), range->getEnd(), cFill);
 }
 
 void Memory::printAllocation(std::ostream &out, int withHeader) const {
@@ -230,8 +277,8 @@ void Memory::print(std::ostream &out) const {
   for (const auto &entry : cAllocated)
     entry.second.print(out);
   out << "    ---Unallocated Ranges--- " << '\n';
-  for (const Range &range : cUnallocated)
-    range.print(out);
+  for (const Range *range : freeOrder())
+    range->print(out);
 }
 
 int findByName(std::list<Memory> &list, std::list<Memory>::iterator &it,

@@ -9,7 +9,10 @@
 #include <list>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 class SectionDesc;
 
@@ -74,18 +77,29 @@ public:
                                           std::uint32_t, const std::string &)>;
   void fillUnused(const FillCallback &callback) const;
 
-  const std::list<Range> &unallocated() const { return cUnallocated; }
+  // The free ranges in free-list order: after a placement, the others by
+  // size (equal sizes oldest first), then the pieces that placement left.
+  const std::list<Range> &unallocated() const;
   const std::map<std::string, Range> &allocated() const { return cAllocated; }
 
   void printAllocation(std::ostream &out, int withHeader) const;
   void print(std::ostream &out) const;
 
 private:
-  // Takes the section into the chosen free range and keeps the free list
-  // in its documented order: the sorted ranges left, then the new pieces.
-  void takeRange(std::list<Range>::iterator chosen, const std::string &secName,
+  static constexpr std::uint64_t kNone = ~std::uint64_t(0);
+
+  // Takes the section into the free range seq and files the pieces it
+  // leaves as the newest free ranges.
+  void takeRange(std::uint64_t seq, const std::string &secName,
                  std::uint32_t startLoc, std::uint32_t lengthInBytes,
                  int isOverlay);
+  void addFree(const Range &range);
+  // The free range a placement would take, or kNone.
+  std::uint64_t findBestFit(std::uint32_t lengthInBytes,
+                            std::uint32_t alignment) const;
+  std::uint64_t findAt(std::uint32_t startLoc,
+                       std::uint32_t lengthInBytes) const;
+  std::vector<const Range *> freeOrder() const;
   const Range *findAllocated(const std::string &secName) const;
 
   std::string cName;
@@ -95,7 +109,17 @@ private:
   std::string cFill;
   std::uint32_t cStart = 0; // locations
   std::uint32_t cEnd = 0;   // locations, inclusive
-  std::list<Range> cUnallocated;
+  std::uint16_t cWidthBits = 0;
+  // Free ranges by creation number. Best fit looks them up by (size in
+  // locations, number), fixed placement by (start, number) of the ranges
+  // that are not empty, so neither walks the whole free list.
+  std::map<std::uint64_t, Range> cFree;
+  std::set<std::pair<std::uint32_t, std::uint64_t>> cFreeBySize;
+  std::set<std::pair<std::uint32_t, std::uint64_t>> cFreeByStart;
+  std::uint64_t cNextSeq = 0;
+  // Ranges numbered from here on are the pieces of the last placement.
+  std::uint64_t cPiecesSeq = 0;
+  mutable std::list<Range> cUnallocated; // unallocated()'s copy
   std::map<std::string, Range> cAllocated;
 };
 

@@ -311,14 +311,30 @@ TEST_F(Pelmat, ReportsUnreadableInputAfterSummary) {
   EXPECT_FALSE(cDir.exists("missing.hex"));
 }
 
-TEST_F(Pelmat, RejectsZeroProgramMemoryWidth) {
-  CoffBuilder builder;
-  builder.processor(0x2001, 0).fileFlags(kFileExecutable);
-  builder.section(".code", kScnTypeCode).at(0x10).bytes({1, 2});
-  ProcessResult result = convert(builder, {});
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err.rfind("Error - ", 0), 0u) << result.err;
-  EXPECT_FALSE(cDir.exists("prog.hex"));
+struct GeometryCase {
+  std::uint32_t romWidthBits;
+  std::uint32_t startLoc;
+  std::string err;
+};
+
+TEST_F(Pelmat, RejectsImagesItCannotPlace) {
+  const GeometryCase cases[] = {
+      {0, 0x10, "Error - Program memory width of 0 bits in 'prog.cof'.\n"},
+      {16, 0x80000000,
+       "Error - Section '.code' extends beyond byte address 0xffffffff.\n"},
+      {8, 0xFFFFFFFF,
+       "Error - Section '.code' extends beyond byte address 0xffffffff.\n"},
+  };
+  for (const GeometryCase &c : cases) {
+    SCOPED_TRACE(c.err);
+    CoffBuilder builder;
+    builder.processor(0x2001, c.romWidthBits).fileFlags(kFileExecutable);
+    builder.section(".code", kScnTypeCode).at(c.startLoc).bytes({1, 2});
+    ProcessResult result = convert(builder, {});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_FALSE(cDir.exists("prog.hex"));
+  }
 }
 
 TEST_F(Pelmat, WritesIntoCurrentDirectoryUnderInputBaseName) {

@@ -43,15 +43,6 @@ TEST(HexRecords, SplitsRecordsAt16ByteBoundaries) {
                   ":00000001FF\n");
 }
 
-TEST(HexRecords, Inhx32StartsEachSegmentWithLinearAddressRecord) {
-  const std::string text = hexOf(HexFormat::Inhx32, 0xFFF0, counting(32));
-  EXPECT_EQ(text, ":020000040000FA\n"
-                  ":10FFF000000102030405060708090A0B0C0D0E0F89\n"
-                  ":020000040001F9\n"
-                  ":10000000101112131415161718191A1B1C1D1E1F78\n"
-                  ":00000001FF\n");
-}
-
 TEST(HexRecords, Inhx32RepeatsLinearAddressOnlyWhenSegmentChanges) {
   HexRecordWriter writer(HexFormat::Inhx32);
   const Bytes two = {0xAA, 0xBB};
@@ -80,15 +71,6 @@ TEST(HexRecords, EmptyImageHoldsOnlyEndRecord) {
     EXPECT_EQ(writer.highText(),
               format == HexFormat::Inhx8s ? ":00000001FF\n" : "");
   }
-}
-
-TEST(HexRecords, Inhx8sSplitsLowAndHighBytesAtWordAddresses) {
-  HexRecordWriter writer(HexFormat::Inhx8s);
-  const Bytes bytes = {0x11, 0x22, 0x33, 0x44};
-  ASSERT_TRUE(writer.addBytes(0x100, bytes.data(), bytes.size()));
-  writer.finish();
-  EXPECT_EQ(writer.text(), ":0200800011333A\n:00000001FF\n");
-  EXPECT_EQ(writer.highText(), ":02008000224418\n:00000001FF\n");
 }
 
 TEST(HexRecords, Inhx8sSplitsRecordsAt16WordBoundaries) {

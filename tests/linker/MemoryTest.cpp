@@ -150,13 +150,39 @@ TEST(MemoryTest, OverlayPiecesAllStartAtTheSectionStart) {
   EXPECT_EQ(memory.sectionRange("ov").getPc(), memory.getSectionStart("ov"));
 }
 
-TEST(MemoryTest, AbsoluteLoadRecordsTheWholeRange) {
+TEST(MemoryTest, AbsoluteLoadRecordsEachPieceOwnSize) {
   Memory memory = makeMemory(0, 0xFF);
   memory.allocateAt("abs", 0x40, 0x10, 0);
   memory.loadAbsolute(2, "abs", 0x40, 0x10);
   EXPECT_EQ(memory.getLoadStart(2, "abs"), 0x40u);
   EXPECT_EQ(memory.getLoadSize(2, "abs"), 0x10u);
   EXPECT_EQ(memory.loadComplete(), 1);
+
+  // Overlay pieces of different sizes: a copy of the range's size would
+  // read past the shorter piece.
+  memory.allocateAt("ov", 0x80, 0x10, 1);
+  memory.loadAbsolute(0, "ov", 0x80, 0x10);
+  memory.loadAbsolute(1, "ov", 0x80, 0x04);
+  EXPECT_EQ(memory.getLoadStart(1, "ov"), 0x80u);
+  EXPECT_EQ(memory.getLoadSize(0, "ov"), 0x10u);
+  EXPECT_EQ(memory.getLoadSize(1, "ov"), 0x04u);
+}
+
+TEST(MemoryTest, PlacesManySectionsAmongManyHolesQuickly) {
+  // Guards against walking and sorting the whole free list per placement.
+  const std::uint32_t count = 20000;
+  Memory memory = makeMemory(0, 4 * count - 1);
+  for (std::uint32_t i = 0; i < count; ++i)
+    memory.allocateAt("abs" + std::to_string(i), 4 * i, 1 + i % 3, 0);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::string name = "rel" + std::to_string(i);
+    const std::uint32_t length = 3 - i % 3;
+    ASSERT_EQ(memory.canFit(length, 1), 1) << i;
+    memory.allocate(name, length, 0, 1);
+    const std::uint32_t start = memory.getSectionStart(name);
+    ASSERT_EQ(start % 4, i % 3 == 0 ? 1u : 3 - length + 1) << i;
+  }
+  EXPECT_EQ(memory.largestHole(), 0u);
 }
 
 TEST(MemoryTest, FillVisitsFreeRangesInFreeListOrder) {
