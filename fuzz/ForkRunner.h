@@ -7,8 +7,9 @@
 //   - a signal, a sanitizer report or an unexpected way out is a crash;
 //   - a run longer than the hang limit is a hang;
 //   - memory still allocated and unreachable at the end is a leak;
-//   - a nonzero exit without an "Error - " line, or an "Error - " line
-//     with exit code 0, breaks the programs' promise to their users.
+//   - a nonzero exit without an "Error - " line breaks the programs'
+//     promise to their users. (An error may be counted with exit code 0:
+//     an old-layout object is reported and still read.)
 // Every failure prints what the child printed and aborts, which makes the
 // fuzzer keep the input as a crash file.
 #pragma once

@@ -15,8 +15,5 @@ int main(int argc, char **argv) {
   if (!isQuiet())
     std::cout << librarianBanner() << '\n' << noticeText() << '\n' << '\n';
   ArParser parser(argc, argv, archiver);
-  // An error counted on the way (a symbol defined twice in a library that
-  // is only listed, say) fails the run too.
-  const int ok = archiver.run();
-  printSummaryAndExit(ok == 0 || errorCount() != 0 ? 1 : 0);
+  printSummaryAndExit(archiver.run() == 0 ? 1 : 0);
 }

@@ -1,6 +1,6 @@
 // Inputs the fuzz targets found faults with, kept under fuzz_inputs/<target>/
-// and run the way the target ran them: each must end with an exit code and
-// an "Error - " line for every failure, never with a signal or a sanitizer
+// and run the way the target ran them: each must end with an exit code (an
+// "Error - " line when it is not 0), never with a signal or a sanitizer
 // report. fuzz_inputs/fixed/ holds the fixed files the targets use.
 #include "CoffBuilder.h"
 #include "ProcessRunner.h"
@@ -81,8 +81,9 @@ TEST(FuzzRegressionTest, KeptInputsEndWithAnErrorNotACrash) {
           runProcess(programPath(run.program), run.args, options);
       EXPECT_EQ(result.signal, 0) << result.out;
       EXPECT_NE(result.exitCode, -1);
-      const bool hasError = result.out.find("Error - ") != std::string::npos;
-      EXPECT_EQ(hasError, result.exitCode != 0) << result.out;
+      if (result.exitCode != 0) {
+        EXPECT_NE(result.out.find("Error - "), std::string::npos) << result.out;
+      }
       EXPECT_EQ(result.out.find("Sanitizer"), std::string::npos) << result.out;
       EXPECT_EQ(result.out.find("runtime error"), std::string::npos)
           << result.out;
