@@ -259,4 +259,6 @@ private:
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;
   std::set<std::string> cLibraryFileNames;
+  // The names of cSectionDesc, for the duplicate check.
+  std::set<std::string> cSectionNames;
 };
