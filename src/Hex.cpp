@@ -19,11 +19,13 @@ bool isProgramMemory(const scnhdr &hdr) {
 }
 
 // The section's contents padded to whole words: an odd length gets one
-// 0x00 byte.
-std::vector<std::uint8_t> paddedContents(const Data &contents) {
+// 0x00 byte. Byte-addressed memory needs no padding, and padding there
+// would write a byte at an address the next section may own.
+std::vector<std::uint8_t> paddedContents(const Data &contents,
+                                         std::uint64_t unitBytes) {
   std::vector<std::uint8_t> bytes(contents.bytes(),
                                   contents.bytes() + contents.size());
-  if (bytes.size() % 2 != 0)
+  if (unitBytes > 1 && bytes.size() % 2 != 0)
     bytes.push_back(0x00);
   return bytes;
 }
@@ -108,7 +110,7 @@ coff2hex *coff2hex::convert(const Coff &coff,
 bool coff2hex::addSection(const std::string &name, std::uint32_t startLoc,
                           const Data &contents, std::uint64_t unitBytes,
                           const std::list<AddrRange> &ranges) {
-  const std::vector<std::uint8_t> bytes = paddedContents(contents);
+  const std::vector<std::uint8_t> bytes = paddedContents(contents, unitBytes);
   if (bytes.empty())
     return true;
   const std::uint64_t startByte = unitBytes * startLoc;

@@ -102,6 +102,11 @@ TEST_P(CirrowFamily, ListsEachCodeWordWithItsDisassembly) {
       << lines[2];
   EXPECT_EQ(lines[3], "");
   EXPECT_EQ(lines[4], "");
+  EXPECT_EQ(lines[5], std::string("Address  Value    Disassembly") +
+                          std::string(14, ' ') + "Source" +
+                          std::string(75, ' ') + "File");
+  EXPECT_EQ(lines[6], "-------  -------  " + std::string(23, '-') + "  " +
+                          std::string(79, '-') + "  -----");
 
   char address[2][8], value[2][8];
   std::uint32_t second = c.address + 2 / c.unitBytes;

@@ -71,6 +71,21 @@ TEST_F(Pelmat, PadsOddSectionAndPlacesItAtByteAddress) {
             kSegment0 + std::string(":06002000010203040500CB\n") + kEnd);
 }
 
+TEST_F(Pelmat, ByteAddressedOddSectionDoesNotPadOverItsNeighbour) {
+  // Byte-addressed program memory: a 3-byte romdata section at 0x10 is
+  // followed directly by code at 0x13; padding would put 0x00 at 0x13 too.
+  CoffBuilder builder;
+  builder.processor(0x2001, 8).fileFlags(kFileExecutable);
+  builder.section("a_data", kScnTypeRomdata).at(0x10).bytes({1, 2, 3});
+  builder.section("b_code", kScnTypeCode).at(0x13).bytes({4, 5});
+  ProcessResult result = convert(builder, {});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(cDir.read("prog.hex"), kSegment0 +
+                                       std::string(":03001000010203E7\n"
+                                                   ":020013000405E2\n") +
+                                       kEnd);
+}
+
 struct FormatCase {
   const char *format; // nullptr: the default
   std::vector<std::pair<std::string, std::string>> files;
@@ -196,7 +211,7 @@ TEST_F(Pelmat, SelectsRangesInBytesForByteAddressedMemory) {
   builder.section(".code", kScnTypeCode).at(0x101).bytes({1, 2, 3});
   ProcessResult result = convert(builder, {"/a", "INHX8M"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(cDir.read("prog.hex"), ":0401010001020300F4\n" + std::string(kEnd));
+  EXPECT_EQ(cDir.read("prog.hex"), ":03010100010203F5\n" + std::string(kEnd));
   result = convert(builder, {"/a", "INHX8M", "/r", "0x102-0x103"});
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(cDir.read("prog.hex"), ":020102000203F6\n" + std::string(kEnd));

@@ -77,13 +77,6 @@ TEST_F(LibrarianRun, ReportsUsageErrorsWithSummaryAndExits1) {
   }
 }
 
-TEST_F(LibrarianRun, QuietAfterTheLibraryIsABadMemberName) {
-  cDir.write("x.lib", "!<arch>\n");
-  ProcessResult r = run({"/t", "x.lib", "/q"});
-  EXPECT_EQ(r.exitCode, 1); // the quiet scan silences the message
-  EXPECT_EQ(r.out + r.err, "");
-}
-
 TEST_F(LibrarianRun, TakesUpperCaseLettersAndFileNamesAsTyped) {
   cDir.write("Src/Alpha.O", object({"alpha"}));
   cDir.write("Lib/keep", "");

@@ -1,6 +1,7 @@
 // The five library commands on small libraries: resulting member order and
 // bytes, listing lines, extraction, and that a failed change leaves the
 // library exactly as it was.
+#include "CoffTestUtil.h"
 #include "LibrarianRun.h"
 
 #include <dirent.h>
@@ -224,14 +225,6 @@ TEST_F(LibrarianCommands, ReplaceRefusesAChangeThatCannotBeStored) {
   }
 }
 
-TEST_F(LibrarianCommands, ReplaceNeedsAnExistingLibrary) {
-  ProcessResult r = run({"/r", "new.lib", "a.o"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err,
-            "Error - Could not open library file 'new.lib' for reading.\n");
-  EXPECT_FALSE(cDir.exists("new.lib"));
-}
-
 TEST_F(LibrarianCommands, AnObjectAddedAndExtractedComesBackIdentical) {
   ASSERT_EQ(run({"/c", "x.lib"}).exitCode, 0);
   ASSERT_EQ(run({"/r", "x.lib", "a.o", "b.o"}).exitCode, 0);
@@ -336,4 +329,19 @@ TEST_F(LibrarianCommands, AFailedExtractionStopsAndReportsIt) {
   EXPECT_EQ(r.err, "Error - Could not write Coff file 'b'.\n");
   EXPECT_EQ(cDir.read("a"), cA);
   EXPECT_FALSE(cDir.exists("c"));
+}
+
+TEST_F(LibrarianCommands, ExtractsAnOldLayoutMemberInTheCurrentLayout) {
+  cDir.write("x.lib", CoffBuilder::libraryBytes({{"old", oldLayoutObject()}}));
+  ProcessResult r = run({"/q", "/x", "x.lib"});
+  // The reader reports the old layout, and the member is still extracted.
+  EXPECT_EQ(r.exitCode, 0);
+  std::unique_ptr<Coff> extracted;
+  std::string errors =
+      capturedErrors([&] { extracted = Coff::make(cDir.file("old")); });
+  EXPECT_EQ(errors, "");
+  ASSERT_NE(extracted, nullptr);
+  EXPECT_EQ(extracted->isLaidOut(), 1);
+  EXPECT_EQ(extracted->cFileHdr.f_timdat, 99u); // the stamp is kept
+  EXPECT_EQ(extracted->cLineNum.at(".code").size(), 2u);
 }

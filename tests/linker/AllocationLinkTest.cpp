@@ -249,6 +249,12 @@ TEST_F(AllocationLinkTest, LinksAbsoluteOverlayPiecesOfDifferentSizes) {
   ASSERT_TRUE(out);
   EXPECT_EQ(start(*out, "vec"), 0x20u);
   EXPECT_EQ(out->cScnHdr.at("vec").s_size, 6u);
+  // The shorter piece overwrites only its own word.
+  const Data &vec = out->cRawData.at("vec");
+  ASSERT_EQ(vec.size(), 6u);
+  EXPECT_EQ(readLE16(vec.bytes()), 7);
+  EXPECT_EQ(readLE16(vec.bytes() + 2), 2);
+  EXPECT_EQ(readLE16(vec.bytes() + 4), 3);
 }
 
 TEST_F(AllocationLinkTest, LeavesAFileSymbolWithoutAuxiliaryEntryAlone) {

@@ -40,18 +40,6 @@ TEST_F(AllocationTest, PlacesLargerSectionFirst) {
   EXPECT_EQ(startOf("a"), 0x22u);
 }
 
-TEST_F(AllocationTest, ChoosesBankWithSmallestLargestHoleThatFits) {
-  processor(kTrellId, 14);
-  page("page0", 0, 0x7F);
-  bank(link->cDataBanks, "bank64", 0x100, 0x13F);
-  bank(link->cDataBanks, "bank16", 0x20, 0x2F);
-  section("twelve", kScnTypeUdata, 12);
-  section("twenty", kScnTypeUdata, 20);
-  ASSERT_EQ(map(), 1) << error;
-  EXPECT_EQ(memoryOf("twelve"), "bank16");
-  EXPECT_EQ(memoryOf("twenty"), "bank64");
-}
-
 TEST_F(AllocationTest, ProtectedPageTakesOnlySectionsThatNameIt) {
   processor(kTrellId, 14);
   page("open", 0, 0x3F);
@@ -204,13 +192,6 @@ TEST_F(AllocationTest, StackGoesToNamedBankOrAnOpenDataBank) {
   }
 }
 
-TEST_F(AllocationTest, NoStackWithoutDirective) {
-  processor(kTrellId, 14);
-  page("page0", 0, 0xFF);
-  ASSERT_EQ(map(), 1) << error;
-  EXPECT_EQ(link->cScnMem.count(".stack"), 0u);
-}
-
 TEST_F(AllocationTest, InitTableListsNonEmptyIdataInNameOrder) {
   processor(kTrellId, 14);
   page("page0", 0, 0xFF);
@@ -235,22 +216,6 @@ TEST_F(AllocationTest, InitTableListsNonEmptyIdataInNameOrder) {
   EXPECT_EQ(readLE16(p + 8), startOf("c_i"));
   EXPECT_EQ(readLE16(p + 10), startOf("c"));
   EXPECT_EQ(readLE16(p + 12), 5);
-}
-
-TEST_F(AllocationTest, InitTableUsesWideEntriesOnByteAddressedFamily) {
-  processor(kQuolmId, 8);
-  page("page0", 0, 0xFF);
-  bank(link->cDataBanks, "bank0", 0x60, 0x7F);
-  section("a", kScnTypeIdata, 3);
-  ASSERT_EQ(map(), 1) << error;
-  EXPECT_EQ(link->initTableSize(), 14u);
-  ASSERT_EQ(link->buildInitTable(error), 1);
-  ASSERT_EQ(link->cInitTable.size(), 14u);
-  const std::uint8_t *p = link->cInitTable.bytes();
-  EXPECT_EQ(readLE16(p), 1);
-  EXPECT_EQ(readLE32(p + 2), startOf("a_i"));
-  EXPECT_EQ(readLE32(p + 6), 0x60u);
-  EXPECT_EQ(readLE32(p + 10), 3u);
 }
 
 TEST_F(AllocationTest, EmptyInitTableHoldsCountAlone) {

@@ -1,16 +1,15 @@
 // Opening libraries and importing the members that the inputs need.
 #include "Archive.h"
 #include "CoffBuilder.h"
+#include "LoadTestUtil.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
 #include "linker/Linker.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -161,23 +160,6 @@ TEST_F(ImportFixture, StaysFastWithThousandsOfMembers) {
 
 // ---- Finding and opening libraries ----
 
-class InDirectory {
-public:
-  explicit InDirectory(const std::string &dir) {
-    char buffer[4096];
-    if (getcwd(buffer, sizeof buffer) != nullptr)
-      cOld = buffer;
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() {
-    if (!cOld.empty() && chdir(cOld.c_str()) != 0)
-      ADD_FAILURE() << "could not return to " << cOld;
-  }
-
-private:
-  std::string cOld;
-};
-
 std::string libraryBytes(const std::string &member, const std::string &name) {
   return CoffBuilder::libraryBytes({{member, object({name}).fileBytes()}});
 }
@@ -230,16 +212,6 @@ TEST(LoadLibraryFiles, AcceptsNoLibraries) {
 
 // ---- Through the linker program ----
 
-ProcessResult runLinker(const TempDir &dir,
-                        const std::vector<std::string> &args) {
-  ProcessOptions options;
-  options.workDir = dir.path();
-  options.mergeStreams = true;
-  std::vector<std::string> all = {"link.lkr"};
-  all.insert(all.end(), args.begin(), args.end());
-  return runProcess(programPath("_orvane"), all, options);
-}
-
 TEST(LinkerLibraries, ReportsLibraryFailuresWithExitCodeOne) {
   TempDir dir;
   dir.write("link.lkr", "CODEPAGE NAME=page START=0x0 END=0x1FF\n"
@@ -268,22 +240,6 @@ TEST(LinkerLibraries, ReportsLibraryFailuresWithExitCodeOne) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
   }
-}
-
-} // namespace
-
-namespace {
-
-std::vector<std::string> symbolNames(const Coff &coff) {
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i)
-    if (i >= coff.cAuxType.size() || coff.cAuxType[i] == kAuxNone)
-      names.push_back(Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl));
-  return names;
-}
-
-bool hasName(const std::vector<std::string> &names, const std::string &name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 CoffBuilder codeObject(const std::string &section,
@@ -317,10 +273,9 @@ TEST(LinkerLibraries, LinksOnlyTheMembersThatResolveSomething) {
   ASSERT_EQ(result.exitCode, 0) << result.out;
   std::unique_ptr<Coff> out = Coff::make(dir.file("out.cof"));
   ASSERT_TRUE(out);
-  const std::vector<std::string> names = symbolNames(*out);
-  EXPECT_TRUE(hasName(names, "fromA"));
-  EXPECT_TRUE(hasName(names, "fromB"));
-  EXPECT_FALSE(hasName(names, "spare"));
+  EXPECT_TRUE(hasSymbol(*out, "fromA"));
+  EXPECT_TRUE(hasSymbol(*out, "fromB"));
+  EXPECT_FALSE(hasSymbol(*out, "spare"));
   EXPECT_EQ(out->cScnHdr.count(".utilA"), 1u);
   EXPECT_EQ(out->cScnHdr.count(".utilB"), 1u);
   EXPECT_EQ(out->cScnHdr.count(".spare"), 0u);

@@ -1,6 +1,7 @@
 // Finding and reading object files: the search order, missing and
 // repeated files, and objects that fail to read or check.
 #include "CoffBuilder.h"
+#include "LoadTestUtil.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
 #include "linker/Linker.h"
@@ -9,28 +10,9 @@
 
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-// Runs a test body in a directory and returns to the old one afterwards.
-class InDirectory {
-public:
-  explicit InDirectory(const std::string &dir) {
-    char buffer[4096];
-    if (getcwd(buffer, sizeof buffer) != nullptr)
-      cOld = buffer;
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() {
-    if (!cOld.empty() && chdir(cOld.c_str()) != 0)
-      ADD_FAILURE() << "could not return to " << cOld;
-  }
-
-private:
-  std::string cOld;
-};
 
 std::string objectDefining(const std::string &symbol) {
   return CoffBuilder()
@@ -126,24 +108,6 @@ TEST(LoadObjectFiles, RefusesOneFileNamedTwiceInAnySpelling) {
 const char *const kCommandFile = "CODEPAGE NAME=page START=0x0 END=0x1FF\n"
                                  "DATABANK NAME=bank START=0x20 END=0x7F\n";
 
-ProcessResult runLinker(const TempDir &dir,
-                        const std::vector<std::string> &args) {
-  ProcessOptions options;
-  options.workDir = dir.path();
-  options.mergeStreams = true;
-  std::vector<std::string> all = {"link.lkr"};
-  all.insert(all.end(), args.begin(), args.end());
-  return runProcess(programPath("_orvane"), all, options);
-}
-
-bool definesSymbol(const Coff &coff, const std::string &name) {
-  for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i)
-    if ((i >= coff.cAuxType.size() || coff.cAuxType[i] == kAuxNone) &&
-        Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl) == name)
-      return true;
-  return false;
-}
-
 TEST(LinkerLoading, FindsObjectsInTheCurrentDirectoryFirstThenTheLibraryPath) {
   TempDir dir;
   dir.write("link.lkr", kCommandFile);
@@ -154,7 +118,7 @@ TEST(LinkerLoading, FindsObjectsInTheCurrentDirectoryFirstThenTheLibraryPath) {
   ASSERT_EQ(found.exitCode, 0) << found.out;
   std::unique_ptr<Coff> out = Coff::make(dir.file("a.out"));
   ASSERT_TRUE(out);
-  EXPECT_TRUE(definesSymbol(*out, "fromLibPath"));
+  EXPECT_TRUE(hasSymbol(*out, "fromLibPath"));
 
   dir.write("main.o", objectDefining("fromCurrent"));
   const ProcessResult current =
@@ -162,8 +126,8 @@ TEST(LinkerLoading, FindsObjectsInTheCurrentDirectoryFirstThenTheLibraryPath) {
   ASSERT_EQ(current.exitCode, 0) << current.out;
   out = Coff::make(dir.file("a.out"));
   ASSERT_TRUE(out);
-  EXPECT_TRUE(definesSymbol(*out, "fromCurrent"));
-  EXPECT_FALSE(definesSymbol(*out, "fromLibPath"));
+  EXPECT_TRUE(hasSymbol(*out, "fromCurrent"));
+  EXPECT_FALSE(hasSymbol(*out, "fromLibPath"));
 
   const ProcessResult missing = runLinker(dir, {"other.o"});
   EXPECT_EQ(missing.exitCode, 1);
