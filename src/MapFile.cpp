@@ -26,10 +26,14 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *pattern,
   va_start(args, pattern);
   std::va_list again;
   va_copy(again, args);
-  const int length = std::vsnprintf(nullptr, 0, pattern, args);
+  // One pass for the usual short line; a second only for a longer one.
+  char line[256];
+  const int length = std::vsnprintf(line, sizeof line, pattern, args);
   va_end(args);
   std::string text;
-  if (length > 0) {
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof line) {
+    text.assign(line, static_cast<std::size_t>(length));
+  } else if (length > 0) {
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
     std::vsnprintf(buffer.data(), buffer.size(), pattern, again);
     text.assign(buffer.data(), static_cast<std::size_t>(length));
