@@ -36,7 +36,7 @@ timeOnce() {
   local start end
   start=$EPOCHREALTIME
   if ! /usr/bin/time -f %M -o "$tmp/mem" "$@" >"$tmp/out" 2>"$tmp/err"; then
-    echo "failed: $*" >&2
+    echo "failed: $1 (exit status above)" >&2
     head -5 "$tmp/out" "$tmp/err" >&2
     exit 1
   fi
