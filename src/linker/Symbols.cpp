@@ -127,8 +127,9 @@ int Linker::replaceStringTbl(
           writeAux(table[i + 1], aux);
         }
       }
-      continue;
     }
+    // Every long name moves, ".file" too: a stale offset would name the
+    // symbol after some other string of the merged table.
     if (!Coff::hasLongName(sym))
       continue;
     const auto offset = offsets.find(name);
