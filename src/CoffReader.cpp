@@ -123,8 +123,11 @@ void CoffReader::splitStrings(const std::vector<std::uint8_t> &text) {
     std::size_t end = static_cast<const std::uint8_t *>(nul) - text.data();
     if (end == pos)
       break;
-    cCoff->cStringTbl[static_cast<int>(4 + pos)] = std::string(
-        reinterpret_cast<const char *>(text.data() + pos), end - pos);
+    // Offsets ascend, so each entry goes in at the end without a search.
+    auto entry = cCoff->cStringTbl.emplace_hint(
+        cCoff->cStringTbl.end(), static_cast<int>(4 + pos), std::string());
+    entry->second.assign(reinterpret_cast<const char *>(text.data() + pos),
+                         end - pos);
     pos = end + 1;
   }
   cNextStringOffset = static_cast<std::uint32_t>(4 + pos);

@@ -29,6 +29,9 @@ struct HexOptions {
   HexFormat cFormat = HexFormat::Inhx32;
   std::list<AddrRange> cRanges;
   std::string cCoffFile;
+  // Set by any file argument, even an empty one, so that a second file
+  // argument is always a usage error.
+  bool cHasCoffFile = false;
 };
 
 // Command-line errors end the run at once, without the summary.
@@ -78,13 +81,14 @@ int parseOptions(int argc, char **argv, HexOptions &options) {
     } else if (letter == 'a') {
       if (i + 1 >= argc || !parseFormat(argv[++i], options.cFormat))
         return commandLineError(kFormatError);
-    } else if (options.cCoffFile.empty()) {
+    } else if (!options.cHasCoffFile) {
       options.cCoffFile = arg;
+      options.cHasCoffFile = true;
     } else {
       return commandLineError(kUsage);
     }
   }
-  if (options.cCoffFile.empty())
+  if (!options.cHasCoffFile)
     return commandLineError(kUsage);
   return 0;
 }

@@ -20,7 +20,9 @@ constexpr std::uint32_t kSegmentLimit = 0x10000;
 std::string hexDataRecord(std::uint16_t address, const std::uint8_t *bytes,
                           std::size_t count, std::size_t strideInBytes) {
   ORV_ASSERT(count <= 0xFF, "Hex");
-  std::string out = ":";
+  std::string out;
+  out.reserve(12 + 2 * count);
+  out += ':';
   unsigned sum = static_cast<unsigned>(count) + (address >> 8) + address;
   appendByte(out, static_cast<unsigned>(count));
   appendByte(out, address >> 8);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <map>
 #include <vector>
 
 namespace {
@@ -26,10 +27,14 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *pattern,
   va_start(args, pattern);
   std::va_list again;
   va_copy(again, args);
-  const int length = std::vsnprintf(nullptr, 0, pattern, args);
+  // One pass for the usual short line; a second only for a longer one.
+  char line[256];
+  const int length = std::vsnprintf(line, sizeof line, pattern, args);
   va_end(args);
   std::string text;
-  if (length > 0) {
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof line) {
+    text.assign(line, static_cast<std::size_t>(length));
+  } else if (length > 0) {
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
     std::vsnprintf(buffer.data(), buffer.size(), pattern, again);
     text.assign(buffer.data(), static_cast<std::size_t>(length));
@@ -161,6 +166,10 @@ bool isListedClass(std::uint8_t sclass) {
 
 SymbolLists collectSymbols(const Coff &output) {
   SymbolLists lists;
+  // Each section's type once, not a name lookup per symbol.
+  std::map<int, std::uint8_t> sectionTypes;
+  for (const auto &number : output.cScnNum)
+    sectionTypes.emplace(number.first, sectionTypeOf(output, number.first));
   const std::vector<syment> &table = output.cSymbolTbl;
   std::vector<std::string> files; // the source files open at this point
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
@@ -180,8 +189,9 @@ SymbolLists collectSymbols(const Coff &output) {
     }
     if (sym.n_scnum < 1 || !isListedClass(sym.n_sclass))
       continue;
+    const auto type = sectionTypes.find(sym.n_scnum);
     const std::uint8_t location =
-        isDataType(sectionTypeOf(output, sym.n_scnum)) ? 1 : 0;
+        type != sectionTypes.end() && isDataType(type->second) ? 1 : 0;
     SymbolInfo info(name, sym.n_value, location,
                     sym.n_sclass == kClassExternal ? 0 : 1,
                     Coff::isFunction(sym) ? 0 : 1,

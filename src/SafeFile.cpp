@@ -13,6 +13,10 @@ SafeOutputFile::~SafeOutputFile() { discard(); }
 bool SafeOutputFile::open() {
   discard();
   cFailed = false;
+  // A plain create fails on an existing file the user may not write, so a
+  // read-only target is refused rather than replaced by the rename.
+  if (access(cTarget.c_str(), W_OK) != 0 && errno != ENOENT)
+    return false;
   std::string pattern = cTarget + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');

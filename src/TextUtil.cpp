@@ -84,8 +84,14 @@ std::string hexText(std::uint32_t value, int widthInBytes) {
   static const std::uint32_t masks[] = {0xFFu, 0xFFFFu, 0xFFFFFFu, 0xFFFFFFFFu};
   if (widthInBytes < 1 || widthInBytes > 4)
     return "<NaN>";
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%0*lx", 2 * widthInBytes,
-                static_cast<unsigned long>(value & masks[widthInBytes - 1]));
-  return buffer;
+  // "0x" and two lower-case digits per byte, without a printf per call:
+  // map files print several of these for every symbol.
+  static const char digits[] = "0123456789abcdef";
+  const int digitCount = 2 * widthInBytes;
+  std::string text(static_cast<std::size_t>(2 + digitCount), '0');
+  text[1] = 'x';
+  std::uint32_t rest = value & masks[widthInBytes - 1];
+  for (int i = digitCount + 1; i >= 2; --i, rest >>= 4)
+    text[static_cast<std::size_t>(i)] = digits[rest & 0xF];
+  return text;
 }

@@ -256,7 +256,12 @@ private:
   std::map<std::string, const SectionDesc *> cDirectiveIndex;
   std::size_t cIndexedDirectives = static_cast<std::size_t>(-1);
 
+  // Output string offset per string while the section headers are built.
+  std::map<std::string, std::uint32_t> cOutputNameOffset;
+
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;
   std::set<std::string> cLibraryFileNames;
+  // The names of cSectionDesc, for the duplicate check.
+  std::set<std::string> cSectionNames;
 };

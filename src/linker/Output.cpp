@@ -258,13 +258,24 @@ int Linker::addInitSectionNames(std::string &) {
 void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
                              int shared, int access) {
   scnhdr &hdr = cOutput.cScnHdr[name];
-  Coff::setName(hdr, cOutput.cStringTbl, name);
+  // The index gives the offset Coff::setName would find by scanning the
+  // whole table; a name it lacks still goes through setName.
+  const auto known = cOutputNameOffset.find(name);
+  if (name.size() > 8 && known != cOutputNameOffset.end())
+    hdr.setNameOffset(known->second);
+  else
+    Coff::setName(hdr, cOutput.cStringTbl, name);
   hdr.s_paddr = outputSectionStart(name);
   hdr.s_vaddr = 0;
   Coff::setScnFlags(hdr, type, absolute, shared, access);
 }
 
 int Linker::buildOutputScnHdrs(std::string &) {
+  // Lowest offset of each string, as Coff::setName looks it up.
+  cOutputNameOffset.clear();
+  for (const auto &entry : cOutput.cStringTbl)
+    cOutputNameOffset.emplace(entry.second,
+                              static_cast<std::uint32_t>(entry.first));
   for (const auto &entry : cScnType) {
     const std::string &name = entry.first;
     setOutputScnHdr(name, entry.second, valueOr(cScnAbs, name, 0),
@@ -275,6 +286,7 @@ int Linker::buildOutputScnHdrs(std::string &) {
   setOutputScnHdr(cInitScnName, kScnTypeRomdata, 0, 0, 0);
   if (cStackDescSet)
     setOutputScnHdr(cStackScnName, kScnTypeUdata, 0, 0, 0);
+  cOutputNameOffset.clear();
   return 1;
 }
 

@@ -78,16 +78,22 @@ int Linker::patchSections(std::string &error) {
       Data noData;
       const auto rawIt = coff.cRawData.find(scnName);
       Data &raw = rawIt != coff.cRawData.end() ? rawIt->second : noData;
+      // Where this input's piece lies is the same for all its relocations:
+      // looked up once, after the first relocation passed its check.
+      bool haveLoadStart = false;
+      std::uint32_t loadStart = 0;
       for (const reloc &rel : relocs->second) {
         std::string text;
         if (!checkRelocation(raw, rel, coff.cSymbolTbl, text)) {
           error = placeText(coff, scnName) + text;
           return 0;
         }
-        std::map<std::string, Memory *>::const_iterator mem;
-        ORV_ASSERT((mem = cScnMem.find(scnName)) != cScnMem.end(), kModule);
-        const std::uint32_t loadStart =
-            mem->second->getLoadStart(input, scnName);
+        if (!haveLoadStart) {
+          std::map<std::string, Memory *>::const_iterator mem;
+          ORV_ASSERT((mem = cScnMem.find(scnName)) != cScnMem.end(), kModule);
+          loadStart = mem->second->getLoadStart(input, scnName);
+          haveLoadStart = true;
+        }
         if (!doPatch(loadStart, raw, rel, coff.cSymbolTbl, coff.cStringTbl,
                      text)) {
           error = placeText(coff, scnName) + text;

@@ -2,8 +2,6 @@
 // the memories, sections and files already declared.
 #include "Linker.h"
 
-#include <algorithm>
-
 namespace {
 
 int hasMemoryNamed(const std::list<Memory> &memories, const std::string &name) {
@@ -158,8 +156,7 @@ int isDataMemoryName(const Linker &linker, const std::string &name) {
 
 int Linker::addSection(const SectionDesc &section, std::string &error) {
   const std::string name = section.getName();
-  if (std::find(cSectionDesc.begin(), cSectionDesc.end(), section) !=
-      cSectionDesc.end()) {
+  if (cSectionNames.count(name) != 0) {
     error = "duplicate definitions of SECTION '" + name + "' ";
     return 0;
   }
@@ -175,6 +172,7 @@ int Linker::addSection(const SectionDesc &section, std::string &error) {
     return 0;
   }
   cSectionDesc.push_back(section);
+  cSectionNames.insert(name);
   return 1;
 }
 

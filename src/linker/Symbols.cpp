@@ -6,6 +6,7 @@
 
 #include "Assert.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -72,16 +73,28 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
 int Linker::mergeStringTbls(std::string & /*error*/) {
   // Ascending string order; equal strings of different inputs share one
   // offset. The 4 bytes before the first string hold the table's length.
-  std::map<std::string, std::uint32_t> offsets;
+  // Sorted and made unique in one vector, then both tables are filled in
+  // order, each entry at the end without a search.
+  std::vector<const std::string *> names;
   for (const std::unique_ptr<Coff> &coff : cCoff)
     for (const auto &entry : coff->cStringTbl)
-      offsets.emplace(entry.second, 0);
+      names.push_back(&entry.second);
+  const auto textLess = [](const std::string *a, const std::string *b) {
+    return *a < *b;
+  };
+  const auto textEqual = [](const std::string *a, const std::string *b) {
+    return *a == *b;
+  };
+  std::sort(names.begin(), names.end(), textLess);
+  names.erase(std::unique(names.begin(), names.end(), textEqual), names.end());
+  std::map<std::string, std::uint32_t> offsets;
   cOutput.cStringTbl.clear();
   std::uint32_t offset = 4;
-  for (auto &entry : offsets) {
-    entry.second = offset;
-    cOutput.cStringTbl.emplace(static_cast<int>(offset), entry.first);
-    offset += static_cast<std::uint32_t>(entry.first.size()) + 1;
+  for (const std::string *name : names) {
+    offsets.emplace_hint(offsets.end(), *name, offset);
+    cOutput.cStringTbl.emplace_hint(cOutput.cStringTbl.end(),
+                                    static_cast<int>(offset), *name);
+    offset += static_cast<std::uint32_t>(name->size()) + 1;
   }
   for (const std::unique_ptr<Coff> &coff : cCoff)
     replaceStringTbl(*coff, offsets);
@@ -114,8 +127,9 @@ int Linker::replaceStringTbl(
           writeAux(table[i + 1], aux);
         }
       }
-      continue;
     }
+    // Every long name moves, ".file" too: a stale offset would name the
+    // symbol after some other string of the merged table.
     if (!Coff::hasLongName(sym))
       continue;
     const auto offset = offsets.find(name);

@@ -291,6 +291,7 @@ TEST_F(Pelmat, RejectsBadCommandLinesWithoutSummary) {
       {{}, kUsage},
       {{"/v"}, kUsage},
       {{"prog.cof", "other.cof"}, kUsage},
+      {{"", "prog.cof"}, kUsage},
   };
   linked()
       .section(".code", kScnTypeCode)

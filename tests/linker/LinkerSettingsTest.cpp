@@ -122,6 +122,22 @@ TEST(LinkerSettingsTest, SectionsMayNameOnlyMemoriesDeclaredBefore) {
   EXPECT_EQ(linker.cSectionDesc.size(), 1u);
 }
 
+TEST(LinkerSettingsTest, ChecksManySectionDirectivesQuickly) {
+  // Guards against comparing each new SECTION with every earlier one.
+  Linker linker;
+  std::string error;
+  ASSERT_EQ(linker.addCodePage(rom("page", 0, 0x7FF), error), 1);
+  const int count = 50000;
+  for (int i = 0; i < count; ++i)
+    ASSERT_EQ(linker.addSection(
+                  SectionDesc("s" + std::to_string(i), "page", ""), error),
+              1)
+        << i;
+  EXPECT_EQ(linker.addSection(SectionDesc("s0", "page", ""), error), 0);
+  EXPECT_EQ(error, "duplicate definitions of SECTION 's0' ");
+  EXPECT_EQ(linker.cSectionDesc.size(), static_cast<std::size_t>(count));
+}
+
 TEST(LinkerSettingsTest, AcceptsOneStackAndOneHeap) {
   Linker linker;
   std::string error;

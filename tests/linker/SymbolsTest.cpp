@@ -120,6 +120,28 @@ TEST_F(SymbolsTest, MergedStringTableSharesStringsInAscendingOrder) {
             symbolOf(0, "shared_long_name").n_value);
 }
 
+TEST_F(SymbolsTest, MovesTheOffsetOfALongFileName) {
+  // A ".file" entry whose name sits in the string table, with no
+  // auxiliary entry: its name must follow the merged table too.
+  syment longFile;
+  longFile.setNameOffset(200);
+  longFile.n_sclass = kClassFile;
+  CoffBuilder builder = object();
+  const std::uint32_t index = builder.nextSymbolIndex();
+  builder.rawEntry(longFile)
+      .section(".code", kScnTypeCode)
+      .words({0})
+      .global("a_long_symbol_name", 0, ".code");
+  Coff coff = builder.build();
+  coff.cStringTbl[200] = ".file";
+  input("a.o", coff);
+  ASSERT_EQ(place(), 1) << error;
+  ASSERT_EQ(resolve(), 1) << error;
+  const Coff &a = *link->cCoff[0];
+  EXPECT_EQ(a.cSymbolTbl[index].nameOffset(), 4u);
+  EXPECT_EQ(Coff::getName(a.cSymbolTbl[index], a.cStringTbl), ".file");
+}
+
 TEST_F(SymbolsTest, ResolvesSectionReferencesAndLinkerSymbols) {
   link->cStackDescSet = 1;
   link->cStackDesc = StackDesc(6, "");

@@ -57,6 +57,18 @@ TEST(SafeOutputFile, FailsInMissingOrUnwritableDirectory) {
   EXPECT_FALSE(writeFileAtomically(tmp.file("locked/out.bin"), "x"));
 }
 
+TEST(SafeOutputFile, RefusesAReadOnlyTarget) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root may write any file";
+  TempDir tmp;
+  tmp.write("out.cod", "old");
+  chmod(tmp.file("out.cod").c_str(), 0444);
+  SafeOutputFile file(tmp.file("out.cod"));
+  EXPECT_FALSE(file.open());
+  EXPECT_EQ(tmp.read("out.cod"), "old");
+  EXPECT_EQ(entryCount(tmp.path()), 1);
+}
+
 TEST(SafeOutputFile, FailedWriteIsReportedAtCommit) {
   TempDir tmp;
   tmp.write("out.bin", "old");
