@@ -1,5 +1,6 @@
 #include "Archive.h"
 
+#include "FileBytes.h"
 #include "FileInfo.h"
 #include "Messages.h"
 #include "SafeFile.h"
@@ -42,18 +43,6 @@ std::uint32_t getNumberField(const std::uint8_t *field,
   if (std::sscanf(text.c_str(), "%ul", &value) != 1)
     return 0;
   return value;
-}
-
-long fileLength(std::FILE *file) {
-  if (std::fseek(file, 0, SEEK_END) != 0)
-    return -1;
-  return std::ftell(file);
-}
-
-bool readAt(std::FILE *file, long offset, std::uint8_t *out,
-            std::size_t count) {
-  return std::fseek(file, offset, SEEK_SET) == 0 &&
-         std::fread(out, 1, count, file) == count;
 }
 
 // Closes the library file on every path out of the reader.
@@ -134,38 +123,39 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
     reportError("Archive::make()", text);
     return nullptr;
   }
+  // The whole library at once: members are parsed from memory.
+  std::vector<std::uint8_t> bytes;
+  bool readable = readFileBytes(file.get(), 0, bytes);
+  file.reset();
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;
-  std::uint8_t magic[kArchiveMagicSizeInBytes];
-  if (!readAt(file.get(), 0, magic, sizeof magic)) {
+  if (!readable || bytes.size() < kArchiveMagicSizeInBytes) {
     text << "Could not read archive magic string in library file '" << name
          << "'.";
     reportError("Archive::make()", text);
     return nullptr;
   }
-  if (std::memcmp(magic, kArchiveMagic, sizeof magic) != 0) {
+  if (std::memcmp(bytes.data(), kArchiveMagic, kArchiveMagicSizeInBytes) !=
+      0) {
     text << "File '" << name << "' is not a valid library file.";
     reportError("Archive::make()", text);
     return nullptr;
   }
-  long length = fileLength(file.get());
+  const std::uint64_t length = bytes.size();
   // 64-bit offsets: the members' own sizes move the position forward.
   std::uint64_t offset = kArchiveMagicSizeInBytes;
-  std::uint8_t header[kMemberHeaderSizeInBytes];
   // A trailing piece shorter than a header ends the library silently.
-  while (length >= 0 &&
-         offset + kMemberHeaderSizeInBytes <=
-             static_cast<std::uint64_t>(length) &&
-         readAt(file.get(), static_cast<long>(offset), header, sizeof header)) {
+  while (offset + kMemberHeaderSizeInBytes <= length) {
+    const std::uint8_t *header = bytes.data() + offset;
     std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
-    if (imageAt >= static_cast<std::uint64_t>(length)) {
+    if (imageAt >= length) {
       text << "Library file '" << name << "' has a missing member object file.";
       reportError("Archive::make()", text);
       return nullptr;
     }
     std::string memberName = getHeaderName(header);
     std::unique_ptr<Coff> member =
-        Coff::make(file.get(), static_cast<long>(imageAt), memberName);
+        Coff::make(bytes.data() + imageAt, length - imageAt, memberName);
     if (!member) {
       text << "Could not build member '" << memberName << "' in library file '"
            << name << "'. ";
@@ -175,7 +165,6 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
     offset = imageAt + member->size();
     archive->cMembers.push_back(std::move(member));
   }
-  file.reset();
   archive->makeSymbols();
   return archive;
 }

@@ -38,6 +38,11 @@ public:
   // member); file pointers inside the image count from byteOffset.
   static std::unique_ptr<Coff> make(std::FILE *file, long byteOffset,
                                     const std::string &name);
+  // Reads one image held in memory: sizeInBytes bytes from bytes (which
+  // may run on past the image, as a library's later members do).
+  static std::unique_ptr<Coff> make(const std::uint8_t *bytes,
+                                    std::uint64_t sizeInBytes,
+                                    const std::string &name);
   // 1 when every index and name checks out; reports each failure.
   int verify() const;
 

@@ -5,10 +5,10 @@
 #include "Coff.h"
 
 #include "ByteOrder.h"
+#include "FileBytes.h"
 #include "Messages.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <sstream>
 
@@ -18,50 +18,31 @@ namespace {
 // section claiming more is a damaged file, not something to allocate.
 constexpr std::uint64_t kMaxZeroFilledSectionBytes = 16u * 1024u * 1024u;
 
-// Positioned reads inside one image of an open stream, bounded by the
-// stream's length.
+// Bounded views into one image held in memory.
 class ImageReader {
 public:
-  ImageReader(std::FILE *file, long byteOffset) : cFile(file) {
-    if (byteOffset < 0 || std::fseek(file, 0, SEEK_END) != 0)
-      return;
-    long end = std::ftell(file);
-    if (end < 0 || end < byteOffset)
-      return;
-    cBase = static_cast<std::uint64_t>(byteOffset);
-    cBytesLeft = static_cast<std::uint64_t>(end - byteOffset);
-  }
+  ImageReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes)
+      : cBytes(bytes), cSize(sizeInBytes) {}
 
-  // Reads count bytes at offset (from the image's start); false when they
-  // are not all in the file.
-  bool read(std::uint64_t offset, std::uint64_t count,
-            std::vector<std::uint8_t> &out) {
-    if (offset > cBytesLeft || count > cBytesLeft - offset)
-      return false;
-    out.resize(count);
-    if (count == 0)
-      return true;
-    std::uint64_t position = cBase + offset;
-    if (position > static_cast<std::uint64_t>(LONG_MAX) ||
-        std::fseek(cFile, static_cast<long>(position), SEEK_SET) != 0)
-      return false;
-    return std::fread(out.data(), 1, count, cFile) == count;
-  }
-
-  bool fits(std::uint64_t offset, std::uint64_t count) const {
-    return offset <= cBytesLeft && count <= cBytesLeft - offset;
+  // The count bytes at offset (from the image's start); null when they are
+  // not all in the image.
+  const std::uint8_t *at(std::uint64_t offset, std::uint64_t count) const {
+    if (offset > cSize || count > cSize - offset)
+      return nullptr;
+    static const std::uint8_t kNothing = 0;
+    return cBytes == nullptr ? &kNothing : cBytes + offset;
   }
 
 private:
-  std::FILE *cFile;
-  std::uint64_t cBase = 0;
-  std::uint64_t cBytesLeft = 0;
+  const std::uint8_t *cBytes;
+  std::uint64_t cSize;
 };
 
 class CoffReader {
 public:
-  CoffReader(std::FILE *file, long byteOffset, const std::string &name)
-      : cIn(file, byteOffset), cName(name) {}
+  CoffReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
+             const std::string &name)
+      : cIn(bytes, sizeInBytes), cName(name) {}
 
   std::unique_ptr<Coff> read();
 
@@ -69,7 +50,7 @@ private:
   bool fail(const std::string &what);
   bool readHeaders();
   bool readStringTable();
-  void splitStrings(const std::vector<std::uint8_t> &text);
+  void splitStrings(const std::uint8_t *text, std::size_t size);
   bool readSymbolTable();
   void moveOldFileName(syment &aux);
   bool readSections();
@@ -94,10 +75,10 @@ bool CoffReader::fail(const std::string &what) {
 }
 
 bool CoffReader::readHeaders() {
-  std::vector<std::uint8_t> bytes;
-  if (!cIn.read(0, filehdr::sizeInBytes, bytes))
+  const std::uint8_t *bytes = cIn.at(0, filehdr::sizeInBytes);
+  if (bytes == nullptr)
     return fail("could not read file header.");
-  cCoff->cFileHdr = filehdr::decode(bytes.data());
+  cCoff->cFileHdr = filehdr::decode(bytes);
   if (cCoff->cFileHdr.f_magic != kCoffMagic)
     return fail("does not appear to be a valid COFF file.");
   cOldLayout = cCoff->cFileHdr.f_opthdr != kOptHdrSizeInBytes;
@@ -106,27 +87,28 @@ bool CoffReader::readHeaders() {
     fail("missing optional file header.");
     return true;
   }
-  if (!cIn.read(filehdr::sizeInBytes, opthdr::sizeInBytes, bytes))
+  bytes = cIn.at(filehdr::sizeInBytes, opthdr::sizeInBytes);
+  if (bytes == nullptr)
     return fail("could not read optional file header.");
-  cCoff->cOptHdr = opthdr::decode(bytes.data());
+  cCoff->cOptHdr = opthdr::decode(bytes);
   return true;
 }
 
 // Strings follow each other from offset 4; the first empty string, or text
 // without a closing NUL, ends the table.
-void CoffReader::splitStrings(const std::vector<std::uint8_t> &text) {
+void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
   std::size_t pos = 0;
-  while (pos < text.size()) {
-    const void *nul = std::memchr(text.data() + pos, 0, text.size() - pos);
+  while (pos < size) {
+    const void *nul = std::memchr(text + pos, 0, size - pos);
     if (nul == nullptr)
       break;
-    std::size_t end = static_cast<const std::uint8_t *>(nul) - text.data();
+    std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
     if (end == pos)
       break;
     // Offsets ascend, so each entry goes in at the end without a search.
     auto entry = cCoff->cStringTbl.emplace_hint(
         cCoff->cStringTbl.end(), static_cast<int>(4 + pos), std::string());
-    entry->second.assign(reinterpret_cast<const char *>(text.data() + pos),
+    entry->second.assign(reinterpret_cast<const char *>(text + pos),
                          end - pos);
     pos = end + 1;
   }
@@ -143,13 +125,13 @@ std::uint64_t CoffReader::endOfSectionBlocks() {
       cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
   std::size_t relocSize =
       cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
-  std::vector<std::uint8_t> bytes;
   for (std::uint32_t i = 0; i < fh.f_nscns; ++i) {
     std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
                        scnhdr::sizeInBytes * std::uint64_t(i);
-    if (!cIn.read(at, scnhdr::sizeInBytes, bytes))
+    const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
+    if (bytes == nullptr)
       break;
-    scnhdr hdr = scnhdr::decode(bytes.data());
+    scnhdr hdr = scnhdr::decode(bytes);
     if (hdr.s_scnptr != 0 && !(hdr.s_flags & kScnUdata))
       end = std::max(end, std::uint64_t(hdr.s_scnptr) + hdr.s_size);
     if (hdr.s_relptr != 0)
@@ -164,28 +146,31 @@ std::uint64_t CoffReader::endOfSectionBlocks() {
 
 bool CoffReader::readStringTable() {
   const filehdr &fh = cCoff->cFileHdr;
-  std::vector<std::uint8_t> bytes;
   if (fh.f_nsyms == 0) {
     // Without symbols the string table is optional: take it only when a
     // whole one is there.
     std::uint64_t at = endOfSectionBlocks();
-    if (!cIn.read(at, 4, bytes))
+    const std::uint8_t *bytes = cIn.at(at, 4);
+    if (bytes == nullptr)
       return true;
-    std::uint32_t length = readLE32(bytes.data());
-    if (length > 4 && cIn.read(at + 4, length - 4, bytes))
-      splitStrings(bytes);
+    std::uint32_t length = readLE32(bytes);
+    const std::uint8_t *text = length > 4 ? cIn.at(at + 4, length - 4) : nullptr;
+    if (text != nullptr)
+      splitStrings(text, length - 4);
     return true;
   }
   std::uint64_t at = std::uint64_t(fh.f_symptr) +
                      syment::sizeInBytes * std::uint64_t(fh.f_nsyms);
-  if (!cIn.read(at, 4, bytes))
+  const std::uint8_t *bytes = cIn.at(at, 4);
+  if (bytes == nullptr)
     return fail("could not read string table length.");
-  std::uint32_t length = readLE32(bytes.data());
+  std::uint32_t length = readLE32(bytes);
   if (length <= 4)
     return true;
-  if (!cIn.read(at + 4, length - 4, bytes))
+  const std::uint8_t *text = cIn.at(at + 4, length - 4);
+  if (text == nullptr)
     return fail("could not read string table.");
-  splitStrings(bytes);
+  splitStrings(text, length - 4);
   return true;
 }
 
@@ -211,22 +196,22 @@ bool CoffReader::readSymbolTable() {
   const filehdr &fh = cCoff->cFileHdr;
   if (fh.f_nsyms == 0)
     return true;
-  std::vector<std::uint8_t> bytes;
   std::uint64_t length = syment::sizeInBytes * std::uint64_t(fh.f_nsyms);
-  if (!cIn.read(fh.f_symptr, length, bytes))
+  const std::uint8_t *bytes = cIn.at(fh.f_symptr, length);
+  if (bytes == nullptr)
     return fail("could not read symbol table.");
   std::vector<syment> &table = cCoff->cSymbolTbl;
   table.reserve(fh.f_nsyms);
   cCoff->cAuxType.reserve(fh.f_nsyms);
   for (std::uint32_t i = 0; i < fh.f_nsyms; ++i) {
-    syment sym = syment::decode(bytes.data() + syment::sizeInBytes * i);
+    syment sym = syment::decode(bytes + syment::sizeInBytes * i);
     table.push_back(sym);
     cCoff->cAuxType.push_back(kAuxNone);
     int kind = Coff::auxType(sym);
     if (kind == kAuxNone || i + 1 >= fh.f_nsyms)
       continue;
     ++i;
-    syment aux = syment::decode(bytes.data() + syment::sizeInBytes * i);
+    syment aux = syment::decode(bytes + syment::sizeInBytes * i);
     if (cOldLayout && kind == kAuxFile)
       moveOldFileName(aux);
     table.push_back(aux);
@@ -242,10 +227,10 @@ bool CoffReader::readRawData(const scnhdr &hdr, const std::string &name) {
     cCoff->cRawData[name] = Data(hdr.s_size);
     return true;
   }
-  std::vector<std::uint8_t> bytes;
-  if (!cIn.read(hdr.s_scnptr, hdr.s_size, bytes))
+  const std::uint8_t *bytes = cIn.at(hdr.s_scnptr, hdr.s_size);
+  if (bytes == nullptr)
     return fail("could not read raw data.");
-  cCoff->cRawData[name] = Data(hdr.s_size, bytes.data());
+  cCoff->cRawData[name] = Data(hdr.s_size, bytes);
   return true;
 }
 
@@ -254,14 +239,14 @@ bool CoffReader::readLineNumbers(const scnhdr &hdr, const std::string &name) {
     return true;
   std::size_t entrySize =
       cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
-  std::vector<std::uint8_t> bytes;
-  if (!cIn.read(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno), bytes))
+  const std::uint8_t *bytes = cIn.at(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno));
+  if (bytes == nullptr)
     return fail("could not read line numbers.");
   std::vector<coff_lineno> &lines = cCoff->cLineNum[name];
   // Old entries name their function once (line 0) before its lines.
   std::uint32_t function = 0;
   for (std::size_t j = 0; j < hdr.s_nlnno; ++j) {
-    const std::uint8_t *at = bytes.data() + entrySize * j;
+    const std::uint8_t *at = bytes + entrySize * j;
     if (!cOldLayout) {
       lines.push_back(coff_lineno::decode(at));
       continue;
@@ -289,12 +274,12 @@ bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
     return true;
   std::size_t entrySize =
       cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
-  std::vector<std::uint8_t> bytes;
-  if (!cIn.read(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc), bytes))
+  const std::uint8_t *bytes = cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
+  if (bytes == nullptr)
     return fail("could not read relocation info.");
   std::vector<reloc> &relocs = cCoff->cReloc[name];
   for (std::size_t j = 0; j < hdr.s_nreloc; ++j) {
-    const std::uint8_t *at = bytes.data() + entrySize * j;
+    const std::uint8_t *at = bytes + entrySize * j;
     if (!cOldLayout) {
       relocs.push_back(reloc::decode(at));
       continue;
@@ -315,10 +300,10 @@ bool CoffReader::readSection(int number) {
   const filehdr &fh = cCoff->cFileHdr;
   std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
                      scnhdr::sizeInBytes * std::uint64_t(number - 1);
-  std::vector<std::uint8_t> bytes;
-  if (!cIn.read(at, scnhdr::sizeInBytes, bytes))
+  const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
+  if (bytes == nullptr)
     return fail("could not read section header.");
-  scnhdr hdr = scnhdr::decode(bytes.data());
+  scnhdr hdr = scnhdr::decode(bytes);
   std::string name = Coff::getName(hdr, cCoff->cStringTbl);
   cCoff->cScnHdr[name] = hdr;
   cCoff->cScnNum[number] = name;
@@ -361,6 +346,15 @@ std::unique_ptr<Coff> Coff::make(const std::string &name) {
 
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
                                  const std::string &name) {
-  CoffReader reader(file, byteOffset, name);
+  // An unreadable stream reads as an empty image: the header read fails.
+  std::vector<std::uint8_t> bytes;
+  readFileBytes(file, byteOffset, bytes);
+  return make(bytes.data(), bytes.size(), name);
+}
+
+std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
+                                 std::uint64_t sizeInBytes,
+                                 const std::string &name) {
+  CoffReader reader(bytes, sizeInBytes, name);
   return reader.read();
 }
