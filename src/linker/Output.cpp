@@ -261,7 +261,8 @@ void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
   // The index gives the offset Coff::setName would find by scanning the
   // whole table; a name it lacks still goes through setName.
   const auto known = cOutputNameOffset.find(name);
-  if (name.size() > 8 && known != cOutputNameOffset.end())
+  if (name.size() > 8 && known != cOutputNameOffset.end() &&
+      known->second != kNoNameOffset)
     hdr.setNameOffset(known->second);
   else
     Coff::setName(hdr, cOutput.cStringTbl, name);
@@ -271,11 +272,27 @@ void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
 }
 
 int Linker::buildOutputScnHdrs(std::string &) {
-  // Lowest offset of each string, as Coff::setName looks it up.
+  // Lowest offset of each long header name, as Coff::setName looks it up;
+  // only these names are indexed, not every string of the table.
   cOutputNameOffset.clear();
-  for (const auto &entry : cOutput.cStringTbl)
-    cOutputNameOffset.emplace(entry.second,
-                              static_cast<std::uint32_t>(entry.first));
+  auto want = [&](const std::string &name) {
+    if (name.size() > 8)
+      cOutputNameOffset.emplace(name, kNoNameOffset);
+  };
+  for (const auto &entry : cScnType) {
+    want(entry.first);
+    if (entry.second == kScnTypeIdata)
+      want(imageName(entry.first));
+  }
+  want(cInitScnName);
+  if (cStackDescSet)
+    want(cStackScnName);
+  if (!cOutputNameOffset.empty())
+    for (const auto &entry : cOutput.cStringTbl) {
+      const auto wanted = cOutputNameOffset.find(entry.second);
+      if (wanted != cOutputNameOffset.end() && wanted->second == kNoNameOffset)
+        wanted->second = static_cast<std::uint32_t>(entry.first);
+    }
   for (const auto &entry : cScnType) {
     const std::string &name = entry.first;
     setOutputScnHdr(name, entry.second, valueOr(cScnAbs, name, 0),
