@@ -124,8 +124,8 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
     return nullptr;
   }
   // The whole library at once: members are parsed from memory.
-  std::vector<std::uint8_t> bytes;
-  bool readable = readFileBytes(file.get(), 0, bytes);
+  FileBytes bytes;
+  bool readable = bytes.read(file.get(), 0);
   file.reset();
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;

@@ -139,9 +139,8 @@ std::uint32_t Coff::stringTblSize() const {
   return static_cast<std::uint32_t>(length);
 }
 
-Coff::Layout Coff::computeLayout() const {
+Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   Layout layout;
-  layout.scnHdr = cScnHdr;
   std::vector<std::string> names = writtenSections();
   std::uint64_t relocCount = 0;
   std::uint64_t lineCount = 0;
@@ -167,7 +166,10 @@ Coff::Layout Coff::computeLayout() const {
   layout.symptr =
       cSymbolTbl.empty() ? 0 : static_cast<std::uint32_t>(layout.symbolStart);
   layout.nsyms = static_cast<std::uint32_t>(cSymbolTbl.size());
+  if (!withSectionHeaders)
+    return layout;
 
+  layout.scnHdr = cScnHdr;
   std::uint64_t rawPtr = layout.rawDataStart;
   std::uint64_t relocPtr = layout.relocStart;
   std::uint64_t linePtr = layout.lineStart;
@@ -223,8 +225,9 @@ void Coff::fixupAuxFcns() {
 }
 
 std::uint32_t Coff::size() const {
-  Layout layout = computeLayout();
-  if (traceLevel(traceRegister("Coff::size")) != 0)
+  Layout layout = computeLayout(false);
+  static const std::string traceId = traceRegister("Coff::size");
+  if (traceLevel(traceId) != 0)
     std::cout << "fileLength=" << layout.fileLength << '\n';
   return static_cast<std::uint32_t>(layout.fileLength);
 }
