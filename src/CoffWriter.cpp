@@ -141,11 +141,18 @@ std::uint32_t Coff::stringTblSize() const {
 
 Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   Layout layout;
-  std::vector<std::string> names = writtenSections();
+  // The sections writtenSections() gives, without copying their names.
+  std::vector<const std::string *> names;
+  names.reserve(cScnNum.size());
   std::uint64_t relocCount = 0;
   std::uint64_t lineCount = 0;
-  for (const std::string &name : names) {
-    if (!isUdata(cScnHdr.at(name)))
+  for (const auto &number : cScnNum) {
+    const std::string &name = number.second;
+    auto hdr = cScnHdr.find(name);
+    if (hdr == cScnHdr.end())
+      continue;
+    names.push_back(&name);
+    if (!isUdata(hdr->second))
       layout.rawDataLength += contentsSize(cRawData, name);
     relocCount += countIn(cReloc, name);
     lineCount += countIn(cLineNum, name);
@@ -173,7 +180,8 @@ Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   std::uint64_t rawPtr = layout.rawDataStart;
   std::uint64_t relocPtr = layout.relocStart;
   std::uint64_t linePtr = layout.lineStart;
-  for (const std::string &name : names) {
+  for (const std::string *scnName : names) {
+    const std::string &name = *scnName;
     scnhdr &hdr = layout.scnHdr[name];
     hdr.s_size = contentsSize(cRawData, name);
     bool udata = isUdata(hdr);
