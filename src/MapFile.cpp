@@ -78,6 +78,23 @@ void appendHex6(std::string &out, std::uint32_t value, std::size_t width) {
   appendRight(out, text, width);
 }
 
+// The text of a map file as it is made. With a file, the text goes out in
+// pieces of about kPieceBytes: a large map never sits in memory whole.
+struct MapOut {
+  static constexpr std::size_t kPieceBytes = 256 * 1024;
+  std::string text;
+  SafeOutputFile *file = nullptr;
+
+  void endRow() {
+    if (file != nullptr && text.size() >= kPieceBytes)
+      flush();
+  }
+  void flush() {
+    file->write(text);
+    text.clear();
+  }
+};
+
 bool isDataType(std::uint8_t type) {
   return type == kScnTypeIdata || type == kScnTypeUdata;
 }
@@ -117,42 +134,45 @@ SectionLists collectSections(const Coff &output) {
   return lists;
 }
 
-void writeSectionTable(std::string &out, const SectionLists &lists) {
+void writeSectionTable(MapOut &out, const SectionLists &lists) {
   const char *const row = "%25s %10s %10s %10s %10s\n";
-  out += "\n                                 Section Info\n";
-  out += format(row, "Section", "Type", "Address", "Location", "Size(Bytes)");
-  out += format(row, kRule, kRule, kRule, kRule, kRule);
+  out.text += "\n                                 Section Info\n";
+  out.text +=
+      format(row, "Section", "Type", "Address", "Location", "Size(Bytes)");
+  out.text += format(row, kRule, kRule, kRule, kRule, kRule);
   for (const auto *list : {&lists.program, &lists.data})
     for (const SectionInfo &info : *list) {
-      appendRight(out, info.cName.c_str(), 25);
-      out += ' ';
-      appendRight(out, sectionTypeName(info.cType).c_str(), 10);
-      out += ' ';
-      appendHex6(out, info.cAddress, 10);
-      out += ' ';
-      appendRight(out, locationName(info.cLocation).c_str(), 10);
-      out += ' ';
-      appendHex6(out, info.cSize, 10);
-      out += '\n';
+      appendRight(out.text, info.cName.c_str(), 25);
+      out.text += ' ';
+      appendRight(out.text, sectionTypeName(info.cType).c_str(), 10);
+      out.text += ' ';
+      appendHex6(out.text, info.cAddress, 10);
+      out.text += ' ';
+      appendRight(out.text, locationName(info.cLocation).c_str(), 10);
+      out.text += ' ';
+      appendHex6(out.text, info.cSize, 10);
+      out.text += '\n';
+      out.endRow();
     }
 }
 
-void writeUsageTable(std::string &out, const std::vector<SectionInfo> &program,
+void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
                      std::uint32_t bytesPerAddress,
                      std::uint32_t programAddressCount) {
   const char *const row = "                          %10s  %10s      \n";
-  out += "\n\n";
-  out += "\n                              Program Memory Usage \n";
-  out += format(row, "Start", "End");
-  out += format(row, kRule, kRule);
+  out.text += "\n\n";
+  out.text += "\n                              Program Memory Usage \n";
+  out.text += format(row, "Start", "End");
+  out.text += format(row, kRule, kRule);
 
   std::uint64_t total = 0;
   bool open = false;
   std::uint64_t start = 0;
   std::uint64_t end = 0;
   auto writeRun = [&]() {
-    out += format(row, hex6(static_cast<std::uint32_t>(start)).c_str(),
-                  hex6(static_cast<std::uint32_t>(end)).c_str());
+    out.text += format(row, hex6(static_cast<std::uint32_t>(start)).c_str(),
+                       hex6(static_cast<std::uint32_t>(end)).c_str());
+    out.endRow();
   };
   for (const SectionInfo &info : program) {
     const std::uint64_t units =
@@ -178,11 +198,12 @@ void writeUsageTable(std::string &out, const std::vector<SectionInfo> &program,
       programAddressCount != 0 && total < programAddressCount
           ? static_cast<unsigned>(total * 100 / programAddressCount)
           : 100u;
-  out += format("            %lu out of %lu program addresses used, program "
-                "memory utilization is %u%%\n",
-                static_cast<unsigned long>(total),
-                static_cast<unsigned long>(programAddressCount), percent);
-  out += "\n\n";
+  out.text +=
+      format("            %lu out of %lu program addresses used, program "
+             "memory utilization is %u%%\n",
+             static_cast<unsigned long>(total),
+             static_cast<unsigned long>(programAddressCount), percent);
+  out.text += "\n\n";
 }
 
 // One row of the symbol tables. The file name points into the list of
@@ -260,26 +281,27 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     (row.location == 0 ? lists.program : lists.data).push_back(&row);
 }
 
-void writeSymbolTable(std::string &out, const char *title,
+void writeSymbolTable(MapOut &out, const char *title,
                       const SymbolLists &lists) {
   const char *const row = "%25s %10s %10s %10s %-25s\n";
-  out += title;
-  out += format(row, "Name", "Address", "Location", "Storage", "File");
-  out += format(row, kRule, kRule, kRule, kRule, kRule);
+  out.text += title;
+  out.text += format(row, "Name", "Address", "Location", "Storage", "File");
+  out.text += format(row, kRule, kRule, kRule, kRule, kRule);
   for (const auto *list : {&lists.program, &lists.data})
     for (const SymbolRow *info : *list) {
-      appendRight(out, info->name.c_str(), 25);
-      out += ' ';
-      appendHex6(out, info->address, 10);
-      out += ' ';
-      appendRight(out, locationName(info->location).c_str(), 10);
-      out += ' ';
-      appendRight(out, storageClassName(info->storageClass).c_str(), 10);
-      out += ' ';
-      appendLeft(out, info->file->c_str(), 25);
-      out += '\n';
+      appendRight(out.text, info->name.c_str(), 25);
+      out.text += ' ';
+      appendHex6(out.text, info->address, 10);
+      out.text += ' ';
+      appendRight(out.text, locationName(info->location).c_str(), 10);
+      out.text += ' ';
+      appendRight(out.text, storageClassName(info->storageClass).c_str(), 10);
+      out.text += ' ';
+      appendLeft(out.text, info->file->c_str(), 25);
+      out.text += '\n';
+      out.endRow();
     }
-  out += "\n\n";
+  out.text += "\n\n";
 }
 
 void sortSymbols(SymbolLists &lists,
@@ -377,19 +399,16 @@ std::string mapFileTime() {
   return text != nullptr ? text : "\n";
 }
 
-std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
-                          const std::string &timeText) {
+namespace {
+
+void writeMap(MapOut &out, const Coff &output,
+              std::uint32_t programAddressCount, const std::string &timeText) {
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
   const SectionLists sections = collectSections(output);
   SymbolLists symbols;
   collectSymbols(output, symbols);
-  // Rows are usually as wide as their fields: one allocation for the text.
-  const std::size_t sectionRows =
-      sections.program.size() + sections.data.size();
-  std::string out;
-  out.reserve(4096 + 66 * sectionRows + 2 * 88 * symbols.rows.size());
-  out += linkerBanner();
-  out += "\nLinker Map File - Created " + timeText;
+  out.text += linkerBanner();
+  out.text += "\nLinker Map File - Created " + timeText;
 
   writeSectionTable(out, sections);
   writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
@@ -403,7 +422,15 @@ std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
   writeSymbolTable(
       out, "\n                              Symbols - Sorted by Address\n",
       symbols);
-  return out;
+}
+
+} // namespace
+
+std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
+                          const std::string &timeText) {
+  MapOut out;
+  writeMap(out, output, programAddressCount, timeText);
+  return std::move(out.text);
 }
 
 int MapFile::write(const std::string &name, const Coff &output,
@@ -414,7 +441,12 @@ int MapFile::write(const std::string &name, const Coff &output,
            "Could not open map file '" + name + "' for writing.", 0);
     return 0;
   }
-  file.write(text(output, programAddressCount, mapFileTime()));
+  MapOut out;
+  out.file = &file;
+  // A whole piece and the longest usual row.
+  out.text.reserve(MapOut::kPieceBytes + 4096);
+  writeMap(out, output, programAddressCount, mapFileTime());
+  out.flush();
   if (!file.commit()) {
     report(MessageKind::Error, "MapFile::write()",
            "Could not write map file '" + name + "'.", 0);

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -74,38 +76,50 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
 int Linker::mergeStringTbls(std::string & /*error*/) {
   // Ascending string order; equal strings of different inputs share one
   // offset. The 4 bytes before the first string hold the table's length.
-  // Every string of every input is sorted once; each input then learns,
-  // per old offset, its string's merged offset, so rewriting its records
-  // needs no string comparison.
-  struct Entry {
-    const std::string *text;
-    std::size_t input;
-    std::size_t position; // in the input's table, in offset order
-  };
+  // Equal strings are found through a hash first, so only distinct ones
+  // are sorted; each input then learns, per old offset, its string's
+  // merged offset, so rewriting its records needs no string comparison.
+  std::size_t total = 0;
+  for (const std::unique_ptr<Coff> &coff : cCoff)
+    total += coff->cStringTbl.size();
   std::vector<std::vector<StringMove>> moves(cCoff.size());
-  std::vector<Entry> entries;
+  std::vector<std::size_t> distinctOf; // per string of every input, in order
+  distinctOf.reserve(total);
+  std::vector<const std::string *> distinct;
+  std::unordered_map<std::string_view, std::size_t> index;
+  index.reserve(total);
   for (std::size_t input = 0; input < cCoff.size(); ++input) {
     const std::map<int, std::string> &table = cCoff[input]->cStringTbl;
     moves[input].reserve(table.size());
     for (const auto &entry : table) {
-      entries.push_back({&entry.second, input, moves[input].size()});
+      const auto found = index.emplace(entry.second, distinct.size());
+      if (found.second)
+        distinct.push_back(&entry.second);
+      distinctOf.push_back(found.first->second);
       moves[input].push_back({entry.first, 0, &entry.second});
     }
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const Entry &a, const Entry &b) { return *a.text < *b.text; });
+  std::vector<std::size_t> order(distinct.size());
+  for (std::size_t at = 0; at < order.size(); ++at)
+    order[at] = at;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return *distinct[a] < *distinct[b];
+  });
+  std::vector<std::uint32_t> offsetOf(distinct.size());
   cOutput.cStringTbl.clear();
   std::uint32_t offset = 4;
-  for (std::size_t at = 0; at < entries.size();) {
-    const std::string &text = *entries[at].text;
+  for (const std::size_t at : order) {
     cOutput.cStringTbl.emplace_hint(cOutput.cStringTbl.end(),
-                                    static_cast<int>(offset), text);
-    for (; at < entries.size() && *entries[at].text == text; ++at)
-      moves[entries[at].input][entries[at].position].newOffset = offset;
-    offset += static_cast<std::uint32_t>(text.size()) + 1;
+                                    static_cast<int>(offset), *distinct[at]);
+    offsetOf[at] = offset;
+    offset += static_cast<std::uint32_t>(distinct[at]->size()) + 1;
   }
-  for (std::size_t input = 0; input < cCoff.size(); ++input)
+  std::size_t next = 0;
+  for (std::size_t input = 0; input < cCoff.size(); ++input) {
+    for (StringMove &move : moves[input])
+      move.newOffset = offsetOf[distinctOf[next++]];
     replaceStringTbl(*cCoff[input], moves[input]);
+  }
   return 1;
 }
 
