@@ -93,10 +93,14 @@ void Archive::setHeaderEnd(std::uint8_t *header) {
 
 std::string Archive::getHeaderName(const std::uint8_t *header) {
   // Bounded: a name field without any NUL ends with the field.
-  std::string text(reinterpret_cast<const char *>(header),
-                   kNameFieldSizeInBytes);
-  text = text.substr(0, text.find('\0'));
-  return text.substr(0, text.find('/'));
+  const char *text = reinterpret_cast<const char *>(header);
+  const void *nul = std::memchr(text, 0, kNameFieldSizeInBytes);
+  std::size_t length = nul == nullptr ? kNameFieldSizeInBytes
+                                      : static_cast<const char *>(nul) - text;
+  const void *slash = std::memchr(text, '/', length);
+  if (slash != nullptr)
+    length = static_cast<const char *>(slash) - text;
+  return std::string(text, length);
 }
 
 std::uint32_t Archive::getHeaderDate(const std::uint8_t *header) {
@@ -124,8 +128,8 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
     return nullptr;
   }
   // The whole library at once: members are parsed from memory.
-  std::vector<std::uint8_t> bytes;
-  bool readable = readFileBytes(file.get(), 0, bytes);
+  FileBytes bytes;
+  bool readable = bytes.read(file.get(), 0);
   file.reset();
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;

@@ -26,12 +26,16 @@ std::string baseNameOf(const std::string &file) {
 // The member's COFF time stamp as local calendar text, like
 // "Thu Jan  1 00:00:00 1970" (no line feed).
 std::string calendarText(std::uint32_t timeStamp) {
+  // localtime() looks at the time zone files again on every call;
+  // localtime_r after one tzset() does not, which matters per member.
+  static const bool zoneRead = (tzset(), true);
+  (void)zoneRead;
   const std::time_t seconds = static_cast<std::time_t>(timeStamp);
-  const std::tm *parts = std::localtime(&seconds);
-  if (parts == nullptr)
+  std::tm parts;
+  if (localtime_r(&seconds, &parts) == nullptr)
     return std::string();
   char text[64];
-  if (std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", parts) == 0)
+  if (std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &parts) == 0)
     return std::string();
   return text;
 }

@@ -125,7 +125,9 @@ public:
 
 private:
   struct Layout;
-  Layout computeLayout() const;
+  // The section headers with their laid-out fields only when asked for:
+  // the file's length alone needs none of them.
+  Layout computeLayout(bool withSectionHeaders = true) const;
   // Names of the sections in the order the writer emits their headers.
   std::vector<std::string> writtenSections() const;
   std::uint32_t stringTblSize() const;

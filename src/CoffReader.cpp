@@ -243,6 +243,7 @@ bool CoffReader::readLineNumbers(const scnhdr &hdr, const std::string &name) {
   if (bytes == nullptr)
     return fail("could not read line numbers.");
   std::vector<coff_lineno> &lines = cCoff->cLineNum[name];
+  lines.reserve(hdr.s_nlnno);
   // Old entries name their function once (line 0) before its lines.
   std::uint32_t function = 0;
   for (std::size_t j = 0; j < hdr.s_nlnno; ++j) {
@@ -278,6 +279,7 @@ bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
   if (bytes == nullptr)
     return fail("could not read relocation info.");
   std::vector<reloc> &relocs = cCoff->cReloc[name];
+  relocs.reserve(hdr.s_nreloc);
   for (std::size_t j = 0; j < hdr.s_nreloc; ++j) {
     const std::uint8_t *at = bytes + entrySize * j;
     if (!cOldLayout) {
@@ -347,8 +349,8 @@ std::unique_ptr<Coff> Coff::make(const std::string &name) {
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
                                  const std::string &name) {
   // An unreadable stream reads as an empty image: the header read fails.
-  std::vector<std::uint8_t> bytes;
-  readFileBytes(file, byteOffset, bytes);
+  FileBytes bytes;
+  bytes.read(file, byteOffset);
   return make(bytes.data(), bytes.size(), name);
 }
 

@@ -139,14 +139,20 @@ std::uint32_t Coff::stringTblSize() const {
   return static_cast<std::uint32_t>(length);
 }
 
-Coff::Layout Coff::computeLayout() const {
+Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   Layout layout;
-  layout.scnHdr = cScnHdr;
-  std::vector<std::string> names = writtenSections();
+  // The sections writtenSections() gives, without copying their names.
+  std::vector<const std::string *> names;
+  names.reserve(cScnNum.size());
   std::uint64_t relocCount = 0;
   std::uint64_t lineCount = 0;
-  for (const std::string &name : names) {
-    if (!isUdata(cScnHdr.at(name)))
+  for (const auto &number : cScnNum) {
+    const std::string &name = number.second;
+    auto hdr = cScnHdr.find(name);
+    if (hdr == cScnHdr.end())
+      continue;
+    names.push_back(&name);
+    if (!isUdata(hdr->second))
       layout.rawDataLength += contentsSize(cRawData, name);
     relocCount += countIn(cReloc, name);
     lineCount += countIn(cLineNum, name);
@@ -167,11 +173,15 @@ Coff::Layout Coff::computeLayout() const {
   layout.symptr =
       cSymbolTbl.empty() ? 0 : static_cast<std::uint32_t>(layout.symbolStart);
   layout.nsyms = static_cast<std::uint32_t>(cSymbolTbl.size());
+  if (!withSectionHeaders)
+    return layout;
 
+  layout.scnHdr = cScnHdr;
   std::uint64_t rawPtr = layout.rawDataStart;
   std::uint64_t relocPtr = layout.relocStart;
   std::uint64_t linePtr = layout.lineStart;
-  for (const std::string &name : names) {
+  for (const std::string *scnName : names) {
+    const std::string &name = *scnName;
     scnhdr &hdr = layout.scnHdr[name];
     hdr.s_size = contentsSize(cRawData, name);
     bool udata = isUdata(hdr);
@@ -223,8 +233,9 @@ void Coff::fixupAuxFcns() {
 }
 
 std::uint32_t Coff::size() const {
-  Layout layout = computeLayout();
-  if (traceLevel(traceRegister("Coff::size")) != 0)
+  Layout layout = computeLayout(false);
+  static const std::string traceId = traceRegister("Coff::size");
+  if (traceLevel(traceId) != 0)
     std::cout << "fileLength=" << layout.fileLength << '\n';
   return static_cast<std::uint32_t>(layout.fileLength);
 }

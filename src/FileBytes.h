@@ -2,11 +2,37 @@
 // far less than a seek and a read per record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
-// Reads everything from byteOffset to the end of an open stream into out.
-// False when the stream cannot be positioned or read; out is then empty.
-bool readFileBytes(std::FILE *file, long byteOffset,
-                   std::vector<std::uint8_t> &out);
+// The bytes of a file from some offset to its end. A regular file is
+// mapped (no copy, no cleared buffer); anything else is read into memory.
+class FileBytes {
+public:
+  FileBytes() = default;
+  ~FileBytes();
+  FileBytes(const FileBytes &) = delete;
+  FileBytes &operator=(const FileBytes &) = delete;
+
+  // False when the stream cannot be positioned or read; nothing is held
+  // then.
+  bool read(std::FILE *file, long byteOffset);
+
+  const std::uint8_t *data() const { return cData; }
+  std::size_t size() const { return cSize; }
+
+private:
+  void release();
+  bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
+  bool readAll(std::FILE *file, long byteOffset);
+  void grow(std::size_t capacity);
+
+  const std::uint8_t *cData = nullptr;
+  std::size_t cSize = 0;
+  void *cMapping = nullptr;
+  std::size_t cMappingSize = 0;
+  std::unique_ptr<std::uint8_t[]> cBuffer;
+  std::size_t cCapacity = 0;
+};

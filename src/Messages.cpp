@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include "ProcessHeap.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -68,6 +70,7 @@ void printSummaryAndExit(int exitCode) {
 }
 
 void initProgramStreams() {
+  tuneProcessHeap();
   std::cerr.tie(&std::cout);
   std::set_new_handler(outOfMemory);
 }
