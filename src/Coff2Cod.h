@@ -4,10 +4,10 @@
 #pragma once
 
 #include "Coff.h"
+#include "SourceFiles.h"
 #include "cod/Cod.h"
 
 #include <cstdint>
-#include <istream>
 #include <list>
 #include <map>
 #include <string>
@@ -88,7 +88,7 @@ private:
   const ScanRegion &regionAt(const Coff &coff, std::uint32_t position);
   void listSourceFile(const Coff &coff, std::uint32_t &position,
                       std::uint32_t fileKey, const std::string &fileName,
-                      std::istream &source);
+                      const FileBytes &source);
   std::string disassembly(std::uint32_t address, std::uint16_t word,
                           std::uint16_t nextWord, std::uint8_t &wordsPending);
   void writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
@@ -105,6 +105,7 @@ private:
   std::uint32_t cUnitBytes = 2;
   std::vector<ScanKind> cScanKind;
   ScanRegion cRegion;
+  SourceFiles cSources;
   int cIncludeDepth = 0;
   std::string cListTime; // first page header's time, used on every page
 };

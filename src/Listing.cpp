@@ -14,8 +14,8 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -25,6 +25,8 @@ const char *const ColumnTitles =
 const char *const ColumnRules = "-------  -------  -----------------------  "
                                 "----------------------------------------------"
                                 "---------------------------------  -----\n";
+
+constexpr std::size_t ListBufferSizeInBytes = 256 * 1024;
 
 // Flags of the line-information records.
 constexpr std::uint8_t FirstCodeRow = 0x80;
@@ -82,12 +84,16 @@ std::string listingTime() {
 int Coff2Cod::createListFile(const Coff &coff) {
   FileInfo info(coff.cFileName);
   const std::string name = info.path() + info.baseName() + ".lst";
+  // Declared before the file, which uses it until it is closed.
+  std::unique_ptr<char[]> buffer(new char[ListBufferSizeInBytes]);
   SafeOutputFile file(name);
   if (!file.open()) {
     report(MessageKind::Error, "Coff2Cod::createListFile()",
            "Could not open list file '" + name + "' for writing.", 0);
     return 0;
   }
+  // One row at a time would be a system call every few rows.
+  std::setvbuf(file.stream(), buffer.get(), _IOFBF, ListBufferSizeInBytes);
   cLstFile = &file;
   classifySymbols(coff);
   std::uint32_t position = 0;
@@ -219,8 +225,8 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
     position += 1;
     return 0;
   }
-  std::ifstream source(name);
-  if (!source.is_open()) {
+  FileBytes source;
+  if (!cSources.read(name, source)) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Could not open source file '" + name +
                "'.\nThis file will not be present in the list file.",
@@ -232,7 +238,6 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
   ++cIncludeDepth;
   listSourceFile(coff, position, fileKey, name, source);
   --cIncludeDepth;
-  source.close();
   findEndOfFile(coff, position);
   return 1;
 }
@@ -240,13 +245,14 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
 void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
                               std::uint32_t fileKey,
                               const std::string &fileName,
-                              std::istream &source) {
+                              const FileBytes &source) {
   const int sourceNum = cSourceNum[fileKey];
   // Counts down the words of a two-word instruction; carries over from
   // line to line within this file only.
   std::uint8_t wordsPending = 1;
   int line = 0;
-  while (std::getline(source, cSrcLine)) {
+  forEachLine(source, [&](const char *text, std::size_t length) {
+    cSrcLine.assign(text, length);
     ++line;
     checkListDirective(coff, position, line);
     // A line is shown as text: up to a NUL, without a DOS line end.
@@ -257,7 +263,7 @@ void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
       writeRows(coff, fileKey, sourceNum, line, fileName, wordsPending);
     if (hasInclude(coff, position, line))
       doNextFile(coff, position);
-  }
+  });
 }
 
 void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
