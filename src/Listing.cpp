@@ -117,10 +117,11 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
   const std::size_t count = coff.cSymbolTbl.size();
   cScanKind.assign(count, ScanKind::Other);
   cRegion = ScanRegion();
+  std::string scratch;
   for (std::size_t i = 0; i + 1 < count; ++i) {
     if (coff.cAuxType[i] != kAuxNone)
       continue;
-    std::string name = Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl);
+    const std::string &name = symbolName(coff, coff.cSymbolTbl[i], scratch);
     if (name == ".file")
       // Only file symbols that name a source file can be listed.
       cScanKind[i] = cSourceNum.count(std::uint32_t(i)) != 0 ? ScanKind::File
@@ -214,8 +215,9 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
   if (findNextFile(coff, position) == 0)
     return 1;
   const std::uint32_t fileKey = position;
-  const std::string name = Coff::getName(
-      readAux<aux_file>(coff.cSymbolTbl[fileKey + 1]), coff.cStringTbl);
+  std::string scratch;
+  const std::string name =
+      fileName(coff, coff.cSymbolTbl[fileKey + 1], scratch);
   if (cIncludeDepth >= MaxIncludeDepth) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Source file '" + name +
@@ -269,14 +271,9 @@ void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
 void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
                          int line, const std::string &fileName,
                          std::uint8_t &wordsPending) {
-  const std::list<LstLine> *entries = nullptr;
-  auto file = cLine.find(fileKey);
-  if (file != cLine.end() && line <= 0xFFFF) {
-    auto found = file->second.find(std::uint16_t(line));
-    if (found != file->second.end())
-      entries = &found->second;
-  }
-  if (entries == nullptr || entries->empty()) {
+  const std::pair<const LstLine *, const LstLine *> entries =
+      lineEntries(fileKey, line);
+  if (entries.first == entries.second) {
     addLineInfo(0, LineInfo(std::uint8_t(sourceNum), LineWithoutCode,
                             std::uint16_t(line), 0));
     cLstRow = listRow("", "", "", cSrcLine, fileName);
@@ -285,19 +282,18 @@ void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
     return;
   }
   bool first = true;
-  for (const LstLine &entry : *entries) {
-    writeCodeRow(coff, entry, sourceNum, line, first, fileName, wordsPending);
+  for (const LstLine *entry = entries.first; entry != entries.second; ++entry) {
+    writeCodeRow(coff, *entry, sourceNum, line, first, fileName, wordsPending);
     first = false;
   }
 }
 
-void Coff2Cod::writeCodeRow(const Coff &coff, const LstLine &entry,
-                            int sourceNum, int line, bool firstOfLine,
+void Coff2Cod::writeCodeRow(const Coff &, const LstLine &entry, int sourceNum,
+                            int line, bool firstOfLine,
                             const std::string &fileName,
                             std::uint8_t &wordsPending) {
-  const scnhdr &header = coff.cScnHdr.find(entry.secName)->second;
-  auto raw = coff.cRawData.find(entry.secName);
-  const Data *contents = raw != coff.cRawData.end() ? &raw->second : nullptr;
+  const scnhdr &header = *entry.header;
+  const Data *contents = entry.contents;
   std::int64_t offset =
       (std::int64_t(entry.l_paddr) - std::int64_t(header.s_paddr)) *
       std::int64_t(unitBytes());
