@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <deque>
 #include <iostream>
 #include <map>
 #include <vector>
@@ -44,6 +46,54 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *pattern,
 }
 
 std::string hex6(std::uint32_t value) { return hexText(value, 3); }
+
+// printf's "%*s" and "%-*s" without a printf per field: the symbol tables
+// have several fields on each of tens of thousands of rows. The text ends
+// at its first NUL, as with "%s".
+void appendRight(std::string &out, const char *text, std::size_t width) {
+  const std::size_t length = std::strlen(text);
+  if (length < width)
+    out.append(width - length, ' ');
+  out.append(text, length);
+}
+
+void appendLeft(std::string &out, const char *text, std::size_t width) {
+  const std::size_t length = std::strlen(text);
+  out.append(text, length);
+  if (length < width)
+    out.append(width - length, ' ');
+}
+
+// "0x" and six lower-case hex digits (hexText with three bytes), appended
+// right-aligned in a field of width.
+void appendHex6(std::string &out, std::uint32_t value, std::size_t width) {
+  static const char digits[] = "0123456789abcdef";
+  char text[9];
+  text[0] = '0';
+  text[1] = 'x';
+  std::uint32_t rest = value & 0xFFFFFFu;
+  for (int i = 7; i >= 2; --i, rest >>= 4)
+    text[i] = digits[rest & 0xF];
+  text[8] = '\0';
+  appendRight(out, text, width);
+}
+
+// The text of a map file as it is made. With a file, the text goes out in
+// pieces of about kPieceBytes: a large map never sits in memory whole.
+struct MapOut {
+  static constexpr std::size_t kPieceBytes = 256 * 1024;
+  std::string text;
+  SafeOutputFile *file = nullptr;
+
+  void endRow() {
+    if (file != nullptr && text.size() >= kPieceBytes)
+      flush();
+  }
+  void flush() {
+    file->write(text);
+    text.clear();
+  }
+};
 
 bool isDataType(std::uint8_t type) {
   return type == kScnTypeIdata || type == kScnTypeUdata;
@@ -84,35 +134,45 @@ SectionLists collectSections(const Coff &output) {
   return lists;
 }
 
-void writeSectionTable(std::string &out, const SectionLists &lists) {
+void writeSectionTable(MapOut &out, const SectionLists &lists) {
   const char *const row = "%25s %10s %10s %10s %10s\n";
-  out += "\n                                 Section Info\n";
-  out += format(row, "Section", "Type", "Address", "Location", "Size(Bytes)");
-  out += format(row, kRule, kRule, kRule, kRule, kRule);
+  out.text += "\n                                 Section Info\n";
+  out.text +=
+      format(row, "Section", "Type", "Address", "Location", "Size(Bytes)");
+  out.text += format(row, kRule, kRule, kRule, kRule, kRule);
   for (const auto *list : {&lists.program, &lists.data})
-    for (const SectionInfo &info : *list)
-      out += format(
-          row, info.cName.c_str(), sectionTypeName(info.cType).c_str(),
-          hex6(info.cAddress).c_str(), locationName(info.cLocation).c_str(),
-          hex6(info.cSize).c_str());
+    for (const SectionInfo &info : *list) {
+      appendRight(out.text, info.cName.c_str(), 25);
+      out.text += ' ';
+      appendRight(out.text, sectionTypeName(info.cType).c_str(), 10);
+      out.text += ' ';
+      appendHex6(out.text, info.cAddress, 10);
+      out.text += ' ';
+      appendRight(out.text, locationName(info.cLocation).c_str(), 10);
+      out.text += ' ';
+      appendHex6(out.text, info.cSize, 10);
+      out.text += '\n';
+      out.endRow();
+    }
 }
 
-void writeUsageTable(std::string &out, const std::vector<SectionInfo> &program,
+void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
                      std::uint32_t bytesPerAddress,
                      std::uint32_t programAddressCount) {
   const char *const row = "                          %10s  %10s      \n";
-  out += "\n\n";
-  out += "\n                              Program Memory Usage \n";
-  out += format(row, "Start", "End");
-  out += format(row, kRule, kRule);
+  out.text += "\n\n";
+  out.text += "\n                              Program Memory Usage \n";
+  out.text += format(row, "Start", "End");
+  out.text += format(row, kRule, kRule);
 
   std::uint64_t total = 0;
   bool open = false;
   std::uint64_t start = 0;
   std::uint64_t end = 0;
   auto writeRun = [&]() {
-    out += format(row, hex6(static_cast<std::uint32_t>(start)).c_str(),
-                  hex6(static_cast<std::uint32_t>(end)).c_str());
+    out.text += format(row, hex6(static_cast<std::uint32_t>(start)).c_str(),
+                       hex6(static_cast<std::uint32_t>(end)).c_str());
+    out.endRow();
   };
   for (const SectionInfo &info : program) {
     const std::uint64_t units =
@@ -138,16 +198,31 @@ void writeUsageTable(std::string &out, const std::vector<SectionInfo> &program,
       programAddressCount != 0 && total < programAddressCount
           ? static_cast<unsigned>(total * 100 / programAddressCount)
           : 100u;
-  out += format("            %lu out of %lu program addresses used, program "
-                "memory utilization is %u%%\n",
-                static_cast<unsigned long>(total),
-                static_cast<unsigned long>(programAddressCount), percent);
-  out += "\n\n";
+  out.text +=
+      format("            %lu out of %lu program addresses used, program "
+             "memory utilization is %u%%\n",
+             static_cast<unsigned long>(total),
+             static_cast<unsigned long>(programAddressCount), percent);
+  out.text += "\n\n";
 }
 
+// One row of the symbol tables. The file name points into the list of
+// every source file met, so a row copies no file name.
+struct SymbolRow {
+  std::string name;
+  std::uint32_t address = 0;
+  std::uint8_t location = 0;     // 0 program, 1 data
+  std::uint8_t storageClass = 0; // 0 extern, 1 static
+  std::uint8_t kind = 0;         // 0 function, 1 variable
+  const std::string *file = nullptr;
+};
+
 struct SymbolLists {
-  std::vector<SymbolInfo> program;
-  std::vector<SymbolInfo> data;
+  std::deque<std::string> files; // every source file met, in order
+  std::vector<SymbolRow> rows;
+  // The rows of program memory, then of data memory, in the order shown.
+  std::vector<const SymbolRow *> program;
+  std::vector<const SymbolRow *> data;
 };
 
 std::uint8_t sectionTypeOf(const Coff &output, int number) {
@@ -164,62 +239,83 @@ bool isListedClass(std::uint8_t sclass) {
          sclass == kClassLabel;
 }
 
-SymbolLists collectSymbols(const Coff &output) {
-  SymbolLists lists;
+void collectSymbols(const Coff &output, SymbolLists &lists) {
   // Each section's type once, not a name lookup per symbol.
   std::map<int, std::uint8_t> sectionTypes;
   for (const auto &number : output.cScnNum)
     sectionTypes.emplace(number.first, sectionTypeOf(output, number.first));
+  static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
-  std::vector<std::string> files; // the source files open at this point
+  std::vector<const std::string *> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
-    const std::string name = Coff::getName(sym, output.cStringTbl);
+    std::string name = Coff::getName(sym, output.cStringTbl);
     if (name == ".file") {
       // A ".file" without its file entry names nothing.
-      if (sym.n_numaux >= 1 && at + 1 < table.size())
-        files.push_back(
+      if (sym.n_numaux >= 1 && at + 1 < table.size()) {
+        lists.files.push_back(
             Coff::getName(readAux<aux_file>(table[at + 1]), output.cStringTbl));
+        open.push_back(&lists.files.back());
+      }
       continue;
     }
     if (name == ".eof") {
-      if (!files.empty())
-        files.pop_back();
+      if (!open.empty())
+        open.pop_back();
       continue;
     }
     if (sym.n_scnum < 1 || !isListedClass(sym.n_sclass))
       continue;
     const auto type = sectionTypes.find(sym.n_scnum);
-    const std::uint8_t location =
+    SymbolRow row;
+    row.name = std::move(name);
+    row.address = sym.n_value;
+    row.location =
         type != sectionTypes.end() && isDataType(type->second) ? 1 : 0;
-    SymbolInfo info(name, sym.n_value, location,
-                    sym.n_sclass == kClassExternal ? 0 : 1,
-                    Coff::isFunction(sym) ? 0 : 1,
-                    files.empty() ? std::string() : files.back());
-    (location == 0 ? lists.program : lists.data).push_back(info);
+    row.storageClass = sym.n_sclass == kClassExternal ? 0 : 1;
+    row.kind = Coff::isFunction(sym) ? 0 : 1;
+    row.file = open.empty() ? &noFile : open.back();
+    lists.rows.push_back(std::move(row));
   }
-  return lists;
+  for (const SymbolRow &row : lists.rows)
+    (row.location == 0 ? lists.program : lists.data).push_back(&row);
 }
 
-void writeSymbolTable(std::string &out, const char *title,
+void writeSymbolTable(MapOut &out, const char *title,
                       const SymbolLists &lists) {
   const char *const row = "%25s %10s %10s %10s %-25s\n";
-  out += title;
-  out += format(row, "Name", "Address", "Location", "Storage", "File");
-  out += format(row, kRule, kRule, kRule, kRule, kRule);
+  out.text += title;
+  out.text += format(row, "Name", "Address", "Location", "Storage", "File");
+  out.text += format(row, kRule, kRule, kRule, kRule, kRule);
   for (const auto *list : {&lists.program, &lists.data})
-    for (const SymbolInfo &info : *list)
-      out += format(row, info.cName.c_str(), hex6(info.cAddress).c_str(),
-                    locationName(info.cLocation).c_str(),
-                    storageClassName(info.cStorageClass).c_str(),
-                    info.cFile.c_str());
-  out += "\n\n";
+    for (const SymbolRow *info : *list) {
+      appendRight(out.text, info->name.c_str(), 25);
+      out.text += ' ';
+      appendHex6(out.text, info->address, 10);
+      out.text += ' ';
+      appendRight(out.text, locationName(info->location).c_str(), 10);
+      out.text += ' ';
+      appendRight(out.text, storageClassName(info->storageClass).c_str(), 10);
+      out.text += ' ';
+      appendLeft(out.text, info->file->c_str(), 25);
+      out.text += '\n';
+      out.endRow();
+    }
+  out.text += "\n\n";
 }
 
 void sortSymbols(SymbolLists &lists,
-                 bool (*less)(const SymbolInfo &, const SymbolInfo &)) {
+                 bool (*less)(const SymbolRow *, const SymbolRow *)) {
   std::stable_sort(lists.program.begin(), lists.program.end(), less);
   std::stable_sort(lists.data.begin(), lists.data.end(), less);
+}
+
+bool rowNameLess(const SymbolRow *a, const SymbolRow *b) {
+  return a->name < b->name;
+}
+
+bool rowAddressLess(const SymbolRow *a, const SymbolRow *b) {
+  return a->address < b->address;
 }
 
 void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
@@ -229,8 +325,10 @@ void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
     for (const SectionInfo &info : *list)
       info.print(std::cout);
   for (const auto *list : {&symbols.program, &symbols.data})
-    for (const SymbolInfo &info : *list)
-      info.print(std::cout);
+    for (const SymbolRow *row : *list)
+      SymbolInfo(row->name, row->address, row->location, row->storageClass,
+                 row->kind, *row->file)
+          .print(std::cout);
 }
 
 } // namespace
@@ -301,27 +399,38 @@ std::string mapFileTime() {
   return text != nullptr ? text : "\n";
 }
 
-std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
-                          const std::string &timeText) {
-  const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
-  std::string out = linkerBanner();
-  out += "\nLinker Map File - Created " + timeText;
+namespace {
 
+void writeMap(MapOut &out, const Coff &output,
+              std::uint32_t programAddressCount, const std::string &timeText) {
+  const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
   const SectionLists sections = collectSections(output);
+  SymbolLists symbols;
+  collectSymbols(output, symbols);
+  out.text += linkerBanner();
+  out.text += "\nLinker Map File - Created " + timeText;
+
   writeSectionTable(out, sections);
   writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
 
-  SymbolLists symbols = collectSymbols(output);
   traceRows(sections, symbols);
-  sortSymbols(symbols, symbolInfoNameLess);
+  sortSymbols(symbols, rowNameLess);
   writeSymbolTable(out,
                    "\n                              Symbols - Sorted by Name\n",
                    symbols);
-  sortSymbols(symbols, symbolInfoAddrLess);
+  sortSymbols(symbols, rowAddressLess);
   writeSymbolTable(
       out, "\n                              Symbols - Sorted by Address\n",
       symbols);
-  return out;
+}
+
+} // namespace
+
+std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
+                          const std::string &timeText) {
+  MapOut out;
+  writeMap(out, output, programAddressCount, timeText);
+  return std::move(out.text);
 }
 
 int MapFile::write(const std::string &name, const Coff &output,
@@ -332,7 +441,12 @@ int MapFile::write(const std::string &name, const Coff &output,
            "Could not open map file '" + name + "' for writing.", 0);
     return 0;
   }
-  file.write(text(output, programAddressCount, mapFileTime()));
+  MapOut out;
+  out.file = &file;
+  // A whole piece and the longest usual row.
+  out.text.reserve(MapOut::kPieceBytes + 4096);
+  writeMap(out, output, programAddressCount, mapFileTime());
+  out.flush();
   if (!file.commit()) {
     report(MessageKind::Error, "MapFile::write()",
            "Could not write map file '" + name + "'.", 0);

@@ -26,6 +26,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The program-memory image of an idata section: its name with "_i".
@@ -118,10 +119,16 @@ public:
   int relocateSymbols(std::string &error);
   int relocateLineInfo(std::string &error);
   int mergeStringTbls(std::string &error);
-  // Rewrites one input's name offsets into the merged table.
-  // The input keeps only its own strings, each at its merged offset.
-  int replaceStringTbl(Coff &coff,
-                       const std::map<std::string, std::uint32_t> &offsets);
+  // Where one string of an input's table moves in the merged table.
+  struct StringMove {
+    int oldOffset;           // key in the input's table
+    std::uint32_t newOffset; // offset in the merged table
+    const std::string *text; // the string, still in the input's table
+  };
+  // Rewrites one input's name offsets into the merged table; moves holds
+  // every string of its table, in offset order. The input keeps only its
+  // own strings, each at its merged offset.
+  int replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves);
   int buildExtSymDef(std::string &error);
   int resolveExternals(std::string &error);
   // Relocation patching.
@@ -256,8 +263,10 @@ private:
   std::map<std::string, const SectionDesc *> cDirectiveIndex;
   std::size_t cIndexedDirectives = static_cast<std::size_t>(-1);
 
-  // Output string offset per string while the section headers are built.
-  std::map<std::string, std::uint32_t> cOutputNameOffset;
+  // Output string offset per long section name while the section headers
+  // are built; kNoNameOffset for a name the table lacks.
+  static constexpr std::uint32_t kNoNameOffset = 0xFFFFFFFFu;
+  std::unordered_map<std::string, std::uint32_t> cOutputNameOffset;
 
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;

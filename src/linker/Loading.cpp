@@ -8,9 +8,13 @@
 #include "FileInfo.h"
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <system_error>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,6 +71,32 @@ std::string fileIdentity(const std::string &path) {
   return ec ? path : canonical.string();
 }
 
+// The position of the first file whose identity an earlier file already
+// has, or paths.size() when every file is read once. Two spellings of one
+// file are one inode, so only files that share an inode with another need
+// their identity worked out; resolving every path would cost a system call
+// per directory level of each.
+std::size_t firstRepeat(const std::vector<std::string> &paths) {
+  using Inode = std::pair<dev_t, ino_t>;
+  std::vector<Inode> inodes(paths.size());
+  std::map<Inode, std::size_t> sharing;
+  bool everyStat = true;
+  for (std::size_t at = 0; at < paths.size() && everyStat; ++at) {
+    struct stat info;
+    everyStat = ::stat(paths[at].c_str(), &info) == 0;
+    if (everyStat)
+      ++sharing[inodes[at] = Inode(info.st_dev, info.st_ino)];
+  }
+  std::set<std::string> seen;
+  for (std::size_t at = 0; at < paths.size(); ++at) {
+    if (everyStat && sharing[inodes[at]] == 1)
+      continue;
+    if (!seen.insert(fileIdentity(paths[at])).second)
+      return at;
+  }
+  return paths.size();
+}
+
 } // namespace
 
 int Linker::loadObjectFiles(std::string &error) {
@@ -82,15 +112,11 @@ int Linker::loadObjectFiles(std::string &error) {
     return 0;
 
   // Reading one file twice would define each of its symbols twice.
-  std::set<std::string> seen;
-  std::size_t position = 0;
-  for (const std::string &path : cObjectFile) {
-    if (!seen.insert(fileIdentity(path)).second) {
-      error =
-          "mutliple inclusion of object file '" + givenNames[position] + "' ";
-      return 0;
-    }
-    ++position;
+  const std::size_t repeat = firstRepeat(
+      std::vector<std::string>(cObjectFile.begin(), cObjectFile.end()));
+  if (repeat < givenNames.size()) {
+    error = "mutliple inclusion of object file '" + givenNames[repeat] + "' ";
+    return 0;
   }
 
   for (const std::string &path : cObjectFile) {

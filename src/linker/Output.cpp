@@ -163,16 +163,21 @@ int Linker::buildOutputSymbolTbl(std::string &) {
 }
 
 int Linker::buildOutputRawData(std::string &) {
-  struct Piece {
-    const Data *bytes;
-    std::string section;
-    std::uint64_t startByte;
-  };
-  std::vector<Piece> pieces;
   // A buffer holds the merged size and every piece, wherever the rounding
   // of piece starts to whole locations put it.
-  std::map<std::string, std::uint64_t> bufferSize(cScnSize.begin(),
-                                                  cScnSize.end());
+  struct Buffer {
+    std::uint64_t sizeInBytes = 0;
+    Data *data = nullptr; // in cOutput.cRawData, once made
+  };
+  struct Piece {
+    const Data *bytes;
+    Buffer *buffer;
+    std::uint64_t startByte;
+  };
+  std::map<std::string, Buffer> buffers;
+  for (const auto &entry : cScnSize)
+    buffers.emplace_hint(buffers.end(), entry.first, Buffer{entry.second});
+  std::vector<Piece> pieces;
   InputIndex input = 0;
   for (const auto &coff : cCoff) {
     for (const auto &entry : coff->cScnNum) {
@@ -181,9 +186,10 @@ int Linker::buildOutputRawData(std::string &) {
         continue;
       const Memory *mem = valueOr(cScnMem, name, nullptr);
       ORV_ASSERT(mem != nullptr, kModule);
-      const std::uint32_t sectionStart = mem->getSectionStart(name);
-      const std::uint32_t loadStart = mem->getLoadStart(input, name);
-      const std::uint32_t size = mem->getLoadSize(input, name);
+      const Range &range = mem->sectionRange(name);
+      const std::uint32_t sectionStart = range.getStart();
+      const std::uint32_t loadStart = range.getLoadStart(input);
+      const std::uint32_t size = range.getLoadSize(input);
       const auto data = coff->cRawData.find(name);
       const std::uint32_t dataSize =
           data == coff->cRawData.end() ? 0 : data->second.size();
@@ -193,22 +199,23 @@ int Linker::buildOutputRawData(std::string &) {
       const std::uint64_t startByte =
           std::uint64_t{bytesPerLocation(mem->getType())} *
           (loadStart - sectionStart);
-      pieces.push_back({&data->second, name, startByte});
-      std::uint64_t &needed = bufferSize[name];
-      needed = std::max(needed, startByte + size);
+      Buffer &buffer = buffers[name];
+      buffer.sizeInBytes = std::max(buffer.sizeInBytes, startByte + size);
+      pieces.push_back({&data->second, &buffer, startByte});
     }
     ++input;
   }
 
-  for (const auto &entry : bufferSize) {
-    ORV_ASSERT(entry.second <= UINT32_MAX, kModule);
-    cOutput.cRawData[entry.first] =
-        Data(static_cast<std::uint32_t>(entry.second));
+  for (auto &entry : buffers) {
+    ORV_ASSERT(entry.second.sizeInBytes <= UINT32_MAX, kModule);
+    Data &data = cOutput.cRawData[entry.first];
+    data = Data(static_cast<std::uint32_t>(entry.second.sizeInBytes));
+    entry.second.data = &data;
   }
   // Overlapping pieces (overlay sections) overwrite in input order.
   for (const Piece &piece : pieces)
     std::copy_n(piece.bytes->bytes(), piece.bytes->size(),
-                cOutput.cRawData[piece.section].bytes() + piece.startByte);
+                piece.buffer->data->bytes() + piece.startByte);
 
   for (const auto &entry : cScnSize)
     if (valueOr(cScnType, entry.first, kScnTypeNone) == kScnTypeIdata)
@@ -261,7 +268,8 @@ void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
   // The index gives the offset Coff::setName would find by scanning the
   // whole table; a name it lacks still goes through setName.
   const auto known = cOutputNameOffset.find(name);
-  if (name.size() > 8 && known != cOutputNameOffset.end())
+  if (name.size() > 8 && known != cOutputNameOffset.end() &&
+      known->second != kNoNameOffset)
     hdr.setNameOffset(known->second);
   else
     Coff::setName(hdr, cOutput.cStringTbl, name);
@@ -271,11 +279,27 @@ void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
 }
 
 int Linker::buildOutputScnHdrs(std::string &) {
-  // Lowest offset of each string, as Coff::setName looks it up.
+  // Lowest offset of each long header name, as Coff::setName looks it up;
+  // only these names are indexed, not every string of the table.
   cOutputNameOffset.clear();
-  for (const auto &entry : cOutput.cStringTbl)
-    cOutputNameOffset.emplace(entry.second,
-                              static_cast<std::uint32_t>(entry.first));
+  auto want = [&](const std::string &name) {
+    if (name.size() > 8)
+      cOutputNameOffset.emplace(name, kNoNameOffset);
+  };
+  for (const auto &entry : cScnType) {
+    want(entry.first);
+    if (entry.second == kScnTypeIdata)
+      want(imageName(entry.first));
+  }
+  want(cInitScnName);
+  if (cStackDescSet)
+    want(cStackScnName);
+  if (!cOutputNameOffset.empty())
+    for (const auto &entry : cOutput.cStringTbl) {
+      const auto wanted = cOutputNameOffset.find(entry.second);
+      if (wanted != cOutputNameOffset.end() && wanted->second == kNoNameOffset)
+        wanted->second = static_cast<std::uint32_t>(entry.first);
+    }
   for (const auto &entry : cScnType) {
     const std::string &name = entry.first;
     setOutputScnHdr(name, entry.second, valueOr(cScnAbs, name, 0),

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -73,78 +76,124 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
 int Linker::mergeStringTbls(std::string & /*error*/) {
   // Ascending string order; equal strings of different inputs share one
   // offset. The 4 bytes before the first string hold the table's length.
-  // Sorted and made unique in one vector, then both tables are filled in
-  // order, each entry at the end without a search.
-  std::vector<const std::string *> names;
+  // Equal strings are found through a hash first, so only distinct ones
+  // are sorted; each input then learns, per old offset, its string's
+  // merged offset, so rewriting its records needs no string comparison.
+  std::size_t total = 0;
   for (const std::unique_ptr<Coff> &coff : cCoff)
-    for (const auto &entry : coff->cStringTbl)
-      names.push_back(&entry.second);
-  const auto textLess = [](const std::string *a, const std::string *b) {
-    return *a < *b;
-  };
-  const auto textEqual = [](const std::string *a, const std::string *b) {
-    return *a == *b;
-  };
-  std::sort(names.begin(), names.end(), textLess);
-  names.erase(std::unique(names.begin(), names.end(), textEqual), names.end());
-  std::map<std::string, std::uint32_t> offsets;
+    total += coff->cStringTbl.size();
+  std::vector<std::vector<StringMove>> moves(cCoff.size());
+  std::vector<std::size_t> distinctOf; // per string of every input, in order
+  distinctOf.reserve(total);
+  std::vector<const std::string *> distinct;
+  std::unordered_map<std::string_view, std::size_t> index;
+  index.reserve(total);
+  for (std::size_t input = 0; input < cCoff.size(); ++input) {
+    const std::map<int, std::string> &table = cCoff[input]->cStringTbl;
+    moves[input].reserve(table.size());
+    for (const auto &entry : table) {
+      const auto found = index.emplace(entry.second, distinct.size());
+      if (found.second)
+        distinct.push_back(&entry.second);
+      distinctOf.push_back(found.first->second);
+      moves[input].push_back({entry.first, 0, &entry.second});
+    }
+  }
+  std::vector<std::size_t> order(distinct.size());
+  for (std::size_t at = 0; at < order.size(); ++at)
+    order[at] = at;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return *distinct[a] < *distinct[b];
+  });
+  std::vector<std::uint32_t> offsetOf(distinct.size());
   cOutput.cStringTbl.clear();
   std::uint32_t offset = 4;
-  for (const std::string *name : names) {
-    offsets.emplace_hint(offsets.end(), *name, offset);
+  for (const std::size_t at : order) {
     cOutput.cStringTbl.emplace_hint(cOutput.cStringTbl.end(),
-                                    static_cast<int>(offset), *name);
-    offset += static_cast<std::uint32_t>(name->size()) + 1;
+                                    static_cast<int>(offset), *distinct[at]);
+    offsetOf[at] = offset;
+    offset += static_cast<std::uint32_t>(distinct[at]->size()) + 1;
   }
-  for (const std::unique_ptr<Coff> &coff : cCoff)
-    replaceStringTbl(*coff, offsets);
+  std::size_t next = 0;
+  for (std::size_t input = 0; input < cCoff.size(); ++input) {
+    for (StringMove &move : moves[input])
+      move.newOffset = offsetOf[distinctOf[next++]];
+    replaceStringTbl(*cCoff[input], moves[input]);
+  }
   return 1;
 }
 
-int Linker::replaceStringTbl(
-    Coff &coff, const std::map<std::string, std::uint32_t> &offsets) {
+namespace {
+
+// The move of the string at a name offset of the input's table, or null
+// when the table holds no string there.
+const Linker::StringMove *findMove(const std::vector<Linker::StringMove> &moves,
+                                   std::uint32_t offset) {
+  // Offsets above INT_MAX cannot be keys of a string table.
+  if (offset > 0x7FFFFFFFu)
+    return nullptr;
+  const int key = static_cast<int>(offset);
+  const auto found = std::lower_bound(
+      moves.begin(), moves.end(), key,
+      [](const Linker::StringMove &move, int k) { return move.oldOffset < k; });
+  return found != moves.end() && found->oldOffset == key ? &*found : nullptr;
+}
+
+bool isFileSymbol(const syment &sym,
+                  const std::vector<Linker::StringMove> &moves) {
+  if (!sym.hasLongName())
+    return std::memcmp(sym._n_name, ".file", 6) == 0;
+  const Linker::StringMove *move = findMove(moves, sym.nameOffset());
+  return move != nullptr && *move->text == ".file";
+}
+
+} // namespace
+
+int Linker::replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves) {
+  // A name offset the table lacks goes to Coff::getName, which reports it.
   for (auto &entry : coff.cScnHdr) {
     scnhdr &hdr = entry.second;
     if (!Coff::hasLongName(hdr))
       continue;
-    const auto offset = offsets.find(Coff::getName(hdr, coff.cStringTbl));
-    if (offset != offsets.end())
-      hdr.setNameOffset(offset->second);
+    if (const StringMove *move = findMove(moves, hdr.nameOffset()))
+      hdr.setNameOffset(move->newOffset);
+    else
+      Coff::getName(hdr, coff.cStringTbl);
   }
 
   std::vector<syment> &table = coff.cSymbolTbl;
   for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
     syment &sym = table[i];
-    const std::string name = Coff::getName(sym, coff.cStringTbl);
+    const StringMove *move =
+        sym.hasLongName() ? findMove(moves, sym.nameOffset()) : nullptr;
+    if (sym.hasLongName() && move == nullptr)
+      Coff::getName(sym, coff.cStringTbl);
     // The source name of ".file" lives in its auxiliary entry, when one
     // really follows.
-    if (name == ".file") {
-      if (i + 1 < table.size() && Coff::auxType(sym) == kAuxFile) {
-        aux_file aux = readAux<aux_file>(table[i + 1]);
-        const auto offset = offsets.find(Coff::getName(aux, coff.cStringTbl));
-        if (offset != offsets.end()) {
-          aux.x_offset = offset->second;
-          writeAux(table[i + 1], aux);
-        }
+    if (isFileSymbol(sym, moves) && i + 1 < table.size() &&
+        Coff::auxType(sym) == kAuxFile) {
+      aux_file aux = readAux<aux_file>(table[i + 1]);
+      if (const StringMove *source = findMove(moves, aux.x_offset)) {
+        aux.x_offset = source->newOffset;
+        writeAux(table[i + 1], aux);
+      } else {
+        Coff::getName(aux, coff.cStringTbl);
       }
     }
     // Every long name moves, ".file" too: a stale offset would name the
     // symbol after some other string of the merged table.
-    if (!Coff::hasLongName(sym))
-      continue;
-    const auto offset = offsets.find(name);
-    if (offset != offsets.end())
-      sym.setNameOffset(offset->second);
+    if (move != nullptr)
+      sym.setNameOffset(move->newOffset);
   }
 
   // Only the input's own strings, at their merged offsets: every name this
   // input's records hold is among them, and no input carries a copy of the
-  // whole merged table.
+  // whole merged table. The entries are re-keyed, not copied.
   std::map<int, std::string> ownTable;
-  for (const auto &entry : coff.cStringTbl) {
-    const auto offset = offsets.find(entry.second);
-    if (offset != offsets.end())
-      ownTable.emplace(static_cast<int>(offset->second), entry.second);
+  for (const StringMove &move : moves) {
+    auto node = coff.cStringTbl.extract(move.oldOffset);
+    node.key() = static_cast<int>(move.newOffset);
+    ownTable.insert(std::move(node));
   }
   coff.cStringTbl = std::move(ownTable);
   return 1;

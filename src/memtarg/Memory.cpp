@@ -157,22 +157,24 @@ int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
 
 int Memory::load(InputIndex input, const std::string &secName,
                  std::uint32_t lengthInBytes) {
-  ORV_ASSERT(isAllocated(secName), kModule);
-  ORV_ASSERT(!isLoaded(input, secName), kModule);
-  return cAllocated.find(secName)->second.load(input, lengthInBytes);
+  const auto range = cAllocated.find(secName);
+  ORV_ASSERT(range != cAllocated.end() && range->second.isAllocated(), kModule);
+  ORV_ASSERT(!range->second.isLoaded(input), kModule);
+  return range->second.load(input, lengthInBytes);
 }
 
 int Memory::loadAbsolute(InputIndex input, const std::string &secName,
                          std::uint32_t startLoc, std::uint32_t lengthInBytes) {
-  ORV_ASSERT(isAllocated(secName), kModule);
-  ORV_ASSERT(!isLoaded(input, secName), kModule);
-  return cAllocated.find(secName)->second.loadAbsolute(input, startLoc,
-                                                       lengthInBytes);
+  const auto range = cAllocated.find(secName);
+  ORV_ASSERT(range != cAllocated.end() && range->second.isAllocated(), kModule);
+  ORV_ASSERT(!range->second.isLoaded(input), kModule);
+  return range->second.loadAbsolute(input, startLoc, lengthInBytes);
 }
 
 const Range &Memory::sectionRange(const std::string &secName) const {
-  ORV_ASSERT(isAllocated(secName), kModule);
-  return *findAllocated(secName);
+  const Range *range = findAllocated(secName);
+  ORV_ASSERT(range != nullptr && range->isAllocated(), kModule);
+  return *range;
 }
 
 std::uint32_t Memory::getSectionStart(const std::string &secName) const {
@@ -185,14 +187,16 @@ std::uint64_t Memory::getSectionSize(const std::string &secName) const {
 
 std::uint32_t Memory::getLoadStart(InputIndex input,
                                    const std::string &secName) const {
-  ORV_ASSERT(isLoaded(input, secName), kModule);
-  return findAllocated(secName)->getLoadStart(input);
+  const Range *range = findAllocated(secName);
+  ORV_ASSERT(range != nullptr && range->isLoaded(input), kModule);
+  return range->getLoadStart(input);
 }
 
 std::uint32_t Memory::getLoadSize(InputIndex input,
                                   const std::string &secName) const {
-  ORV_ASSERT(isLoaded(input, secName), kModule);
-  return findAllocated(secName)->getLoadSize(input);
+  const Range *range = findAllocated(secName);
+  ORV_ASSERT(range != nullptr && range->isLoaded(input), kModule);
+  return range->getLoadSize(input);
 }
 
 int Memory::loadComplete() const {

@@ -2,6 +2,8 @@
 
 #include "Assert.h"
 
+#include <algorithm>
+
 namespace {
 const char *const kModule = "memtarg";
 } // namespace
@@ -30,8 +32,24 @@ std::uint32_t Range::locs(std::uint32_t lengthInBytes) const {
   return lengthInBytes / perLoc + (lengthInBytes % perLoc != 0 ? 1 : 0);
 }
 
+const Range::Piece *Range::findPiece(InputIndex input) const {
+  const auto found = std::lower_bound(
+      cPieces.begin(), cPieces.end(), input,
+      [](const Piece &piece, InputIndex key) { return piece.input < key; });
+  return found != cPieces.end() && found->input == input ? &*found : nullptr;
+}
+
+void Range::addPiece(InputIndex input, std::uint32_t startLoc,
+                     std::uint32_t lengthInBytes) {
+  cLoadedFiles.push_back(input);
+  const auto at = std::lower_bound(
+      cPieces.begin(), cPieces.end(), input,
+      [](const Piece &piece, InputIndex key) { return piece.input < key; });
+  cPieces.insert(at, Piece{input, startLoc, lengthInBytes});
+}
+
 int Range::isLoaded(InputIndex input) const {
-  return cLoadStart.count(input) != 0 ? 1 : 0;
+  return findPiece(input) != nullptr ? 1 : 0;
 }
 
 int Range::canFit(std::uint32_t lengthInBytes, std::uint32_t alignment) const {
@@ -92,9 +110,7 @@ int Range::load(InputIndex input, std::uint32_t lengthInBytes) {
   ORV_ASSERT(!isLoaded(input), kModule);
   if (lengthInBytes > 0)
     ORV_ASSERT(!loadComplete(), kModule);
-  cLoadedFiles.push_back(input);
-  cLoadStart[input] = cPc;
-  cLoadSize[input] = lengthInBytes;
+  addPiece(input, cPc, lengthInBytes);
   if (cSize == 0) {
     if (!cIsOverlay)
       cLoadComplete = 1;
@@ -119,11 +135,9 @@ int Range::loadAbsolute(InputIndex input, std::uint32_t startLoc,
   ORV_ASSERT(startLoc == cStart, kModule);
   if (!cIsOverlay)
     ORV_ASSERT(locs(lengthInBytes) == cSize, kModule);
-  cLoadedFiles.push_back(input);
-  cLoadStart[input] = cStart;
   // The piece's own byte count: overlay pieces may be shorter than the
   // range, and copying the range's size would read past their data.
-  cLoadSize[input] = lengthInBytes;
+  addPiece(input, cStart, lengthInBytes);
   if (!cIsOverlay) {
     cLoadComplete = 1;
     if (cSize != 0)
@@ -133,13 +147,15 @@ int Range::loadAbsolute(InputIndex input, std::uint32_t startLoc,
 }
 
 std::uint32_t Range::getLoadStart(InputIndex input) const {
-  ORV_ASSERT(isLoaded(input), kModule);
-  return cLoadStart.find(input)->second;
+  const Piece *piece = findPiece(input);
+  ORV_ASSERT(piece != nullptr, kModule);
+  return piece->startLoc;
 }
 
 std::uint32_t Range::getLoadSize(InputIndex input) const {
-  ORV_ASSERT(isLoaded(input), kModule);
-  return cLoadSize.find(input)->second;
+  const Piece *piece = findPiece(input);
+  ORV_ASSERT(piece != nullptr, kModule);
+  return piece->sizeInBytes;
 }
 
 void Range::print(std::ostream &out) const {
@@ -148,8 +164,8 @@ void Range::print(std::ostream &out) const {
       << " size=" << cSize << " type=" << static_cast<int>(cType)
       << " pc=" << cPc << " isOverlay=" << cIsOverlay << '\n';
   for (InputIndex input : cLoadedFiles) {
-    const std::uint32_t start = cLoadStart.find(input)->second;
-    const std::uint32_t size = cLoadSize.find(input)->second;
+    const std::uint32_t start = getLoadStart(input);
+    const std::uint32_t size = getLoadSize(input);
     out << "          Loaded Section: file=" << input << " start=" << start
         << " end=" << start + (size > 0 ? locs(size) - 1 : 0)
         << " size=" << size << '\n';

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
-#include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // An input's position in the link (its index in the linker's input list).
 // Per-input records are keyed by it, never by a file name: two library
@@ -78,7 +78,19 @@ private:
   std::uint16_t cWidthBits;
   int cIsOverlay = 0;
   int cLoadComplete = 0;
-  std::list<InputIndex> cLoadedFiles;             // load order
-  std::map<InputIndex, std::uint32_t> cLoadStart; // locations
-  std::map<InputIndex, std::uint32_t> cLoadSize;  // bytes
+  // One input's piece of the section.
+  struct Piece {
+    InputIndex input;
+    std::uint32_t startLoc;
+    std::uint32_t sizeInBytes;
+  };
+  // The piece of an input, or null.
+  const Piece *findPiece(InputIndex input) const;
+  void addPiece(InputIndex input, std::uint32_t startLoc,
+                std::uint32_t lengthInBytes);
+
+  std::list<InputIndex> cLoadedFiles; // load order
+  // Ordered by input: inputs load in ascending order, so each new piece
+  // goes to the end, and lookups are a binary search.
+  std::vector<Piece> cPieces;
 };
