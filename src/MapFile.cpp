@@ -6,6 +6,7 @@
 #include "SafeFile.h"
 #include "TextUtil.h"
 #include "Trace.h"
+#include "linker/TextSortKey.h"
 #include "mgproc/Processor.h"
 
 #include <algorithm>
@@ -47,21 +48,14 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *pattern,
 
 std::string hex6(std::uint32_t value) { return hexText(value, 3); }
 
-// printf's "%*s" and "%-*s" without a printf per field: the symbol tables
-// have several fields on each of tens of thousands of rows. The text ends
+// printf's "%*s" without a printf per field: the section table has
+// several fields on each of thousands of rows. The text ends
 // at its first NUL, as with "%s".
 void appendRight(std::string &out, const char *text, std::size_t width) {
   const std::size_t length = std::strlen(text);
   if (length < width)
     out.append(width - length, ' ');
   out.append(text, length);
-}
-
-void appendLeft(std::string &out, const char *text, std::size_t width) {
-  const std::size_t length = std::strlen(text);
-  out.append(text, length);
-  if (length < width)
-    out.append(width - length, ' ');
 }
 
 // "0x" and six lower-case hex digits (hexText with three bytes), appended
@@ -77,6 +71,55 @@ void appendHex6(std::string &out, std::uint32_t value, std::size_t width) {
   text[8] = '\0';
   appendRight(out, text, width);
 }
+
+// One row written in place: its room is made once, then each field is
+// copied or padded into it (what appendRight and appendLeft do, without an
+// append per field).
+class RowWriter {
+public:
+  RowWriter(std::string &out, std::size_t maxBytes)
+      : cOut(out), cStart(out.size()) {
+    out.resize(cStart + maxBytes);
+    cAt = &out[cStart];
+  }
+  ~RowWriter() { cOut.resize(static_cast<std::size_t>(cAt - cOut.data())); }
+  RowWriter(const RowWriter &) = delete;
+  RowWriter &operator=(const RowWriter &) = delete;
+
+  void right(const char *text, std::size_t length, std::size_t width) {
+    pad(width, length);
+    copy(text, length);
+  }
+  void left(const char *text, std::size_t length, std::size_t width) {
+    copy(text, length);
+    pad(width, length);
+  }
+  void hex6(std::uint32_t value, std::size_t width) {
+    static const char digits[] = "0123456789abcdef";
+    pad(width, 8);
+    *cAt++ = '0';
+    *cAt++ = 'x';
+    for (int shift = 20; shift >= 0; shift -= 4)
+      *cAt++ = digits[(value >> shift) & 0xF];
+  }
+  void put(char c) { *cAt++ = c; }
+
+private:
+  void pad(std::size_t width, std::size_t length) {
+    if (length < width) {
+      std::memset(cAt, ' ', width - length);
+      cAt += width - length;
+    }
+  }
+  void copy(const char *text, std::size_t length) {
+    std::memcpy(cAt, text, length);
+    cAt += length;
+  }
+
+  std::string &cOut;
+  std::size_t cStart;
+  char *cAt;
+};
 
 // The text of a map file as it is made. With a file, the text goes out in
 // pieces of about kPieceBytes: a large map never sits in memory whole.
@@ -210,6 +253,8 @@ void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
 // every source file met, so a row copies no file name.
 struct SymbolRow {
   std::string name;
+  std::uint64_t nameKeyHigh = 0; // the name's sort key (TextSortKey)
+  std::uint64_t nameKeyLow = 0;
   std::uint32_t address = 0;
   std::uint8_t location = 0;     // 0 program, 1 data
   std::uint8_t storageClass = 0; // 0 extern, 1 static
@@ -269,6 +314,9 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     const auto type = sectionTypes.find(sym.n_scnum);
     SymbolRow row;
     row.name = std::move(name);
+    const TextSortKey key(&row.name);
+    row.nameKeyHigh = key.high;
+    row.nameKeyLow = key.low;
     row.address = sym.n_value;
     row.location =
         type != sectionTypes.end() && isDataType(type->second) ? 1 : 0;
@@ -289,16 +337,26 @@ void writeSymbolTable(MapOut &out, const char *title,
   out.text += format(row, kRule, kRule, kRule, kRule, kRule);
   for (const auto *list : {&lists.program, &lists.data})
     for (const SymbolRow *info : *list) {
-      appendRight(out.text, info->name.c_str(), 25);
-      out.text += ' ';
-      appendHex6(out.text, info->address, 10);
-      out.text += ' ';
-      appendRight(out.text, locationName(info->location).c_str(), 10);
-      out.text += ' ';
-      appendRight(out.text, storageClassName(info->storageClass).c_str(), 10);
-      out.text += ' ';
-      appendLeft(out.text, info->file->c_str(), 25);
-      out.text += '\n';
+      // Texts end at their first NUL, as printf's "%s" would have them.
+      const std::size_t nameLength = std::strlen(info->name.c_str());
+      const std::size_t fileLength = std::strlen(info->file->c_str());
+      const char *location = info->location == 0 ? "program" : "data";
+      const char *storage = info->storageClass == 0 ? "extern" : "static";
+      {
+        RowWriter row(out.text, std::max<std::size_t>(nameLength, 25) +
+                                    std::max<std::size_t>(fileLength, 25) +
+                                    3 * 10 + 5);
+        row.right(info->name.c_str(), nameLength, 25);
+        row.put(' ');
+        row.hex6(info->address, 10);
+        row.put(' ');
+        row.right(location, std::strlen(location), 10);
+        row.put(' ');
+        row.right(storage, std::strlen(storage), 10);
+        row.put(' ');
+        row.left(info->file->c_str(), fileLength, 25);
+        row.put('\n');
+      }
       out.endRow();
     }
   out.text += "\n\n";
@@ -311,6 +369,10 @@ void sortSymbols(SymbolLists &lists,
 }
 
 bool rowNameLess(const SymbolRow *a, const SymbolRow *b) {
+  if (a->nameKeyHigh != b->nameKeyHigh)
+    return a->nameKeyHigh < b->nameKeyHigh;
+  if (a->nameKeyLow != b->nameKeyLow)
+    return a->nameKeyLow < b->nameKeyLow;
   return a->name < b->name;
 }
 

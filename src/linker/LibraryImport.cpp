@@ -12,6 +12,7 @@
 
 #include <iostream>
 #include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -66,7 +67,8 @@ private:
   }
 
   const std::vector<std::unique_ptr<Archive>> &cArchives;
-  std::set<std::string> cSettled;    // defined by an input, or chosen
+  // Only asked whether it holds a name, so hashed.
+  std::unordered_set<std::string> cSettled; // defined by an input, or chosen
   std::set<std::string> cCandidates; // referenced, undefined, in a library
 };
 

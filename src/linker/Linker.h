@@ -119,6 +119,8 @@ public:
   int relocateSymbols(std::string &error);
   int relocateLineInfo(std::string &error);
   int mergeStringTbls(std::string &error);
+  // Section number and the amount its symbols move by (sectionDeltas).
+  using SectionDeltas = std::vector<std::pair<int, std::uint32_t>>;
   // Where one string of an input's table moves in the merged table.
   struct StringMove {
     int oldOffset;           // key in the input's table
@@ -256,8 +258,9 @@ private:
   const SectionDesc *findDirective(const std::string &name);
   int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
                 std::string &error);
-  // Per section number of one input: what its symbols move by.
-  std::map<int, std::uint32_t> sectionDeltas(InputIndex input) const;
+  // Per section number of one input, in number order: what its symbols
+  // move by.
+  SectionDeltas sectionDeltas(InputIndex input) const;
 
   // First directive per name, rebuilt when cSectionDesc changes size.
   std::map<std::string, const SectionDesc *> cDirectiveIndex;

@@ -101,23 +101,26 @@ int Linker::mergeNextPiece(const std::string &name, const scnhdr &hdr,
                            std::string &error) {
   const std::uint8_t type = Coff::scnType(hdr);
   const std::uint32_t pieceSize = pieceSizeInBytes(hdr, type);
-  const std::string quoted = "'" + name + "'";
-  if (Coff::isOverlay(hdr) != cScnOverlay[name]) {
-    error = "section overlay types for " + quoted +
+  // Each record of the name once: this runs for every piece of the link.
+  const int isOverlay = cScnOverlay[name];
+  const int isAbs = cScnAbs[name];
+  auto quoted = [&]() { return "'" + name + "'"; };
+  if (Coff::isOverlay(hdr) != isOverlay) {
+    error = "section overlay types for " + quoted() +
             " do not match across input files.";
     return 0;
   }
   std::uint32_t &size = cScnSize[name];
-  if (cScnOverlay[name]) {
+  if (isOverlay) {
     size = std::max(size, pieceSize);
-    if (Coff::isAbsolute(hdr) != cScnAbs[name]) {
-      error = "section absolute types for " + quoted +
+    if (Coff::isAbsolute(hdr) != isAbs) {
+      error = "section absolute types for " + quoted() +
               " do not match across input files.";
       return 0;
     }
-    if (cScnAbs[name]) {
+    if (isAbs) {
       if (hdr.s_paddr != cScnAbsStart[name]) {
-        error = "starting addresses for absolute overlay section " + quoted +
+        error = "starting addresses for absolute overlay section " + quoted() +
                 " do not match across all input files.";
         return 0;
       }
@@ -126,27 +129,28 @@ int Linker::mergeNextPiece(const std::string &name, const scnhdr &hdr,
   } else {
     // A sum that no longer fits 32 bits fits no memory either.
     if (static_cast<std::uint64_t>(size) + pieceSize > UINT32_MAX) {
-      error = "section " + quoted + " is too large.";
+      error = "section " + quoted() + " is too large.";
       return 0;
     }
     size += pieceSize;
   }
   if (type != cScnType[name]) {
-    error = "section types for " + quoted + " do not match across input files.";
+    error =
+        "section types for " + quoted() + " do not match across input files.";
     return 0;
   }
   if (Coff::isShared(hdr) != cScnShare[name]) {
-    error = "section share types for " + quoted +
+    error = "section share types for " + quoted() +
             " do not match across input files.";
     return 0;
   }
   if (Coff::isAccess(hdr) != cScnAccess[name]) {
-    error = "section access types for " + quoted +
+    error = "section access types for " + quoted() +
             " do not match across input files.";
     return 0;
   }
-  if (!cScnOverlay[name] && (Coff::isAbsolute(hdr) || cScnAbs[name])) {
-    error = "section " + quoted +
+  if (!isOverlay && (Coff::isAbsolute(hdr) || isAbs)) {
+    error = "section " + quoted() +
             " type is non-overlay and absolute but occurs in more than one "
             "input file.";
     return 0;

@@ -5,6 +5,7 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "TextSortKey.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -23,9 +24,10 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 
 } // namespace
 
-std::map<int, std::uint32_t> Linker::sectionDeltas(InputIndex input) const {
+Linker::SectionDeltas Linker::sectionDeltas(InputIndex input) const {
   const Coff &coff = *cCoff[input];
-  std::map<int, std::uint32_t> deltas;
+  SectionDeltas deltas;
+  deltas.reserve(coff.cScnNum.size());
   for (const auto &number : coff.cScnNum) {
     const std::string &name = number.second;
     const auto hdr = coff.cScnHdr.find(name);
@@ -33,22 +35,38 @@ std::map<int, std::uint32_t> Linker::sectionDeltas(InputIndex input) const {
     ORV_ASSERT(hdr != coff.cScnHdr.end() && held != cScnMem.end(), kModule);
     // Unsigned arithmetic: a piece may load below its declared address.
     const std::uint32_t loadStart = held->second->getLoadStart(input, name);
-    deltas[number.first] = loadStart - hdr->second.s_paddr;
+    deltas.emplace_back(number.first, loadStart - hdr->second.s_paddr);
   }
   return deltas;
 }
 
+namespace {
+
+// The delta of a section number, or null when the input has no such
+// section. Deltas are in section-number order.
+const std::uint32_t *findDelta(const Linker::SectionDeltas &deltas,
+                               int number) {
+  const auto found =
+      std::lower_bound(deltas.begin(), deltas.end(), number,
+                       [](const std::pair<int, std::uint32_t> &entry, int key) {
+                         return entry.first < key;
+                       });
+  return found != deltas.end() && found->first == number ? &found->second
+                                                         : nullptr;
+}
+
+} // namespace
+
 int Linker::relocateSymbols(std::string & /*error*/) {
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    const std::map<int, std::uint32_t> deltas = sectionDeltas(input);
+    const SectionDeltas deltas = sectionDeltas(input);
     std::vector<syment> &table = cCoff[input]->cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
       syment &sym = table[i];
       if (!Coff::needsRelocation(sym))
         continue;
-      const auto delta = deltas.find(sym.n_scnum);
-      if (delta != deltas.end())
-        sym.n_value += delta->second;
+      if (const std::uint32_t *delta = findDelta(deltas, sym.n_scnum))
+        sym.n_value += *delta;
     }
   }
   return 1;
@@ -57,7 +75,7 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 int Linker::relocateLineInfo(std::string & /*error*/) {
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     Coff &coff = *cCoff[input];
-    const std::map<int, std::uint32_t> deltas = sectionDeltas(input);
+    const SectionDeltas deltas = sectionDeltas(input);
     for (const auto &number : coff.cScnNum) {
       const auto type = cScnType.find(number.second);
       if (type == cScnType.end() || type->second != kScnTypeCode)
@@ -65,7 +83,7 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
       const auto lines = coff.cLineNum.find(number.second);
       if (lines == coff.cLineNum.end())
         continue;
-      const std::uint32_t delta = deltas.find(number.first)->second;
+      const std::uint32_t delta = *findDelta(deltas, number.first);
       for (coff_lineno &line : lines->second)
         line.l_paddr += delta;
     }
@@ -99,20 +117,26 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
       moves[input].push_back({entry.first, 0, &entry.second});
     }
   }
-  std::vector<std::size_t> order(distinct.size());
-  for (std::size_t at = 0; at < order.size(); ++at)
-    order[at] = at;
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return *distinct[a] < *distinct[b];
+  struct Ranked {
+    TextSortKey key;
+    std::size_t distinctIndex;
+  };
+  std::vector<Ranked> order;
+  order.reserve(distinct.size());
+  for (std::size_t at = 0; at < distinct.size(); ++at)
+    order.push_back({TextSortKey(distinct[at]), at});
+  std::sort(order.begin(), order.end(), [](const Ranked &a, const Ranked &b) {
+    return textSortLess(a.key, b.key);
   });
   std::vector<std::uint32_t> offsetOf(distinct.size());
   cOutput.cStringTbl.clear();
   std::uint32_t offset = 4;
-  for (const std::size_t at : order) {
+  for (const Ranked &ranked : order) {
+    const std::string &text = *ranked.key.text;
     cOutput.cStringTbl.emplace_hint(cOutput.cStringTbl.end(),
-                                    static_cast<int>(offset), *distinct[at]);
-    offsetOf[at] = offset;
-    offset += static_cast<std::uint32_t>(distinct[at]->size()) + 1;
+                                    static_cast<int>(offset), text);
+    offsetOf[ranked.distinctIndex] = offset;
+    offset += static_cast<std::uint32_t>(text.size()) + 1;
   }
   std::size_t next = 0;
   for (std::size_t input = 0; input < cCoff.size(); ++input) {
