@@ -127,24 +127,26 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
     reportError("Archive::make()", text);
     return nullptr;
   }
-  // The whole library at once: members are parsed from memory.
-  FileBytes bytes;
-  bool readable = bytes.read(file.get(), 0);
-  file.reset();
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;
-  if (!readable || bytes.size() < kArchiveMagicSizeInBytes) {
+  std::uint8_t magic[kArchiveMagicSizeInBytes];
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
+      std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) {
     text << "Could not read archive magic string in library file '" << name
          << "'.";
     reportError("Archive::make()", text);
     return nullptr;
   }
-  if (std::memcmp(bytes.data(), kArchiveMagic, kArchiveMagicSizeInBytes) !=
-      0) {
+  if (std::memcmp(magic, kArchiveMagic, sizeof magic) != 0) {
     text << "File '" << name << "' is not a valid library file.";
     reportError("Archive::make()", text);
     return nullptr;
   }
+  // The whole library at once: members are parsed from memory. A device
+  // (no length of its own) holds no members.
+  FileBytes bytes;
+  bytes.read(file.get(), 0);
+  file.reset();
   const std::uint64_t length = bytes.size();
   // 64-bit offsets: the members' own sizes move the position forward.
   std::uint64_t offset = kArchiveMagicSizeInBytes;
