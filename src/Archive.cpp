@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -49,6 +50,22 @@ std::uint32_t getNumberField(const std::uint8_t *field,
 struct FileCloser {
   void operator()(std::FILE *file) const { std::fclose(file); }
 };
+
+// A member's image is built in memory and then added to the library in
+// one piece: writing it in place would flush and seek the library's
+// stream several times per member.
+bool writeMember(const Coff &member, SafeOutputFile &file) {
+  char *image = nullptr;
+  std::size_t sizeInBytes = 0;
+  std::FILE *memory = open_memstream(&image, &sizeInBytes);
+  if (memory == nullptr)
+    return false;
+  bool built = member.write(memory, 0) != 0;
+  built = std::fclose(memory) == 0 && built;
+  bool written = built && file.write(image, sizeInBytes);
+  std::free(image);
+  return written;
+}
 
 } // namespace
 
@@ -127,24 +144,26 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
     reportError("Archive::make()", text);
     return nullptr;
   }
-  // The whole library at once: members are parsed from memory.
-  FileBytes bytes;
-  bool readable = bytes.read(file.get(), 0);
-  file.reset();
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;
-  if (!readable || bytes.size() < kArchiveMagicSizeInBytes) {
+  std::uint8_t magic[kArchiveMagicSizeInBytes];
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
+      std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) {
     text << "Could not read archive magic string in library file '" << name
          << "'.";
     reportError("Archive::make()", text);
     return nullptr;
   }
-  if (std::memcmp(bytes.data(), kArchiveMagic, kArchiveMagicSizeInBytes) !=
-      0) {
+  if (std::memcmp(magic, kArchiveMagic, sizeof magic) != 0) {
     text << "File '" << name << "' is not a valid library file.";
     reportError("Archive::make()", text);
     return nullptr;
   }
+  // The whole library at once: members are parsed from memory. A device
+  // (no length of its own) holds no members.
+  FileBytes bytes;
+  bytes.read(file.get(), 0);
+  file.reset();
   const std::uint64_t length = bytes.size();
   // 64-bit offsets: the members' own sizes move the position forward.
   std::uint64_t offset = kArchiveMagicSizeInBytes;
@@ -248,8 +267,7 @@ int Archive::write() {
       reportError("Archive::write()", text);
       return 0;
     }
-    long position = std::ftell(file.stream());
-    if (position < 0 || member->write(file.stream(), position) == 0) {
+    if (!writeMember(*member, file)) {
       text << "Could not write library file '" << cName << "'.";
       reportError("Archive::write()", text);
       return 0;

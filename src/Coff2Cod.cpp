@@ -9,6 +9,7 @@
 #include "mgproc/Processor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -22,6 +23,16 @@ constexpr std::size_t MaxLongSymbolName = 255;
 bool isCodeOrRomdata(const scnhdr &hdr) {
   std::uint8_t type = Coff::scnType(hdr);
   return type == kScnTypeCode || type == kScnTypeRomdata;
+}
+
+// A section of the code image with its contents.
+struct ProgramSection {
+  ScnAddr cScn;
+  const Data *cContents;
+};
+
+bool programSectionLess(const ProgramSection &a, const ProgramSection &b) {
+  return scnAddrLess(a.cScn, b.cScn);
 }
 
 } // namespace
@@ -57,34 +68,99 @@ void Coff2Cod::setProcessor(const Coff &coff) {
   cUnitBytes = (addrUnitBits(cProcessor) + 7) / 8;
 }
 
+namespace {
+
+bool lineEntryLess(const LstLine &a, const LstLine &b) {
+  return a.l_srcndx != b.l_srcndx ? a.l_srcndx < b.l_srcndx
+                                  : a.l_lnno < b.l_lnno;
+}
+
+} // namespace
+
 void Coff2Cod::buildLineMap(const Coff &coff) {
+  cLine.clear();
   for (const auto &section : coff.cScnHdr) {
     if (Coff::scnType(section.second) != kScnTypeCode)
       continue; // romdata carries no line numbers worth listing
     auto lines = coff.cLineNum.find(section.first);
     if (lines == coff.cLineNum.end())
       continue;
+    auto raw = coff.cRawData.find(section.first);
+    const Data *contents = raw != coff.cRawData.end() ? &raw->second : nullptr;
     for (const coff_lineno &line : lines->second) {
       LstLine entry;
-      entry.secName = section.first;
+      entry.secName = &section.first;
+      entry.header = &section.second;
+      entry.contents = contents;
       entry.l_srcndx = line.l_srcndx;
       entry.l_lnno = line.l_lnno;
       entry.l_paddr = line.l_paddr;
       entry.l_flags = line.l_flags;
       entry.l_fcnndx = line.l_fcnndx;
-      cLine[line.l_srcndx][line.l_lnno].push_back(entry);
+      cLine.push_back(entry);
     }
   }
+  // Stable: the entries of one source line keep their file order.
+  std::stable_sort(cLine.begin(), cLine.end(), lineEntryLess);
   if (traceLevel("Coff2Cod::buildLineMap") == 0)
     return;
   std::cout << "Coff2Cod::buildLineMap() - Dumping contents of cLine: \n";
-  for (const auto &file : cLine)
-    for (const auto &line : file.second)
-      for (const LstLine &entry : line.second)
-        std::cout << "   srcndx=" << entry.l_srcndx
-                  << ",  linenum=" << entry.l_lnno
-                  << ",  paddr=" << entry.l_paddr
-                  << ",  secName=" << entry.secName << '\n';
+  for (const LstLine &entry : cLine)
+    std::cout << "   srcndx=" << entry.l_srcndx << ",  linenum=" << entry.l_lnno
+              << ",  paddr=" << entry.l_paddr << ",  secName=" << *entry.secName
+              << '\n';
+}
+
+std::pair<const LstLine *, const LstLine *>
+Coff2Cod::lineEntries(std::uint32_t fileKey, int line) const {
+  if (line < 0 || line > 0xFFFF)
+    return {nullptr, nullptr};
+  LstLine key;
+  key.l_srcndx = fileKey;
+  key.l_lnno = static_cast<std::uint16_t>(line);
+  auto range = std::equal_range(cLine.begin(), cLine.end(), key, lineEntryLess);
+  if (range.first == range.second)
+    return {nullptr, nullptr};
+  return {&*range.first, &*range.first + (range.second - range.first)};
+}
+
+const StringTableIndex &Coff2Cod::names(const Coff &coff) {
+  if (cNames.table() != &coff.cStringTbl)
+    cNames = StringTableIndex(coff.cStringTbl);
+  return cNames;
+}
+
+const std::string &Coff2Cod::symbolName(const Coff &coff, const syment &sym,
+                                        std::string &scratch) {
+  if (sym.hasLongName())
+    if (const std::string *name = names(coff).find(sym.nameOffset()))
+      return *name;
+  scratch = Coff::getName(sym, coff.cStringTbl);
+  return scratch;
+}
+
+const std::string &Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
+                                      std::string &scratch) {
+  aux_file aux = readAux<aux_file>(auxEntry);
+  if (const std::string *name = names(coff).find(aux.x_offset))
+    return *name;
+  scratch = Coff::getName(aux, coff.cStringTbl);
+  return scratch;
+}
+
+std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
+  std::vector<bool> inProgramMemory;
+  for (const auto &number : coff.cScnNum) {
+    if (number.first < 0)
+      continue;
+    auto header = coff.cScnHdr.find(number.second);
+    if (header == coff.cScnHdr.end() || !isCodeOrRomdata(header->second))
+      continue;
+    if (inProgramMemory.size() <= std::size_t(number.first))
+      inProgramMemory.resize(std::size_t(number.first) + 1, false);
+    inProgramMemory[std::size_t(number.first)] = true;
+  }
+  return inProgramMemory;
 }
 
 void Coff2Cod::createDirectory(const Coff &coff) {
@@ -102,19 +178,21 @@ void Coff2Cod::createDirectory(const Coff &coff) {
 }
 
 int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
-  std::vector<ScnAddr> sections;
+  std::vector<ProgramSection> sections;
   for (const auto &section : coff.cScnHdr) {
+    if (!isCodeOrRomdata(section.second))
+      continue;
     auto contents = coff.cRawData.find(section.first);
-    if (isCodeOrRomdata(section.second) && contents != coff.cRawData.end() &&
-        contents->second.size() != 0)
-      sections.emplace_back(section.first, section.second.s_paddr);
+    if (contents != coff.cRawData.end() && contents->second.size() != 0)
+      sections.push_back(
+          {ScnAddr(section.first, section.second.s_paddr), &contents->second});
   }
-  std::stable_sort(sections.begin(), sections.end(), scnAddrLess);
+  std::stable_sort(sections.begin(), sections.end(), programSectionLess);
   if (traceLevel("Coff2Cod::createRawDataAndMemoryMap") != 0) {
     std::cout << "Coff2Cod::createRawDataAndMemoryMap: \n";
-    for (const ScnAddr &section : sections)
-      std::cout << "  scnName=" << section.cName
-                << ", addr=" << hexText(section.cAddress, 4) << '\n';
+    for (const ProgramSection &section : sections)
+      std::cout << "  scnName=" << section.cScn.cName
+                << ", addr=" << hexText(section.cScn.cAddress, 4) << '\n';
   }
   if (sections.empty()) {
     report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
@@ -123,8 +201,9 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
            0);
     return 0;
   }
-  for (const ScnAddr &section : sections) {
-    const Data &contents = coff.cRawData.find(section.cName)->second;
+  for (const ProgramSection &program : sections) {
+    const ScnAddr &section = program.cScn;
+    const Data &contents = *program.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
     // address times two does not fit 32 bits.
     std::uint64_t first = std::uint64_t(section.cAddress) * cUnitBytes;
@@ -155,9 +234,8 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
         Block &block = RawDataMap[d][int(k)];
         std::uint32_t from = std::max(start, k * SliceSizeInBytes);
         std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
-        for (std::uint32_t a = from; a <= to; ++a)
-          block.cBytes[a % SliceSizeInBytes] =
-              contents.bytes()[base + a - first];
+        std::memcpy(block.cBytes.data() + from % SliceSizeInBytes,
+                    contents.bytes() + (base + from - first), to - from + 1);
       }
     }
   }
@@ -181,8 +259,8 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
 }
 
 int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
-  std::string name = Coff::getName(
-      readAux<aux_file>(coff.cSymbolTbl[index + 1]), coff.cStringTbl);
+  std::string scratch;
+  const std::string &name = fileName(coff, coff.cSymbolTbl[index + 1], scratch);
   if (name.size() > SourceName::MAX_LENGTH) {
     report(MessageKind::Error, "Coff2Cod::createSourceFileInfo()",
            "Source file '" + name +
@@ -196,6 +274,8 @@ int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
 }
 
 void Coff2Cod::createSymbols(const Coff &coff) {
+  const std::vector<bool> inProgramMemory = programMemorySections(coff);
+  std::string scratch;
   const std::size_t count = coff.cSymbolTbl.size();
   for (std::size_t i = 0; i < count; ++i) {
     // An auxiliary entry's bytes only look like a class and a section.
@@ -206,16 +286,12 @@ void Coff2Cod::createSymbols(const Coff &coff) {
          sym.n_sclass != kClassLabel) ||
         sym.n_scnum < 1)
       continue;
-    bool inProgramMemory = false;
-    auto sectionName = coff.cScnNum.find(sym.n_scnum);
-    if (sectionName != coff.cScnNum.end()) {
-      auto header = coff.cScnHdr.find(sectionName->second);
-      inProgramMemory =
-          header != coff.cScnHdr.end() && isCodeOrRomdata(header->second);
-    }
+    std::size_t number = std::size_t(sym.n_scnum);
     std::uint8_t type =
-        inProgramMemory ? SymbolTypeAddress : SymbolTypeConstant;
-    std::string name = Coff::getName(sym, coff.cStringTbl);
+        number < inProgramMemory.size() && inProgramMemory[number]
+            ? SymbolTypeAddress
+            : SymbolTypeConstant;
+    const std::string &name = symbolName(coff, sym, scratch);
 
     Symbol symbol;
     setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
@@ -224,7 +300,7 @@ void Coff2Cod::createSymbols(const Coff &coff) {
     SymbolList.push_back(symbol);
 
     LongSymbol longSymbol;
-    longSymbol.Name = name.substr(0, MaxLongSymbolName);
+    longSymbol.Name.assign(name, 0, MaxLongSymbolName);
     longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
     longSymbol.Type = type;
     longSymbol.Value = static_cast<std::int32_t>(sym.n_value);

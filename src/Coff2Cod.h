@@ -4,21 +4,26 @@
 #pragma once
 
 #include "Coff.h"
+#include "SourceFiles.h"
+#include "StringTableIndex.h"
 #include "cod/Cod.h"
 
 #include <cstdint>
-#include <istream>
 #include <list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class SafeOutputFile;
 
-// One COFF line-number entry of a code section, as read.
+// One COFF line-number entry of a code section, as read, with the section
+// it belongs to (held by the Coff being converted).
 class LstLine {
 public:
-  std::string secName;
+  const std::string *secName = nullptr;
+  const scnhdr *header = nullptr;
+  const Data *contents = nullptr; // null when the section has no contents
   std::uint32_t l_srcndx = 0;
   std::uint16_t l_lnno = 0;
   std::uint32_t l_paddr = 0; // program address, in address units
@@ -62,8 +67,9 @@ public:
   SafeOutputFile *cLstFile = nullptr; // open only inside createListFile
   // Symbol index of each ".file" symbol -> its source-name record number.
   std::map<std::uint32_t, int> cSourceNum;
-  // l_srcndx -> l_lnno -> the entries of that source line, in file order.
-  std::map<std::uint32_t, std::map<std::uint16_t, std::list<LstLine>>> cLine;
+  // Every entry, ordered by l_srcndx, then l_lnno, then file order; the
+  // entries of one source line are one run (see lineEntries).
+  std::vector<LstLine> cLine;
 
 private:
   // What a symbol-table entry means to the listing's scans.
@@ -83,12 +89,25 @@ private:
   std::uint32_t unitBytes() const { return cUnitBytes; }
   int addSourceName(const Coff &coff, std::uint32_t index);
 
+  // Names through an index of the string table; a name the table lacks is
+  // reported as Coff::getName reports it.
+  const StringTableIndex &names(const Coff &coff);
+  const std::string &symbolName(const Coff &coff, const syment &sym,
+                                std::string &scratch);
+  const std::string &fileName(const Coff &coff, const syment &auxEntry,
+                              std::string &scratch);
+  // Whether each section number names a code or romdata section.
+  std::vector<bool> programMemorySections(const Coff &coff) const;
+  // The run of cLine entries of one source line.
+  std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
+                                                          int line) const;
+
   void classifySymbols(const Coff &coff);
   std::uint32_t scanEnd() const;
   const ScanRegion &regionAt(const Coff &coff, std::uint32_t position);
   void listSourceFile(const Coff &coff, std::uint32_t &position,
                       std::uint32_t fileKey, const std::string &fileName,
-                      std::istream &source);
+                      const FileBytes &source);
   std::string disassembly(std::uint32_t address, std::uint16_t word,
                           std::uint16_t nextWord, std::uint8_t &wordsPending);
   void writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
@@ -105,6 +124,8 @@ private:
   std::uint32_t cUnitBytes = 2;
   std::vector<ScanKind> cScanKind;
   ScanRegion cRegion;
+  SourceFiles cSources;
+  StringTableIndex cNames;
   int cIncludeDepth = 0;
   std::string cListTime; // first page header's time, used on every page
 };

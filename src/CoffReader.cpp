@@ -108,8 +108,7 @@ void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
     // Offsets ascend, so each entry goes in at the end without a search.
     auto entry = cCoff->cStringTbl.emplace_hint(
         cCoff->cStringTbl.end(), static_cast<int>(4 + pos), std::string());
-    entry->second.assign(reinterpret_cast<const char *>(text + pos),
-                         end - pos);
+    entry->second.assign(reinterpret_cast<const char *>(text + pos), end - pos);
     pos = end + 1;
   }
   cNextStringOffset = static_cast<std::uint32_t>(4 + pos);
@@ -154,7 +153,8 @@ bool CoffReader::readStringTable() {
     if (bytes == nullptr)
       return true;
     std::uint32_t length = readLE32(bytes);
-    const std::uint8_t *text = length > 4 ? cIn.at(at + 4, length - 4) : nullptr;
+    const std::uint8_t *text =
+        length > 4 ? cIn.at(at + 4, length - 4) : nullptr;
     if (text != nullptr)
       splitStrings(text, length - 4);
     return true;
@@ -239,7 +239,8 @@ bool CoffReader::readLineNumbers(const scnhdr &hdr, const std::string &name) {
     return true;
   std::size_t entrySize =
       cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
-  const std::uint8_t *bytes = cIn.at(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno));
+  const std::uint8_t *bytes =
+      cIn.at(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno));
   if (bytes == nullptr)
     return fail("could not read line numbers.");
   std::vector<coff_lineno> &lines = cCoff->cLineNum[name];
@@ -275,7 +276,8 @@ bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
     return true;
   std::size_t entrySize =
       cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
-  const std::uint8_t *bytes = cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
+  const std::uint8_t *bytes =
+      cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
   if (bytes == nullptr)
     return fail("could not read relocation info.");
   std::vector<reloc> &relocs = cCoff->cReloc[name];

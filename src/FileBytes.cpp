@@ -4,7 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+
+namespace {
+
+constexpr std::size_t kMapFromBytes = 256 * 1024;
+
+} // namespace
 
 FileBytes::~FileBytes() { release(); }
 
@@ -25,12 +32,16 @@ bool FileBytes::read(std::FILE *file, long byteOffset) {
     return false;
   struct stat info;
   int descriptor = fileno(file);
-  if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size > byteOffset &&
-      map(descriptor, byteOffset,
-          static_cast<std::size_t>(info.st_size - byteOffset)))
+  if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))
+    return readStream(file, byteOffset);
+  std::size_t sizeInBytes =
+      info.st_size > byteOffset
+          ? static_cast<std::size_t>(info.st_size - byteOffset)
+          : 0;
+  // Mapping and unmapping cost more than copying a small file.
+  if (sizeInBytes >= kMapFromBytes && map(descriptor, byteOffset, sizeInBytes))
     return true;
-  return readAll(file, byteOffset);
+  return readRegular(descriptor, byteOffset, sizeInBytes);
 }
 
 // The whole file is mapped (offsets must be page-aligned) and the view
@@ -56,23 +67,58 @@ void FileBytes::grow(std::size_t capacity) {
   cCapacity = capacity;
 }
 
-// Streams that cannot be mapped (pipes, devices) are read to their end.
-bool FileBytes::readAll(std::FILE *file, long byteOffset) {
-  if (std::fseek(file, byteOffset, SEEK_SET) != 0)
-    return false;
-  grow(64 * 1024);
+// A regular file straight from its descriptor: one call for the whole
+// file. One byte more than expected shows whether it has grown since.
+bool FileBytes::readRegular(int descriptor, long byteOffset,
+                            std::size_t expectedSizeInBytes) {
+  grow(expectedSizeInBytes + 1);
   for (;;) {
     if (cSize == cCapacity)
       grow(cCapacity * 2);
-    std::size_t wanted = cCapacity - cSize;
-    std::size_t got = std::fread(cBuffer.get() + cSize, 1, wanted, file);
-    cSize += got;
-    if (got < wanted) // the end of the stream, or an error
+    ssize_t got =
+        pread(descriptor, cBuffer.get() + cSize, cCapacity - cSize,
+              static_cast<off_t>(byteOffset) + static_cast<off_t>(cSize));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      release();
+      return false;
+    }
+    if (got == 0)
+      break;
+    cSize += static_cast<std::size_t>(got);
+    if (cSize < cCapacity) // a short read ends a regular file
       break;
   }
-  if (std::ferror(file)) {
-    release();
+  cData = cBuffer.get();
+  return true;
+}
+
+// Anything but a regular file (a stream in memory, a device) is read up to
+// the end the stream itself reports; a device reports 0 however much it
+// would give, and a pipe cannot be positioned at all. The reported end is
+// not trusted with an allocation (a directory reports a huge one): the
+// buffer grows with the bytes actually read, which keeps what was read.
+bool FileBytes::readStream(std::FILE *file, long byteOffset) {
+  if (std::fseek(file, 0, SEEK_END) != 0)
     return false;
+  long end = std::ftell(file);
+  if (end < 0 || std::fseek(file, byteOffset, SEEK_SET) != 0)
+    return false;
+  std::uint64_t left =
+      end > byteOffset ? static_cast<std::uint64_t>(end - byteOffset) : 0;
+  grow(64 * 1024);
+  while (left != 0) {
+    if (cSize == cCapacity)
+      grow(cCapacity * 2);
+    std::size_t wanted = cCapacity - cSize;
+    if (wanted > left)
+      wanted = static_cast<std::size_t>(left);
+    std::size_t got = std::fread(cBuffer.get() + cSize, 1, wanted, file);
+    cSize += got;
+    left -= got;
+    if (got < wanted)
+      break;
   }
   cData = cBuffer.get();
   return true;

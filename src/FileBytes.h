@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <memory>
 
-// The bytes of a file from some offset to its end. A regular file is
-// mapped (no copy, no cleared buffer); anything else is read into memory.
+// The bytes of a file from some offset to its end. A large regular file is
+// mapped (no copy, no cleared buffer), anything else read into memory.
 class FileBytes {
 public:
   FileBytes() = default;
@@ -26,7 +26,9 @@ public:
 private:
   void release();
   bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
-  bool readAll(std::FILE *file, long byteOffset);
+  bool readRegular(int descriptor, long byteOffset,
+                   std::size_t expectedSizeInBytes);
+  bool readStream(std::FILE *file, long byteOffset);
   void grow(std::size_t capacity);
 
   const std::uint8_t *cData = nullptr;

@@ -20,15 +20,28 @@ bool isProgramMemory(const scnhdr &hdr) {
 
 // The section's contents padded to whole words: an odd length gets one
 // 0x00 byte. Byte-addressed memory needs no padding, and padding there
-// would write a byte at an address the next section may own.
-std::vector<std::uint8_t> paddedContents(const Data &contents,
-                                         std::uint64_t unitBytes) {
-  std::vector<std::uint8_t> bytes(contents.bytes(),
-                                  contents.bytes() + contents.size());
-  if (unitBytes > 1 && bytes.size() % 2 != 0)
-    bytes.push_back(0x00);
-  return bytes;
-}
+// would write a byte at an address the next section may own. Only the
+// padded case copies; otherwise the view is the contents themselves.
+class PaddedContents {
+public:
+  PaddedContents(const Data &contents, std::uint64_t unitBytes)
+      : cBytes(contents.bytes()), cSize(contents.size()) {
+    if (unitBytes > 1 && cSize % 2 != 0) {
+      cPadded.assign(cBytes, cBytes + cSize);
+      cPadded.push_back(0x00);
+      cBytes = cPadded.data();
+      cSize = cPadded.size();
+    }
+  }
+  const std::uint8_t *data() const { return cBytes; }
+  std::size_t size() const { return cSize; }
+  bool empty() const { return cSize == 0; }
+
+private:
+  const std::uint8_t *cBytes;
+  std::size_t cSize;
+  std::vector<std::uint8_t> cPadded;
+};
 
 struct HexFileText {
   std::string cName;
@@ -110,7 +123,7 @@ coff2hex *coff2hex::convert(const Coff &coff,
 bool coff2hex::addSection(const std::string &name, std::uint32_t startLoc,
                           const Data &contents, std::uint64_t unitBytes,
                           const std::list<AddrRange> &ranges) {
-  const std::vector<std::uint8_t> bytes = paddedContents(contents, unitBytes);
+  const PaddedContents bytes(contents, unitBytes);
   if (bytes.empty())
     return true;
   const std::uint64_t startByte = unitBytes * startLoc;
@@ -163,6 +176,10 @@ int coff2hex::write(HexFormat format) {
   // Everything is formatted before any file is created, so an address the
   // format cannot hold leaves no partial file behind.
   HexRecordWriter writer(format);
+  std::size_t dataBytes = 0;
+  for (const HexRange &range : cRanges)
+    dataBytes += range.cData.size();
+  writer.reserve(dataBytes);
   for (const HexRange &range : cRanges) {
     if (!writer.addBytes(range.cStart, range.cData.bytes(), range.cData.size()))
       report(MessageKind::Error, "Hex::doLinearAddressRecord()",

@@ -11,40 +11,62 @@ void appendByte(std::string &out, unsigned value) {
   out += kDigits[value & 0xF];
 }
 
+char *putByte(char *at, unsigned value) {
+  at[0] = kDigits[(value >> 4) & 0xF];
+  at[1] = kDigits[value & 0xF];
+  return at + 2;
+}
+
 // Data bytes in a record; also the alignment that records never cross.
 constexpr std::uint32_t kRecordBytes = 16;
 constexpr std::uint32_t kSegmentLimit = 0x10000;
 
-} // namespace
-
-std::string hexDataRecord(std::uint16_t address, const std::uint8_t *bytes,
-                          std::size_t count, std::size_t strideInBytes) {
+// The records are appended in place: a file holds a record for every 16
+// bytes, and a string per record would be as many allocations.
+void appendDataRecord(std::string &out, std::uint16_t address,
+                      const std::uint8_t *bytes, std::size_t count,
+                      std::size_t strideInBytes) {
   ORV_ASSERT(count <= 0xFF, "Hex");
-  std::string out;
-  out.reserve(12 + 2 * count);
-  out += ':';
   unsigned sum = static_cast<unsigned>(count) + (address >> 8) + address;
-  appendByte(out, static_cast<unsigned>(count));
-  appendByte(out, address >> 8);
-  appendByte(out, address);
-  out += "00";
+  char text[12 + 2 * 0xFF];
+  char *at = text;
+  *at++ = ':';
+  at = putByte(at, static_cast<unsigned>(count));
+  at = putByte(at, address >> 8);
+  at = putByte(at, address);
+  *at++ = '0';
+  *at++ = '0';
   for (std::size_t k = 0; k < count; ++k) {
     unsigned byte = bytes[k * strideInBytes];
     sum += byte;
-    appendByte(out, byte);
+    at = putByte(at, byte);
   }
-  appendByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
-  out += '\n';
-  return out;
+  at = putByte(at, (0x100 - (sum & 0xFF)) & 0xFF);
+  *at++ = '\n';
+  out.append(text, static_cast<std::size_t>(at - text));
 }
 
-std::string hexLinearAddressRecord(std::uint16_t upperAddress) {
-  std::string out = ":02000004";
+void appendLinearAddressRecord(std::string &out, std::uint16_t upperAddress) {
+  out += ":02000004";
   appendByte(out, upperAddress >> 8);
   appendByte(out, upperAddress);
   unsigned sum = 0x02 + 0x04 + (upperAddress >> 8) + (upperAddress & 0xFF);
   appendByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
   out += '\n';
+}
+
+} // namespace
+
+std::string hexDataRecord(std::uint16_t address, const std::uint8_t *bytes,
+                          std::size_t count, std::size_t strideInBytes) {
+  std::string out;
+  appendDataRecord(out, address, bytes, count, strideInBytes);
+  return out;
+}
+
+std::string hexLinearAddressRecord(std::uint16_t upperAddress) {
+  std::string out;
+  appendLinearAddressRecord(out, upperAddress);
   return out;
 }
 
@@ -93,8 +115,8 @@ bool HexRecordWriter::addLinearRun(std::string &out, std::uint32_t startAddr,
     std::size_t chunk = kRecordBytes - addr % kRecordBytes;
     if (chunk > count - done)
       chunk = count - done;
-    out += hexDataRecord(static_cast<std::uint16_t>(addr & 0xFFFF),
-                         bytes + done * strideInBytes, chunk, strideInBytes);
+    appendDataRecord(out, static_cast<std::uint16_t>(addr & 0xFFFF),
+                     bytes + done * strideInBytes, chunk, strideInBytes);
     addr += chunk;
     done += chunk;
   }
@@ -109,9 +131,20 @@ bool HexRecordWriter::doLinearAddressRecord(std::string &out,
     return address < kSegmentLimit;
   if (cFirst || (address >> 16) != (cLastLinearAddress >> 16)) {
     cLastLinearAddress = address;
-    out += hexLinearAddressRecord(static_cast<std::uint16_t>(address >> 16));
+    appendLinearAddressRecord(out, static_cast<std::uint16_t>(address >> 16));
   }
   return true;
+}
+
+void HexRecordWriter::reserve(std::size_t dataBytes) {
+  // Two digits a byte and 12 characters a record around them; a file with
+  // short records needs more and grows as a string does.
+  const std::size_t files = cFormat == HexFormat::Inhx8s ? 2 : 1;
+  const std::size_t bytesPerFile = dataBytes / files + 1;
+  const std::size_t textBytes =
+      2 * bytesPerFile + 12 * (bytesPerFile / kRecordBytes + 1) + 64;
+  for (std::size_t i = 0; i < files; ++i)
+    cText[i].reserve(cText[i].size() + textBytes);
 }
 
 void HexRecordWriter::finish() {

@@ -14,8 +14,8 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -25,6 +25,8 @@ const char *const ColumnTitles =
 const char *const ColumnRules = "-------  -------  -----------------------  "
                                 "----------------------------------------------"
                                 "---------------------------------  -----\n";
+
+constexpr std::size_t ListBufferSizeInBytes = 256 * 1024;
 
 // Flags of the line-information records.
 constexpr std::uint8_t FirstCodeRow = 0x80;
@@ -82,12 +84,16 @@ std::string listingTime() {
 int Coff2Cod::createListFile(const Coff &coff) {
   FileInfo info(coff.cFileName);
   const std::string name = info.path() + info.baseName() + ".lst";
+  // Declared before the file, which uses it until it is closed.
+  std::unique_ptr<char[]> buffer(new char[ListBufferSizeInBytes]);
   SafeOutputFile file(name);
   if (!file.open()) {
     report(MessageKind::Error, "Coff2Cod::createListFile()",
            "Could not open list file '" + name + "' for writing.", 0);
     return 0;
   }
+  // One row at a time would be a system call every few rows.
+  std::setvbuf(file.stream(), buffer.get(), _IOFBF, ListBufferSizeInBytes);
   cLstFile = &file;
   classifySymbols(coff);
   std::uint32_t position = 0;
@@ -111,10 +117,11 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
   const std::size_t count = coff.cSymbolTbl.size();
   cScanKind.assign(count, ScanKind::Other);
   cRegion = ScanRegion();
+  std::string scratch;
   for (std::size_t i = 0; i + 1 < count; ++i) {
     if (coff.cAuxType[i] != kAuxNone)
       continue;
-    std::string name = Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl);
+    const std::string &name = symbolName(coff, coff.cSymbolTbl[i], scratch);
     if (name == ".file")
       // Only file symbols that name a source file can be listed.
       cScanKind[i] = cSourceNum.count(std::uint32_t(i)) != 0 ? ScanKind::File
@@ -208,8 +215,9 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
   if (findNextFile(coff, position) == 0)
     return 1;
   const std::uint32_t fileKey = position;
-  const std::string name = Coff::getName(
-      readAux<aux_file>(coff.cSymbolTbl[fileKey + 1]), coff.cStringTbl);
+  std::string scratch;
+  const std::string name =
+      fileName(coff, coff.cSymbolTbl[fileKey + 1], scratch);
   if (cIncludeDepth >= MaxIncludeDepth) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Source file '" + name +
@@ -219,8 +227,8 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
     position += 1;
     return 0;
   }
-  std::ifstream source(name);
-  if (!source.is_open()) {
+  FileBytes source;
+  if (!cSources.read(name, source)) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Could not open source file '" + name +
                "'.\nThis file will not be present in the list file.",
@@ -232,7 +240,6 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
   ++cIncludeDepth;
   listSourceFile(coff, position, fileKey, name, source);
   --cIncludeDepth;
-  source.close();
   findEndOfFile(coff, position);
   return 1;
 }
@@ -240,13 +247,14 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
 void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
                               std::uint32_t fileKey,
                               const std::string &fileName,
-                              std::istream &source) {
+                              const FileBytes &source) {
   const int sourceNum = cSourceNum[fileKey];
   // Counts down the words of a two-word instruction; carries over from
   // line to line within this file only.
   std::uint8_t wordsPending = 1;
   int line = 0;
-  while (std::getline(source, cSrcLine)) {
+  forEachLine(source, [&](const char *text, std::size_t length) {
+    cSrcLine.assign(text, length);
     ++line;
     checkListDirective(coff, position, line);
     // A line is shown as text: up to a NUL, without a DOS line end.
@@ -257,20 +265,15 @@ void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
       writeRows(coff, fileKey, sourceNum, line, fileName, wordsPending);
     if (hasInclude(coff, position, line))
       doNextFile(coff, position);
-  }
+  });
 }
 
 void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
                          int line, const std::string &fileName,
                          std::uint8_t &wordsPending) {
-  const std::list<LstLine> *entries = nullptr;
-  auto file = cLine.find(fileKey);
-  if (file != cLine.end() && line <= 0xFFFF) {
-    auto found = file->second.find(std::uint16_t(line));
-    if (found != file->second.end())
-      entries = &found->second;
-  }
-  if (entries == nullptr || entries->empty()) {
+  const std::pair<const LstLine *, const LstLine *> entries =
+      lineEntries(fileKey, line);
+  if (entries.first == entries.second) {
     addLineInfo(0, LineInfo(std::uint8_t(sourceNum), LineWithoutCode,
                             std::uint16_t(line), 0));
     cLstRow = listRow("", "", "", cSrcLine, fileName);
@@ -279,19 +282,18 @@ void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
     return;
   }
   bool first = true;
-  for (const LstLine &entry : *entries) {
-    writeCodeRow(coff, entry, sourceNum, line, first, fileName, wordsPending);
+  for (const LstLine *entry = entries.first; entry != entries.second; ++entry) {
+    writeCodeRow(coff, *entry, sourceNum, line, first, fileName, wordsPending);
     first = false;
   }
 }
 
-void Coff2Cod::writeCodeRow(const Coff &coff, const LstLine &entry,
-                            int sourceNum, int line, bool firstOfLine,
+void Coff2Cod::writeCodeRow(const Coff &, const LstLine &entry, int sourceNum,
+                            int line, bool firstOfLine,
                             const std::string &fileName,
                             std::uint8_t &wordsPending) {
-  const scnhdr &header = coff.cScnHdr.find(entry.secName)->second;
-  auto raw = coff.cRawData.find(entry.secName);
-  const Data *contents = raw != coff.cRawData.end() ? &raw->second : nullptr;
+  const scnhdr &header = *entry.header;
+  const Data *contents = entry.contents;
   std::int64_t offset =
       (std::int64_t(entry.l_paddr) - std::int64_t(header.s_paddr)) *
       std::int64_t(unitBytes());

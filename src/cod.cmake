@@ -1,7 +1,7 @@
 # The COD converter: the COD model and writer in src/cod, the conversion
 # from a linked COFF file and the listing beside them.
 file(GLOB ORVCOD_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/cod/*.cpp)
-foreach(source Coff2Cod.cpp Listing.cpp)
+foreach(source Coff2Cod.cpp Listing.cpp SourceFiles.cpp StringTableIndex.cpp)
   if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/${source})
     list(APPEND ORVCOD_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${source})
   endif()

@@ -68,5 +68,7 @@ public:
 private:
   int writeDirectories(SafeOutputFile &file, const std::string &name);
   int writeTables(SafeOutputFile &file, const std::string &name);
+  int writeBlock(SafeOutputFile &file, const std::string &name,
+                 const Block &block, const std::string &kind);
   void stampDateAndTime();
 };
