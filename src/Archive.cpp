@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -49,6 +50,22 @@ std::uint32_t getNumberField(const std::uint8_t *field,
 struct FileCloser {
   void operator()(std::FILE *file) const { std::fclose(file); }
 };
+
+// A member's image is built in memory and then added to the library in
+// one piece: writing it in place would flush and seek the library's
+// stream several times per member.
+bool writeMember(const Coff &member, SafeOutputFile &file) {
+  char *image = nullptr;
+  std::size_t sizeInBytes = 0;
+  std::FILE *memory = open_memstream(&image, &sizeInBytes);
+  if (memory == nullptr)
+    return false;
+  bool built = member.write(memory, 0) != 0;
+  built = std::fclose(memory) == 0 && built;
+  bool written = built && file.write(image, sizeInBytes);
+  std::free(image);
+  return written;
+}
 
 } // namespace
 
@@ -250,8 +267,7 @@ int Archive::write() {
       reportError("Archive::write()", text);
       return 0;
     }
-    long position = std::ftell(file.stream());
-    if (position < 0 || member->write(file.stream(), position) == 0) {
+    if (!writeMember(*member, file)) {
       text << "Could not write library file '" << cName << "'.";
       reportError("Archive::write()", text);
       return 0;
