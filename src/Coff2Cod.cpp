@@ -273,19 +273,35 @@ int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
   return 1;
 }
 
+namespace {
+
+// Symbols the COD file lists: defined ones of the external, static and
+// label classes (an auxiliary entry's bytes only look like a class and a
+// section).
+bool isListedSymbol(const Coff &coff, std::size_t index) {
+  if (coff.cAuxType[index] != kAuxNone)
+    return false;
+  const syment &sym = coff.cSymbolTbl[index];
+  return (sym.n_sclass == kClassExternal || sym.n_sclass == kClassStatic ||
+          sym.n_sclass == kClassLabel) &&
+         sym.n_scnum >= 1;
+}
+
+} // namespace
+
 void Coff2Cod::createSymbols(const Coff &coff) {
   const std::vector<bool> inProgramMemory = programMemorySections(coff);
-  std::string scratch;
   const std::size_t count = coff.cSymbolTbl.size();
+  std::size_t listed = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    listed += isListedSymbol(coff, i) ? 1 : 0;
+  SymbolList.reserve(SymbolList.size() + listed);
+  LongSymbolList.reserve(LongSymbolList.size() + listed);
+  std::string scratch;
   for (std::size_t i = 0; i < count; ++i) {
-    // An auxiliary entry's bytes only look like a class and a section.
-    if (coff.cAuxType[i] != kAuxNone)
+    if (!isListedSymbol(coff, i))
       continue;
     const syment &sym = coff.cSymbolTbl[i];
-    if ((sym.n_sclass != kClassExternal && sym.n_sclass != kClassStatic &&
-         sym.n_sclass != kClassLabel) ||
-        sym.n_scnum < 1)
-      continue;
     std::size_t number = std::size_t(sym.n_scnum);
     std::uint8_t type =
         number < inProgramMemory.size() && inProgramMemory[number]
@@ -293,17 +309,17 @@ void Coff2Cod::createSymbols(const Coff &coff) {
             : SymbolTypeConstant;
     const std::string &name = symbolName(coff, sym, scratch);
 
-    Symbol symbol;
+    SymbolList.emplace_back();
+    Symbol &symbol = SymbolList.back();
     setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
     symbol.SymbolType = type;
     symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
-    SymbolList.push_back(symbol);
 
-    LongSymbol longSymbol;
+    LongSymbolList.emplace_back();
+    LongSymbol &longSymbol = LongSymbolList.back();
     longSymbol.Name.assign(name, 0, MaxLongSymbolName);
     longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
     longSymbol.Type = type;
     longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
-    LongSymbolList.push_back(longSymbol);
   }
 }

@@ -179,7 +179,7 @@ int coff2hex::write(HexFormat format) {
   std::size_t dataBytes = 0;
   for (const HexRange &range : cRanges)
     dataBytes += range.cData.size();
-  writer.reserve(dataBytes);
+  writer.reserve(dataBytes, cRanges.size());
   for (const HexRange &range : cRanges) {
     if (!writer.addBytes(range.cStart, range.cData.bytes(), range.cData.size()))
       report(MessageKind::Error, "Hex::doLinearAddressRecord()",

@@ -136,13 +136,15 @@ bool HexRecordWriter::doLinearAddressRecord(std::string &out,
   return true;
 }
 
-void HexRecordWriter::reserve(std::size_t dataBytes) {
-  // Two digits a byte and 12 characters a record around them; a file with
-  // short records needs more and grows as a string does.
+void HexRecordWriter::reserve(std::size_t dataBytes, std::size_t runCount) {
+  // An upper bound: two digits a byte; a data record (12 characters around
+  // its bytes) for every 16 bytes and two more for each run's ragged ends;
+  // a linear address record (15 characters) for every 64 K and each run.
   const std::size_t files = cFormat == HexFormat::Inhx8s ? 2 : 1;
-  const std::size_t bytesPerFile = dataBytes / files + 1;
-  const std::size_t textBytes =
-      2 * bytesPerFile + 12 * (bytesPerFile / kRecordBytes + 1) + 64;
+  const std::size_t bytes = dataBytes / files + runCount;
+  const std::size_t records = bytes / kRecordBytes + 2 * runCount;
+  const std::size_t segments = bytes / kSegmentLimit + 2 * runCount;
+  const std::size_t textBytes = 2 * bytes + 12 * records + 15 * segments + 16;
   for (std::size_t i = 0; i < files; ++i)
     cText[i].reserve(cText[i].size() + textBytes);
 }

@@ -21,9 +21,9 @@ public:
   // 8-bit formats (byte address for INHX8M, word address for INHX8S).
   bool addBytes(std::uint32_t startByte, const std::uint8_t *bytes,
                 std::size_t count);
-  // Makes room for the text of dataBytes bytes in whole records, so that
-  // a large file is not copied as its text grows.
-  void reserve(std::size_t dataBytes);
+  // Makes room for the text of dataBytes bytes given in runCount calls of
+  // addBytes, so that a large file is not copied as its text grows.
+  void reserve(std::size_t dataBytes, std::size_t runCount);
   // Ends every file with the end record.
   void finish();
 

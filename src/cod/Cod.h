@@ -50,11 +50,11 @@ public:
   std::string codFileName() const;
 
   std::vector<Directory> DirectoryTable;
-  std::list<Symbol> SymbolList;
+  std::vector<Symbol> SymbolList;
   std::list<SourceName> SourceNameList;
   std::vector<std::list<LineInfo>> LineInfoTable;
   std::vector<std::list<MemoryMap>> MemoryMapList;
-  std::list<LongSymbol> LongSymbolList;
+  std::vector<LongSymbol> LongSymbolList;
   std::list<LocalGroup> LocalGroupList;
   std::list<DebugMsg> DebugMsgList;
   std::vector<std::map<int, Block>> RawDataMap;

@@ -54,9 +54,9 @@ std::uint32_t BlockPacker::finish() {
 
 namespace {
 
-template <class Record>
-std::uint32_t packFixed(const std::list<Record> &records,
-                        std::list<Block> *out) {
+template <class Records>
+std::uint32_t packFixed(const Records &records, std::list<Block> *out) {
+  using Record = typename Records::value_type;
   BlockPacker packer(out);
   for (const Record &record : records)
     if (std::uint8_t *at = packer.placeFixed(Record::SizeInBytes))
@@ -64,11 +64,10 @@ std::uint32_t packFixed(const std::list<Record> &records,
   return packer.finish();
 }
 
-template <class Record>
-std::uint32_t packVariable(const std::list<Record> &records,
-                           std::list<Block> *out) {
+template <class Records>
+std::uint32_t packVariable(const Records &records, std::list<Block> *out) {
   BlockPacker packer(out);
-  for (const Record &record : records)
+  for (const auto &record : records)
     if (std::uint8_t *at = packer.placeVariable(record.sizeInBytes()))
       record.serialize(at);
   return packer.finish();
@@ -77,6 +76,11 @@ std::uint32_t packVariable(const std::list<Record> &records,
 } // namespace
 
 std::uint32_t packSymbolBlocks(const std::list<Symbol> &records,
+                               std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
+std::uint32_t packSymbolBlocks(const std::vector<Symbol> &records,
                                std::list<Block> *out) {
   return packFixed(records, out);
 }
@@ -97,6 +101,11 @@ std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
 }
 
 std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
+                                   std::list<Block> *out) {
+  return packVariable(records, out);
+}
+
+std::uint32_t packLongSymbolBlocks(const std::vector<LongSymbol> &records,
                                    std::list<Block> *out) {
   return packVariable(records, out);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <vector>
 
 class BlockPacker {
 public:
@@ -36,6 +37,8 @@ private:
 // fills it with them. An empty table takes no block.
 std::uint32_t packSymbolBlocks(const std::list<Symbol> &records,
                                std::list<Block> *out);
+std::uint32_t packSymbolBlocks(const std::vector<Symbol> &records,
+                               std::list<Block> *out);
 std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
                                    std::list<Block> *out);
 std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
@@ -43,6 +46,8 @@ std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
 std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
                                   std::list<Block> *out);
 std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
+                                   std::list<Block> *out);
+std::uint32_t packLongSymbolBlocks(const std::vector<LongSymbol> &records,
                                    std::list<Block> *out);
 std::uint32_t packDebugMsgBlocks(const std::list<DebugMsg> &records,
                                  std::list<Block> *out);
