@@ -54,22 +54,27 @@ public:
 
 private:
   void settle(const std::string &name) {
-    cSettled.insert(name);
-    cCandidates.erase(name);
+    // A settled name never becomes a candidate, so only a newly settled
+    // one can be pending; the ordered set is searched only when it is.
+    if (cSettled.insert(name).second && cPending.erase(name) != 0)
+      cCandidates.erase(name);
   }
 
   // Names no library defines stay undefined whatever is imported; external
   // resolution reports them later.
   void addReference(const std::string &name) {
-    if (cSettled.count(name) == 0 && cCandidates.count(name) == 0 &&
-        libraryFor(name) != nullptr)
+    if (cSettled.count(name) == 0 && cPending.count(name) == 0 &&
+        libraryFor(name) != nullptr) {
       cCandidates.insert(name);
+      cPending.insert(name);
+    }
   }
 
   const std::vector<std::unique_ptr<Archive>> &cArchives;
   // Only asked whether it holds a name, so hashed.
   std::unordered_set<std::string> cSettled; // defined by an input, or chosen
   std::set<std::string> cCandidates; // referenced, undefined, in a library
+  std::unordered_set<std::string> cPending; // cCandidates, hashed
 };
 
 void traceImport(const Archive &archive, const Coff &member,

@@ -244,10 +244,22 @@ private:
   // Section merging: the size a piece adds (whole locations in program
   // memory), and the record of a name met first or again.
   std::uint32_t pieceSizeInBytes(const scnhdr &hdr, std::uint8_t type) const;
+  // The merged records of one section name, in the cScn* maps (whose
+  // elements never move).
+  struct MergedRecords {
+    std::uint32_t *size = nullptr;
+    std::uint8_t *type = nullptr;
+    int *absolute = nullptr;
+    int *shared = nullptr;
+    int *access = nullptr;
+    int *overlay = nullptr;
+  };
+  MergedRecords mergedRecords(const std::string &name);
   int mergeFirstPiece(const Coff &coff, const std::string &name,
-                      const scnhdr &hdr, std::string &error);
-  int mergeNextPiece(const std::string &name, const scnhdr &hdr,
-                     std::string &error);
+                      const scnhdr &hdr, MergedRecords &merged,
+                      std::string &error);
+  int mergeNextPiece(const MergedRecords &merged, const std::string &name,
+                     const scnhdr &hdr, std::string &error);
 
   int allocateSection(const std::string &secName, int assigned,
                       std::string &error);

@@ -29,6 +29,17 @@ typename Map::mapped_type valueOr(const Map &map, const Key &key,
   return it == map.end() ? fallback : it->second;
 }
 
+// The value of key in a map walked in key order alongside another map of
+// the same names: the entry at it when it holds key (moving it on), else
+// a lookup; 0 when the map lacks the key.
+int alongside(const std::map<std::string, int> &map,
+              std::map<std::string, int>::const_iterator &it,
+              const std::string &key) {
+  if (it != map.end() && it->first == key)
+    return (it++)->second;
+  return valueOr(map, key, 0);
+}
+
 // The byte offsets (bytes 0-3 and 12-15) of the index fields of an
 // auxiliary entry that name symbol-table positions.
 constexpr std::size_t kTagNdxOffset = 0;
@@ -300,10 +311,16 @@ int Linker::buildOutputScnHdrs(std::string &) {
       if (wanted != cOutputNameOffset.end() && wanted->second == kNoNameOffset)
         wanted->second = static_cast<std::uint32_t>(entry.first);
     }
+  // The attribute maps are filled together with cScnType, so their
+  // entries come in the same name order: walk them alongside.
+  auto absolute = cScnAbs.cbegin();
+  auto shared = cScnShare.cbegin();
+  auto access = cScnAccess.cbegin();
   for (const auto &entry : cScnType) {
     const std::string &name = entry.first;
-    setOutputScnHdr(name, entry.second, valueOr(cScnAbs, name, 0),
-                    valueOr(cScnShare, name, 0), valueOr(cScnAccess, name, 0));
+    setOutputScnHdr(name, entry.second, alongside(cScnAbs, absolute, name),
+                    alongside(cScnShare, shared, name),
+                    alongside(cScnAccess, access, name));
     if (entry.second == kScnTypeIdata)
       setOutputScnHdr(imageName(name), kScnTypeRomdata, 0, 0, 0);
   }

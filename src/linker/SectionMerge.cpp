@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -77,40 +79,45 @@ std::uint32_t Linker::pieceSizeInBytes(const scnhdr &hdr,
 }
 
 int Linker::mergeFirstPiece(const Coff &coff, const std::string &name,
-                            const scnhdr &hdr, std::string &error) {
+                            const scnhdr &hdr, MergedRecords &merged,
+                            std::string &error) {
   const std::uint8_t type = Coff::scnType(hdr);
-  cScnSize[name] = pieceSizeInBytes(hdr, type);
-  cScnType[name] = type;
+  merged.size = &(cScnSize[name] = pieceSizeInBytes(hdr, type));
+  merged.type = &(cScnType[name] = type);
   if (type == kScnTypeNone) {
     error = "unknown section type for '" + name + "' in file '" +
             coff.cFileName + "'.";
     return 0;
   }
-  cScnAbs[name] = Coff::isAbsolute(hdr);
-  cScnShare[name] = Coff::isShared(hdr);
-  cScnAccess[name] = Coff::isAccess(hdr);
+  merged.absolute = &(cScnAbs[name] = Coff::isAbsolute(hdr));
+  merged.shared = &(cScnShare[name] = Coff::isShared(hdr));
+  merged.access = &(cScnAccess[name] = Coff::isAccess(hdr));
   if (Coff::isAbsolute(hdr)) {
     cScnAbsStart[name] = hdr.s_paddr;
-    cScnAbsSize[name] = cScnSize[name];
+    cScnAbsSize[name] = *merged.size;
   }
-  cScnOverlay[name] = Coff::isOverlay(hdr);
+  merged.overlay = &(cScnOverlay[name] = Coff::isOverlay(hdr));
   return 1;
 }
 
-int Linker::mergeNextPiece(const std::string &name, const scnhdr &hdr,
-                           std::string &error) {
+Linker::MergedRecords Linker::mergedRecords(const std::string &name) {
+  return MergedRecords{&cScnSize[name],  &cScnType[name],   &cScnAbs[name],
+                       &cScnShare[name], &cScnAccess[name], &cScnOverlay[name]};
+}
+
+int Linker::mergeNextPiece(const MergedRecords &merged, const std::string &name,
+                           const scnhdr &hdr, std::string &error) {
   const std::uint8_t type = Coff::scnType(hdr);
   const std::uint32_t pieceSize = pieceSizeInBytes(hdr, type);
-  // Each record of the name once: this runs for every piece of the link.
-  const int isOverlay = cScnOverlay[name];
-  const int isAbs = cScnAbs[name];
+  const int isOverlay = *merged.overlay;
+  const int isAbs = *merged.absolute;
   auto quoted = [&]() { return "'" + name + "'"; };
   if (Coff::isOverlay(hdr) != isOverlay) {
     error = "section overlay types for " + quoted() +
             " do not match across input files.";
     return 0;
   }
-  std::uint32_t &size = cScnSize[name];
+  std::uint32_t &size = *merged.size;
   if (isOverlay) {
     size = std::max(size, pieceSize);
     if (Coff::isAbsolute(hdr) != isAbs) {
@@ -134,17 +141,17 @@ int Linker::mergeNextPiece(const std::string &name, const scnhdr &hdr,
     }
     size += pieceSize;
   }
-  if (type != cScnType[name]) {
+  if (type != *merged.type) {
     error =
         "section types for " + quoted() + " do not match across input files.";
     return 0;
   }
-  if (Coff::isShared(hdr) != cScnShare[name]) {
+  if (Coff::isShared(hdr) != *merged.shared) {
     error = "section share types for " + quoted() +
             " do not match across input files.";
     return 0;
   }
-  if (Coff::isAccess(hdr) != cScnAccess[name]) {
+  if (Coff::isAccess(hdr) != *merged.access) {
     error = "section access types for " + quoted() +
             " do not match across input files.";
     return 0;
@@ -162,10 +169,26 @@ int Linker::mergeSections(std::string &error) {
   if (!checkReservedNames(cCoff, cInitScnName,
                           cStackDescSet ? cStackScnName : std::string(), error))
     return 0;
+  // The records of each name met, found by hashing the name rather than
+  // by a search of every record map for every piece.
+  std::unordered_map<std::string_view, MergedRecords> met;
   return forEachSection(
       cCoff, [&](const Coff &coff, const std::string &name, const scnhdr &hdr) {
-        if (cScnType.count(name) == 0)
-          return mergeFirstPiece(coff, name, hdr, error);
-        return mergeNextPiece(name, hdr, error);
+        const auto known = met.find(name);
+        if (known != met.end())
+          return mergeNextPiece(known->second, name, hdr, error);
+        const auto typed = cScnType.find(name);
+        MergedRecords merged;
+        if (typed == cScnType.end()) {
+          if (!mergeFirstPiece(coff, name, hdr, merged, error))
+            return 0;
+        } else {
+          merged = mergedRecords(name);
+          if (!mergeNextPiece(merged, name, hdr, error))
+            return 0;
+        }
+        // Keyed by the name held in the record maps, which outlive the walk.
+        met.emplace(cScnType.find(name)->first, merged);
+        return 1;
       });
 }

@@ -6,6 +6,7 @@
 #include "TextUtil.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,9 +49,30 @@ void Memory::setWidthBits(std::uint16_t bits) {
     entry.second.setWidthBits(bits);
 }
 
+const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
+                                  const std::string &name) {
+  if (!cValid) {
+    cByName.clear();
+    for (const auto &entry : allocated)
+      cByName.emplace(entry.first, &entry.second);
+    cValid = true;
+  }
+  const auto found = cByName.find(name);
+  return found == cByName.end() ? nullptr : found->second;
+}
+
+void AllocatedIndex::add(const std::string &name, const Range &range) {
+  if (cValid)
+    cByName.emplace(name, &range);
+}
+
 const Range *Memory::findAllocated(const std::string &secName) const {
-  auto it = cAllocated.find(secName);
-  return it == cAllocated.end() ? nullptr : &it->second;
+  return cAllocatedIndex.find(cAllocated, secName);
+}
+
+Range *Memory::findAllocated(const std::string &secName) {
+  // The usual idiom: the range is this memory's own, found the const way.
+  return const_cast<Range *>(std::as_const(*this).findAllocated(secName));
 }
 
 int Memory::isAllocated(const std::string &secName) const {
@@ -124,7 +146,8 @@ void Memory::takeRange(std::uint64_t seq, const std::string &secName,
   cFree.erase(chosen);
   std::list<Range> pieces;
   range.allocate(secName, startLoc, lengthInBytes, pieces, isOverlay);
-  cAllocated.emplace(secName, range);
+  const auto placed = cAllocated.emplace(secName, range);
+  cAllocatedIndex.add(placed.first->first, placed.first->second);
   cPiecesSeq = cNextSeq;
   for (const Range &piece : pieces)
     addFree(piece);
@@ -157,18 +180,18 @@ int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
 
 int Memory::load(InputIndex input, const std::string &secName,
                  std::uint32_t lengthInBytes) {
-  const auto range = cAllocated.find(secName);
-  ORV_ASSERT(range != cAllocated.end() && range->second.isAllocated(), kModule);
-  ORV_ASSERT(!range->second.isLoaded(input), kModule);
-  return range->second.load(input, lengthInBytes);
+  Range *range = findAllocated(secName);
+  ORV_ASSERT(range != nullptr && range->isAllocated(), kModule);
+  ORV_ASSERT(!range->isLoaded(input), kModule);
+  return range->load(input, lengthInBytes);
 }
 
 int Memory::loadAbsolute(InputIndex input, const std::string &secName,
                          std::uint32_t startLoc, std::uint32_t lengthInBytes) {
-  const auto range = cAllocated.find(secName);
-  ORV_ASSERT(range != cAllocated.end() && range->second.isAllocated(), kModule);
-  ORV_ASSERT(!range->second.isLoaded(input), kModule);
-  return range->second.loadAbsolute(input, startLoc, lengthInBytes);
+  Range *range = findAllocated(secName);
+  ORV_ASSERT(range != nullptr && range->isAllocated(), kModule);
+  ORV_ASSERT(!range->isLoaded(input), kModule);
+  return range->loadAbsolute(input, startLoc, lengthInBytes);
 }
 
 const Range &Memory::sectionRange(const std::string &secName) const {

@@ -11,10 +11,36 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 class SectionDesc;
+
+// A hash index over a memory's allocated ranges by section name: the link
+// looks sections up by name for every input piece. It is a cache only: a
+// copy starts stale and is rebuilt on first use, so it never points into
+// the ranges of the memory it was copied from.
+class AllocatedIndex {
+public:
+  AllocatedIndex() = default;
+  AllocatedIndex(const AllocatedIndex &) {}
+  AllocatedIndex &operator=(const AllocatedIndex &) {
+    cByName.clear();
+    cValid = false;
+    return *this;
+  }
+
+  const Range *find(const std::map<std::string, Range> &allocated,
+                    const std::string &name);
+  // Records a range just entered in allocated.
+  void add(const std::string &name, const Range &range);
+
+private:
+  std::unordered_map<std::string_view, const Range *> cByName;
+  bool cValid = false;
+};
 
 class Memory {
 public:
@@ -101,6 +127,7 @@ private:
                        std::uint32_t lengthInBytes) const;
   std::vector<const Range *> freeOrder() const;
   const Range *findAllocated(const std::string &secName) const;
+  Range *findAllocated(const std::string &secName);
 
   std::string cName;
   std::uint8_t cType = kDataMemory;
@@ -121,6 +148,7 @@ private:
   std::uint64_t cPiecesSeq = 0;
   mutable std::list<Range> cUnallocated; // unallocated()'s copy
   std::map<std::string, Range> cAllocated;
+  mutable AllocatedIndex cAllocatedIndex; // over cAllocated
 };
 
 // A memory with its largest free range, for ordering the candidates of an
