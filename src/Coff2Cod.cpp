@@ -79,6 +79,10 @@ bool lineEntryLess(const LstLine &a, const LstLine &b) {
 
 void Coff2Cod::buildLineMap(const Coff &coff) {
   cLine.clear();
+  std::size_t count = 0;
+  for (const auto &lines : coff.cLineNum)
+    count += lines.second.size();
+  cLine.reserve(count);
   for (const auto &section : coff.cScnHdr) {
     if (Coff::scnType(section.second) != kScnTypeCode)
       continue; // romdata carries no line numbers worth listing

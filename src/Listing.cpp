@@ -34,26 +34,50 @@ constexpr std::uint8_t FurtherCodeRow = 0x00;
 constexpr std::uint8_t LineWithoutCode = 0x90;
 constexpr std::uint8_t PageHeaderRow = 0x02;
 
-std::string padRight(const std::string &text, std::size_t width) {
-  if (text.size() >= width)
-    return text;
-  return text + std::string(width - text.size(), ' ');
+// Appends the text and blanks up to width; longer text is kept whole.
+void appendPadded(std::string &row, const char *text, std::size_t length,
+                  std::size_t width) {
+  row.append(text, length);
+  if (length < width)
+    row.append(width - length, ' ');
 }
 
-std::string hexDigits(std::uint32_t value, int width) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*lx", width,
-                static_cast<unsigned long>(value));
-  return text;
+void appendPadded(std::string &row, const std::string &text,
+                  std::size_t width) {
+  appendPadded(row, text.data(), text.size(), width);
 }
 
-// "%-6s   %-6s   %-24s %-80s %-s\n"
-std::string listRow(const std::string &address, const std::string &value,
-                    const std::string &disassembly, const std::string &source,
-                    const std::string &fileName) {
-  return padRight(address, 6) + "   " + padRight(value, 6) + "   " +
-         padRight(disassembly, 24) + " " + padRight(source, 80) + " " +
-         fileName + "\n";
+// Lower-case hex digits, zero-padded to width: "%0*lx". Fills out (at
+// least 8 characters) and gives the count.
+std::size_t putHexDigits(char *out, std::uint32_t value, std::size_t width) {
+  static const char digits[] = "0123456789abcdef";
+  std::size_t count = 1;
+  for (std::uint32_t rest = value >> 4; rest != 0; rest >>= 4)
+    ++count;
+  if (count < width)
+    count = width;
+  for (std::size_t k = count; k-- > 0; value >>= 4)
+    out[k] = digits[value & 0xF];
+  return count;
+}
+
+// "%-6s   %-6s   %-24s %-80s %-s\n", built in place in row; an empty
+// address stands for a row without code.
+void formatListRow(std::string &row, const char *address,
+                   std::size_t addressLength, const char *value,
+                   std::size_t valueLength, const std::string &disassembly,
+                   const std::string &source, const std::string &fileName) {
+  row.clear();
+  appendPadded(row, address, addressLength, 6);
+  row.append(3, ' ');
+  appendPadded(row, value, valueLength, 6);
+  row.append(3, ' ');
+  appendPadded(row, disassembly, 24);
+  row += ' ';
+  appendPadded(row, source, 80);
+  row += ' ';
+  row += fileName;
+  row += '\n';
 }
 
 // Bytes outside the section's contents read as 0.
@@ -122,6 +146,8 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
     if (coff.cAuxType[i] != kAuxNone)
       continue;
     const std::string &name = symbolName(coff, coff.cSymbolTbl[i], scratch);
+    if (name.size() < 4 || name[0] != '.')
+      continue; // none of the names below
     if (name == ".file")
       // Only file symbols that name a source file can be listed.
       cScanKind[i] = cSourceNum.count(std::uint32_t(i)) != 0 ? ScanKind::File
@@ -276,7 +302,7 @@ void Coff2Cod::writeRows(const Coff &coff, std::uint32_t fileKey, int sourceNum,
   if (entries.first == entries.second) {
     addLineInfo(0, LineInfo(std::uint8_t(sourceNum), LineWithoutCode,
                             std::uint16_t(line), 0));
-    cLstRow = listRow("", "", "", cSrcLine, fileName);
+    formatListRow(cLstRow, "", 0, "", 0, std::string(), cSrcLine, fileName);
     writeListText(cLstRow);
     nextListLine();
     return;
@@ -309,9 +335,13 @@ void Coff2Cod::writeCodeRow(const Coff &, const LstLine &entry, int sourceNum,
                        firstOfLine ? FirstCodeRow : FurtherCodeRow,
                        std::uint16_t(line), std::uint16_t(entry.l_paddr)));
   std::string text = disassembly(entry.l_paddr, word, nextWord, wordsPending);
-  cLstRow = listRow(hexDigits(entry.l_paddr, 6), hexDigits(word, 4), text,
-                    firstOfLine ? cSrcLine : std::string(),
-                    firstOfLine ? fileName : std::string());
+  char address[16];
+  char value[16];
+  std::size_t addressLength = putHexDigits(address, entry.l_paddr, 6);
+  std::size_t valueLength = putHexDigits(value, word, 4);
+  static const std::string none;
+  formatListRow(cLstRow, address, addressLength, value, valueLength, text,
+                firstOfLine ? cSrcLine : none, firstOfLine ? fileName : none);
   writeListText(cLstRow);
   nextListLine();
 }
