@@ -17,6 +17,7 @@
 #include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
+#include "linker/NameIndex.h"
 #include "memtarg/Memory.h"
 
 #include <cstdint>
@@ -269,10 +270,12 @@ private:
   // The first SECTION directive of a name, or null.
   const SectionDesc *findDirective(const std::string &name);
   int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
-                std::string &error);
+                Memory &memory, std::string &error);
   // Per section number of one input, in number order: what its symbols
-  // move by.
-  SectionDeltas sectionDeltas(InputIndex input) const;
+  // move by. memories indexes cScnMem.
+  using MemoryIndex = NameIndex<std::map<std::string, Memory *>>;
+  SectionDeltas sectionDeltas(InputIndex input,
+                              const MemoryIndex &memories) const;
 
   // First directive per name, rebuilt when cSectionDesc changes size.
   std::map<std::string, const SectionDesc *> cDirectiveIndex;

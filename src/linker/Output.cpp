@@ -189,13 +189,17 @@ int Linker::buildOutputRawData(std::string &) {
   for (const auto &entry : cScnSize)
     buffers.emplace_hint(buffers.end(), entry.first, Buffer{entry.second});
   std::vector<Piece> pieces;
+  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
+  const MemoryIndex memories(cScnMem);
   InputIndex input = 0;
   for (const auto &coff : cCoff) {
     for (const auto &entry : coff->cScnNum) {
       const std::string &name = entry.second;
-      if (valueOr(cScnType, name, kScnTypeNone) == kScnTypeUdata)
+      const std::uint8_t *type = types.find(name);
+      if (type != nullptr && *type == kScnTypeUdata)
         continue;
-      const Memory *mem = valueOr(cScnMem, name, nullptr);
+      Memory *const *held = memories.find(name);
+      const Memory *mem = held == nullptr ? nullptr : *held;
       ORV_ASSERT(mem != nullptr, kModule);
       const Range &range = mem->sectionRange(name);
       const std::uint32_t sectionStart = range.getStart();

@@ -66,6 +66,7 @@ int Linker::verifyRelocations(std::string &error) {
 }
 
 int Linker::patchSections(std::string &error) {
+  const MemoryIndex memories(cScnMem);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     Coff &coff = *cCoff[input];
     for (const auto &scn : coff.cScnNum) {
@@ -89,9 +90,9 @@ int Linker::patchSections(std::string &error) {
           return 0;
         }
         if (!haveLoadStart) {
-          std::map<std::string, Memory *>::const_iterator mem;
-          ORV_ASSERT((mem = cScnMem.find(scnName)) != cScnMem.end(), kModule);
-          loadStart = mem->second->getLoadStart(input, scnName);
+          Memory *const *held = memories.find(scnName);
+          ORV_ASSERT(held != nullptr, kModule);
+          loadStart = (*held)->getLoadStart(input, scnName);
           haveLoadStart = true;
         }
         if (!doPatch(loadStart, raw, rel, coff.cSymbolTbl, coff.cStringTbl,

@@ -10,10 +10,7 @@ const char *const kModule = "linker";
 } // namespace
 
 int Linker::loadPiece(InputIndex input, const std::string &secName,
-                      const scnhdr &hdr, std::string &error) {
-  const auto held = cScnMem.find(secName);
-  ORV_ASSERT(held != cScnMem.end(), kModule);
-  Memory &memory = *held->second;
+                      const scnhdr &hdr, Memory &memory, std::string &error) {
   const Range &range = memory.sectionRange(secName);
   const auto absolute = cScnAbs.find(secName);
   const bool isAbsolute = absolute != cScnAbs.end() && absolute->second;
@@ -41,12 +38,15 @@ int Linker::loadPiece(InputIndex input, const std::string &secName,
 }
 
 int Linker::loadSections(std::string &error) {
+  const MemoryIndex memories(cScnMem);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     const Coff &coff = *cCoff[input];
     for (const auto &number : coff.cScnNum) {
       const auto hdr = coff.cScnHdr.find(number.second);
       ORV_ASSERT(hdr != coff.cScnHdr.end(), kModule);
-      if (!loadPiece(input, number.second, hdr->second, error))
+      Memory *const *held = memories.find(number.second);
+      ORV_ASSERT(held != nullptr, kModule);
+      if (!loadPiece(input, number.second, hdr->second, **held, error))
         return 0;
     }
   }

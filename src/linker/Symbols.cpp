@@ -24,17 +24,18 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 
 } // namespace
 
-Linker::SectionDeltas Linker::sectionDeltas(InputIndex input) const {
+Linker::SectionDeltas Linker::sectionDeltas(InputIndex input,
+                                            const MemoryIndex &memories) const {
   const Coff &coff = *cCoff[input];
   SectionDeltas deltas;
   deltas.reserve(coff.cScnNum.size());
   for (const auto &number : coff.cScnNum) {
     const std::string &name = number.second;
     const auto hdr = coff.cScnHdr.find(name);
-    const auto held = cScnMem.find(name);
-    ORV_ASSERT(hdr != coff.cScnHdr.end() && held != cScnMem.end(), kModule);
+    Memory *const *held = memories.find(name);
+    ORV_ASSERT(hdr != coff.cScnHdr.end() && held != nullptr, kModule);
     // Unsigned arithmetic: a piece may load below its declared address.
-    const std::uint32_t loadStart = held->second->getLoadStart(input, name);
+    const std::uint32_t loadStart = (*held)->getLoadStart(input, name);
     deltas.emplace_back(number.first, loadStart - hdr->second.s_paddr);
   }
   return deltas;
@@ -58,8 +59,9 @@ const std::uint32_t *findDelta(const Linker::SectionDeltas &deltas,
 } // namespace
 
 int Linker::relocateSymbols(std::string & /*error*/) {
+  const MemoryIndex memories(cScnMem);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    const SectionDeltas deltas = sectionDeltas(input);
+    const SectionDeltas deltas = sectionDeltas(input, memories);
     std::vector<syment> &table = cCoff[input]->cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
       syment &sym = table[i];
@@ -73,9 +75,10 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
+  const MemoryIndex memories(cScnMem);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     Coff &coff = *cCoff[input];
-    const SectionDeltas deltas = sectionDeltas(input);
+    const SectionDeltas deltas = sectionDeltas(input, memories);
     for (const auto &number : coff.cScnNum) {
       const auto type = cScnType.find(number.second);
       if (type == cScnType.end() || type->second != kScnTypeCode)
