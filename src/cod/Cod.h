@@ -37,7 +37,7 @@ public:
                       std::list<Block> &out) const;
   void packSymbols(std::list<Block> &out) const;
   void packSourceNames(std::list<Block> &out) const;
-  void packLineInfo(const std::list<LineInfo> &records,
+  void packLineInfo(const std::vector<LineInfo> &records,
                     std::list<Block> &out) const;
   void packMemoryMap(const std::list<MemoryMap> &records,
                      std::list<Block> &out) const;
@@ -52,7 +52,7 @@ public:
   std::vector<Directory> DirectoryTable;
   std::vector<Symbol> SymbolList;
   std::list<SourceName> SourceNameList;
-  std::vector<std::list<LineInfo>> LineInfoTable;
+  std::vector<std::vector<LineInfo>> LineInfoTable;
   std::vector<std::list<MemoryMap>> MemoryMapList;
   std::vector<LongSymbol> LongSymbolList;
   std::list<LocalGroup> LocalGroupList;

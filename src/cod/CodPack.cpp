@@ -95,6 +95,11 @@ std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
   return packFixed(records, out);
 }
 
+std::uint32_t packLineInfoBlocks(const std::vector<LineInfo> &records,
+                                 std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
 std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
                                   std::list<Block> *out) {
   return packFixed(records, out);
@@ -143,7 +148,7 @@ void Cod::packSourceNames(std::list<Block> &out) const {
   packSourceNameBlocks(SourceNameList, &out);
 }
 
-void Cod::packLineInfo(const std::list<LineInfo> &records,
+void Cod::packLineInfo(const std::vector<LineInfo> &records,
                        std::list<Block> &out) const {
   packLineInfoBlocks(records, &out);
 }

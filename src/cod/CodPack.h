@@ -43,6 +43,8 @@ std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
                                    std::list<Block> *out);
 std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
                                  std::list<Block> *out);
+std::uint32_t packLineInfoBlocks(const std::vector<LineInfo> &records,
+                                 std::list<Block> *out);
 std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
                                   std::list<Block> *out);
 std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
