@@ -12,6 +12,10 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -117,7 +121,8 @@ std::uint32_t Linker::outputSectionStart(const std::string &name) const {
 }
 
 int Linker::buildOutputScnNum(std::string &) {
-  std::set<std::string> numbered;
+  std::unordered_set<std::string> numbered;
+  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   int count = 0;
   auto number = [&](const std::string &name) {
     if (numbered.insert(name).second)
@@ -127,7 +132,8 @@ int Linker::buildOutputScnNum(std::string &) {
     for (const auto &entry : coff->cScnNum) {
       number(entry.second);
       // The image follows its section directly.
-      if (valueOr(cScnType, entry.second, kScnTypeNone) == kScnTypeIdata)
+      const std::uint8_t *type = types.find(entry.second);
+      if (type != nullptr && *type == kScnTypeIdata)
         number(imageName(entry.second));
     }
   number(cInitScnName);
@@ -139,24 +145,43 @@ int Linker::buildOutputScnNum(std::string &) {
 int Linker::buildOutputSymbolTbl(std::string &) {
   if (cStrip)
     return 1;
-  std::map<std::string, int> outputNumber;
+  // Names in cOutput.cScnNum, which this phase does not change; a name
+  // numbered twice takes its last number.
+  std::unordered_map<std::string_view, int> outputNumber;
+  outputNumber.reserve(cOutput.cScnNum.size());
   for (const auto &entry : cOutput.cScnNum)
     outputNumber[entry.second] = entry.first;
 
+  std::size_t total = cOutput.cSymbolTbl.size();
+  for (const auto &coff : cCoff)
+    total += coff->cSymbolTbl.size();
+  cOutput.cSymbolTbl.reserve(total);
+  cOutput.cAuxType.reserve(total);
+
   std::uint32_t base = 0;
   InputIndex input = 0;
+  std::vector<std::pair<int, std::int16_t>> renumber; // one input's sections
   for (const auto &coff : cCoff) {
     cSymIndexBase[input++] = base;
+    // Input section number to output section number, in input order.
+    renumber.clear();
+    for (const auto &entry : coff->cScnNum) {
+      const auto number = outputNumber.find(entry.second);
+      renumber.emplace_back(
+          entry.first, static_cast<std::int16_t>(
+                           number == outputNumber.end() ? 0 : number->second));
+    }
     const std::vector<syment> &table = coff->cSymbolTbl;
     std::size_t k = 0;
     while (k < table.size()) {
       syment sym = table[k];
       if (sym.n_scnum > 0) {
-        const auto name = coff->cScnNum.find(sym.n_scnum);
-        sym.n_scnum = name == coff->cScnNum.end()
-                          ? 0
-                          : static_cast<std::int16_t>(
-                                valueOr(outputNumber, name->second, 0));
+        const auto to =
+            std::lower_bound(renumber.begin(), renumber.end(), int{sym.n_scnum},
+                             [](const std::pair<int, std::int16_t> &entry,
+                                int key) { return entry.first < key; });
+        sym.n_scnum =
+            to != renumber.end() && to->first == sym.n_scnum ? to->second : 0;
       }
       cOutput.cSymbolTbl.push_back(sym);
       cOutput.cAuxType.push_back(kAuxNone);

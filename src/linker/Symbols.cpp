@@ -272,6 +272,7 @@ int Linker::buildExtSymDef(std::string &error) {
 }
 
 int Linker::resolveExternals(std::string &error) {
+  const NameIndex<std::map<std::string, syment *>> definitions(cExtSymDef);
   for (const std::unique_ptr<Coff> &coff : cCoff) {
     std::vector<syment> &table = coff->cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
@@ -280,13 +281,13 @@ int Linker::resolveExternals(std::string &error) {
         continue;
       const std::string name = Coff::getName(sym, coff->cStringTbl);
       if (name.empty() || name[0] != '.') {
-        const auto def = cExtSymDef.find(name);
-        if (def == cExtSymDef.end()) {
+        syment *const *def = definitions.find(name);
+        if (def == nullptr) {
           error = "could not resolve symbol '" + name + "' in file '" +
                   coff->cFileName + "'.";
           return 0;
         }
-        sym.n_value = def->second->n_value;
+        sym.n_value = (*def)->n_value;
         continue;
       }
       // ".name" refers to the start of section "name".
