@@ -32,8 +32,14 @@ public:
 
   // Reading and checking.
 
+  // What a reader keeps: everything, or only the headers and the sections'
+  // names and contents (for a program that needs no symbols, line numbers
+  // or relocations). Every block is checked against the file either way.
+  enum class Parts { All, Sections };
+
   // Reads the named file from its first byte; null after an error report.
   static std::unique_ptr<Coff> make(const std::string &name);
+  static std::unique_ptr<Coff> make(const std::string &name, Parts parts);
   // Reads one image starting at byteOffset of an open stream (a library
   // member); file pointers inside the image count from byteOffset.
   static std::unique_ptr<Coff> make(std::FILE *file, long byteOffset,

@@ -41,8 +41,9 @@ private:
 class CoffReader {
 public:
   CoffReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
-             const std::string &name)
-      : cIn(bytes, sizeInBytes), cName(name) {}
+             const std::string &name, Coff::Parts parts)
+      : cIn(bytes, sizeInBytes), cName(name),
+        cSectionsOnly(parts == Coff::Parts::Sections) {}
 
   std::unique_ptr<Coff> read();
 
@@ -64,6 +65,7 @@ private:
   std::string cName;
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
+  bool cSectionsOnly;
   std::uint32_t cNextStringOffset = 4;
 };
 
@@ -200,6 +202,8 @@ bool CoffReader::readSymbolTable() {
   const std::uint8_t *bytes = cIn.at(fh.f_symptr, length);
   if (bytes == nullptr)
     return fail("could not read symbol table.");
+  if (cSectionsOnly)
+    return true;
   std::vector<syment> &table = cCoff->cSymbolTbl;
   table.reserve(fh.f_nsyms);
   cCoff->cAuxType.reserve(fh.f_nsyms);
@@ -243,6 +247,8 @@ bool CoffReader::readLineNumbers(const scnhdr &hdr, const std::string &name) {
       cIn.at(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno));
   if (bytes == nullptr)
     return fail("could not read line numbers.");
+  if (cSectionsOnly)
+    return true;
   std::vector<coff_lineno> &lines = cCoff->cLineNum[name];
   lines.reserve(hdr.s_nlnno);
   // Old entries name their function once (line 0) before its lines.
@@ -280,6 +286,8 @@ bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
       cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
   if (bytes == nullptr)
     return fail("could not read relocation info.");
+  if (cSectionsOnly)
+    return true;
   std::vector<reloc> &relocs = cCoff->cReloc[name];
   relocs.reserve(hdr.s_nreloc);
   for (std::size_t j = 0; j < hdr.s_nreloc; ++j) {
@@ -337,15 +345,21 @@ std::unique_ptr<Coff> CoffReader::read() {
 } // namespace
 
 std::unique_ptr<Coff> Coff::make(const std::string &name) {
+  return make(name, Parts::All);
+}
+
+std::unique_ptr<Coff> Coff::make(const std::string &name, Parts parts) {
   std::FILE *file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) {
     report(MessageKind::Error, "Coff::make()",
            "Could not open Coff file '" + name + "' for reading.", 0);
     return nullptr;
   }
-  std::unique_ptr<Coff> coff = make(file, 0, name);
+  FileBytes bytes;
+  bytes.read(file, 0);
   std::fclose(file);
-  return coff;
+  CoffReader reader(bytes.data(), bytes.size(), name, parts);
+  return reader.read();
 }
 
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
@@ -359,6 +373,6 @@ std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
 std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
                                  std::uint64_t sizeInBytes,
                                  const std::string &name) {
-  CoffReader reader(bytes, sizeInBytes, name);
+  CoffReader reader(bytes, sizeInBytes, name, Parts::All);
   return reader.read();
 }

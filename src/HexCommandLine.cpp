@@ -105,7 +105,9 @@ int hexConverterMain(int argc, char **argv) {
   if (int code = parseOptions(argc, argv, options))
     return code;
 
-  std::unique_ptr<Coff> coff = Coff::make(options.cCoffFile);
+  // Only sections become HEX records.
+  std::unique_ptr<Coff> coff =
+      Coff::make(options.cCoffFile, Coff::Parts::Sections);
   if (!coff)
     printSummaryAndExit(1);
   coff2hex converter;

@@ -2,9 +2,32 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+namespace {
+
+void removeLiveTemporaries();
+
+// Temporaries not yet committed or discarded. A fatal error ends the
+// program through exit() without unwinding, so no destructor removes
+// them; the exit handler does, and no partial file stays behind.
+std::set<std::string> &liveTemporaries() {
+  static std::set<std::string> names;
+  static const bool registered = (std::atexit(removeLiveTemporaries), true);
+  (void)registered;
+  return names;
+}
+
+void removeLiveTemporaries() {
+  for (const std::string &name : liveTemporaries())
+    unlink(name.c_str());
+  liveTemporaries().clear();
+}
+
+} // namespace
 
 SafeOutputFile::SafeOutputFile(const std::string &target) : cTarget(target) {}
 
@@ -42,6 +65,7 @@ bool SafeOutputFile::open() {
     return false;
   }
   cTempName = name.data();
+  liveTemporaries().insert(cTempName);
   return true;
 }
 
@@ -67,11 +91,12 @@ bool SafeOutputFile::commit() {
     ok = false;
     saved = errno;
   }
-  if (!ok) {
+  if (!ok)
     unlink(cTempName.c_str());
-    errno = saved != 0 ? saved : EIO;
-  }
+  liveTemporaries().erase(cTempName);
   cTempName.clear();
+  if (!ok)
+    errno = saved != 0 ? saved : EIO;
   return ok;
 }
 
@@ -82,6 +107,7 @@ void SafeOutputFile::discard() {
   }
   if (!cTempName.empty()) {
     unlink(cTempName.c_str());
+    liveTemporaries().erase(cTempName);
     cTempName.clear();
   }
 }

@@ -7,32 +7,32 @@ StringTableIndex::StringTableIndex(const std::map<int, std::string> &table)
   while (slots < 2 * table.size())
     slots *= 2;
   cMask = slots - 1;
-  cOffsets.assign(slots, 0);
-  cPositions.assign(slots, 0);
+  cSlots.assign(slots, Slot{0, 0});
   cStrings.reserve(table.size() + 1);
   cStrings.push_back(nullptr);
   for (const auto &entry : table) {
     if (entry.first < 0)
       continue; // no offset reaches a negative key
     std::uint32_t offset = static_cast<std::uint32_t>(entry.first);
-    std::size_t slot = slotOf(offset);
-    cOffsets[slot] = offset;
-    cPositions[slot] = static_cast<std::uint32_t>(cStrings.size());
+    cSlots[slotOf(offset)] =
+        Slot{offset, static_cast<std::uint32_t>(cStrings.size())};
     cStrings.push_back(&entry.second);
   }
 }
 
 // The slot holding offset, or the empty slot where it would go. Keys are
 // unique (they come from a map), so an insert never meets its own key.
+// Offsets are spread over the table by themselves (strings are several
+// bytes apart), and neighbouring names stay in neighbouring slots.
 std::size_t StringTableIndex::slotOf(std::uint32_t offset) const {
-  std::size_t slot = (offset * 0x9E3779B1u) & cMask;
-  while (cPositions[slot] != 0 && cOffsets[slot] != offset)
+  std::size_t slot = offset & cMask;
+  while (cSlots[slot].cPosition != 0 && cSlots[slot].cOffset != offset)
     slot = (slot + 1) & cMask;
   return slot;
 }
 
 const std::string *StringTableIndex::find(std::uint32_t offset) const {
-  if (cPositions.empty())
+  if (cSlots.empty())
     return nullptr;
-  return cStrings[cPositions[slotOf(offset)]];
+  return cStrings[cSlots[slotOf(offset)].cPosition];
 }

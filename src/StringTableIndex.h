@@ -21,11 +21,16 @@ public:
 private:
   std::size_t slotOf(std::uint32_t offset) const;
 
+  // An offset and its string's position in cStrings; position 0 marks an
+  // empty slot, so positions count from 1. Both in one slot, so that a
+  // lookup touches one cache line of the table.
+  struct Slot {
+    std::uint32_t cOffset;
+    std::uint32_t cPosition;
+  };
+
   const std::map<int, std::string> *cTable = nullptr;
   std::vector<const std::string *> cStrings;
-  // Offsets and their string's position in cStrings; position 0 marks an
-  // empty slot, so positions count from 1.
-  std::vector<std::uint32_t> cOffsets;
-  std::vector<std::uint32_t> cPositions;
+  std::vector<Slot> cSlots;
   std::size_t cMask = 0;
 };

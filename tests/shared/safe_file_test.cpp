@@ -1,6 +1,7 @@
 #include "SafeFile.h"
 #include "TempDir.h"
 
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -43,6 +44,27 @@ TEST(SafeOutputFile, AbandonedWriteLeavesOldFileAndNoTemporary) {
   }
   EXPECT_EQ(tmp.read("out.bin"), "old");
   EXPECT_EQ(entryCount(tmp.path()), 1);
+}
+
+// A fatal error ends a program through exit() while an output is still
+// being written; its temporary must not stay behind.
+TEST(SafeOutputFile, ExitWhileWritingLeavesOldFileAndNoTemporary) {
+  TempDir tmp;
+  tmp.write("out.bin", "old");
+  EXPECT_EXIT(
+      {
+        SafeOutputFile committed(tmp.file("other.bin"));
+        if (committed.open() && committed.write("kept"))
+          committed.commit();
+        SafeOutputFile file(tmp.file("out.bin"));
+        if (file.open())
+          file.write("partial");
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(tmp.read("out.bin"), "old");
+  EXPECT_EQ(tmp.read("other.bin"), "kept");
+  EXPECT_EQ(entryCount(tmp.path()), 2);
 }
 
 TEST(SafeOutputFile, FailsInMissingOrUnwritableDirectory) {
