@@ -50,6 +50,7 @@ public:
 private:
   bool fail(const std::string &what);
   bool readHeaders();
+  void findSectionNameOffsets();
   bool readStringTable();
   void splitStrings(const std::uint8_t *text, std::size_t size);
   bool readSymbolTable();
@@ -66,6 +67,9 @@ private:
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
   bool cSectionsOnly;
+  // Sorted offsets of the long section names: all of the string table
+  // that a sections-only read keeps.
+  std::vector<std::uint32_t> cWantedStrings;
   std::uint32_t cNextStringOffset = 4;
 };
 
@@ -107,6 +111,12 @@ void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
     std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
     if (end == pos)
       break;
+    if (cSectionsOnly &&
+        !std::binary_search(cWantedStrings.begin(), cWantedStrings.end(),
+                            static_cast<std::uint32_t>(4 + pos))) {
+      pos = end + 1;
+      continue;
+    }
     // Offsets ascend, so each entry goes in at the end without a search.
     auto entry = cCoff->cStringTbl.emplace_hint(
         cCoff->cStringTbl.end(), static_cast<int>(4 + pos), std::string());
@@ -145,8 +155,25 @@ std::uint64_t CoffReader::endOfSectionBlocks() {
   return end;
 }
 
+void CoffReader::findSectionNameOffsets() {
+  const filehdr &fh = cCoff->cFileHdr;
+  for (std::uint32_t i = 0; i < fh.f_nscns; ++i) {
+    std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
+                       scnhdr::sizeInBytes * std::uint64_t(i);
+    const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
+    if (bytes == nullptr)
+      break; // the section read reports it
+    scnhdr hdr = scnhdr::decode(bytes);
+    if (hdr.hasLongName())
+      cWantedStrings.push_back(hdr.nameOffset());
+  }
+  std::sort(cWantedStrings.begin(), cWantedStrings.end());
+}
+
 bool CoffReader::readStringTable() {
   const filehdr &fh = cCoff->cFileHdr;
+  if (cSectionsOnly)
+    findSectionNameOffsets();
   if (fh.f_nsyms == 0) {
     // Without symbols the string table is optional: take it only when a
     // whole one is there.

@@ -276,6 +276,37 @@ struct BadArgsCase {
   std::string err;
 };
 
+// pelmat keeps only the long names its sections use from the string
+// table; a section name must still resolve exactly, and a name offset that
+// points into the middle of a string must still end the program.
+TEST_F(Pelmat, ResolvesLongSectionNamesAmongOtherStrings) {
+  CoffBuilder builder = linked();
+  builder.section("a_long_code_section", kScnTypeCode).at(0x10).bytes({1, 2});
+  builder.symbol("a_long_symbol_name", 0, 1, kClassExternal);
+  builder.section("another_long_section", kScnTypeCode).at(0x20).bytes({3, 4});
+  ProcessResult result = convert(builder, {});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(cDir.read("prog.hex"),
+            kSegment0 + std::string(":020020000102DB\n:020040000304B7\n") +
+                kEnd);
+
+  std::string bytes = builder.fileBytes();
+  // The first section header's name offset, one byte into its string.
+  std::size_t at = 20 + kOptHdrSizeInBytes + 4;
+  std::uint32_t offset = static_cast<std::uint8_t>(bytes[at]) |
+                         static_cast<std::uint8_t>(bytes[at + 1]) << 8;
+  bytes[at] = static_cast<char>((offset + 1) & 0xFF);
+  bytes[at + 1] = static_cast<char>((offset + 1) >> 8);
+  cDir.write("bad.cof", bytes);
+  result = run({"bad.cof"});
+  EXPECT_EQ(result.exitCode, 255);
+  EXPECT_NE(
+      result.err.find("Error - Unable to find section name in string table."),
+      std::string::npos);
+  EXPECT_FALSE(cDir.exists("bad.hex"));
+}
+
 TEST_F(Pelmat, RejectsBadCommandLinesWithoutSummary) {
   const std::string rangeError =
       "/r requires 0xBBBB-0xEEEE where 0xEEEE >= 0xBBBB\n";
