@@ -369,6 +369,15 @@ std::unique_ptr<Coff> CoffReader::read() {
   return std::move(cCoff);
 }
 
+// An unreadable stream reads as an empty image: the header read fails.
+std::unique_ptr<Coff> readStream(std::FILE *file, long byteOffset,
+                                 const std::string &name, Coff::Parts parts) {
+  FileBytes bytes;
+  bytes.read(file, byteOffset);
+  CoffReader reader(bytes.data(), bytes.size(), name, parts);
+  return reader.read();
+}
+
 } // namespace
 
 std::unique_ptr<Coff> Coff::make(const std::string &name) {
@@ -382,19 +391,14 @@ std::unique_ptr<Coff> Coff::make(const std::string &name, Parts parts) {
            "Could not open Coff file '" + name + "' for reading.", 0);
     return nullptr;
   }
-  FileBytes bytes;
-  bytes.read(file, 0);
+  std::unique_ptr<Coff> coff = readStream(file, 0, name, parts);
   std::fclose(file);
-  CoffReader reader(bytes.data(), bytes.size(), name, parts);
-  return reader.read();
+  return coff;
 }
 
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
                                  const std::string &name) {
-  // An unreadable stream reads as an empty image: the header read fails.
-  FileBytes bytes;
-  bytes.read(file, byteOffset);
-  return make(bytes.data(), bytes.size(), name);
+  return readStream(file, byteOffset, name, Parts::All);
 }
 
 std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
