@@ -104,7 +104,8 @@ int Linker::importLibraryMembers(std::string & /*error*/) {
     if (defining == archive->cSymbols.end() ||
         !imported.insert(defining->second).second)
       continue;
-    std::unique_ptr<Coff> member = archive->getMember(name);
+    // Each member joins at most once, so it is moved out, not copied.
+    std::unique_ptr<Coff> member = archive->takeMember(name);
     // A member is checked like any object file; the checker reports why.
     if (!member || !member->verify())
       return 0;
