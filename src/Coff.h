@@ -134,7 +134,15 @@ private:
   // The section headers with their laid-out fields only when asked for:
   // the file's length alone needs none of them.
   Layout computeLayout(bool withSectionHeaders = true) const;
-  // Names of the sections in the order the writer emits their headers.
-  std::vector<std::string> writtenSections() const;
+  // A section the writer emits, with what it holds (null: nothing).
+  struct WrittenSection {
+    const std::string *name;
+    const scnhdr *hdr;
+    const Data *rawData;
+    const std::vector<reloc> *relocs;
+    const std::vector<coff_lineno> *lines;
+  };
+  // The sections in the order the writer emits their headers.
+  std::vector<WrittenSection> writtenSections() const;
   std::uint32_t stringTblSize() const;
 };

@@ -52,7 +52,11 @@ Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
     return nullptr;
   }
   setProcessor(coff);
-  buildLineMap(coff);
+  // The line table serves only source files the listing opens; it is
+  // made with the first of them (at once when traced).
+  cLineMapBuilt = false;
+  if (traceLevel("Coff2Cod::buildLineMap") != 0)
+    buildLineMap(coff);
   createDirectory(coff);
   if (createRawDataAndMemoryMap(coff) == 0 || createSourceFileInfo(coff) == 0)
     return nullptr;
@@ -78,6 +82,7 @@ bool lineEntryLess(const LstLine &a, const LstLine &b) {
 } // namespace
 
 void Coff2Cod::buildLineMap(const Coff &coff) {
+  cLineMapBuilt = true;
   cLine.clear();
   std::size_t count = 0;
   for (const auto &lines : coff.cLineNum)

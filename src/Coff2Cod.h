@@ -124,6 +124,7 @@ private:
   std::uint32_t cUnitBytes = 2;
   std::vector<ScanKind> cScanKind;
   ScanRegion cRegion;
+  bool cLineMapBuilt = false;
   SourceFiles cSources;
   StringTableIndex cNames;
   int cIncludeDepth = 0;

@@ -9,6 +9,7 @@
 #include "TextUtil.h"
 #include "Trace.h"
 
+#include <algorithm>
 #include <climits>
 #include <ctime>
 #include <iostream>
@@ -32,7 +33,14 @@ struct Coff::Layout {
   std::uint16_t nscns = 0;
   std::uint32_t symptr = 0;
   std::uint32_t nsyms = 0;
-  std::map<std::string, scnhdr> scnHdr; // headers with the laid-out fields
+  // The written sections' headers with the laid-out fields, in written
+  // order, each beside its entry in cScnHdr: a large output is laid out
+  // without copying its header map.
+  struct LaidHeader {
+    std::map<std::string, scnhdr>::const_iterator at;
+    scnhdr hdr;
+  };
+  std::vector<LaidHeader> headers;
 };
 
 namespace {
@@ -62,12 +70,37 @@ LastLineOfFunction indexFunctionLines(const std::vector<coff_lineno> &lines) {
 }
 
 // Points each function's aux entry at the function's last line entry.
+// headerOf gives the laid-out header of a section name, or null.
+template <class HeaderOf>
 void fixupFunctionLines(
     std::vector<syment> &table, const std::map<int, std::string> &scnNum,
-    const std::map<std::string, scnhdr> &scnHdr,
+    HeaderOf headerOf,
     const std::map<std::string, std::vector<coff_lineno>> &lineNum,
     const std::map<int, std::string> &strTbl, bool trace) {
-  std::map<std::string, LastLineOfFunction> index;
+  // What a section number leads to, looked up once per number.
+  struct Section {
+    const std::string *name = nullptr;
+    const scnhdr *hdr = nullptr;
+    const std::vector<coff_lineno> *lines = nullptr;
+    bool indexed = false;
+    LastLineOfFunction last;
+  };
+  std::unordered_map<int, Section> sections;
+  auto sectionOf = [&](int number) -> Section & {
+    auto found = sections.find(number);
+    if (found != sections.end())
+      return found->second;
+    Section &section = sections[number];
+    auto named = scnNum.find(number);
+    if (named != scnNum.end()) {
+      section.name = &named->second;
+      auto lines = lineNum.find(named->second);
+      if (lines != lineNum.end())
+        section.lines = &lines->second;
+      section.hdr = headerOf(named->second);
+    }
+    return section;
+  };
   for (std::size_t i = 0; i < table.size(); ++i) {
     const syment &sym = table[i];
     int kind = Coff::auxType(sym);
@@ -78,26 +111,22 @@ void fixupFunctionLines(
     }
     if (i + 1 >= table.size())
       break;
-    auto number = scnNum.find(sym.n_scnum);
-    auto lines =
-        number == scnNum.end() ? lineNum.end() : lineNum.find(number->second);
-    auto hdr =
-        number == scnNum.end() ? scnHdr.end() : scnHdr.find(number->second);
-    if (lines != lineNum.end() && hdr != scnHdr.end()) {
-      auto built = index.find(number->second);
-      if (built == index.end())
-        built = index.emplace(number->second, indexFunctionLines(lines->second))
-                    .first;
-      auto found = built->second.find(static_cast<std::uint32_t>(i));
-      if (found != built->second.end()) {
+    Section &section = sectionOf(sym.n_scnum);
+    if (section.lines != nullptr && section.hdr != nullptr) {
+      if (!section.indexed) {
+        section.last = indexFunctionLines(*section.lines);
+        section.indexed = true;
+      }
+      auto found = section.last.find(static_cast<std::uint32_t>(i));
+      if (found != section.last.end()) {
         aux_fcn aux = readAux<aux_fcn>(table[i + 1]);
-        std::uint32_t pointer = hdr->second.s_lnnoptr +
+        std::uint32_t pointer = section.hdr->s_lnnoptr +
                                 static_cast<std::uint32_t>(
                                     coff_lineno::sizeInBytes * found->second);
         if (trace)
           std::cout << "Coff::fixupAuxFcns() - symbol '"
                     << Coff::getName(sym, strTbl) << "' in section '"
-                    << number->second << "'  from " << hexText(aux.x_lnnoptr, 4)
+                    << *section.name << "'  from " << hexText(aux.x_lnnoptr, 4)
                     << " to " << hexText(pointer, 4) << '\n';
         aux.x_lnnoptr = pointer;
         writeAux(table[i + 1], aux);
@@ -123,13 +152,27 @@ bool sameLayoutFields(const scnhdr &a, const scnhdr &b) {
 
 } // namespace
 
-std::vector<std::string> Coff::writtenSections() const {
-  std::vector<std::string> names;
-  names.reserve(cScnNum.size());
-  for (const auto &number : cScnNum)
-    if (cScnHdr.count(number.second) != 0)
-      names.push_back(number.second);
-  return names;
+std::vector<Coff::WrittenSection> Coff::writtenSections() const {
+  std::vector<WrittenSection> sections;
+  sections.reserve(cScnNum.size());
+  for (const auto &number : cScnNum) {
+    auto hdr = cScnHdr.find(number.second);
+    if (hdr == cScnHdr.end())
+      continue;
+    WrittenSection section{&hdr->first, &hdr->second, nullptr, nullptr,
+                           nullptr};
+    auto raw = cRawData.find(number.second);
+    if (raw != cRawData.end())
+      section.rawData = &raw->second;
+    auto relocs = cReloc.find(number.second);
+    if (relocs != cReloc.end())
+      section.relocs = &relocs->second;
+    auto lines = cLineNum.find(number.second);
+    if (lines != cLineNum.end())
+      section.lines = &lines->second;
+    sections.push_back(section);
+  }
+  return sections;
 }
 
 std::uint32_t Coff::stringTblSize() const {
@@ -142,8 +185,8 @@ std::uint32_t Coff::stringTblSize() const {
 Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   Layout layout;
   // The sections writtenSections() gives, without copying their names.
-  std::vector<const std::string *> names;
-  names.reserve(cScnNum.size());
+  std::vector<std::map<std::string, scnhdr>::const_iterator> written;
+  written.reserve(cScnNum.size());
   std::uint64_t relocCount = 0;
   std::uint64_t lineCount = 0;
   for (const auto &number : cScnNum) {
@@ -151,14 +194,14 @@ Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
     auto hdr = cScnHdr.find(name);
     if (hdr == cScnHdr.end())
       continue;
-    names.push_back(&name);
+    written.push_back(hdr);
     if (!isUdata(hdr->second))
       layout.rawDataLength += contentsSize(cRawData, name);
     relocCount += countIn(cReloc, name);
     lineCount += countIn(cLineNum, name);
   }
   layout.secHdrStart = filehdr::sizeInBytes + opthdr::sizeInBytes;
-  layout.secHdrLength = scnhdr::sizeInBytes * names.size();
+  layout.secHdrLength = scnhdr::sizeInBytes * written.size();
   layout.rawDataStart = layout.secHdrStart + layout.secHdrLength;
   layout.relocStart = layout.rawDataStart + layout.rawDataLength;
   layout.relocLength = reloc::sizeInBytes * relocCount;
@@ -169,20 +212,22 @@ Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   layout.stringStart = layout.symbolStart + layout.symbolLength;
   layout.stringLength = stringTblSize();
   layout.fileLength = layout.stringStart + layout.stringLength;
-  layout.nscns = static_cast<std::uint16_t>(names.size());
+  layout.nscns = static_cast<std::uint16_t>(written.size());
   layout.symptr =
       cSymbolTbl.empty() ? 0 : static_cast<std::uint32_t>(layout.symbolStart);
   layout.nsyms = static_cast<std::uint32_t>(cSymbolTbl.size());
   if (!withSectionHeaders)
     return layout;
 
-  layout.scnHdr = cScnHdr;
+  // A name numbered twice is laid out at each place; applied in order, the
+  // last one wins. Every laid-out field is set anew each time.
+  layout.headers.reserve(written.size());
   std::uint64_t rawPtr = layout.rawDataStart;
   std::uint64_t relocPtr = layout.relocStart;
   std::uint64_t linePtr = layout.lineStart;
-  for (const std::string *scnName : names) {
-    const std::string &name = *scnName;
-    scnhdr &hdr = layout.scnHdr[name];
+  for (auto at : written) {
+    const std::string &name = at->first;
+    scnhdr hdr = at->second;
     hdr.s_size = contentsSize(cRawData, name);
     bool udata = isUdata(hdr);
     hdr.s_scnptr =
@@ -197,6 +242,7 @@ Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
     hdr.s_nlnno = static_cast<std::uint16_t>(lines);
     hdr.s_lnnoptr = lines == 0 ? 0 : static_cast<std::uint32_t>(linePtr);
     linePtr += coff_lineno::sizeInBytes * lines;
+    layout.headers.push_back({at, hdr});
   }
   return layout;
 }
@@ -222,14 +268,21 @@ void Coff::preWrite() {
   cFileHdr.f_timdat = static_cast<std::uint32_t>(std::time(nullptr));
   cFileHdr.f_symptr = layout.symptr;
   cFileHdr.f_nsyms = layout.nsyms;
-  cScnHdr = std::move(layout.scnHdr);
+  // An empty erase turns the layout's const position into a mutable one.
+  for (const Layout::LaidHeader &laid : layout.headers)
+    cScnHdr.erase(laid.at, laid.at)->second = laid.hdr;
   fixupAuxFcns();
   cFileHdr.f_magic = kCoffMagic;
 }
 
 void Coff::fixupAuxFcns() {
   bool trace = traceLevel(traceRegister("Coff::fixupAuxFcns")) != 0;
-  fixupFunctionLines(cSymbolTbl, cScnNum, cScnHdr, cLineNum, cStringTbl, trace);
+  auto headerOf = [this](const std::string &name) -> const scnhdr * {
+    auto found = cScnHdr.find(name);
+    return found == cScnHdr.end() ? nullptr : &found->second;
+  };
+  fixupFunctionLines(cSymbolTbl, cScnNum, headerOf, cLineNum, cStringTbl,
+                     trace);
 }
 
 std::uint32_t Coff::size() const {
@@ -247,12 +300,24 @@ int Coff::isLaidOut() const {
       cFileHdr.f_nscns != layout.nscns || cFileHdr.f_symptr != layout.symptr ||
       cFileHdr.f_nsyms != layout.nsyms)
     return 0;
-  for (const auto &entry : layout.scnHdr)
-    if (!sameLayoutFields(entry.second, cScnHdr.at(entry.first)))
+  // Per header, its last laid-out form (a name numbered twice is laid out
+  // twice); headers of sections that are not written keep their fields.
+  std::unordered_map<const scnhdr *, const scnhdr *> laidOut;
+  laidOut.reserve(layout.headers.size());
+  for (const Layout::LaidHeader &laid : layout.headers)
+    laidOut[&laid.at->second] = &laid.hdr;
+  for (const auto &entry : laidOut)
+    if (!sameLayoutFields(*entry.second, *entry.first))
       return 0;
+  auto headerOf = [&](const std::string &name) -> const scnhdr * {
+    auto found = cScnHdr.find(name);
+    if (found == cScnHdr.end())
+      return nullptr;
+    auto laid = laidOut.find(&found->second);
+    return laid == laidOut.end() ? &found->second : laid->second;
+  };
   std::vector<syment> symbols = cSymbolTbl;
-  fixupFunctionLines(symbols, cScnNum, layout.scnHdr, cLineNum, cStringTbl,
-                     false);
+  fixupFunctionLines(symbols, cScnNum, headerOf, cLineNum, cStringTbl, false);
   for (std::size_t i = 0; i < symbols.size(); ++i)
     if (!sameBytes(symbols[i], cSymbolTbl[i]))
       return 0;
@@ -268,8 +333,10 @@ public:
       : cFile(file), cName(name) {}
 
   bool put(const std::vector<std::uint8_t> &bytes, const char *what) {
-    if (bytes.empty() ||
-        std::fwrite(bytes.data(), 1, bytes.size(), cFile) == bytes.size())
+    return put(bytes.data(), bytes.size(), what);
+  }
+  bool put(const std::uint8_t *bytes, std::size_t size, const char *what) {
+    if (size == 0 || std::fwrite(bytes, 1, size, cFile) == size)
       return true;
     return fail(what);
   }
@@ -297,19 +364,32 @@ void appendRecord(std::vector<std::uint8_t> &out, const Record &rec) {
 
 int Coff::write(std::FILE *file, long byteOffset) const {
   BlockWriter out(file, cFileName);
-  std::vector<std::string> names = writtenSections();
+  const std::vector<WrittenSection> sections = writtenSections();
   // The headers hold 16-bit counts; more would give a file whose headers
   // disagree with its contents.
-  if (names.size() > 0xFFFF)
+  if (sections.size() > 0xFFFF)
     return out.fail("' has too many sections.");
-  for (const std::string &name : names)
-    if (countIn(cReloc, name) > 0xFFFF || countIn(cLineNum, name) > 0xFFFF)
-      return out.fail("', section '" + name +
+  std::size_t relocCount = 0;
+  std::size_t lineCount = 0;
+  for (const WrittenSection &section : sections) {
+    const std::size_t relocs = section.relocs ? section.relocs->size() : 0;
+    const std::size_t lines = section.lines ? section.lines->size() : 0;
+    if (relocs > 0xFFFF || lines > 0xFFFF)
+      return out.fail("', section '" + *section.name +
                       "' has too many relocation or line-number entries.");
+    relocCount += relocs;
+    lineCount += lines;
+  }
   if (byteOffset < 0 || std::fseek(file, byteOffset, SEEK_SET) != 0)
     return out.fail("' could not write file header.");
 
+  // One buffer, grown once to the largest block: a large output would
+  // otherwise fill fresh memory at every doubling.
   std::vector<std::uint8_t> block;
+  block.reserve(std::max(
+      {std::size_t{filehdr::sizeInBytes}, scnhdr::sizeInBytes * sections.size(),
+       reloc::sizeInBytes * relocCount, coff_lineno::sizeInBytes * lineCount,
+       syment::sizeInBytes * cSymbolTbl.size(), std::size_t{stringTblSize()}}));
   appendRecord(block, cFileHdr);
   if (!out.put(block, "' could not write file header."))
     return 0;
@@ -318,35 +398,29 @@ int Coff::write(std::FILE *file, long byteOffset) const {
   if (!out.put(block, "' could not write optional file header."))
     return 0;
   block.clear();
-  for (const std::string &name : names)
-    appendRecord(block, cScnHdr.at(name));
+  for (const WrittenSection &section : sections)
+    appendRecord(block, *section.hdr);
   if (!out.put(block, "' could not write section header."))
     return 0;
-  for (const std::string &name : names) {
-    auto raw = cRawData.find(name);
-    if (isUdata(cScnHdr.at(name)) || raw == cRawData.end() ||
-        raw->second.size() == 0)
+  for (const WrittenSection &section : sections) {
+    const Data *raw = section.rawData;
+    if (isUdata(*section.hdr) || raw == nullptr || raw->size() == 0)
       continue;
-    block.assign(raw->second.bytes(), raw->second.bytes() + raw->second.size());
-    if (!out.put(block, "' could not write raw data."))
+    if (!out.put(raw->bytes(), raw->size(), "' could not write raw data."))
       return 0;
   }
   block.clear();
-  for (const std::string &name : names) {
-    auto relocs = cReloc.find(name);
-    if (relocs != cReloc.end())
-      for (const reloc &rel : relocs->second)
+  for (const WrittenSection &section : sections)
+    if (section.relocs != nullptr)
+      for (const reloc &rel : *section.relocs)
         appendRecord(block, rel);
-  }
   if (!out.put(block, "' could not write reloc."))
     return 0;
   block.clear();
-  for (const std::string &name : names) {
-    auto lines = cLineNum.find(name);
-    if (lines != cLineNum.end())
-      for (const coff_lineno &line : lines->second)
+  for (const WrittenSection &section : sections)
+    if (section.lines != nullptr)
+      for (const coff_lineno &line : *section.lines)
         appendRecord(block, line);
-  }
   if (!out.put(block, "' could not write lineinfo."))
     return 0;
   block.clear();

@@ -262,6 +262,8 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
     position += 1;
     return 0;
   }
+  if (!cLineMapBuilt)
+    buildLineMap(coff);
   position += 2; // past the file symbol and its file entry
   ++cIncludeDepth;
   listSourceFile(coff, position, fileKey, name, source);

@@ -197,39 +197,89 @@ int Cod::writeDirectories(SafeOutputFile &file, const std::string &name) {
   return 1;
 }
 
+namespace {
+
+// Writes the blocks of one table as they are packed. The first failed
+// write is reported and drops the temporary; later blocks are ignored.
+class FileBlockSink : public BlockSink {
+public:
+  FileBlockSink(SafeOutputFile &file, const std::string &name)
+      : cFile(file), cName(name) {}
+
+  // The table the next blocks belong to, named in a failure report.
+  void setKind(const char *kind) { cKind = kind; }
+  bool failed() const { return cFailed; }
+
+  void take(const Block &block) override {
+    if (cFailed)
+      return;
+    if (cFile.write(block.cBytes.data(), block.cBytes.size()))
+      return;
+    cFailed = true;
+    std::ostringstream message;
+    message << "Could not write " << cKind << " block in Cod file '" << cName
+            << "'.";
+    reportStream(MessageKind::Error, "Cod::writeBlockList()", message, 0);
+    cFile.discard();
+  }
+
+private:
+  SafeOutputFile &cFile;
+  const std::string &cName;
+  const char *cKind = "";
+  bool cFailed = false;
+};
+
+} // namespace
+
+// Each table is packed straight into the file, block by block, in the
+// order preWrite numbered them.
 int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
-  // The code slices go out as they are, in ascending slice order, without
-  // a copy into a block list.
-  const std::string code = "code";
+  FileBlockSink sink(file, name);
+  sink.setKind("code");
   for (const auto &slices : RawDataMap)
     for (const auto &slice : slices)
-      if (writeBlock(file, name, slice.second, code) == 0)
-        return 0;
-  std::list<Block> blocks;
-  packSymbols(blocks);
-  if (writeBlockList(file, name, blocks, "symbol") == 0)
+      sink.take(slice.second);
+  if (sink.failed())
     return 0;
-  packSourceNames(blocks);
-  if (writeBlockList(file, name, blocks, "source name") == 0)
+  sink.setKind("symbol");
+  BlockPacker symbols(&sink);
+  packFixedRecords(SymbolList, symbols);
+  if (sink.failed())
     return 0;
+  sink.setKind("source name");
+  BlockPacker sourceNames(&sink);
+  packFixedRecords(SourceNameList, sourceNames);
+  if (sink.failed())
+    return 0;
+  sink.setKind("line info");
   for (const auto &records : LineInfoTable) {
-    packLineInfo(records, blocks);
-    if (writeBlockList(file, name, blocks, "line info") == 0)
+    BlockPacker lines(&sink);
+    packFixedRecords(records, lines);
+    if (sink.failed())
       return 0;
   }
-  packLocalGroups(blocks);
-  if (writeBlockList(file, name, blocks, "local group") == 0)
+  sink.setKind("local group");
+  BlockPacker localGroups(&sink);
+  packLocalGroupRecords(LocalGroupList, localGroups);
+  if (sink.failed())
     return 0;
+  sink.setKind("memory map");
   for (const auto &records : MemoryMapList) {
-    packMemoryMap(records, blocks);
-    if (writeBlockList(file, name, blocks, "memory map") == 0)
+    BlockPacker memoryMap(&sink);
+    packFixedRecords(records, memoryMap);
+    if (sink.failed())
       return 0;
   }
-  packLongSymbols(blocks);
-  if (writeBlockList(file, name, blocks, "long symbol") == 0)
+  sink.setKind("long symbol");
+  BlockPacker longSymbols(&sink);
+  packVariableRecords(LongSymbolList, longSymbols);
+  if (sink.failed())
     return 0;
-  packDebugMsgs(blocks);
-  return writeBlockList(file, name, blocks, "debug msg");
+  sink.setKind("debug msg");
+  BlockPacker debugMsgs(&sink);
+  packVariableRecords(DebugMsgList, debugMsgs);
+  return sink.failed() ? 0 : 1;
 }
 
 int Cod::writeBlockList(SafeOutputFile &file, const std::string &name,

@@ -6,10 +6,15 @@
 #include "Assert.h"
 #include "cod/Cod.h"
 
-BlockPacker::BlockPacker(std::list<Block> *out) : cOut(out) {
-  if (cOut != nullptr)
-    cOut->clear();
+BlockPacker::BlockPacker(std::list<Block> *out) : cSink(nullptr) {
+  if (out == nullptr)
+    return;
+  out->clear();
+  cListSink.reset(new ListSink(*out));
+  cSink = cListSink.get();
 }
+
+BlockPacker::BlockPacker(BlockSink *sink) : cSink(sink) {}
 
 std::uint8_t *BlockPacker::place(std::size_t sizeInBytes,
                                  std::size_t limitInBytes) {
@@ -23,7 +28,7 @@ std::uint8_t *BlockPacker::place(std::size_t sizeInBytes,
     cOffset = 0;
   }
   std::uint8_t *at =
-      cOut != nullptr ? cWorking.cBytes.data() + cOffset : nullptr;
+      cSink != nullptr ? cWorking.cBytes.data() + cOffset : nullptr;
   cOffset += sizeInBytes;
   return at;
 }
@@ -39,8 +44,8 @@ std::uint8_t *BlockPacker::placeVariable(std::size_t sizeInBytes) {
 }
 
 void BlockPacker::flushWorking() {
-  if (cOut != nullptr) {
-    cOut->push_back(cWorking);
+  if (cSink != nullptr) {
+    cSink->take(cWorking);
     cWorking = Block();
   }
 }
@@ -52,25 +57,30 @@ std::uint32_t BlockPacker::finish() {
   return cBlockCount;
 }
 
+std::uint32_t packLocalGroupRecords(const std::list<LocalGroup> &groups,
+                                    BlockPacker &packer) {
+  for (const LocalGroup &group : groups) {
+    if (std::uint8_t *at = packer.placeFixed(LocalGroup::SlotSizeInBytes))
+      group.serializeHeader(at);
+    for (const Symbol &symbol : group.Symbols)
+      if (std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes))
+        symbol.serialize(at);
+  }
+  return packer.finish();
+}
+
 namespace {
 
 template <class Records>
 std::uint32_t packFixed(const Records &records, std::list<Block> *out) {
-  using Record = typename Records::value_type;
   BlockPacker packer(out);
-  for (const Record &record : records)
-    if (std::uint8_t *at = packer.placeFixed(Record::SizeInBytes))
-      record.serialize(at);
-  return packer.finish();
+  return packFixedRecords(records, packer);
 }
 
 template <class Records>
 std::uint32_t packVariable(const Records &records, std::list<Block> *out) {
   BlockPacker packer(out);
-  for (const auto &record : records)
-    if (std::uint8_t *at = packer.placeVariable(record.sizeInBytes()))
-      record.serialize(at);
-  return packer.finish();
+  return packVariableRecords(records, packer);
 }
 
 } // namespace
@@ -123,14 +133,7 @@ std::uint32_t packDebugMsgBlocks(const std::list<DebugMsg> &records,
 std::uint32_t packLocalGroupBlocks(const std::list<LocalGroup> &groups,
                                    std::list<Block> *out) {
   BlockPacker packer(out);
-  for (const LocalGroup &group : groups) {
-    if (std::uint8_t *at = packer.placeFixed(LocalGroup::SlotSizeInBytes))
-      group.serializeHeader(at);
-    for (const Symbol &symbol : group.Symbols)
-      if (std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes))
-        symbol.serialize(at);
-  }
-  return packer.finish();
+  return packLocalGroupRecords(groups, packer);
 }
 
 void Cod::packCodeBlocks(const std::map<int, Block> &slices,

@@ -7,11 +7,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <vector>
+
+// Takes each block a packer fills, in order (the COD writer sends them
+// straight to the file).
+class BlockSink {
+public:
+  virtual ~BlockSink() = default;
+  virtual void take(const Block &block) = 0;
+};
 
 class BlockPacker {
 public:
+  // Appends the blocks to out (cleared first); null only counts them.
   explicit BlockPacker(std::list<Block> *out);
+  // Hands each block to sink; null only counts them.
+  explicit BlockPacker(BlockSink *sink);
 
   // Where the next record goes, starting a new block when it does not fit;
   // null when only counting. Fixed-size records may fill a block to its
@@ -19,19 +31,51 @@ public:
   std::uint8_t *placeFixed(std::size_t sizeInBytes);
   std::uint8_t *placeVariable(std::size_t sizeInBytes);
 
-  // Appends the working block when anything was placed; the block count.
+  // Hands on the working block when anything was placed; the block count.
   std::uint32_t finish();
 
 private:
+  class ListSink : public BlockSink {
+  public:
+    explicit ListSink(std::list<Block> &out) : cOut(out) {}
+    void take(const Block &block) override { cOut.push_back(block); }
+
+  private:
+    std::list<Block> &cOut;
+  };
+
   std::uint8_t *place(std::size_t sizeInBytes, std::size_t limitInBytes);
   void flushWorking();
 
-  std::list<Block> *cOut;
+  std::unique_ptr<ListSink> cListSink;
+  BlockSink *cSink;
   Block cWorking;
   std::size_t cOffset = 0;
   bool cStarted = false;
   std::uint32_t cBlockCount = 0;
 };
+
+// The table packers, for any sequence of records: fixed-size records,
+// variable-size ones and local groups (a header slot, then the symbols).
+template <class Records>
+std::uint32_t packFixedRecords(const Records &records, BlockPacker &packer) {
+  using Record = typename Records::value_type;
+  for (const Record &record : records)
+    if (std::uint8_t *at = packer.placeFixed(Record::SizeInBytes))
+      record.serialize(at);
+  return packer.finish();
+}
+
+template <class Records>
+std::uint32_t packVariableRecords(const Records &records, BlockPacker &packer) {
+  for (const auto &record : records)
+    if (std::uint8_t *at = packer.placeVariable(record.sizeInBytes()))
+      record.serialize(at);
+  return packer.finish();
+}
+
+std::uint32_t packLocalGroupRecords(const std::list<LocalGroup> &groups,
+                                    BlockPacker &packer);
 
 // Each returns the number of blocks the table takes and, given a list,
 // fills it with them. An empty table takes no block.

@@ -1,7 +1,6 @@
 #include "Memory.h"
 
 #include "Assert.h"
-#include "ScnAddr.h"
 #include "SectionDesc.h"
 #include "TextUtil.h"
 
@@ -14,19 +13,31 @@ namespace {
 const char *const kModule = "memtarg";
 
 // printf's "%*s": right-aligned, never cut.
-std::string padLeft(const std::string &text, std::size_t width) {
-  if (text.size() >= width)
-    return text;
-  return std::string(width - text.size(), ' ') + text;
+void appendPadded(std::string &out, const std::string &text,
+                  std::size_t width) {
+  if (text.size() < width)
+    out.append(width - text.size(), ' ');
+  out += text;
 }
 
-void printRow(std::ostream &out, const std::string &memory,
-              const std::string &start, const std::string &end,
-              const std::string &section, const std::string &address,
-              const std::string &size) {
-  out << padLeft(memory, 10) << ' ' << padLeft(start, 10) << ' '
-      << padLeft(end, 10) << ' ' << padLeft(section, 20) << ' '
-      << padLeft(address, 10) << ' ' << padLeft(size, 10) << '\n';
+// One row of the allocation table, appended to out: a table of thousands
+// of sections is made as one text, not field by field into a stream.
+void appendRow(std::string &out, const std::string &memory,
+               const std::string &start, const std::string &end,
+               const std::string &section, const std::string &address,
+               const std::string &size) {
+  appendPadded(out, memory, 10);
+  out += ' ';
+  appendPadded(out, start, 10);
+  out += ' ';
+  appendPadded(out, end, 10);
+  out += ' ';
+  appendPadded(out, section, 20);
+  out += ' ';
+  appendPadded(out, address, 10);
+  out += ' ';
+  appendPadded(out, size, 10);
+  out += '\n';
 }
 
 } // namespace
@@ -267,31 +278,43 @@ void Memory::fillUnused(const FillCallback &callback) const {
 }
 
 void Memory::printAllocation(std::ostream &out, int withHeader) const {
-  std::vector<ScnAddr> sections;
+  struct Row {
+    const std::string *name;
+    std::uint32_t address;
+    const Range *range;
+  };
+  std::vector<Row> sections;
+  sections.reserve(cAllocated.size());
   for (const auto &entry : cAllocated)
-    sections.emplace_back(entry.first, entry.second.getStart());
-  std::stable_sort(sections.begin(), sections.end(), scnAddrLess);
+    sections.push_back({&entry.first, entry.second.getStart(), &entry.second});
+  std::stable_sort(
+      sections.begin(), sections.end(),
+      [](const Row &a, const Row &b) { return a.address < b.address; });
 
+  std::string text;
+  text.reserve(72 * (sections.size() + 3));
   if (withHeader) {
-    printRow(out, "Memory", "Start", "End", "Section", "Address",
-             "Size(Bytes)");
+    appendRow(text, "Memory", "Start", "End", "Section", "Address",
+              "Size(Bytes)");
     const std::string rule = "---------";
-    printRow(out, rule, rule, rule, rule, rule, rule);
+    appendRow(text, rule, rule, rule, rule, rule, rule);
   }
   const std::string start = hexText(cStart, 2);
   const std::string end = hexText(cEnd, 2);
+  const std::string none;
   if (sections.empty())
-    printRow(out, cName, start, end, "", "", "");
+    appendRow(text, cName, start, end, none, none, none);
   bool first = true;
-  for (const ScnAddr &section : sections) {
-    const Range &range = cAllocated.find(section.cName)->second;
+  for (const Row &section : sections) {
     const std::string size =
-        hexText(static_cast<std::uint32_t>(range.sizeInBytes()), 2);
-    printRow(out, first ? cName : "", first ? start : "", first ? end : "",
-             section.cName, hexText(section.cAddress, 2), size);
+        hexText(static_cast<std::uint32_t>(section.range->sizeInBytes()), 2);
+    appendRow(text, first ? cName : none, first ? start : none,
+              first ? end : none, *section.name, hexText(section.address, 2),
+              size);
     first = false;
   }
-  out << '\n';
+  text += '\n';
+  out << text;
   out.flush();
 }
 
