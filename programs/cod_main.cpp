@@ -3,10 +3,12 @@
 #include "Coff.h"
 #include "Coff2Cod.h"
 #include "CommandArgs.h"
+#include "FileBytes.h"
 #include "Messages.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -84,6 +86,18 @@ CodOptions parseCommandLine(int argc, char **argv) {
   return options;
 }
 
+// Reads the COFF file into bytes, which the converter then also reads
+// names from. A file that does not open is left to Coff::make to report.
+std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
+  std::FILE *file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr)
+    return Coff::make(name);
+  // An unreadable file reads as an empty image: the header read fails.
+  bytes.read(file, 0);
+  std::fclose(file);
+  return Coff::make(bytes.data(), bytes.size(), name);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -98,15 +112,18 @@ int main(int argc, char **argv) {
     report(MessageKind::Warning, "main()",
            "no listing file generated: /n switch ignored", 0);
 
-  std::unique_ptr<Coff> coff = Coff::make(options.coffFile);
+  FileBytes bytes;
+  std::unique_ptr<Coff> coff = readCoff(options.coffFile, bytes);
   if (!coff)
     printSummaryAndExit(1);
   Coff2Cod cod;
+  cod.setImage(bytes.data(), bytes.size());
   if (cod.convert(*coff, options.pageLength, options.noListing) == nullptr)
     printSummaryAndExit(1);
   cod.preWrite();
   if (cod.write() == 0)
     printSummaryAndExit(1);
-  coff.reset();
+  // The exit frees the models at once; taking them apart first would
+  // only cost time.
   printSummaryAndExit(0);
 }

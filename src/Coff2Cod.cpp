@@ -40,7 +40,13 @@ bool programSectionLess(const ProgramSection &a, const ProgramSection &b) {
 Coff2Cod::Coff2Cod() = default;
 Coff2Cod::~Coff2Cod() = default;
 
+void Coff2Cod::setImage(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
+  cImage = bytes;
+  cImageSizeInBytes = sizeInBytes;
+}
+
 Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
+  cImageNames = StringTableBytes(cImage, cImageSizeInBytes, coff.cFileHdr);
   cPageLength = pageLength;
   cLineCount = 0;
   // The device code comes from the file: test it before any processor
@@ -139,21 +145,37 @@ const StringTableIndex &Coff2Cod::names(const Coff &coff) {
   return cNames;
 }
 
+// The image's table holds every string the reader split; what it lacks
+// (names the reader moved out of old file entries, or none at all) is
+// left to the Coff's own table.
+bool Coff2Cod::tableName(const Coff &coff, std::uint32_t offset,
+                         std::string &name) {
+  std::string_view text;
+  if (cImageNames.find(offset, text)) {
+    name.assign(text.data(), text.size());
+    return true;
+  }
+  if (cImage != nullptr)
+    return false;
+  const std::string *found = names(coff).find(offset);
+  if (found == nullptr)
+    return false;
+  name = *found;
+  return true;
+}
+
 const std::string &Coff2Cod::symbolName(const Coff &coff, const syment &sym,
                                         std::string &scratch) {
-  if (sym.hasLongName())
-    if (const std::string *name = names(coff).find(sym.nameOffset()))
-      return *name;
-  scratch = Coff::getName(sym, coff.cStringTbl);
+  if (!sym.hasLongName() || !tableName(coff, sym.nameOffset(), scratch))
+    scratch = Coff::getName(sym, coff.cStringTbl);
   return scratch;
 }
 
 const std::string &Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
                                       std::string &scratch) {
   aux_file aux = readAux<aux_file>(auxEntry);
-  if (const std::string *name = names(coff).find(aux.x_offset))
-    return *name;
-  scratch = Coff::getName(aux, coff.cStringTbl);
+  if (!tableName(coff, aux.x_offset, scratch))
+    scratch = Coff::getName(aux, coff.cStringTbl);
   return scratch;
 }
 

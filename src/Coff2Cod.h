@@ -7,6 +7,7 @@
 #include "SourceFiles.h"
 #include "StringTableIndex.h"
 #include "cod/Cod.h"
+#include "cod/StringTableBytes.h"
 
 #include <cstdint>
 #include <list>
@@ -38,6 +39,11 @@ public:
 
   Coff2Cod();
   ~Coff2Cod() override;
+
+  // The bytes the Coff to convert was read from, kept by the caller until
+  // the conversion is done: names are then read from its string table in
+  // place instead of through an index of the Coff's.
+  void setImage(const std::uint8_t *bytes, std::uint64_t sizeInBytes);
 
   // This object, or null after an error report.
   Coff2Cod *convert(const Coff &coff, int pageLength, int noListing);
@@ -89,9 +95,10 @@ private:
   std::uint32_t unitBytes() const { return cUnitBytes; }
   int addSourceName(const Coff &coff, std::uint32_t index);
 
-  // Names through an index of the string table; a name the table lacks is
-  // reported as Coff::getName reports it.
+  // Names from the image's string table or through an index of the
+  // Coff's; a name the table lacks is reported as Coff::getName reports it.
   const StringTableIndex &names(const Coff &coff);
+  bool tableName(const Coff &coff, std::uint32_t offset, std::string &name);
   const std::string &symbolName(const Coff &coff, const syment &sym,
                                 std::string &scratch);
   const std::string &fileName(const Coff &coff, const syment &auxEntry,
@@ -127,6 +134,9 @@ private:
   bool cLineMapBuilt = false;
   SourceFiles cSources;
   StringTableIndex cNames;
+  const std::uint8_t *cImage = nullptr;
+  std::uint64_t cImageSizeInBytes = 0;
+  StringTableBytes cImageNames; // empty without an image
   int cIncludeDepth = 0;
   std::string cListTime; // first page header's time, used on every page
 };
