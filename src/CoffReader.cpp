@@ -385,15 +385,15 @@ std::unique_ptr<Coff> Coff::make(const std::string &name) {
 }
 
 std::unique_ptr<Coff> Coff::make(const std::string &name, Parts parts) {
-  std::FILE *file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) {
+  // Owned: a silent attempt leaves the reader through an exception.
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(
+      std::fopen(name.c_str(), "rb"), &std::fclose);
+  if (!file) {
     report(MessageKind::Error, "Coff::make()",
            "Could not open Coff file '" + name + "' for reading.", 0);
     return nullptr;
   }
-  std::unique_ptr<Coff> coff = readStream(file, 0, name, parts);
-  std::fclose(file);
-  return coff;
+  return readStream(file.get(), 0, name, parts);
 }
 
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
