@@ -3,6 +3,7 @@
 #include "FileBytes.h"
 #include "FileInfo.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "SafeFile.h"
 #include "Trace.h"
 
@@ -78,8 +79,9 @@ Archive &Archive::operator=(const Archive &other) {
     return *this;
   cName = other.cName;
   cMembers.clear();
+  cPositions.clear();
   for (const auto &member : other.cMembers)
-    cMembers.emplace_back(new Coff(*member));
+    cMembers.emplace_back(member ? new Coff(*member) : nullptr);
   makeSymbols();
   return *this;
 }
@@ -136,6 +138,50 @@ std::string Archive::memberName(const Coff &member) {
   return objectExt ? info.baseName() : info.name();
 }
 
+namespace {
+
+// A member read ahead of its turn, found at offset.
+struct MemberAhead {
+  std::uint64_t offset = 0;
+  std::unique_ptr<Coff> member;
+  std::uint64_t sizeInBytes = 0; // of its image
+};
+
+// Members are found by their headers' size fields and read in parallel,
+// silently. The walk in Archive::make still steps by each member's own
+// length and takes a member read ahead only where it starts at the same
+// place and was read without a word; everything else it reads itself.
+std::vector<MemberAhead> readMembersAhead(const FileBytes &bytes) {
+  const std::uint64_t length = bytes.size();
+  std::vector<MemberAhead> ahead;
+  std::uint64_t offset = kArchiveMagicSizeInBytes;
+  while (offset + kMemberHeaderSizeInBytes < length) {
+    ahead.emplace_back();
+    ahead.back().offset = offset;
+    offset += kMemberHeaderSizeInBytes +
+              std::uint64_t(Archive::getHeaderSize(bytes.data() + offset));
+  }
+  forEachInParallel(ahead.size(), [&](std::size_t i) {
+    const std::uint8_t *header = bytes.data() + ahead[i].offset;
+    const std::uint64_t imageAt = ahead[i].offset + kMemberHeaderSizeInBytes;
+    SilentAttempt silent;
+    try {
+      std::unique_ptr<Coff> member =
+          Coff::make(bytes.data() + imageAt, length - imageAt,
+                     Archive::getHeaderName(header));
+      if (member) {
+        ahead[i].sizeInBytes = member->size();
+        ahead[i].member = std::move(member);
+      }
+    } catch (const MessageWhileSilent &) {
+      // Read again in its turn, where the message is given.
+    }
+  });
+  return ahead;
+}
+
+} // namespace
+
 std::unique_ptr<Archive> Archive::make(const std::string &name) {
   std::ostringstream text;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
@@ -165,6 +211,8 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
   bytes.read(file.get(), 0);
   file.reset();
   const std::uint64_t length = bytes.size();
+  std::vector<MemberAhead> ahead = readMembersAhead(bytes);
+  std::size_t nextAhead = 0;
   // 64-bit offsets: the members' own sizes move the position forward.
   std::uint64_t offset = kArchiveMagicSizeInBytes;
   // A trailing piece shorter than a header ends the library silently.
@@ -176,16 +224,26 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
       reportError("Archive::make()", text);
       return nullptr;
     }
-    std::string memberName = getHeaderName(header);
-    std::unique_ptr<Coff> member =
-        Coff::make(bytes.data() + imageAt, length - imageAt, memberName);
-    if (!member) {
-      text << "Could not build member '" << memberName << "' in library file '"
-           << name << "'. ";
-      reportError("Archive::make()", text);
-      return nullptr;
+    while (nextAhead < ahead.size() && ahead[nextAhead].offset < offset)
+      ++nextAhead;
+    std::unique_ptr<Coff> member;
+    std::uint64_t memberSizeInBytes = 0;
+    if (nextAhead < ahead.size() && ahead[nextAhead].offset == offset &&
+        ahead[nextAhead].member) {
+      member = std::move(ahead[nextAhead].member);
+      memberSizeInBytes = ahead[nextAhead].sizeInBytes;
+    } else {
+      std::string memberName = getHeaderName(header);
+      member = Coff::make(bytes.data() + imageAt, length - imageAt, memberName);
+      if (!member) {
+        text << "Could not build member '" << memberName
+             << "' in library file '" << name << "'. ";
+        reportError("Archive::make()", text);
+        return nullptr;
+      }
+      memberSizeInBytes = member->size();
     }
-    offset = imageAt + member->size();
+    offset = imageAt + memberSizeInBytes;
     archive->cMembers.push_back(std::move(member));
   }
   archive->makeSymbols();
@@ -196,6 +254,8 @@ int Archive::makeSymbols() {
   cSymbols.clear();
   int result = 1;
   for (const auto &member : cMembers) {
+    if (!member)
+      continue; // taken out by takeMember
     const std::vector<syment> &table = member->cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); ++i) {
       if (i < member->cAuxType.size() && member->cAuxType[i] != kAuxNone)
@@ -229,6 +289,29 @@ std::unique_ptr<Coff> Archive::getMember(const std::string &symbol) const {
   if (found == cSymbols.end())
     return nullptr;
   return std::unique_ptr<Coff>(new Coff(*found->second));
+}
+
+std::unique_ptr<Coff> Archive::takeMember(const std::string &symbol) {
+  auto found = cSymbols.find(symbol);
+  if (found == cSymbols.end())
+    return nullptr;
+  const Coff *wanted = found->second;
+  auto at = [&]() -> std::unique_ptr<Coff> * {
+    auto position = cPositions.find(wanted);
+    if (position == cPositions.end() || position->second >= cMembers.size() ||
+        cMembers[position->second].get() != wanted)
+      return nullptr;
+    return &cMembers[position->second];
+  };
+  std::unique_ptr<Coff> *slot = at();
+  if (slot == nullptr) {
+    cPositions.clear();
+    for (std::size_t i = 0; i < cMembers.size(); ++i)
+      if (cMembers[i])
+        cPositions.emplace(cMembers[i].get(), i);
+    slot = at();
+  }
+  return slot == nullptr ? nullptr : std::move(*slot);
 }
 
 int Archive::write() {
@@ -290,7 +373,8 @@ void Archive::print(std::ostream &out) const {
   out << "  Members: " << '\n';
   for (std::size_t i = 0; i < cMembers.size(); ++i) {
     out << "    Member[" << i << "] = " << '\n';
-    cMembers[i]->print(out);
+    if (cMembers[i])
+      cMembers[i]->print(out);
     out << '\n';
   }
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 constexpr char kArchiveMagic[] = "!<arch>\n";
@@ -39,6 +40,11 @@ public:
   int hasSymbol(const std::string &symbol) const;
   // A copy of the member that defines the symbol, or null.
   std::unique_ptr<Coff> getMember(const std::string &symbol) const;
+  // The member that defines the symbol, moved out of the library without a
+  // copy (null when there is none or it was taken before). Its place in
+  // cMembers is left empty; cSymbols still points at it, which stays valid
+  // as long as the caller keeps the member.
+  std::unique_ptr<Coff> takeMember(const std::string &symbol);
   void print(std::ostream &out) const;
 
   // The name a member is stored under: its file name without directory
@@ -58,4 +64,9 @@ public:
   std::string cName;                           // the library's file name
   std::vector<std::unique_ptr<Coff>> cMembers; // in file order
   std::map<std::string, Coff *> cSymbols;      // symbol -> defining member
+
+private:
+  // Where each member stands in cMembers, for takeMember; rebuilt whenever
+  // it no longer agrees with cMembers.
+  std::unordered_map<const Coff *, std::size_t> cPositions;
 };

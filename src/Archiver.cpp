@@ -4,6 +4,7 @@
 #include "Coff.h"
 #include "FileInfo.h"
 #include "Messages.h"
+#include "ObjectsAhead.h"
 #include "Trace.h"
 
 #include <cstdio>
@@ -114,8 +115,12 @@ void Archiver::reportNotMember(const std::string &context,
 int Archiver::cmdCreate() {
   Archive archive;
   archive.cName = cArchive;
-  for (const std::string &file : cMembers) {
-    std::unique_ptr<Coff> member = Coff::make(file);
+  std::vector<std::unique_ptr<Coff>> ahead =
+      readObjectsAhead(cMembers, /*verify=*/false);
+  for (std::size_t i = 0; i < cMembers.size(); ++i) {
+    std::unique_ptr<Coff> member = std::move(ahead[i]);
+    if (!member)
+      member = Coff::make(cMembers[i]);
     if (!member)
       return 0; // reported by the reader; nothing is written
     archive.cMembers.push_back(std::move(member));

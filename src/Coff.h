@@ -32,10 +32,13 @@ public:
 
   // Reading and checking.
 
-  // What a reader keeps: everything, or only the headers and the sections'
+  // What a reader keeps: everything; only the headers and the sections'
   // names and contents (for a program that needs no symbols, line numbers
-  // or relocations). Every block is checked against the file either way.
-  enum class Parts { All, Sections };
+  // or relocations); or everything but relocations, with only the section
+  // names of the string table (for a program that looks its other names
+  // up in the file's own bytes). Every block is checked against the file
+  // in every case, with the same messages.
+  enum class Parts { All, Sections, SectionNames };
 
   // Reads the named file from its first byte; null after an error report.
   static std::unique_ptr<Coff> make(const std::string &name);
@@ -49,6 +52,9 @@ public:
   static std::unique_ptr<Coff> make(const std::uint8_t *bytes,
                                     std::uint64_t sizeInBytes,
                                     const std::string &name);
+  static std::unique_ptr<Coff> make(const std::uint8_t *bytes,
+                                    std::uint64_t sizeInBytes,
+                                    const std::string &name, Parts parts);
   // 1 when every index and name checks out; reports each failure.
   int verify() const;
 

@@ -43,7 +43,8 @@ public:
   CoffReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
-        cSectionsOnly(parts == Coff::Parts::Sections) {}
+        cSectionsOnly(parts == Coff::Parts::Sections),
+        cSectionNamesOnly(parts != Coff::Parts::All) {}
 
   std::unique_ptr<Coff> read();
 
@@ -67,6 +68,9 @@ private:
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
   bool cSectionsOnly;
+  // The string table keeps only what section headers name, and no
+  // relocations are kept (both for Sections and SectionNames).
+  bool cSectionNamesOnly;
   // Sorted offsets of the long section names: all of the string table
   // that a sections-only read keeps.
   std::vector<std::uint32_t> cWantedStrings;
@@ -111,7 +115,7 @@ void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
     std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
     if (end == pos)
       break;
-    if (cSectionsOnly &&
+    if (cSectionNamesOnly &&
         !std::binary_search(cWantedStrings.begin(), cWantedStrings.end(),
                             static_cast<std::uint32_t>(4 + pos))) {
       pos = end + 1;
@@ -172,7 +176,7 @@ void CoffReader::findSectionNameOffsets() {
 
 bool CoffReader::readStringTable() {
   const filehdr &fh = cCoff->cFileHdr;
-  if (cSectionsOnly)
+  if (cSectionNamesOnly)
     findSectionNameOffsets();
   if (fh.f_nsyms == 0) {
     // Without symbols the string table is optional: take it only when a
@@ -313,7 +317,7 @@ bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
       cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
   if (bytes == nullptr)
     return fail("could not read relocation info.");
-  if (cSectionsOnly)
+  if (cSectionNamesOnly)
     return true;
   std::vector<reloc> &relocs = cCoff->cReloc[name];
   relocs.reserve(hdr.s_nreloc);
@@ -385,15 +389,15 @@ std::unique_ptr<Coff> Coff::make(const std::string &name) {
 }
 
 std::unique_ptr<Coff> Coff::make(const std::string &name, Parts parts) {
-  std::FILE *file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) {
+  // Owned: a silent attempt leaves the reader through an exception.
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(
+      std::fopen(name.c_str(), "rb"), &std::fclose);
+  if (!file) {
     report(MessageKind::Error, "Coff::make()",
            "Could not open Coff file '" + name + "' for reading.", 0);
     return nullptr;
   }
-  std::unique_ptr<Coff> coff = readStream(file, 0, name, parts);
-  std::fclose(file);
-  return coff;
+  return readStream(file.get(), 0, name, parts);
 }
 
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
@@ -404,6 +408,12 @@ std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,
 std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
                                  std::uint64_t sizeInBytes,
                                  const std::string &name) {
-  CoffReader reader(bytes, sizeInBytes, name, Parts::All);
+  return make(bytes, sizeInBytes, name, Parts::All);
+}
+
+std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
+                                 std::uint64_t sizeInBytes,
+                                 const std::string &name, Parts parts) {
+  CoffReader reader(bytes, sizeInBytes, name, parts);
   return reader.read();
 }

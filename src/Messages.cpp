@@ -18,6 +18,8 @@ struct MessageState {
 
 MessageState gState;
 
+thread_local bool tSilent = false;
+
 void outOfMemory() {
   std::fputs("out of memory\n", stderr);
   std::exit(1);
@@ -33,6 +35,8 @@ int warningCount() { return gState.cWarnings; }
 
 void report(MessageKind kind, const std::string & /*context*/,
             const std::string &text, int fatal) {
+  if (tSilent)
+    throw MessageWhileSilent();
   if (kind == MessageKind::Warning) {
     ++gState.cWarnings;
     if (gState.cQuiet == 0 && gState.cVerbose != 0)
@@ -55,6 +59,10 @@ void reportStream(MessageKind kind, const std::string &context,
   text.clear();
   report(kind, context, message, fatal);
 }
+
+SilentAttempt::SilentAttempt() : cWasSilent(tSilent) { tSilent = true; }
+
+SilentAttempt::~SilentAttempt() { tSilent = cWasSilent; }
 
 void printSummaryAndExit(int exitCode) {
   if (gState.cQuiet == 0) {

@@ -24,6 +24,24 @@ void reportStream(MessageKind kind, const std::string &context,
 
 [[noreturn]] void printSummaryAndExit(int exitCode);
 
+// Work tried ahead of its turn on a worker thread must not speak: while a
+// SilentAttempt lives on a thread, report() there prints and counts nothing
+// and throws MessageWhileSilent instead (a fatal message included). The
+// caller then redoes the work in order on the main thread, where it reports
+// exactly what it would have.
+struct MessageWhileSilent {};
+
+class SilentAttempt {
+public:
+  SilentAttempt();
+  ~SilentAttempt();
+  SilentAttempt(const SilentAttempt &) = delete;
+  SilentAttempt &operator=(const SilentAttempt &) = delete;
+
+private:
+  bool cWasSilent;
+};
+
 // What every program's entry does first: flush standard output before each
 // error line, and end with "out of memory" and exit code 1 when the heap
 // is exhausted.

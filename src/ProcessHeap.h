@@ -1,9 +1,11 @@
 // Heap settings for short batch runs that build large in-memory models.
 #pragma once
 
-// Lets the heap grow in large steps and asks for its first, large step to
-// be backed by huge pages. Page faults, not the allocator, dominate the cost
-// of reading thousands of objects; a run with huge pages takes a few
-// hundred faults instead of tens of thousands. Only hints: nothing changes
-// when the system ignores them (or another allocator is in use).
+// Lets the heap grow in large steps backed by huge pages, and from then on
+// serves small blocks (the map nodes and strings of the object model, by
+// the million in a large link) from per-thread pools: no lock, no header,
+// no trimming. Page faults and the general-purpose allocator, not the work
+// itself, dominate the cost of reading thousands of objects on several
+// threads. Only hints: when the system ignores them or refuses the address
+// space, every block comes from malloc as before.
 void tuneProcessHeap();

@@ -10,16 +10,45 @@
 #include "Archive.h"
 #include "Trace.h"
 
+#include <cstring>
 #include <iostream>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
 
+// A symbol's name without a copy: its inline bytes or its string-table
+// entry. Both live as long as the input does, which outlives the import.
+std::string_view nameView(const syment &sym,
+                          const std::map<int, std::string> &strTbl) {
+  if (!sym.hasLongName()) {
+    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
+    return std::string_view(sym._n_name,
+                            nul == nullptr
+                                ? sizeof sym._n_name
+                                : static_cast<const char *>(nul) - sym._n_name);
+  }
+  const std::uint32_t offset = sym.nameOffset();
+  auto found = offset > 0x7FFFFFFFu ? strTbl.end()
+                                    : strTbl.find(static_cast<int>(offset));
+  if (found == strTbl.end()) {
+    Coff::getName(sym, strTbl); // reports the missing name and ends the run
+    return std::string_view();
+  }
+  return found->second;
+}
+
 class ImportState {
 public:
-  explicit ImportState(const std::vector<std::unique_ptr<Archive>> &archives)
-      : cArchives(archives) {}
+  explicit ImportState(const std::vector<std::unique_ptr<Archive>> &archives) {
+    // Each name once, for the first library in the order given; the keys
+    // stay in the libraries' own indexes.
+    for (const std::unique_ptr<Archive> &archive : archives)
+      for (const auto &entry : archive->cSymbols)
+        cLibraryOf.emplace(entry.first, archive.get());
+  }
 
   // Enters the external definitions and references of one more input.
   void addInput(const Coff &coff) {
@@ -28,9 +57,9 @@ public:
         continue;
       const syment &sym = coff.cSymbolTbl[i];
       if (Coff::isExtDef(sym))
-        settle(Coff::getName(sym, coff.cStringTbl));
+        settle(nameView(sym, coff.cStringTbl));
       else if (Coff::isExtRef(sym))
-        addReference(Coff::getName(sym, coff.cStringTbl));
+        addReference(nameView(sym, coff.cStringTbl));
     }
   }
 
@@ -39,21 +68,20 @@ public:
   bool takeNext(std::string &name) {
     if (cCandidates.empty())
       return false;
-    name = *cCandidates.begin();
-    settle(name);
+    const std::string_view first = *cCandidates.begin();
+    name.assign(first.data(), first.size());
+    settle(first);
     return true;
   }
 
   // The first library, in the order given, that defines the name.
-  Archive *libraryFor(const std::string &name) const {
-    for (const std::unique_ptr<Archive> &archive : cArchives)
-      if (archive->hasSymbol(name))
-        return archive.get();
-    return nullptr;
+  Archive *libraryFor(std::string_view name) const {
+    auto found = cLibraryOf.find(name);
+    return found == cLibraryOf.end() ? nullptr : found->second;
   }
 
 private:
-  void settle(const std::string &name) {
+  void settle(std::string_view name) {
     // A settled name never becomes a candidate, so only a newly settled
     // one can be pending; the ordered set is searched only when it is.
     if (cSettled.insert(name).second && cPending.erase(name) != 0)
@@ -62,7 +90,7 @@ private:
 
   // Names no library defines stay undefined whatever is imported; external
   // resolution reports them later.
-  void addReference(const std::string &name) {
+  void addReference(std::string_view name) {
     if (cSettled.count(name) == 0 && cPending.count(name) == 0 &&
         libraryFor(name) != nullptr) {
       cCandidates.insert(name);
@@ -70,11 +98,13 @@ private:
     }
   }
 
-  const std::vector<std::unique_ptr<Archive>> &cArchives;
+  std::unordered_map<std::string_view, Archive *> cLibraryOf;
   // Only asked whether it holds a name, so hashed.
-  std::unordered_set<std::string> cSettled; // defined by an input, or chosen
-  std::set<std::string> cCandidates; // referenced, undefined, in a library
-  std::unordered_set<std::string> cPending; // cCandidates, hashed
+  std::unordered_set<std::string_view>
+      cSettled; // defined by an input, or chosen
+  // Referenced, undefined, in a library; ordered as std::string orders.
+  std::set<std::string_view> cCandidates;
+  std::unordered_set<std::string_view> cPending; // cCandidates, hashed
 };
 
 void traceImport(const Archive &archive, const Coff &member,
@@ -104,7 +134,8 @@ int Linker::importLibraryMembers(std::string & /*error*/) {
     if (defining == archive->cSymbols.end() ||
         !imported.insert(defining->second).second)
       continue;
-    std::unique_ptr<Coff> member = archive->getMember(name);
+    // Each member joins at most once, so it is moved out, not copied.
+    std::unique_ptr<Coff> member = archive->takeMember(name);
     // A member is checked like any object file; the checker reports why.
     if (!member || !member->verify())
       return 0;

@@ -6,6 +6,7 @@
 
 #include "Archive.h"
 #include "FileInfo.h"
+#include "ObjectsAhead.h"
 
 #include <filesystem>
 #include <map>
@@ -119,11 +120,17 @@ int Linker::loadObjectFiles(std::string &error) {
     return 0;
   }
 
-  for (const std::string &path : cObjectFile) {
-    std::unique_ptr<Coff> coff = Coff::make(path);
-    // The reader and the checker report their own findings.
-    if (!coff || !coff->verify())
-      return 0;
+  const std::vector<std::string> paths(cObjectFile.begin(), cObjectFile.end());
+  std::vector<std::unique_ptr<Coff>> ahead =
+      readObjectsAhead(paths, /*verify=*/true);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    std::unique_ptr<Coff> coff = std::move(ahead[i]);
+    if (!coff) {
+      coff = Coff::make(paths[i]);
+      // The reader and the checker report their own findings.
+      if (!coff || !coff->verify())
+        return 0;
+    }
     cCoff.push_back(std::move(coff));
   }
   return 1;

@@ -345,3 +345,18 @@ TEST_F(LibrarianCommands, ExtractsAnOldLayoutMemberInTheCurrentLayout) {
   EXPECT_EQ(extracted->cFileHdr.f_timdat, 99u); // the stamp is kept
   EXPECT_EQ(extracted->cLineNum.at(".code").size(), 2u);
 }
+
+TEST_F(LibrarianCommands, CreateFromManyObjectsReportsTheFirstUnreadableOne) {
+  std::vector<std::string> args{"/c", "x.lib"};
+  for (int i = 0; i < 50; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".o";
+    if (i != 25 && i != 45)
+      cDir.write(name, object({"s" + std::to_string(i)}));
+    args.push_back(name);
+  }
+  ProcessResult r = run(args);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error - Could not open Coff file 'm25.o' for reading.\n");
+  EXPECT_EQ(r.out, banner() + kSummaryFailed);
+  EXPECT_FALSE(cDir.exists("x.lib"));
+}

@@ -228,3 +228,26 @@ TEST(LinkerLoading, ReportsSectionDisagreementsWithTheirTexts) {
 }
 
 } // namespace
+
+TEST(LoadObjectFiles, ManyObjectsReportOnlyTheFirstThatFailsToRead) {
+  TempDir dir;
+  std::vector<std::string> given;
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = "o" + std::to_string(i) + ".o";
+    dir.write(name, objectDefining("s" + std::to_string(i)));
+    given.push_back(name);
+  }
+  dir.write("o20.o", "not an object");
+  dir.write("o40.o", "not one either");
+  InDirectory here(dir.path());
+  Linker linker;
+  linker.cObjectFile.assign(given.begin(), given.end());
+  std::string error;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(linker.loadObjectFiles(error), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error - Coff file './o20.o' could not read file header.\n");
+  // Every object before it was kept, in the order given.
+  ASSERT_EQ(linker.cCoff.size(), 20u);
+  EXPECT_EQ(linker.cCoff[19]->cFileName, "./o19.o");
+}

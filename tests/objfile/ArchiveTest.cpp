@@ -260,3 +260,89 @@ TEST(Archive, OldLayoutMemberIsStoredInTheCurrentLayout) {
   EXPECT_EQ(member.cLineNum.at(".code").size(), 2u);
   EXPECT_EQ(lib->hasSymbol("a_long_symbol"), 1);
 }
+
+namespace {
+
+// A library of count members "m0".."m<count-1>", each defining "s<i>";
+// enough members that they are read on several threads.
+std::vector<LibraryMember> manyMembers(std::size_t count) {
+  std::vector<LibraryMember> members;
+  for (std::size_t i = 0; i < count; ++i)
+    members.push_back({"m" + std::to_string(i),
+                       objectDefining("s" + std::to_string(i),
+                                      static_cast<std::uint32_t>(i))});
+  return members;
+}
+
+} // namespace
+
+TEST(Archive, ManyMembersReportInLibraryOrderUpToTheFirstFailure) {
+  TempDir dir;
+  std::vector<LibraryMember> members = manyMembers(64);
+  members[30].bytes[0] ^= 0x55; // no COFF magic: reading stops
+  members[50].bytes[0] ^= 0x55; // never reached
+  dir.write("x.lib", CoffBuilder::libraryBytes(members));
+  const int errorsBefore = errorCount();
+  std::unique_ptr<Archive> lib;
+  std::string errors =
+      capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+  EXPECT_EQ(lib, nullptr);
+  EXPECT_EQ(errors,
+            "Error - Coff file 'm30' does not appear to be a valid COFF "
+            "file.\n"
+            "Error - Could not build member 'm30' in library file '" +
+                dir.file("x.lib") + "'. \n");
+  EXPECT_EQ(errorCount(), errorsBefore + 2);
+}
+
+TEST(Archive, MemberLengthsComeFromTheMembersNotTheSizeFields) {
+  TempDir dir;
+  std::string bytes = CoffBuilder::libraryBytes(manyMembers(40));
+  // Member 5's size field claims one byte more than its image holds.
+  std::size_t at = kArchiveMagicSizeInBytes;
+  for (int i = 0; i < 5; ++i)
+    at += kMemberHeaderSizeInBytes +
+          Archive::getHeaderSize(
+              reinterpret_cast<const std::uint8_t *>(bytes.data() + at));
+  std::uint8_t header[kMemberHeaderSizeInBytes];
+  std::memcpy(header, bytes.data() + at, sizeof header);
+  Archive::setHeaderSize(header, Archive::getHeaderSize(header) + 1);
+  bytes.replace(at, sizeof header, reinterpret_cast<char *>(header),
+                sizeof header);
+  dir.write("x.lib", bytes);
+  std::unique_ptr<Archive> lib;
+  std::string errors =
+      capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+  EXPECT_EQ(errors, "");
+  ASSERT_NE(lib, nullptr);
+  ASSERT_EQ(lib->cMembers.size(), 40u);
+  for (std::size_t i = 0; i < 40; ++i)
+    EXPECT_EQ(lib->cMembers[i]->cFileName, "m" + std::to_string(i));
+  EXPECT_EQ(lib->cSymbols.size(), 40u);
+}
+
+TEST(Archive, TakeMemberMovesItOutOnceAndKeepsTheIndex) {
+  TempDir dir;
+  dir.write("x.lib",
+            CoffBuilder::libraryBytes(
+                {{"one", objectDefining("first", 1, "shared_long_name")},
+                 {"two", objectDefining("second", 2)}}));
+  std::unique_ptr<Archive> lib = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(lib, nullptr);
+  const Coff *inLibrary = lib->cMembers[0].get();
+  std::unique_ptr<Coff> taken = lib->takeMember("shared_long_name");
+  ASSERT_NE(taken, nullptr);
+  EXPECT_EQ(taken.get(), inLibrary); // moved, not copied
+  EXPECT_EQ(lib->cMembers[0], nullptr);
+  EXPECT_EQ(lib->cSymbols.at("first"), taken.get());
+  // The member's other name finds nothing left to take.
+  EXPECT_EQ(lib->takeMember("first"), nullptr);
+  EXPECT_EQ(lib->takeMember("nothing"), nullptr);
+  std::unique_ptr<Coff> second = lib->takeMember("second");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->cFileName, "two");
+  // A library with members taken still copies and rebuilds its index.
+  Archive copy(*lib);
+  EXPECT_EQ(copy.cMembers.size(), 2u);
+  EXPECT_EQ(copy.cSymbols.size(), 0u);
+}

@@ -257,3 +257,66 @@ TEST(CoffReaderDeathTest, MissingLongSectionNameEndsTheProgram) {
   EXPECT_EXIT(makeFromBytes(bytes), testing::ExitedWithCode(255),
               "Error - Unable to find section name in string table.");
 }
+
+TEST(CoffReader, PartsKeepWhatTheyNameAndCheckEverything) {
+  const std::string bytes =
+      CoffBuilder()
+          .processor(0x2550)
+          .section(".a_long_section_name", kScnTypeCode)
+          .words({0x2805, 0x0008})
+          .reloc(0, "a_long_symbol_name", 2)
+          .line(5, 0, 0)
+          .fileSymbol("a_long_source_name.asm")
+          .global("a_long_symbol_name", 0, ".a_long_section_name")
+          .fileBytes();
+  auto read = [](const std::string &image, Coff::Parts parts) {
+    return Coff::make(reinterpret_cast<const std::uint8_t *>(image.data()),
+                      image.size(), "t.o", parts);
+  };
+  std::unique_ptr<Coff> all = read(bytes, Coff::Parts::All);
+  ASSERT_NE(all, nullptr);
+  ASSERT_GT(all->cStringTbl.size(), 1u);
+  int sectionNameOffset = -1;
+  for (const auto &entry : all->cStringTbl)
+    if (entry.second == ".a_long_section_name")
+      sectionNameOffset = entry.first;
+  const std::map<int, std::string> sectionNameOnly{
+      {sectionNameOffset, ".a_long_section_name"}};
+
+  std::unique_ptr<Coff> names = read(bytes, Coff::Parts::SectionNames);
+  ASSERT_NE(names, nullptr);
+  EXPECT_EQ(names->cStringTbl, sectionNameOnly);
+  EXPECT_EQ(names->cScnNum, all->cScnNum);
+  EXPECT_EQ(names->cSymbolTbl.size(), all->cSymbolTbl.size());
+  EXPECT_EQ(names->cAuxType, all->cAuxType);
+  EXPECT_EQ(names->cLineNum.at(".a_long_section_name").size(), 1u);
+  EXPECT_EQ(names->cRawData.at(".a_long_section_name").size(), 4u);
+  EXPECT_TRUE(names->cReloc.empty());
+
+  std::unique_ptr<Coff> sections = read(bytes, Coff::Parts::Sections);
+  ASSERT_NE(sections, nullptr);
+  EXPECT_EQ(sections->cStringTbl, sectionNameOnly);
+  EXPECT_TRUE(sections->cSymbolTbl.empty());
+  EXPECT_TRUE(sections->cLineNum.empty());
+  EXPECT_TRUE(sections->cReloc.empty());
+
+  // A block the kept parts do not need is still checked.
+  std::string cut = bytes;
+  patch16(cut, scnField(0, kNreloc), 0x7FFF);
+  for (Coff::Parts parts : {Coff::Parts::Sections, Coff::Parts::SectionNames}) {
+    std::unique_ptr<Coff> coff;
+    EXPECT_EQ(capturedErrors([&] { coff = read(cut, parts); }),
+              "Error - Coff file 't.o' could not read relocation info.\n");
+    EXPECT_EQ(coff, nullptr);
+  }
+
+  // The old layout's file names move into the string table in any case.
+  std::unique_ptr<Coff> old;
+  capturedErrors([&] {
+    const std::string image = oldLayoutObject();
+    old = read(image, Coff::Parts::SectionNames);
+  });
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(old->cStringTbl,
+            (std::map<int, std::string>{{18, "abcde"}, {24, "fghij"}}));
+}

@@ -82,3 +82,49 @@ TEST(Trace, UnknownSwitchReadsZeroAndSetLevelsStick) {
 }
 
 } // namespace
+
+#include "Messages.h"
+#include "ParallelWork.h"
+
+#include <atomic>
+#include <vector>
+
+namespace {
+
+TEST(Messages, SilentAttemptTurnsEveryReportIntoAnExceptionAndCountsNothing) {
+  const int errorsBefore = errorCount();
+  const int warningsBefore = warningCount();
+  testing::internal::CaptureStderr();
+  {
+    SilentAttempt outer;
+    for (int fatal : {0, 1}) {
+      EXPECT_THROW(report(MessageKind::Error, "test", "quiet", fatal),
+                   MessageWhileSilent);
+      EXPECT_THROW(report(MessageKind::Warning, "test", "quiet", fatal),
+                   MessageWhileSilent);
+    }
+    { SilentAttempt inner; }
+    // Still silent once an inner attempt ended.
+    EXPECT_THROW(report(MessageKind::Error, "test", "quiet", 0),
+                 MessageWhileSilent);
+  }
+  // Speaks again once the attempt is over.
+  report(MessageKind::Error, "test", "loud", 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error - loud\n");
+  EXPECT_EQ(errorCount(), errorsBefore + 1);
+  EXPECT_EQ(warningCount(), warningsBefore);
+}
+
+TEST(ParallelWork, VisitsEveryIndexExactlyOnce) {
+  for (std::size_t count : {0u, 1u, 15u, 17u, 1000u, 4099u}) {
+    SCOPED_TRACE(count);
+    std::vector<std::atomic<int>> visits(count);
+    forEachInParallel(count, [&](std::size_t i) { ++visits[i]; });
+    std::size_t wrong = 0;
+    for (const std::atomic<int> &v : visits)
+      wrong += v.load() != 1;
+    EXPECT_EQ(wrong, 0u);
+  }
+}
+
+} // namespace

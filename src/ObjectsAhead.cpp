@@ -1,0 +1,20 @@
+#include "ObjectsAhead.h"
+
+#include "Messages.h"
+#include "ParallelWork.h"
+
+std::vector<std::unique_ptr<Coff>>
+readObjectsAhead(const std::vector<std::string> &names, bool verify) {
+  std::vector<std::unique_ptr<Coff>> objects(names.size());
+  forEachInParallel(names.size(), [&](std::size_t i) {
+    SilentAttempt silent;
+    try {
+      std::unique_ptr<Coff> coff = Coff::make(names[i]);
+      if (coff && (!verify || coff->verify()))
+        objects[i] = std::move(coff);
+    } catch (const MessageWhileSilent &) {
+      // Read again in order, where the message is given.
+    }
+  });
+  return objects;
+}

@@ -1,0 +1,16 @@
+// Reading many object files at once. The programs still take the objects
+// one by one in the order given; what was read ahead only saves the wait.
+#pragma once
+
+#include "Coff.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The named objects read (and, when asked, checked) on worker threads. An
+// entry stays null wherever reading or checking had anything to report:
+// the caller reads that one again in its turn, which reports it exactly as
+// a plain read would.
+std::vector<std::unique_ptr<Coff>>
+readObjectsAhead(const std::vector<std::string> &names, bool verify);
