@@ -17,6 +17,7 @@
 #include <deque>
 #include <iostream>
 #include <map>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -249,17 +250,21 @@ void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
   out.text += "\n\n";
 }
 
-// One row of the symbol tables. The file name points into the list of
-// every source file met, so a row copies no file name.
+// One row of the symbol tables. The name points into the output (its
+// string table or the symbol's inline name) and the file name into the
+// list of every source file met, so a row copies no text.
 struct SymbolRow {
-  std::string name;
+  const char *name = nullptr;
+  std::uint32_t nameLength = 0;
+  std::uint32_t address = 0;
   std::uint64_t nameKeyHigh = 0; // the name's sort key (TextSortKey)
   std::uint64_t nameKeyLow = 0;
-  std::uint32_t address = 0;
   std::uint8_t location = 0;     // 0 program, 1 data
   std::uint8_t storageClass = 0; // 0 extern, 1 static
   std::uint8_t kind = 0;         // 0 function, 1 variable
   const std::string *file = nullptr;
+
+  std::string_view nameView() const { return {name, nameLength}; }
 };
 
 struct SymbolLists {
@@ -284,17 +289,72 @@ bool isListedClass(std::uint8_t sclass) {
          sclass == kClassLabel;
 }
 
+// The output's string table as a flat array sorted by offset: every
+// symbol's name is found in it, far more cheaply than in the tree.
+class StringIndex {
+public:
+  explicit StringIndex(const std::map<int, std::string> &table) {
+    cEntries.reserve(table.size());
+    for (const auto &entry : table)
+      cEntries.emplace_back(entry.first, &entry.second);
+  }
+  const std::string *find(std::uint32_t offset) const {
+    // Offsets above INT_MAX cannot be keys of the table.
+    if (offset > 0x7FFFFFFFu)
+      return nullptr;
+    const int key = static_cast<int>(offset);
+    const auto found =
+        std::lower_bound(cEntries.begin(), cEntries.end(), key,
+                         [](const std::pair<int, const std::string *> &entry,
+                            int k) { return entry.first < k; });
+    return found != cEntries.end() && found->first == key ? found->second
+                                                          : nullptr;
+  }
+
+private:
+  std::vector<std::pair<int, const std::string *>> cEntries;
+};
+
+// A symbol's name as Coff::getName gives it, without copying it: in the
+// string table or inline (up to the first NUL of its 8 bytes).
+std::string_view symbolName(const syment &sym, const StringIndex &strings,
+                            const Coff &output) {
+  if (!sym.hasLongName()) {
+    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
+    return {sym._n_name,
+            nul == nullptr ? sizeof sym._n_name
+                           : static_cast<std::size_t>(
+                                 static_cast<const char *>(nul) - sym._n_name)};
+  }
+  if (const std::string *name = strings.find(sym.nameOffset()))
+    return *name;
+  // A name the table lacks: the model reports it.
+  Coff::getName(sym, output.cStringTbl);
+  static const std::string none;
+  return none;
+}
+
 void collectSymbols(const Coff &output, SymbolLists &lists) {
-  // Each section's type once, not a name lookup per symbol.
-  std::map<int, std::uint8_t> sectionTypes;
+  // Each section's type once, not a name lookup per symbol; symbols name
+  // sections by 16-bit numbers, so a flat array covers every one.
+  constexpr int kNumbers = 0x8000;
+  std::vector<std::uint8_t> sectionTypes(kNumbers, kScnTypeNone);
   for (const auto &number : output.cScnNum)
-    sectionTypes.emplace(number.first, sectionTypeOf(output, number.first));
+    if (number.first >= 0 && number.first < kNumbers)
+      sectionTypes[static_cast<std::size_t>(number.first)] =
+          sectionTypeOf(output, number.first);
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
+  const StringIndex strings(output.cStringTbl);
+  std::size_t listed = 0;
+  for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux)
+    if (table[at].n_scnum >= 1 && isListedClass(table[at].n_sclass))
+      ++listed;
+  lists.rows.reserve(listed);
   std::vector<const std::string *> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
-    std::string name = Coff::getName(sym, output.cStringTbl);
+    const std::string_view name = symbolName(sym, strings, output);
     if (name == ".file") {
       // A ".file" without its file entry names nothing.
       if (sym.n_numaux >= 1 && at + 1 < table.size()) {
@@ -311,20 +371,25 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     }
     if (sym.n_scnum < 1 || !isListedClass(sym.n_sclass))
       continue;
-    const auto type = sectionTypes.find(sym.n_scnum);
     SymbolRow row;
-    row.name = std::move(name);
-    const TextSortKey key(&row.name);
+    row.name = name.data();
+    row.nameLength = static_cast<std::uint32_t>(name.size());
+    const TextSortKey key(name);
     row.nameKeyHigh = key.high;
     row.nameKeyLow = key.low;
     row.address = sym.n_value;
     row.location =
-        type != sectionTypes.end() && isDataType(type->second) ? 1 : 0;
+        isDataType(sectionTypes[static_cast<std::size_t>(sym.n_scnum)]) ? 1 : 0;
     row.storageClass = sym.n_sclass == kClassExternal ? 0 : 1;
     row.kind = Coff::isFunction(sym) ? 0 : 1;
     row.file = open.empty() ? &noFile : open.back();
-    lists.rows.push_back(std::move(row));
+    lists.rows.push_back(row);
   }
+  std::size_t programRows = 0;
+  for (const SymbolRow &row : lists.rows)
+    programRows += row.location == 0 ? 1 : 0;
+  lists.program.reserve(programRows);
+  lists.data.reserve(lists.rows.size() - programRows);
   for (const SymbolRow &row : lists.rows)
     (row.location == 0 ? lists.program : lists.data).push_back(&row);
 }
@@ -338,7 +403,11 @@ void writeSymbolTable(MapOut &out, const char *title,
   for (const auto *list : {&lists.program, &lists.data})
     for (const SymbolRow *info : *list) {
       // Texts end at their first NUL, as printf's "%s" would have them.
-      const std::size_t nameLength = std::strlen(info->name.c_str());
+      const void *nul = std::memchr(info->name, 0, info->nameLength);
+      const std::size_t nameLength =
+          nul == nullptr ? info->nameLength
+                         : static_cast<std::size_t>(
+                               static_cast<const char *>(nul) - info->name);
       const std::size_t fileLength = std::strlen(info->file->c_str());
       const char *location = info->location == 0 ? "program" : "data";
       const char *storage = info->storageClass == 0 ? "extern" : "static";
@@ -346,7 +415,7 @@ void writeSymbolTable(MapOut &out, const char *title,
         RowWriter row(out.text, std::max<std::size_t>(nameLength, 25) +
                                     std::max<std::size_t>(fileLength, 25) +
                                     3 * 10 + 5);
-        row.right(info->name.c_str(), nameLength, 25);
+        row.right(info->name, nameLength, 25);
         row.put(' ');
         row.hex6(info->address, 10);
         row.put(' ');
@@ -373,7 +442,7 @@ bool rowNameLess(const SymbolRow *a, const SymbolRow *b) {
     return a->nameKeyHigh < b->nameKeyHigh;
   if (a->nameKeyLow != b->nameKeyLow)
     return a->nameKeyLow < b->nameKeyLow;
-  return a->name < b->name;
+  return a->nameView() < b->nameView();
 }
 
 bool rowAddressLess(const SymbolRow *a, const SymbolRow *b) {
@@ -388,8 +457,8 @@ void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
       info.print(std::cout);
   for (const auto *list : {&symbols.program, &symbols.data})
     for (const SymbolRow *row : *list)
-      SymbolInfo(row->name, row->address, row->location, row->storageClass,
-                 row->kind, *row->file)
+      SymbolInfo(std::string(row->nameView()), row->address, row->location,
+                 row->storageClass, row->kind, *row->file)
           .print(std::cout);
 }
 

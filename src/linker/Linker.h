@@ -132,6 +132,7 @@ public:
   // every string of its table, in offset order. The input keeps only its
   // own strings, each at its merged offset.
   int replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves);
+  int replaceStringTbl(Coff &coff, const StringMove *moves, std::size_t count);
   int buildExtSymDef(std::string &error);
   int resolveExternals(std::string &error);
   // Relocation patching.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 
@@ -94,44 +95,98 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
   return 1;
 }
 
+namespace {
+
+// The distinct strings of all inputs, found by hashing: open addressing
+// over positions in one flat list, so no string costs a node of its own.
+class DistinctStrings {
+public:
+  // Room for up to expected strings without growing.
+  explicit DistinctStrings(std::size_t expected) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * expected)
+      capacity *= 2;
+    cSlots.assign(capacity, kEmpty);
+    cStrings.reserve(expected);
+    cHashes.reserve(expected);
+  }
+
+  // The position of text in the list, entered when new.
+  std::uint32_t add(const std::string &text) {
+    if (2 * (cStrings.size() + 1) > cSlots.size())
+      grow();
+    const std::size_t hash = std::hash<std::string_view>()(text);
+    std::size_t slot = hash & (cSlots.size() - 1);
+    for (;; slot = (slot + 1) & (cSlots.size() - 1)) {
+      const std::uint32_t at = cSlots[slot];
+      if (at == kEmpty)
+        break;
+      if (cHashes[at] == hash && *cStrings[at] == text)
+        return at;
+    }
+    const auto at = static_cast<std::uint32_t>(cStrings.size());
+    cSlots[slot] = at;
+    cStrings.push_back(&text);
+    cHashes.push_back(hash);
+    return at;
+  }
+
+  const std::vector<const std::string *> &strings() const { return cStrings; }
+
+private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+  void grow() {
+    std::vector<std::uint32_t> slots(2 * cSlots.size(), kEmpty);
+    for (std::uint32_t at = 0; at < cStrings.size(); ++at) {
+      std::size_t slot = cHashes[at] & (slots.size() - 1);
+      while (slots[slot] != kEmpty)
+        slot = (slot + 1) & (slots.size() - 1);
+      slots[slot] = at;
+    }
+    cSlots = std::move(slots);
+  }
+
+  std::vector<std::uint32_t> cSlots; // kEmpty or a position in cStrings
+  std::vector<const std::string *> cStrings;
+  std::vector<std::size_t> cHashes; // parallel to cStrings
+};
+
+} // namespace
+
 int Linker::mergeStringTbls(std::string & /*error*/) {
   // Ascending string order; equal strings of different inputs share one
   // offset. The 4 bytes before the first string hold the table's length.
   // Equal strings are found through a hash first, so only distinct ones
   // are sorted; each input then learns, per old offset, its string's
   // merged offset, so rewriting its records needs no string comparison.
+  // The moves of all inputs lie in one list, input after input.
   std::size_t total = 0;
   for (const std::unique_ptr<Coff> &coff : cCoff)
     total += coff->cStringTbl.size();
-  std::vector<std::vector<StringMove>> moves(cCoff.size());
-  std::vector<std::size_t> distinctOf; // per string of every input, in order
+  std::vector<StringMove> moves;
+  moves.reserve(total);
+  std::vector<std::uint32_t> distinctOf; // parallel to moves
   distinctOf.reserve(total);
-  std::vector<const std::string *> distinct;
-  std::unordered_map<std::string_view, std::size_t> index;
-  index.reserve(total);
-  for (std::size_t input = 0; input < cCoff.size(); ++input) {
-    const std::map<int, std::string> &table = cCoff[input]->cStringTbl;
-    moves[input].reserve(table.size());
-    for (const auto &entry : table) {
-      const auto found = index.emplace(entry.second, distinct.size());
-      if (found.second)
-        distinct.push_back(&entry.second);
-      distinctOf.push_back(found.first->second);
-      moves[input].push_back({entry.first, 0, &entry.second});
+  DistinctStrings distinct(total);
+  for (const std::unique_ptr<Coff> &coff : cCoff)
+    for (const auto &entry : coff->cStringTbl) {
+      distinctOf.push_back(distinct.add(entry.second));
+      moves.push_back({entry.first, 0, &entry.second});
     }
-  }
+  const std::vector<const std::string *> &texts = distinct.strings();
   struct Ranked {
     TextSortKey key;
-    std::size_t distinctIndex;
+    std::uint32_t distinctIndex;
   };
   std::vector<Ranked> order;
-  order.reserve(distinct.size());
-  for (std::size_t at = 0; at < distinct.size(); ++at)
-    order.push_back({TextSortKey(distinct[at]), at});
+  order.reserve(texts.size());
+  for (std::uint32_t at = 0; at < texts.size(); ++at)
+    order.push_back({TextSortKey(texts[at]), at});
   std::sort(order.begin(), order.end(), [](const Ranked &a, const Ranked &b) {
     return textSortLess(a.key, b.key);
   });
-  std::vector<std::uint32_t> offsetOf(distinct.size());
+  std::vector<std::uint32_t> offsetOf(texts.size());
   cOutput.cStringTbl.clear();
   std::uint32_t offset = 4;
   for (const Ranked &ranked : order) {
@@ -141,11 +196,13 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
     offsetOf[ranked.distinctIndex] = offset;
     offset += static_cast<std::uint32_t>(text.size()) + 1;
   }
-  std::size_t next = 0;
-  for (std::size_t input = 0; input < cCoff.size(); ++input) {
-    for (StringMove &move : moves[input])
-      move.newOffset = offsetOf[distinctOf[next++]];
-    replaceStringTbl(*cCoff[input], moves[input]);
+  for (std::size_t at = 0; at < moves.size(); ++at)
+    moves[at].newOffset = offsetOf[distinctOf[at]];
+  std::size_t first = 0;
+  for (const std::unique_ptr<Coff> &coff : cCoff) {
+    const std::size_t count = coff->cStringTbl.size();
+    replaceStringTbl(*coff, moves.data() + first, count);
+    first += count;
   }
   return 1;
 }
@@ -154,20 +211,24 @@ namespace {
 
 // The move of the string at a name offset of the input's table, or null
 // when the table holds no string there.
-const Linker::StringMove *findMove(const std::vector<Linker::StringMove> &moves,
-                                   std::uint32_t offset) {
+// One input's moves, in offset order.
+struct Moves {
+  const Linker::StringMove *begin;
+  const Linker::StringMove *end;
+};
+
+const Linker::StringMove *findMove(const Moves &moves, std::uint32_t offset) {
   // Offsets above INT_MAX cannot be keys of a string table.
   if (offset > 0x7FFFFFFFu)
     return nullptr;
   const int key = static_cast<int>(offset);
-  const auto found = std::lower_bound(
-      moves.begin(), moves.end(), key,
+  const Linker::StringMove *found = std::lower_bound(
+      moves.begin, moves.end, key,
       [](const Linker::StringMove &move, int k) { return move.oldOffset < k; });
-  return found != moves.end() && found->oldOffset == key ? &*found : nullptr;
+  return found != moves.end && found->oldOffset == key ? found : nullptr;
 }
 
-bool isFileSymbol(const syment &sym,
-                  const std::vector<Linker::StringMove> &moves) {
+bool isFileSymbol(const syment &sym, const Moves &moves) {
   if (!sym.hasLongName())
     return std::memcmp(sym._n_name, ".file", 6) == 0;
   const Linker::StringMove *move = findMove(moves, sym.nameOffset());
@@ -177,6 +238,12 @@ bool isFileSymbol(const syment &sym,
 } // namespace
 
 int Linker::replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves) {
+  return replaceStringTbl(coff, moves.data(), moves.size());
+}
+
+int Linker::replaceStringTbl(Coff &coff, const StringMove *first,
+                             std::size_t count) {
+  const Moves moves{first, first + count};
   // A name offset the table lacks goes to Coff::getName, which reports it.
   for (auto &entry : coff.cScnHdr) {
     scnhdr &hdr = entry.second;
@@ -217,9 +284,9 @@ int Linker::replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves) {
   // input's records hold is among them, and no input carries a copy of the
   // whole merged table. The entries are re-keyed, not copied.
   std::map<int, std::string> ownTable;
-  for (const StringMove &move : moves) {
-    auto node = coff.cStringTbl.extract(move.oldOffset);
-    node.key() = static_cast<int>(move.newOffset);
+  for (const StringMove *move = moves.begin; move != moves.end; ++move) {
+    auto node = coff.cStringTbl.extract(move->oldOffset);
+    node.key() = static_cast<int>(move->newOffset);
     ownTable.insert(std::move(node));
   }
   coff.cStringTbl = std::move(ownTable);

@@ -10,15 +10,22 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 struct TextSortKey {
   std::uint64_t high = 0;
   std::uint64_t low = 0;
   const std::string *text = nullptr;
 
-  explicit TextSortKey(const std::string *of) : text(of) {
+  explicit TextSortKey(const std::string *of) : text(of) { set(*of); }
+  // The key alone, for text kept elsewhere.
+  explicit TextSortKey(std::string_view of) { set(of); }
+
+private:
+  void set(std::string_view of) {
     std::uint8_t bytes[16] = {};
-    std::memcpy(bytes, of->data(), std::min<std::size_t>(of->size(), 16));
+    if (!of.empty())
+      std::memcpy(bytes, of.data(), std::min<std::size_t>(of.size(), 16));
     high = std::uint64_t{readBE32(bytes)} << 32 | readBE32(bytes + 4);
     low = std::uint64_t{readBE32(bytes + 8)} << 32 | readBE32(bytes + 12);
   }
