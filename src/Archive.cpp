@@ -7,6 +7,8 @@
 #include "SafeFile.h"
 #include "Trace.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -151,7 +153,26 @@ struct MemberAhead {
 // silently. The walk in Archive::make still steps by each member's own
 // length and takes a member read ahead only where it starts at the same
 // place and was read without a word; everything else it reads itself.
+// The first touch of each page of a freshly mapped file is costly; the
+// walk over the member headers below would pay for every page in turn.
+// Touching one byte per page on all threads first makes it cheap.
+void touchPages(const FileBytes &bytes) {
+  constexpr std::size_t kPageInBytes = 4096;
+  constexpr std::size_t kBlockInBytes = 16 * kPageInBytes;
+  const std::size_t blocks = (bytes.size() + kBlockInBytes - 1) / kBlockInBytes;
+  forEachInParallel(blocks, [&](std::size_t block) {
+    const std::size_t end = std::min(bytes.size(), (block + 1) * kBlockInBytes);
+    unsigned sum = 0;
+    for (std::size_t at = block * kBlockInBytes; at < end; at += kPageInBytes)
+      sum += bytes.data()[at];
+    // Keeps the reads from being optimised away.
+    static std::atomic<unsigned> sink{0};
+    sink.fetch_add(sum, std::memory_order_relaxed);
+  });
+}
+
 std::vector<MemberAhead> readMembersAhead(const FileBytes &bytes) {
+  touchPages(bytes);
   const std::uint64_t length = bytes.size();
   std::vector<MemberAhead> ahead;
   std::uint64_t offset = kArchiveMagicSizeInBytes;
@@ -250,10 +271,18 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
   return archive;
 }
 
-int Archive::makeSymbols() {
-  cSymbols.clear();
-  int result = 1;
-  for (const auto &member : cMembers) {
+namespace {
+
+struct Definition {
+  std::string_view cName;
+  Coff *cMember;
+};
+
+// Every external definition in member order, or false when some long name
+// is missing from its string table.
+bool collectDefinitions(const std::vector<std::unique_ptr<Coff>> &members,
+                        std::vector<Definition> &definitions) {
+  for (const auto &member : members) {
     if (!member)
       continue; // taken out by takeMember
     const std::vector<syment> &table = member->cSymbolTbl;
@@ -262,12 +291,70 @@ int Archive::makeSymbols() {
         continue;
       if (!Coff::isExtDef(table[i]))
         continue;
-      std::string symbol = Coff::getName(table[i], member->cStringTbl);
-      if (!cSymbols.emplace(symbol, member.get()).second) {
-        std::ostringstream text;
-        text << "Symbol '" << symbol << "' has multiple external definitions.";
-        reportError("Archive::makeSymbols()", text);
-        result = 0;
+      std::string_view name;
+      if (!Coff::findName(table[i], member->cStringTbl, name))
+        return false;
+      definitions.push_back({name, member.get()});
+    }
+  }
+  return true;
+}
+
+void reportRepeated(std::string_view symbol) {
+  std::ostringstream text;
+  text << "Symbol '" << symbol << "' has multiple external definitions.";
+  reportError("Archive::makeSymbols()", text);
+}
+
+} // namespace
+
+int Archive::makeSymbols() {
+  cSymbols.clear();
+  int result = 1;
+  std::vector<Definition> definitions;
+  if (collectDefinitions(cMembers, definitions)) {
+    // Sorted by name, member order kept among equal names: the index fills
+    // from its end, and the later definitions of a name are the repeats,
+    // reported in member order.
+    std::vector<std::size_t> order(definitions.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+      order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) {
+                       return definitions[a].cName < definitions[b].cName;
+                     });
+    std::vector<std::size_t> repeats;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      const Definition &definition = definitions[order[k]];
+      if (k > 0 && definitions[order[k - 1]].cName == definition.cName) {
+        repeats.push_back(order[k]);
+        continue;
+      }
+      cSymbols.emplace_hint(cSymbols.end(), std::string(definition.cName),
+                            definition.cMember);
+    }
+    std::sort(repeats.begin(), repeats.end());
+    for (std::size_t at : repeats) {
+      reportRepeated(definitions[at].cName);
+      result = 0;
+    }
+  } else {
+    // A missing name ends the program at that member, after whatever the
+    // members before it had to report: the plain walk says it all in order.
+    for (const auto &member : cMembers) {
+      if (!member)
+        continue;
+      const std::vector<syment> &table = member->cSymbolTbl;
+      for (std::size_t i = 0; i < table.size(); ++i) {
+        if (i < member->cAuxType.size() && member->cAuxType[i] != kAuxNone)
+          continue;
+        if (!Coff::isExtDef(table[i]))
+          continue;
+        std::string symbol = Coff::getName(table[i], member->cStringTbl);
+        if (!cSymbols.emplace(symbol, member.get()).second) {
+          reportRepeated(symbol);
+          result = 0;
+        }
       }
     }
   }

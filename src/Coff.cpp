@@ -86,6 +86,23 @@ std::string Coff::getName(const syment &sym,
   return name != nullptr ? *name : std::string();
 }
 
+bool Coff::findName(const syment &sym, const std::map<int, std::string> &strTbl,
+                    std::string_view &name) {
+  if (!sym.hasLongName()) {
+    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
+    name = std::string_view(sym._n_name,
+                            nul == nullptr
+                                ? sizeof sym._n_name
+                                : static_cast<const char *>(nul) - sym._n_name);
+    return true;
+  }
+  const std::string *found = lookUp(strTbl, sym.nameOffset());
+  if (found == nullptr)
+    return false;
+  name = *found;
+  return true;
+}
+
 std::string Coff::getName(const aux_file &aux,
                           const std::map<int, std::string> &strTbl) {
   const std::string *name = lookUp(strTbl, aux.x_offset);

@@ -21,6 +21,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Coff {
@@ -85,6 +86,12 @@ public:
                              const std::map<int, std::string> &strTbl);
   static std::string getName(const aux_file &aux,
                              const std::map<int, std::string> &strTbl);
+  // The name without a copy: a view of the inline bytes or of the table's
+  // entry, valid while the symbol and the table are. False, reporting
+  // nothing, when a long name is missing from the table.
+  static bool findName(const syment &sym,
+                       const std::map<int, std::string> &strTbl,
+                       std::string_view &name);
   // Up to 8 characters inline; a longer name must already be in the table
   // (the lowest offset holding it is used).
   static void setName(scnhdr &hdr, const std::map<int, std::string> &strTbl,

@@ -10,7 +10,6 @@
 #include "Archive.h"
 #include "Trace.h"
 
-#include <cstring>
 #include <iostream>
 #include <set>
 #include <string_view>
@@ -19,25 +18,14 @@
 
 namespace {
 
-// A symbol's name without a copy: its inline bytes or its string-table
-// entry. Both live as long as the input does, which outlives the import.
+// A symbol's name without a copy; it lives as long as the input does,
+// which outlives the import.
 std::string_view nameView(const syment &sym,
                           const std::map<int, std::string> &strTbl) {
-  if (!sym.hasLongName()) {
-    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
-    return std::string_view(sym._n_name,
-                            nul == nullptr
-                                ? sizeof sym._n_name
-                                : static_cast<const char *>(nul) - sym._n_name);
-  }
-  const std::uint32_t offset = sym.nameOffset();
-  auto found = offset > 0x7FFFFFFFu ? strTbl.end()
-                                    : strTbl.find(static_cast<int>(offset));
-  if (found == strTbl.end()) {
+  std::string_view name;
+  if (!Coff::findName(sym, strTbl, name))
     Coff::getName(sym, strTbl); // reports the missing name and ends the run
-    return std::string_view();
-  }
-  return found->second;
+  return name;
 }
 
 class ImportState {

@@ -346,3 +346,23 @@ TEST(Archive, TakeMemberMovesItOutOnceAndKeepsTheIndex) {
   EXPECT_EQ(copy.cMembers.size(), 2u);
   EXPECT_EQ(copy.cSymbols.size(), 0u);
 }
+
+TEST(Archive, RepeatedDefinitionsAreReportedInMemberOrder) {
+  TempDir dir;
+  dir.write("x.lib", CoffBuilder::libraryBytes(
+                         {{"one", objectDefining("zeta_long_name", 1, "alpha")},
+                          {"two", objectDefining("zeta_long_name", 2)},
+                          {"three", objectDefining("alpha", 3, "beta")}}));
+  std::unique_ptr<Archive> lib;
+  std::string errors =
+      capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+  EXPECT_EQ(errors, "Error - Symbol 'zeta_long_name' has multiple external "
+                    "definitions.\n"
+                    "Error - Symbol 'alpha' has multiple external "
+                    "definitions.\n");
+  ASSERT_NE(lib, nullptr);
+  EXPECT_EQ(lib->cSymbols.size(), 3u);
+  EXPECT_EQ(lib->cSymbols.at("alpha"), lib->cMembers[0].get());
+  EXPECT_EQ(lib->cSymbols.at("zeta_long_name"), lib->cMembers[0].get());
+  EXPECT_EQ(lib->cSymbols.at("beta"), lib->cMembers[2].get());
+}
