@@ -86,8 +86,10 @@ CodOptions parseCommandLine(int argc, char **argv) {
   return options;
 }
 
-// Reads the COFF file into bytes, which the converter then also reads
-// names from. A file that does not open is left to Coff::make to report.
+// Reads the COFF file into bytes, which the converter then reads symbol
+// and file names from: the Coff keeps only the section names of the string
+// table. A file that does not open is left to Coff::make to report (and
+// read whole, should it open then).
 std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   std::FILE *file = std::fopen(name.c_str(), "rb");
   if (file == nullptr)
@@ -95,7 +97,8 @@ std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   // An unreadable file reads as an empty image: the header read fails.
   bytes.read(file, 0);
   std::fclose(file);
-  return Coff::make(bytes.data(), bytes.size(), name);
+  return Coff::make(bytes.data(), bytes.size(), name,
+                    Coff::Parts::SectionNames);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "Banner.h"
 #include "FileInfo.h"
 #include "Messages.h"
-#include "ScnAddr.h"
 #include "TextUtil.h"
 #include "Trace.h"
 #include "mgproc/Processor.h"
@@ -25,14 +24,30 @@ bool isCodeOrRomdata(const scnhdr &hdr) {
   return type == kScnTypeCode || type == kScnTypeRomdata;
 }
 
-// A section of the code image with its contents.
+// A section of the code image with its contents (held by the Coff).
 struct ProgramSection {
-  ScnAddr cScn;
+  const std::string *cName;
+  std::uint32_t cAddress;
   const Data *cContents;
 };
 
 bool programSectionLess(const ProgramSection &a, const ProgramSection &b) {
-  return scnAddrLess(a.cScn, b.cScn);
+  return a.cAddress < b.cAddress;
+}
+
+// Calls action(name, header, contents) for every section, contents null
+// when the section has none. The header and contents maps are both ordered
+// by name, so one walk pairs them without a search per section.
+template <class Action> void forEachSection(const Coff &coff, Action action) {
+  auto contents = coff.cRawData.begin();
+  for (const auto &section : coff.cScnHdr) {
+    int order = 1;
+    while (contents != coff.cRawData.end() &&
+           (order = contents->first.compare(section.first)) < 0)
+      ++contents;
+    action(section.first, section.second,
+           order == 0 ? &contents->second : nullptr);
+  }
 }
 
 } // namespace
@@ -94,18 +109,19 @@ void Coff2Cod::buildLineMap(const Coff &coff) {
   for (const auto &lines : coff.cLineNum)
     count += lines.second.size();
   cLine.reserve(count);
-  for (const auto &section : coff.cScnHdr) {
-    if (Coff::scnType(section.second) != kScnTypeCode)
-      continue; // romdata carries no line numbers worth listing
-    auto lines = coff.cLineNum.find(section.first);
-    if (lines == coff.cLineNum.end())
-      continue;
-    auto raw = coff.cRawData.find(section.first);
-    const Data *contents = raw != coff.cRawData.end() ? &raw->second : nullptr;
+  auto lines = coff.cLineNum.begin(); // walked along, like the contents
+  forEachSection(coff, [&](const std::string &name, const scnhdr &header,
+                           const Data *contents) {
+    int order = 1;
+    while (lines != coff.cLineNum.end() &&
+           (order = lines->first.compare(name)) < 0)
+      ++lines;
+    if (order != 0 || Coff::scnType(header) != kScnTypeCode)
+      return; // romdata carries no line numbers worth listing
     for (const coff_lineno &line : lines->second) {
       LstLine entry;
-      entry.secName = &section.first;
-      entry.header = &section.second;
+      entry.secName = &name;
+      entry.header = &header;
       entry.contents = contents;
       entry.l_srcndx = line.l_srcndx;
       entry.l_lnno = line.l_lnno;
@@ -114,7 +130,7 @@ void Coff2Cod::buildLineMap(const Coff &coff) {
       entry.l_fcnndx = line.l_fcnndx;
       cLine.push_back(entry);
     }
-  }
+  });
   // Stable: the entries of one source line keep their file order.
   std::stable_sort(cLine.begin(), cLine.end(), lineEntryLess);
   if (traceLevel("Coff2Cod::buildLineMap") == 0)
@@ -149,12 +165,9 @@ const StringTableIndex &Coff2Cod::names(const Coff &coff) {
 // (names the reader moved out of old file entries, or none at all) is
 // left to the Coff's own table.
 bool Coff2Cod::tableName(const Coff &coff, std::uint32_t offset,
-                         std::string &name) {
-  std::string_view text;
-  if (cImageNames.find(offset, text)) {
-    name.assign(text.data(), text.size());
+                         std::string_view &name) {
+  if (cImageNames.find(offset, name))
     return true;
-  }
   if (cImage != nullptr)
     return false;
   const std::string *found = names(coff).find(offset);
@@ -164,28 +177,58 @@ bool Coff2Cod::tableName(const Coff &coff, std::uint32_t offset,
   return true;
 }
 
-const std::string &Coff2Cod::symbolName(const Coff &coff, const syment &sym,
-                                        std::string &scratch) {
-  if (!sym.hasLongName() || !tableName(coff, sym.nameOffset(), scratch))
-    scratch = Coff::getName(sym, coff.cStringTbl);
+std::string_view Coff2Cod::symbolName(const Coff &coff, const syment &sym,
+                                      std::string &scratch) {
+  std::string_view name;
+  if (!sym.hasLongName()) {
+    // Up to the first NUL, or all 8 bytes.
+    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
+    return std::string_view(sym._n_name,
+                            nul == nullptr
+                                ? sizeof sym._n_name
+                                : static_cast<const char *>(nul) - sym._n_name);
+  }
+  if (tableName(coff, sym.nameOffset(), name))
+    return name;
+  scratch = Coff::getName(sym, coff.cStringTbl);
   return scratch;
 }
 
-const std::string &Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
-                                      std::string &scratch) {
+std::string_view Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
+                                    std::string &scratch) {
   aux_file aux = readAux<aux_file>(auxEntry);
-  if (!tableName(coff, aux.x_offset, scratch))
-    scratch = Coff::getName(aux, coff.cStringTbl);
+  std::string_view name;
+  if (tableName(coff, aux.x_offset, name))
+    return name;
+  scratch = Coff::getName(aux, coff.cStringTbl);
   return scratch;
 }
 
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
+  // When every section has a name of its own, the header kept for a
+  // number is the one the image holds at that number: read there, it
+  // needs no search by name.
+  const bool fromImage =
+      cImage != nullptr && coff.cScnHdr.size() == coff.cScnNum.size();
+  const std::uint64_t firstHeader =
+      filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
   for (const auto &number : coff.cScnNum) {
     if (number.first < 0)
       continue;
-    auto header = coff.cScnHdr.find(number.second);
-    if (header == coff.cScnHdr.end() || !isCodeOrRomdata(header->second))
+    std::uint64_t at =
+        firstHeader + scnhdr::sizeInBytes * std::uint64_t(number.first - 1);
+    scnhdr read;
+    const scnhdr *header = nullptr;
+    if (fromImage && number.first >= 1 &&
+        at + scnhdr::sizeInBytes <= cImageSizeInBytes) {
+      read = scnhdr::decode(cImage + at);
+      header = &read;
+    } else {
+      auto found = coff.cScnHdr.find(number.second);
+      header = found != coff.cScnHdr.end() ? &found->second : nullptr;
+    }
+    if (header == nullptr || !isCodeOrRomdata(*header))
       continue;
     if (inProgramMemory.size() <= std::size_t(number.first))
       inProgramMemory.resize(std::size_t(number.first) + 1, false);
@@ -210,20 +253,17 @@ void Coff2Cod::createDirectory(const Coff &coff) {
 
 int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
   std::vector<ProgramSection> sections;
-  for (const auto &section : coff.cScnHdr) {
-    if (!isCodeOrRomdata(section.second))
-      continue;
-    auto contents = coff.cRawData.find(section.first);
-    if (contents != coff.cRawData.end() && contents->second.size() != 0)
-      sections.push_back(
-          {ScnAddr(section.first, section.second.s_paddr), &contents->second});
-  }
+  forEachSection(coff, [&](const std::string &name, const scnhdr &header,
+                           const Data *contents) {
+    if (isCodeOrRomdata(header) && contents != nullptr && contents->size() != 0)
+      sections.push_back({&name, header.s_paddr, contents});
+  });
   std::stable_sort(sections.begin(), sections.end(), programSectionLess);
   if (traceLevel("Coff2Cod::createRawDataAndMemoryMap") != 0) {
     std::cout << "Coff2Cod::createRawDataAndMemoryMap: \n";
     for (const ProgramSection &section : sections)
-      std::cout << "  scnName=" << section.cScn.cName
-                << ", addr=" << hexText(section.cScn.cAddress, 4) << '\n';
+      std::cout << "  scnName=" << *section.cName
+                << ", addr=" << hexText(section.cAddress, 4) << '\n';
   }
   if (sections.empty()) {
     report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
@@ -232,16 +272,16 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
            0);
     return 0;
   }
-  for (const ProgramSection &program : sections) {
-    const ScnAddr &section = program.cScn;
-    const Data &contents = *program.cContents;
+  for (const ProgramSection &section : sections) {
+    const Data &contents = *section.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
     // address times two does not fit 32 bits.
     std::uint64_t first = std::uint64_t(section.cAddress) * cUnitBytes;
     std::uint64_t last = first + contents.size() - 1;
     if (last > 0xFFFFFFFFu) {
       report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
-             "Section '" + section.cName + "' in Coff file '" + coff.cFileName +
+             "Section '" + *section.cName + "' in Coff file '" +
+                 coff.cFileName +
                  "' lies beyond the 32-bit code address range of a Cod file.",
              0);
       return 0;
@@ -291,7 +331,7 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
 
 int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
   std::string scratch;
-  const std::string &name = fileName(coff, coff.cSymbolTbl[index + 1], scratch);
+  const std::string name(fileName(coff, coff.cSymbolTbl[index + 1], scratch));
   if (name.size() > SourceName::MAX_LENGTH) {
     report(MessageKind::Error, "Coff2Cod::createSourceFileInfo()",
            "Source file '" + name +
@@ -299,9 +339,19 @@ int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
            0);
     return 0;
   }
-  cSourceNum[index] = int(SourceNameList.size());
+  // Indices come in ascending order, so the list stays sorted.
+  cSourceNum.emplace_back(index, int(SourceNameList.size()));
   SourceNameList.emplace_back(name);
   return 1;
+}
+
+const int *Coff2Cod::sourceNumber(std::uint32_t index) const {
+  auto found =
+      std::lower_bound(cSourceNum.begin(), cSourceNum.end(), index,
+                       [](const std::pair<std::uint32_t, int> &entry,
+                          std::uint32_t key) { return entry.first < key; });
+  return found != cSourceNum.end() && found->first == index ? &found->second
+                                                            : nullptr;
 }
 
 namespace {
@@ -338,7 +388,7 @@ void Coff2Cod::createSymbols(const Coff &coff) {
         number < inProgramMemory.size() && inProgramMemory[number]
             ? SymbolTypeAddress
             : SymbolTypeConstant;
-    const std::string &name = symbolName(coff, sym, scratch);
+    const std::string_view name = symbolName(coff, sym, scratch);
 
     SymbolList.emplace_back();
     Symbol &symbol = SymbolList.back();
@@ -348,7 +398,8 @@ void Coff2Cod::createSymbols(const Coff &coff) {
 
     LongSymbolList.emplace_back();
     LongSymbol &longSymbol = LongSymbolList.back();
-    longSymbol.Name.assign(name, 0, MaxLongSymbolName);
+    longSymbol.Name.assign(name.data(),
+                           std::min(name.size(), MaxLongSymbolName));
     longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
     longSymbol.Type = type;
     longSymbol.Value = static_cast<std::int32_t>(sym.n_value);

@@ -13,6 +13,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,8 +72,9 @@ public:
   std::string cSrcLine;
   std::string cLstRow;
   SafeOutputFile *cLstFile = nullptr; // open only inside createListFile
-  // Symbol index of each ".file" symbol -> its source-name record number.
-  std::map<std::uint32_t, int> cSourceNum;
+  // Symbol index of each ".file" symbol and its source-name record
+  // number, by ascending index.
+  std::vector<std::pair<std::uint32_t, int>> cSourceNum;
   // Every entry, ordered by l_srcndx, then l_lnno, then file order; the
   // entries of one source line are one run (see lineEntries).
   std::vector<LstLine> cLine;
@@ -94,15 +96,19 @@ private:
   void setProcessor(const Coff &coff);
   std::uint32_t unitBytes() const { return cUnitBytes; }
   int addSourceName(const Coff &coff, std::uint32_t index);
+  // The source-name record number of a ".file" symbol, or null.
+  const int *sourceNumber(std::uint32_t index) const;
 
   // Names from the image's string table or through an index of the
   // Coff's; a name the table lacks is reported as Coff::getName reports it.
+  // A view stays valid while the Coff, the image and scratch do.
   const StringTableIndex &names(const Coff &coff);
-  bool tableName(const Coff &coff, std::uint32_t offset, std::string &name);
-  const std::string &symbolName(const Coff &coff, const syment &sym,
-                                std::string &scratch);
-  const std::string &fileName(const Coff &coff, const syment &auxEntry,
+  bool tableName(const Coff &coff, std::uint32_t offset,
+                 std::string_view &name);
+  std::string_view symbolName(const Coff &coff, const syment &sym,
                               std::string &scratch);
+  std::string_view fileName(const Coff &coff, const syment &auxEntry,
+                            std::string &scratch);
   // Whether each section number names a code or romdata section.
   std::vector<bool> programMemorySections(const Coff &coff) const;
   // The run of cLine entries of one source line.

@@ -145,13 +145,14 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
   for (std::size_t i = 0; i + 1 < count; ++i) {
     if (coff.cAuxType[i] != kAuxNone)
       continue;
-    const std::string &name = symbolName(coff, coff.cSymbolTbl[i], scratch);
+    const std::string_view name = symbolName(coff, coff.cSymbolTbl[i], scratch);
     if (name.size() < 4 || name[0] != '.')
       continue; // none of the names below
     if (name == ".file")
       // Only file symbols that name a source file can be listed.
-      cScanKind[i] = cSourceNum.count(std::uint32_t(i)) != 0 ? ScanKind::File
-                                                             : ScanKind::Other;
+      cScanKind[i] = sourceNumber(std::uint32_t(i)) != nullptr
+                         ? ScanKind::File
+                         : ScanKind::Other;
     else if (name == ".eof")
       cScanKind[i] = ScanKind::Eof;
     else if (name == ".list")
@@ -242,8 +243,7 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
     return 1;
   const std::uint32_t fileKey = position;
   std::string scratch;
-  const std::string name =
-      fileName(coff, coff.cSymbolTbl[fileKey + 1], scratch);
+  const std::string name(fileName(coff, coff.cSymbolTbl[fileKey + 1], scratch));
   if (cIncludeDepth >= MaxIncludeDepth) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Source file '" + name +
@@ -276,7 +276,9 @@ void Coff2Cod::listSourceFile(const Coff &coff, std::uint32_t &position,
                               std::uint32_t fileKey,
                               const std::string &fileName,
                               const FileBytes &source) {
-  const int sourceNum = cSourceNum[fileKey];
+  // A listed file is always one that names a source.
+  const int *number = sourceNumber(fileKey);
+  const int sourceNum = number != nullptr ? *number : 0;
   // Counts down the words of a two-word instruction; carries over from
   // line to line within this file only.
   std::uint8_t wordsPending = 1;

@@ -27,7 +27,7 @@ std::string countedText(std::uint8_t length, const char *field,
 } // namespace
 
 void setCountedText(std::uint8_t &lengthByte, char *field, std::size_t width,
-                    const std::string &text) {
+                    std::string_view text) {
   std::size_t count = std::min(text.size(), width);
   std::memset(field, 0, width);
   std::memcpy(field, text.data(), count);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <string_view>
 
 constexpr std::size_t CodBlockSize = 512;
 
@@ -24,7 +25,7 @@ public:
 // `width` characters, the rest of the field zero. Text that does not fit is
 // cut, so the length byte never names bytes beyond the field.
 void setCountedText(std::uint8_t &lengthByte, char *field, std::size_t width,
-                    const std::string &text);
+                    std::string_view text);
 
 class Directory {
 public:

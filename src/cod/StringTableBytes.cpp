@@ -6,23 +6,22 @@
 
 namespace {
 
-// Offsets above this cannot be keys of the reader's table.
-constexpr std::uint64_t MaxOffset = 0x7FFFFFFF;
-
-// Where the reader stops: at the first empty string, else after the last
+// Where the reader stops: at the first empty string, or after the last
 // NUL (an unterminated tail is left out).
 std::size_t splitEnd(const char *text, std::size_t size) {
-  if (size == 0 || text[0] == 0)
+  const void *found = memrchr(text, 0, size);
+  if (found == nullptr)
     return 0;
-  static const char twoNuls[2] = {0, 0};
-  const void *pair = memmem(text, size, twoNuls, 2);
-  if (pair != nullptr)
-    return static_cast<std::size_t>(static_cast<const char *>(pair) - text) + 1;
-  const void *lastNul = memrchr(text, 0, size);
-  return lastNul == nullptr ? 0
-                            : static_cast<std::size_t>(
-                                  static_cast<const char *>(lastNul) - text) +
-                                  1;
+  const std::size_t lastNul =
+      static_cast<std::size_t>(static_cast<const char *>(found) - text);
+  std::size_t pos = 0;
+  // Every string up to the last NUL is terminated, so strlen stays inside.
+  while (pos <= lastNul) {
+    if (text[pos] == 0)
+      return pos;
+    pos += std::strlen(text + pos) + 1;
+  }
+  return lastNul + 1;
 }
 
 } // namespace
@@ -41,21 +40,4 @@ StringTableBytes::StringTableBytes(const std::uint8_t *image,
     return;
   cText = reinterpret_cast<const char *>(image + at + 4);
   cEndInBytes = splitEnd(cText, static_cast<std::size_t>(length - 4));
-}
-
-bool StringTableBytes::find(std::uint32_t offset,
-                            std::string_view &name) const {
-  if (offset < 4 || offset > MaxOffset)
-    return false;
-  std::size_t pos = offset - 4;
-  // Strings start at 0 and after each NUL before the end.
-  if (pos >= cEndInBytes || (pos != 0 && cText[pos - 1] != 0))
-    return false;
-  const void *nul = std::memchr(cText + pos, 0, cEndInBytes - pos);
-  std::size_t length =
-      nul == nullptr ? cEndInBytes - pos
-                     : static_cast<std::size_t>(static_cast<const char *>(nul) -
-                                                (cText + pos));
-  name = std::string_view(cText + pos, length);
-  return true;
 }

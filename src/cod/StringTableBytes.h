@@ -21,7 +21,18 @@ public:
                    const filehdr &header);
 
   // False when the table holds no string at offset.
-  bool find(std::uint32_t offset, std::string_view &name) const;
+  bool find(std::uint32_t offset, std::string_view &name) const {
+    // Offsets above INT_MAX cannot be keys of the reader's table.
+    if (offset < 4 || offset > 0x7FFFFFFFu)
+      return false;
+    std::size_t pos = offset - 4;
+    // Strings start at 0 and after each NUL before the end; each ends in
+    // a NUL before the end.
+    if (pos >= cEndInBytes || (pos != 0 && cText[pos - 1] != 0))
+      return false;
+    name = std::string_view(cText + pos);
+    return true;
+  }
 
 private:
   const char *cText = nullptr; // the byte at offset 4

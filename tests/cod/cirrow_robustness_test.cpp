@@ -123,3 +123,54 @@ TEST(CirrowRobustness, VeryLongSourceLineCountsAsOneLine) {
 }
 
 } // namespace
+
+// A name offset must start a string of the table: one that points into a
+// string, past the first empty one or past the table ends the run as a
+// missing name does.
+TEST(CirrowRobustness, NameOffsetsThatStartNoStringAreFatal) {
+  struct Case {
+    const char *what;
+    bool fileEntry; // the offset is a file entry's, not a symbol's
+    std::uint32_t offset;
+    const char *message;
+  } cases[] = {
+      {"symbol name inside a string", false, 5,
+       "Error - Unable to find symbol name in string table."},
+      {"symbol name past the table", false, 4000,
+       "Error - Unable to find symbol name in string table."},
+      {"file name inside a string", true, 6,
+       "Error - Unable to find aux_file name in string table."},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir tmp;
+    CoffBuilder builder;
+    builder.processor(0x1001)
+        .section(".code", kScnTypeCode)
+        .words({0x0785})
+        .global("a_long_symbol_name", 0, ".code");
+    syment entry;
+    entry.setNameOffset(c.offset);
+    entry.n_scnum = 1;
+    entry.n_sclass = kClassExternal;
+    if (c.fileEntry) {
+      builder.fileSymbol("a_long_source_name.asm");
+      aux_file aux;
+      aux.x_offset = c.offset;
+      syment file;
+      std::memcpy(file._n_name, ".file", 5);
+      file.n_scnum = kScnNumDebug;
+      file.n_sclass = kClassFile;
+      file.n_numaux = 1;
+      syment auxEntry;
+      writeAux(auxEntry, aux);
+      builder.rawEntry(file).rawEntry(auxEntry);
+    } else {
+      builder.rawEntry(entry);
+    }
+    builder.writeTo(tmp.file("prog.cof"));
+    ProcessResult run = runCirrow(tmp, {"prog.cof"});
+    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
