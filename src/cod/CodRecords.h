@@ -157,12 +157,13 @@ public:
   bool operator<(const LongSymbol &other) const { return Name < other.Name; }
   bool operator==(const LongSymbol &other) const { return Name == other.Name; }
 
+  // Largest first: a converter holds one of these per symbol.
+  std::string Name;
+  std::int32_t Value = 0;
+  std::int16_t Type = 0;
   // Name's length; the file takes it from Name itself, which is never
   // longer than 255 characters.
   std::uint8_t NameLen = 0;
-  std::string Name;
-  std::int16_t Type = 0;
-  std::int32_t Value = 0;
 };
 
 class DebugMsg {
