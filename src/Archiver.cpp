@@ -5,6 +5,7 @@
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ObjectsAhead.h"
+#include "ParallelWork.h"
 #include "Trace.h"
 
 #include <cstdio>
@@ -144,12 +145,23 @@ int Archiver::cmdList() {
     return 0;
   if (isQuiet() != 0)
     return 1;
-  for (const auto &member : archive->cMembers) {
-    const std::string quoted = "'" + nameOf(*member) + "'";
-    std::printf("Member: %-25s  Size: %-6lu Date: %s \n", quoted.c_str(),
-                static_cast<unsigned long>(member->size()),
-                calendarText(member->cFileHdr.f_timdat).c_str());
-  }
+  // Lines made on all threads (a layout and a calendar date each), printed
+  // in library order.
+  const std::vector<std::unique_ptr<Coff>> &members = archive->cMembers;
+  std::vector<std::string> lines(members.size());
+  forEachInParallel(members.size(), [&](std::size_t i) {
+    const std::string quoted = "'" + nameOf(*members[i]) + "'";
+    const std::string date = calendarText(members[i]->cFileHdr.f_timdat);
+    std::vector<char> line(quoted.size() + date.size() + 128);
+    const int length = std::snprintf(
+        line.data(), line.size(), "Member: %-25s  Size: %-6lu Date: %s \n",
+        quoted.c_str(), static_cast<unsigned long>(members[i]->size()),
+        date.c_str());
+    if (length > 0)
+      lines[i].assign(line.data(), static_cast<std::size_t>(length));
+  });
+  for (const std::string &line : lines)
+    std::fwrite(line.data(), 1, line.size(), stdout);
   // The program ends next: handing thousands of members back to the heap
   // one by one would only delay that. Still reachable, so no leak.
   gListedLibrary = archive.release();

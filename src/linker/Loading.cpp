@@ -7,6 +7,7 @@
 #include "Archive.h"
 #include "FileInfo.h"
 #include "ObjectsAhead.h"
+#include "ParallelWork.h"
 
 #include <filesystem>
 #include <map>
@@ -55,11 +56,21 @@ int findFile(const std::string &name, const std::vector<std::string> &dirs,
 // name that cannot be found ends the walk.
 int resolveNames(std::list<std::string> &names,
                  const std::vector<std::string> &dirs, std::string &error) {
+  // Searched on all threads (a system call per candidate), taken in order.
+  const std::vector<std::string> given(names.begin(), names.end());
+  std::vector<std::string> found(given.size());
+  std::vector<std::string> errors(given.size());
+  std::vector<char> ok(given.size(), 0);
+  forEachInParallel(given.size(), [&](std::size_t i) {
+    ok[i] = static_cast<char>(findFile(given[i], dirs, found[i], errors[i]));
+  });
+  std::size_t i = 0;
   for (std::string &name : names) {
-    std::string found;
-    if (!findFile(name, dirs, found, error))
+    if (!ok[i]) {
+      error = errors[i];
       return 0;
-    name = found;
+    }
+    name = found[i++];
   }
   return 1;
 }
@@ -80,13 +91,20 @@ std::string fileIdentity(const std::string &path) {
 std::size_t firstRepeat(const std::vector<std::string> &paths) {
   using Inode = std::pair<dev_t, ino_t>;
   std::vector<Inode> inodes(paths.size());
+  std::vector<char> statted(paths.size(), 0);
+  forEachInParallel(paths.size(), [&](std::size_t at) {
+    struct stat info;
+    if (::stat(paths[at].c_str(), &info) == 0) {
+      inodes[at] = Inode(info.st_dev, info.st_ino);
+      statted[at] = 1;
+    }
+  });
   std::map<Inode, std::size_t> sharing;
   bool everyStat = true;
   for (std::size_t at = 0; at < paths.size() && everyStat; ++at) {
-    struct stat info;
-    everyStat = ::stat(paths[at].c_str(), &info) == 0;
+    everyStat = statted[at] != 0;
     if (everyStat)
-      ++sharing[inodes[at] = Inode(info.st_dev, info.st_ino)];
+      ++sharing[inodes[at]];
   }
   std::set<std::string> seen;
   for (std::size_t at = 0; at < paths.size(); ++at) {
