@@ -271,12 +271,14 @@ int Linker::buildOutputRawData(std::string &) {
 int Linker::buildOutputLineInfo(std::string &) {
   if (cStrip)
     return 1;
+  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   InputIndex input = 0;
   for (const auto &coff : cCoff) {
     const std::uint32_t base = valueOr(cSymIndexBase, input++, 0u);
     for (const auto &entry : coff->cScnNum) {
       const std::string &name = entry.second;
-      if (valueOr(cScnType, name, kScnTypeNone) != kScnTypeCode)
+      const std::uint8_t *type = types.find(name);
+      if (type == nullptr || *type != kScnTypeCode)
         continue;
       const auto lines = coff->cLineNum.find(name);
       if (lines == coff->cLineNum.end())

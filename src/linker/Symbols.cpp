@@ -99,12 +99,13 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
   const PlaceIndex places = placeIndex();
+  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     Coff &coff = *cCoff[input];
     const SectionDeltas deltas = sectionDeltas(input, places);
     for (const auto &number : coff.cScnNum) {
-      const auto type = cScnType.find(number.second);
-      if (type == cScnType.end() || type->second != kScnTypeCode)
+      const std::uint8_t *type = types.find(number.second);
+      if (type == nullptr || *type != kScnTypeCode)
         continue; // data line numbers keep their addresses
       const auto lines = coff.cLineNum.find(number.second);
       if (lines == coff.cLineNum.end())
