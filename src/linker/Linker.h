@@ -275,8 +275,19 @@ private:
   // Per section number of one input, in number order: what its symbols
   // move by. memories indexes cScnMem.
   using MemoryIndex = NameIndex<std::map<std::string, Memory *>>;
-  SectionDeltas sectionDeltas(InputIndex input,
-                              const MemoryIndex &memories) const;
+  // Where an allocated section lies: its memory and, once allocated there,
+  // its range. Looked up per input piece by the phases after loading.
+  struct Place {
+    Memory *memory = nullptr;
+    const Range *range = nullptr;
+  };
+  using PlaceIndex = FlatNameIndex<Place>;
+  // Indexes cScnMem for one phase.
+  PlaceIndex placeIndex() const;
+  // Where the input's piece of a section starts (locations).
+  std::uint32_t loadStartOf(const PlaceIndex &places, InputIndex input,
+                            const std::string &secName) const;
+  SectionDeltas sectionDeltas(InputIndex input, const PlaceIndex &places) const;
 
   // First directive per name, rebuilt when cSectionDesc changes size.
   std::map<std::string, const SectionDesc *> cDirectiveIndex;

@@ -215,7 +215,7 @@ int Linker::buildOutputRawData(std::string &) {
     buffers.emplace_hint(buffers.end(), entry.first, Buffer{entry.second});
   std::vector<Piece> pieces;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  const MemoryIndex memories(cScnMem);
+  const PlaceIndex places = placeIndex();
   InputIndex input = 0;
   for (const auto &coff : cCoff) {
     for (const auto &entry : coff->cScnNum) {
@@ -223,10 +223,11 @@ int Linker::buildOutputRawData(std::string &) {
       const std::uint8_t *type = types.find(name);
       if (type != nullptr && *type == kScnTypeUdata)
         continue;
-      Memory *const *held = memories.find(name);
-      const Memory *mem = held == nullptr ? nullptr : *held;
+      const Place *place = places.find(name);
+      const Memory *mem = place == nullptr ? nullptr : place->memory;
       ORV_ASSERT(mem != nullptr, kModule);
-      const Range &range = mem->sectionRange(name);
+      const Range &range =
+          place->range != nullptr ? *place->range : mem->sectionRange(name);
       const std::uint32_t sectionStart = range.getStart();
       const std::uint32_t loadStart = range.getLoadStart(input);
       const std::uint32_t size = range.getLoadSize(input);

@@ -66,7 +66,7 @@ int Linker::verifyRelocations(std::string &error) {
 }
 
 int Linker::patchSections(std::string &error) {
-  const MemoryIndex memories(cScnMem);
+  const PlaceIndex places = placeIndex();
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     Coff &coff = *cCoff[input];
     for (const auto &scn : coff.cScnNum) {
@@ -90,9 +90,7 @@ int Linker::patchSections(std::string &error) {
           return 0;
         }
         if (!haveLoadStart) {
-          Memory *const *held = memories.find(scnName);
-          ORV_ASSERT(held != nullptr, kModule);
-          loadStart = (*held)->getLoadStart(input, scnName);
+          loadStart = loadStartOf(places, input, scnName);
           haveLoadStart = true;
         }
         if (!doPatch(loadStart, raw, rel, coff.cSymbolTbl, coff.cStringTbl,

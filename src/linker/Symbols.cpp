@@ -25,18 +25,40 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 
 } // namespace
 
+Linker::PlaceIndex Linker::placeIndex() const {
+  PlaceIndex places(cScnMem.size());
+  for (const auto &entry : cScnMem) {
+    Place place;
+    place.memory = entry.second;
+    if (place.memory != nullptr && place.memory->isAllocated(entry.first))
+      place.range = &place.memory->sectionRange(entry.first);
+    places.add(entry.first, place);
+  }
+  return places;
+}
+
+std::uint32_t Linker::loadStartOf(const PlaceIndex &places, InputIndex input,
+                                  const std::string &secName) const {
+  const Place *place = places.find(secName);
+  ORV_ASSERT(place != nullptr, kModule);
+  if (place->range != nullptr && place->range->isLoaded(input))
+    return place->range->getLoadStart(input);
+  // Not loaded: the memory model refuses it.
+  return place->memory->getLoadStart(input, secName);
+}
+
 Linker::SectionDeltas Linker::sectionDeltas(InputIndex input,
-                                            const MemoryIndex &memories) const {
+                                            const PlaceIndex &places) const {
   const Coff &coff = *cCoff[input];
   SectionDeltas deltas;
   deltas.reserve(coff.cScnNum.size());
   for (const auto &number : coff.cScnNum) {
     const std::string &name = number.second;
     const auto hdr = coff.cScnHdr.find(name);
-    Memory *const *held = memories.find(name);
-    ORV_ASSERT(hdr != coff.cScnHdr.end() && held != nullptr, kModule);
+    ORV_ASSERT(hdr != coff.cScnHdr.end() && places.find(name) != nullptr,
+               kModule);
     // Unsigned arithmetic: a piece may load below its declared address.
-    const std::uint32_t loadStart = (*held)->getLoadStart(input, name);
+    const std::uint32_t loadStart = loadStartOf(places, input, name);
     deltas.emplace_back(number.first, loadStart - hdr->second.s_paddr);
   }
   return deltas;
@@ -60,9 +82,9 @@ const std::uint32_t *findDelta(const Linker::SectionDeltas &deltas,
 } // namespace
 
 int Linker::relocateSymbols(std::string & /*error*/) {
-  const MemoryIndex memories(cScnMem);
+  const PlaceIndex places = placeIndex();
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    const SectionDeltas deltas = sectionDeltas(input, memories);
+    const SectionDeltas deltas = sectionDeltas(input, places);
     std::vector<syment> &table = cCoff[input]->cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
       syment &sym = table[i];
@@ -76,10 +98,10 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
-  const MemoryIndex memories(cScnMem);
+  const PlaceIndex places = placeIndex();
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     Coff &coff = *cCoff[input];
-    const SectionDeltas deltas = sectionDeltas(input, memories);
+    const SectionDeltas deltas = sectionDeltas(input, places);
     for (const auto &number : coff.cScnNum) {
       const auto type = cScnType.find(number.second);
       if (type == cScnType.end() || type->second != kScnTypeCode)
