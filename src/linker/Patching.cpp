@@ -9,8 +9,6 @@
 
 namespace {
 
-const char *const kModule = "linker";
-
 std::string placeText(const Coff &coff, const std::string &scnName) {
   return "file '" + coff.cFileName + "', section '" + scnName + "', ";
 }
