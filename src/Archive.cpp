@@ -278,10 +278,16 @@ struct Definition {
   Coff *cMember;
 };
 
-// Every external definition in member order, or false when some long name
-// is missing from its string table.
-bool collectDefinitions(const std::vector<std::unique_ptr<Coff>> &members,
-                        std::vector<Definition> &definitions) {
+// The external definitions in member order, up to the first one whose long
+// name is missing from its string table (its symbol is then set).
+struct MissingName {
+  const Coff *cMember = nullptr;
+  const syment *cSymbol = nullptr;
+};
+
+MissingName
+collectDefinitions(const std::vector<std::unique_ptr<Coff>> &members,
+                   std::vector<Definition> &definitions) {
   for (const auto &member : members) {
     if (!member)
       continue; // taken out by takeMember
@@ -293,11 +299,11 @@ bool collectDefinitions(const std::vector<std::unique_ptr<Coff>> &members,
         continue;
       std::string_view name;
       if (!Coff::findName(table[i], member->cStringTbl, name))
-        return false;
+        return {member.get(), &table[i]};
       definitions.push_back({name, member.get()});
     }
   }
-  return true;
+  return {};
 }
 
 void reportRepeated(std::string_view symbol) {
@@ -312,52 +318,36 @@ int Archive::makeSymbols() {
   cSymbols.clear();
   int result = 1;
   std::vector<Definition> definitions;
-  if (collectDefinitions(cMembers, definitions)) {
-    // Sorted by name, member order kept among equal names: the index fills
-    // from its end, and the later definitions of a name are the repeats,
-    // reported in member order.
-    std::vector<std::size_t> order(definitions.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-      order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) {
-                       return definitions[a].cName < definitions[b].cName;
-                     });
-    std::vector<std::size_t> repeats;
-    for (std::size_t k = 0; k < order.size(); ++k) {
-      const Definition &definition = definitions[order[k]];
-      if (k > 0 && definitions[order[k - 1]].cName == definition.cName) {
-        repeats.push_back(order[k]);
-        continue;
-      }
-      cSymbols.emplace_hint(cSymbols.end(), std::string(definition.cName),
-                            definition.cMember);
+  const MissingName missing = collectDefinitions(cMembers, definitions);
+  // Sorted by name, member order kept among equal names: the index fills
+  // from its end, and the later definitions of a name are the repeats,
+  // reported in member order.
+  std::vector<std::size_t> order(definitions.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) {
+                     return definitions[a].cName < definitions[b].cName;
+                   });
+  std::vector<std::size_t> repeats;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const Definition &definition = definitions[order[k]];
+    if (k > 0 && definitions[order[k - 1]].cName == definition.cName) {
+      repeats.push_back(order[k]);
+      continue;
     }
-    std::sort(repeats.begin(), repeats.end());
-    for (std::size_t at : repeats) {
-      reportRepeated(definitions[at].cName);
-      result = 0;
-    }
-  } else {
-    // A missing name ends the program at that member, after whatever the
-    // members before it had to report: the plain walk says it all in order.
-    for (const auto &member : cMembers) {
-      if (!member)
-        continue;
-      const std::vector<syment> &table = member->cSymbolTbl;
-      for (std::size_t i = 0; i < table.size(); ++i) {
-        if (i < member->cAuxType.size() && member->cAuxType[i] != kAuxNone)
-          continue;
-        if (!Coff::isExtDef(table[i]))
-          continue;
-        std::string symbol = Coff::getName(table[i], member->cStringTbl);
-        if (!cSymbols.emplace(symbol, member.get()).second) {
-          reportRepeated(symbol);
-          result = 0;
-        }
-      }
-    }
+    cSymbols.emplace_hint(cSymbols.end(), std::string(definition.cName),
+                          definition.cMember);
   }
+  std::sort(repeats.begin(), repeats.end());
+  for (std::size_t at : repeats) {
+    reportRepeated(definitions[at].cName);
+    result = 0;
+  }
+  // After the repeats before it, the missing name is reported and ends
+  // the program, as a walk in member order would have it.
+  if (missing.cSymbol != nullptr)
+    Coff::getName(*missing.cSymbol, missing.cMember->cStringTbl);
   if (traceLevel(traceRegister("Archive::makeSymbols")) != 0) {
     std::cout << "  Symbols: " << '\n';
     for (const auto &entry : cSymbols)

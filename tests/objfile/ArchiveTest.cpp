@@ -366,3 +366,18 @@ TEST(Archive, RepeatedDefinitionsAreReportedInMemberOrder) {
   EXPECT_EQ(lib->cSymbols.at("zeta_long_name"), lib->cMembers[0].get());
   EXPECT_EQ(lib->cSymbols.at("beta"), lib->cMembers[2].get());
 }
+
+TEST(ArchiveDeathTest, MissingSymbolNameEndsTheProgramAfterEarlierRepeats) {
+  std::unique_ptr<Coff> broken =
+      makeFromBytes(objectDefining("a_long_symbol_name", 3), "broken");
+  ASSERT_NE(broken, nullptr);
+  broken->cStringTbl.clear(); // the long name now points nowhere
+  TempDir dir;
+  dir.write("x.lib",
+            CoffBuilder::libraryBytes({{"one", objectDefining("twice", 1)},
+                                       {"two", objectDefining("twice", 2)},
+                                       {"three", writtenBytes(*broken)}}));
+  EXPECT_EXIT(Archive::make(dir.file("x.lib")), testing::ExitedWithCode(255),
+              "Error - Symbol 'twice' has multiple external definitions.\n"
+              "Error - Unable to find symbol name in string table.\n");
+}
