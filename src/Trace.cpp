@@ -22,4 +22,8 @@ std::string traceSet(const std::string &name, int level) {
   return name;
 }
 
-int traceLevel(const std::string &name) { return traceTable()[name]; }
+// Only reads the table, so patchers on worker threads may ask too.
+int traceLevel(const std::string &name) {
+  const auto found = traceTable().find(name);
+  return found == traceTable().end() ? 0 : found->second;
+}

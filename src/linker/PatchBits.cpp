@@ -86,3 +86,9 @@ void tracePatcher(const char *patcher, const char *text) {
   if (traceLevel(patcher) != 0)
     std::cout << patcher << "() - " << text << '\n';
 }
+
+bool anyPatcherTraced() {
+  // The patchers that trace: doPatchTrell and doPatchVesk.
+  return traceLevel("Linker::doPatchTrell") != 0 ||
+         traceLevel("Linker::doPatchVesk") != 0;
+}

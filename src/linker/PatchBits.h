@@ -44,6 +44,8 @@ std::uint32_t relocValue(std::uint32_t symbolValue, std::int16_t addend);
 // One trace line "<patcher>() - <text>" when the patcher's trace switch
 // ("Linker::doPatchTrell", ...) is on.
 void tracePatcher(const char *patcher, const char *text);
+// Whether any patcher's trace switch is on.
+bool anyPatcherTraced();
 
 extern const char *const kUnsupportedRelocText;
 extern const char *const kOutsideSectionText;

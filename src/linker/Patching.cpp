@@ -4,6 +4,8 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "Messages.h"
+#include "ParallelWork.h"
 #include "PatchBits.h"
 #include "RelocTypes.h"
 
@@ -65,7 +67,7 @@ int Linker::verifyRelocations(std::string &error) {
 
 int Linker::patchSections(std::string &error) {
   const PlaceIndex places = placeIndex();
-  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+  auto patchInput = [&](InputIndex input, std::string &failure) {
     Coff &coff = *cCoff[input];
     for (const auto &scn : coff.cScnNum) {
       const std::string &scnName = scn.second;
@@ -84,8 +86,8 @@ int Linker::patchSections(std::string &error) {
       for (const reloc &rel : relocs->second) {
         std::string text;
         if (!checkRelocation(raw, rel, coff.cSymbolTbl, text)) {
-          error = placeText(coff, scnName) + text;
-          return 0;
+          failure = placeText(coff, scnName) + text;
+          return false;
         }
         if (!haveLoadStart) {
           loadStart = loadStartOf(places, input, scnName);
@@ -93,10 +95,47 @@ int Linker::patchSections(std::string &error) {
         }
         if (!doPatch(loadStart, raw, rel, coff.cSymbolTbl, coff.cStringTbl,
                      text)) {
-          error = placeText(coff, scnName) + text;
-          return 0;
+          failure = placeText(coff, scnName) + text;
+          return false;
         }
       }
+    }
+    return true;
+  };
+  // Traced patching prints as it goes, so it keeps to input order.
+  if (anyPatcherTraced()) {
+    for (InputIndex input = 0; input < cCoff.size(); ++input)
+      if (!patchInput(input, error))
+        return 0;
+    return 1;
+  }
+  // Each input's bytes are its own, so the inputs are patched in parallel.
+  // The first failing input in order gives the error, as a run input after
+  // input would. One whose patching had a message to give is patched again
+  // in its turn, where it speaks: writing a field again writes the same
+  // bits, and no check looks at the bytes already there.
+  enum : char { kDone, kFailed, kSpoke };
+  std::vector<char> outcome(cCoff.size(), kDone);
+  std::vector<std::string> texts(cCoff.size());
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    SilentAttempt silent;
+    try {
+      if (!patchInput(input, texts[input]))
+        outcome[input] = kFailed;
+    } catch (const MessageWhileSilent &) {
+      outcome[input] = kSpoke;
+    }
+  });
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (outcome[input] == kFailed) {
+      error = texts[input];
+      return 0;
+    }
+    if (outcome[input] == kSpoke) {
+      for (; input < cCoff.size(); ++input)
+        if (!patchInput(input, error))
+          return 0;
+      return 1;
     }
   }
   return 1;

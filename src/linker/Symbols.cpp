@@ -5,6 +5,8 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "Messages.h"
+#include "ParallelWork.h"
 #include "TextSortKey.h"
 
 #include <algorithm>
@@ -82,8 +84,9 @@ const std::uint32_t *findDelta(const Linker::SectionDeltas &deltas,
 } // namespace
 
 int Linker::relocateSymbols(std::string & /*error*/) {
+  // Every input moves only its own symbols: the inputs go in parallel.
   const PlaceIndex places = placeIndex();
-  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const SectionDeltas deltas = sectionDeltas(input, places);
     std::vector<syment> &table = cCoff[input]->cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
@@ -93,14 +96,14 @@ int Linker::relocateSymbols(std::string & /*error*/) {
       if (const std::uint32_t *delta = findDelta(deltas, sym.n_scnum))
         sym.n_value += *delta;
     }
-  }
+  });
   return 1;
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
   const PlaceIndex places = placeIndex();
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
     Coff &coff = *cCoff[input];
     const SectionDeltas deltas = sectionDeltas(input, places);
     for (const auto &number : coff.cScnNum) {
@@ -114,7 +117,7 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
       for (coff_lineno &line : lines->second)
         line.l_paddr += delta;
     }
-  }
+  });
   return 1;
 }
 
@@ -221,12 +224,31 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   }
   for (std::size_t at = 0; at < moves.size(); ++at)
     moves[at].newOffset = offsetOf[distinctOf[at]];
-  std::size_t first = 0;
-  for (const std::unique_ptr<Coff> &coff : cCoff) {
-    const std::size_t count = coff->cStringTbl.size();
-    replaceStringTbl(*coff, moves.data() + first, count);
-    first += count;
-  }
+  std::vector<std::size_t> firstMove(cCoff.size() + 1, 0);
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
+  // Each input rewrites only its own records, so the inputs go in parallel
+  // when none of them names a string its table lacks. One that does is
+  // reported by the rewrite itself, which then runs in input order so the
+  // message is the one the first such input gives.
+  std::vector<char> complete(cCoff.size(), 0);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    complete[input] = namesAllMoved(*cCoff[input], moves.data() + firstMove[input],
+                                    firstMove[input + 1] - firstMove[input])
+                          ? 1
+                          : 0;
+  });
+  const bool allComplete =
+      std::find(complete.begin(), complete.end(), 0) == complete.end();
+  auto replace = [&](std::size_t input) {
+    replaceStringTbl(*cCoff[input], moves.data() + firstMove[input],
+                     firstMove[input + 1] - firstMove[input]);
+  };
+  if (allComplete)
+    forEachInParallel(cCoff.size(), replace);
+  else
+    for (InputIndex input = 0; input < cCoff.size(); ++input)
+      replace(input);
   return 1;
 }
 
@@ -259,6 +281,28 @@ bool isFileSymbol(const syment &sym, const Moves &moves) {
 }
 
 } // namespace
+
+bool Linker::namesAllMoved(const Coff &coff, const StringMove *first,
+                           std::size_t count) {
+  // The same walk as replaceStringTbl's, asking only whether each long
+  // name it rewrites has a move (the table holds exactly the moved offsets).
+  const Moves moves{first, first + count};
+  for (const auto &entry : coff.cScnHdr)
+    if (Coff::hasLongName(entry.second) &&
+        findMove(moves, entry.second.nameOffset()) == nullptr)
+      return false;
+  const std::vector<syment> &table = coff.cSymbolTbl;
+  for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+    const syment &sym = table[i];
+    if (sym.hasLongName() && findMove(moves, sym.nameOffset()) == nullptr)
+      return false;
+    if (isFileSymbol(sym, moves) && i + 1 < table.size() &&
+        Coff::auxType(sym) == kAuxFile &&
+        findMove(moves, readAux<aux_file>(table[i + 1]).x_offset) == nullptr)
+      return false;
+  }
+  return true;
+}
 
 int Linker::replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves) {
   return replaceStringTbl(coff, moves.data(), moves.size());
@@ -362,19 +406,22 @@ int Linker::buildExtSymDef(std::string &error) {
 }
 
 int Linker::resolveExternals(std::string &error) {
-  for (const std::unique_ptr<Coff> &coff : cCoff) {
-    std::vector<syment> &table = coff->cSymbolTbl;
+  // Building the place index also readies every placed memory's own name
+  // index, so the lookups below only read and may run on many threads.
+  const PlaceIndex places = placeIndex();
+  auto resolveInput = [&](Coff &coff, std::string &text) {
+    std::vector<syment> &table = coff.cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
       syment &sym = table[i];
       if (!Coff::isExtRef(sym))
         continue;
-      const std::string name = Coff::getName(sym, coff->cStringTbl);
+      const std::string name = Coff::getName(sym, coff.cStringTbl);
       if (name.empty() || name[0] != '.') {
         const auto def = cExtSymDef.find(name);
         if (def == cExtSymDef.end()) {
-          error = "could not resolve symbol '" + name + "' in file '" +
-                  coff->cFileName + "'.";
-          return 0;
+          text = "could not resolve symbol '" + name + "' in file '" +
+                 coff.cFileName + "'.";
+          return false;
         }
         sym.n_value = def->second->n_value;
         continue;
@@ -383,11 +430,40 @@ int Linker::resolveExternals(std::string &error) {
       const std::string secName = name.substr(1);
       const auto held = cScnMem.find(secName);
       if (cScnSize.count(secName) == 0 || held == cScnMem.end()) {
-        error = "could not resolve section reference '" + secName +
-                "' in file '" + coff->cFileName + "'.";
-        return 0;
+        text = "could not resolve section reference '" + secName +
+               "' in file '" + coff.cFileName + "'.";
+        return false;
       }
       sym.n_value = held->second->getSectionStart(secName);
+    }
+    return true;
+  };
+  // Each input sets only its own references. The first failing input in
+  // order gives the error, as a run input after input would; one whose
+  // work had a message to give is done again in its turn, where it speaks.
+  enum : char { kDone, kFailed, kSpoke };
+  std::vector<char> outcome(cCoff.size(), kDone);
+  std::vector<std::string> texts(cCoff.size());
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    SilentAttempt silent;
+    try {
+      if (!resolveInput(*cCoff[input], texts[input]))
+        outcome[input] = kFailed;
+    } catch (const MessageWhileSilent &) {
+      outcome[input] = kSpoke;
+    }
+  });
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (outcome[input] == kFailed) {
+      error = texts[input];
+      return 0;
+    }
+    if (outcome[input] == kSpoke) {
+      // Setting a value again is harmless: resolve from here in order.
+      for (; input < cCoff.size(); ++input)
+        if (!resolveInput(*cCoff[input], error))
+          return 0;
+      return 1;
     }
   }
   return 1;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -531,6 +532,53 @@ TEST(PatchingTest, VeskCallsMustTargetTheLowerHalfOfAPage) {
                                       "which is not in the lower half of a "
                                       "page."));
   }
+}
+
+TEST(PatchingTest, ManyInputsPatchAndReportTheFirstFailureInInputOrder) {
+  // Enough inputs for the work to be shared among threads. Each input's
+  // field gets its own target; of two failing inputs the earlier is named.
+  for (int withFailures = 0; withFailures < 2; ++withFailures) {
+    SCOPED_TRACE(withFailures);
+    PatchLinker link(kTrell4Pages);
+    for (std::uint32_t i = 0; i < 200; ++i) {
+      Coff coff = inputBuilder({{0x3000}, RELOCT_LOW, i}).build();
+      if (withFailures && (i == 120 || i == 150))
+        coff.cReloc[".code"][0].r_symndx = 7;
+      link.add(coff);
+    }
+    link.place();
+    std::string error;
+    EXPECT_EQ(link.linker.patchSections(error), withFailures ? 0 : 1);
+    EXPECT_EQ(error, withFailures ? "file './in121.o', section '.code', "
+                                    "relocation with an invalid symbol index."
+                                  : "");
+    for (InputIndex i = 0; i < 120; ++i)
+      EXPECT_EQ(link.words(i), Words{std::uint16_t(0x3000 | (i & 0xFF))});
+  }
+}
+
+TEST(PatchingTest, AnInputWithAMessageSpeaksBeforeALaterFailingInput) {
+  // One input names a symbol whose long name is missing from its string
+  // table: reading the name ends the run, and nothing a later input does
+  // may come first.
+  EXPECT_EXIT(
+      {
+        PatchLinker link(kQuolm);
+        for (std::uint32_t i = 0; i < 200; ++i) {
+          Coff coff = inputBuilder({{0x0E00}, RELOCT_LOW, i}).build();
+          if (i == 90)
+            coff.cSymbolTbl[0].setNameOffset(0x7777);
+          if (i == 150)
+            coff.cReloc[".code"][0].r_symndx = 7;
+          link.add(coff);
+        }
+        link.place();
+        std::string error;
+        link.linker.patchSections(error);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(255),
+      "Unable to find symbol name in string table");
 }
 
 TEST(PatchingTest, StopsAtTheFirstFailureKeepingEarlierPatches) {

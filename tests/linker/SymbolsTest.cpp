@@ -204,6 +204,43 @@ TEST_F(SymbolsTest, ReportsUnresolvedAndDuplicateSymbols) {
   }
 }
 
+TEST_F(SymbolsTest, ManyInputsResolveAndReportTheFirstFailureInInputOrder) {
+  // Enough inputs for the work to be shared among threads: every input
+  // resolves its own references, and of two failing inputs the earlier
+  // one is named whichever finishes first.
+  for (int withFailures = 0; withFailures < 2; ++withFailures) {
+    SCOPED_TRACE(withFailures);
+    reset();
+    SetUp();
+    input("defs.o", object()
+                        .section("text", kScnTypeCode)
+                        .words({0, 0, 0})
+                        .global("shared", 2, "text"));
+    for (int i = 1; i < 200; ++i) {
+      CoffBuilder user = object().external("shared").external(".text");
+      if (withFailures && i == 120)
+        user.external("missing_120");
+      if (withFailures && i == 150)
+        user.external("missing_150");
+      input("user" + std::to_string(i) + ".o", user);
+    }
+    ASSERT_EQ(place(), 1) << error;
+    const std::uint32_t text =
+        link->cScnMem.at("text")->getSectionStart("text");
+    if (withFailures) {
+      EXPECT_EQ(resolve(), 0);
+      EXPECT_EQ(error, "could not resolve symbol 'missing_120' in file "
+                       "'user120.o'.");
+      continue;
+    }
+    ASSERT_EQ(resolve(), 1) << error;
+    for (InputIndex i = 1; i < 200; ++i) {
+      EXPECT_EQ(symbolOf(i, "shared").n_value, text + 2);
+      EXPECT_EQ(symbolOf(i, ".text").n_value, text);
+    }
+  }
+}
+
 TEST_F(SymbolsTest, ResolvesManySymbolsQuickly) {
   // Guards against per-symbol scans of the definitions, the sections or
   // the string tables. The entries are added directly: the builder itself
