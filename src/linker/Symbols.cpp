@@ -28,12 +28,33 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 } // namespace
 
 Linker::PlaceIndex Linker::placeIndex() const {
+  // cScnMem and every memory's allocated ranges are both in name order, so
+  // walking them side by side finds each section's range without a search.
   PlaceIndex places(cScnMem.size());
+  using RangeAt = std::map<std::string, Range>::const_iterator;
+  std::vector<std::pair<const Memory *, RangeAt>> walks; // a few memories
   for (const auto &entry : cScnMem) {
     Place place;
     place.memory = entry.second;
-    if (place.memory != nullptr && place.memory->isAllocated(entry.first))
-      place.range = &place.memory->sectionRange(entry.first);
+    if (place.memory != nullptr) {
+      const std::map<std::string, Range> &allocated = place.memory->allocated();
+      auto walk = std::find_if(walks.begin(), walks.end(), [&](const auto &w) {
+        return w.first == place.memory;
+      });
+      if (walk == walks.end()) {
+        // Asking once readies the memory's own name index, so that phases
+        // may then look names up on many threads without building it.
+        place.memory->isAllocated(entry.first);
+        walks.emplace_back(place.memory, allocated.begin());
+        walk = walks.end() - 1;
+      }
+      RangeAt &at = walk->second;
+      while (at != allocated.end() && at->first < entry.first)
+        ++at;
+      if (at != allocated.end() && at->first == entry.first &&
+          at->second.isAllocated())
+        place.range = &at->second;
+    }
     places.add(entry.first, place);
   }
   return places;
