@@ -230,7 +230,8 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   order.reserve(texts.size());
   for (std::uint32_t at = 0; at < texts.size(); ++at)
     order.push_back({TextSortKey(texts[at]), at});
-  std::sort(order.begin(), order.end(), [](const Ranked &a, const Ranked &b) {
+  // The strings are distinct, so the order is total.
+  sortInParallel(order, [](const Ranked &a, const Ranked &b) {
     return textSortLess(a.key, b.key);
   });
   std::vector<std::uint32_t> offsetOf(texts.size());
@@ -398,7 +399,18 @@ void makeLinkerSymbol(syment &sym, const std::string &name,
 
 int Linker::buildExtSymDef(std::string &error) {
   cExtSymDef.clear();
-  cExtSymDef.emplace("_cinit", &cInitSym);
+  // Every definition with its place in the order a walk over the inputs
+  // meets it (the linker's own symbols come first). The names are read on
+  // all threads, then sorted once: the map is filled in name order, and of
+  // the names defined twice the repeat met first in the walk is reported,
+  // as entering them one by one would.
+  struct Definition {
+    std::string_view name;
+    std::size_t order;
+    syment *sym;
+  };
+  std::vector<Definition> own;
+  own.push_back({"_cinit", 0, &cInitSym});
   if (cStackDescSet) {
     const auto held = cScnMem.find(cStackScnName);
     ORV_ASSERT(held != cScnMem.end(), kModule);
@@ -408,20 +420,68 @@ int Linker::buildExtSymDef(std::string &error) {
     makeLinkerSymbol(
         cStkSizeSym, "_stksize",
         static_cast<std::uint32_t>(memory.getSectionSize(cStackScnName)));
-    cExtSymDef.emplace("_stack", &cStackSym);
-    cExtSymDef.emplace("_stksize", &cStkSizeSym);
+    own.push_back({"_stack", 1, &cStackSym});
+    own.push_back({"_stksize", 2, &cStkSizeSym});
   }
-  for (const std::unique_ptr<Coff> &coff : cCoff) {
-    std::vector<syment> &table = coff->cSymbolTbl;
-    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
-      if (!Coff::isExtDef(table[i]))
-        continue;
-      const std::string name = Coff::getName(table[i], coff->cStringTbl);
-      if (!cExtSymDef.emplace(name, &table[i]).second) {
-        error = "symbol '" + name + "' has multiple definitions.";
-        return 0;
+  std::vector<std::vector<Definition>> perInput(cCoff.size());
+  std::vector<char> spoke(cCoff.size(), 0);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    Coff &coff = *cCoff[input];
+    std::vector<syment> &table = coff.cSymbolTbl;
+    SilentAttempt silent;
+    try {
+      for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+        if (!Coff::isExtDef(table[i]))
+          continue;
+        std::string_view name;
+        if (!Coff::findName(table[i], coff.cStringTbl, name))
+          Coff::getName(table[i], coff.cStringTbl); // reports, ends the run
+        perInput[input].push_back({name, 0, &table[i]});
       }
+    } catch (const MessageWhileSilent &) {
+      spoke[input] = 1;
     }
+  });
+  std::vector<Definition> all = std::move(own);
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (spoke[input]) {
+      // Its name is reported by the plain reading, which ends the run.
+      for (std::size_t i = 0; i < cCoff[input]->cSymbolTbl.size();
+           i = nextSymbol(cCoff[input]->cSymbolTbl, i))
+        if (Coff::isExtDef(cCoff[input]->cSymbolTbl[i]))
+          Coff::getName(cCoff[input]->cSymbolTbl[i], cCoff[input]->cStringTbl);
+    }
+    for (Definition &definition : perInput[input]) {
+      definition.order = all.size();
+      all.push_back(definition);
+    }
+  }
+  sortInParallel(all, [](const Definition &a, const Definition &b) {
+    const int byName = a.name.compare(b.name);
+    return byName != 0 ? byName < 0 : a.order < b.order;
+  });
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t repeatAt = kNone; // the first repeat in walk order
+  for (std::size_t at = 1; at < all.size(); ++at)
+    if (all[at].name == all[at - 1].name)
+      repeatAt = std::min(repeatAt, all[at].order);
+  // The first definition of every name met before the repeat, in name
+  // order, so each entry goes to the end of the map without a search.
+  for (std::size_t at = 0; at < all.size(); ++at) {
+    const Definition &definition = all[at];
+    const bool first = at == 0 || all[at - 1].name != definition.name;
+    if (first && definition.order < repeatAt)
+      cExtSymDef.emplace_hint(cExtSymDef.end(), std::string(definition.name),
+                              definition.sym);
+  }
+  if (repeatAt != kNone) {
+    const auto repeat =
+        std::find_if(all.begin(), all.end(), [&](const Definition &d) {
+          return d.order == repeatAt;
+        });
+    error = "symbol '" + std::string(repeat->name) +
+            "' has multiple definitions.";
+    return 0;
   }
   return 1;
 }

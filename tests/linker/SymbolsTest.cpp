@@ -276,6 +276,31 @@ TEST_F(SymbolsTest, ManyInputsResolveAndReportTheFirstFailureInInputOrder) {
   }
 }
 
+TEST_F(SymbolsTest, ManyInputsReportTheRepeatedDefinitionMetFirst) {
+  // Names defined twice among many inputs: the repeat an input-by-input
+  // walk meets first is named, the linker's own symbols counting as the
+  // first definitions.
+  for (int i = 0; i < 200; ++i) {
+    CoffBuilder definer =
+        object().section("t" + std::to_string(i), kScnTypeCode).words({0});
+    definer.global("own" + std::to_string(i), 0, "t" + std::to_string(i));
+    if (i == 60 || i == 170)
+      definer.global("twice", 0, "t" + std::to_string(i));
+    if (i == 100)
+      definer.global("_cinit", 0, "t100");
+    input("d" + std::to_string(i) + ".o", definer);
+  }
+  ASSERT_EQ(place(), 1) << error;
+  EXPECT_EQ(resolve(), 0);
+  EXPECT_EQ(error, "symbol '_cinit' has multiple definitions.");
+  // Every name met before the repeat is entered, none after it.
+  EXPECT_EQ(link->cExtSymDef.count("own99"), 1u);
+  EXPECT_EQ(link->cExtSymDef.count("twice"), 1u);
+  EXPECT_EQ(link->cExtSymDef.count("own100"), 1u); // before "_cinit"
+  EXPECT_EQ(link->cExtSymDef.count("own101"), 0u);
+  EXPECT_EQ(link->cExtSymDef.count("own150"), 0u);
+}
+
 TEST_F(SymbolsTest, ResolvesManySymbolsQuickly) {
   // Guards against per-symbol scans of the definitions, the sections or
   // the string tables. The entries are added directly: the builder itself
