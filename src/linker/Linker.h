@@ -185,6 +185,8 @@ public:
   // Names, places and flags one output section header.
   void setOutputScnHdr(const std::string &name, int type, int absolute,
                        int shared, int access);
+  void setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
+                       int type, int absolute, int shared, int access);
   // One ".fill_<n>" section for the free locations [startLoc, endLoc].
   // 0 when the hole is too large for a section.
   int buildOutputHole(const Memory &memory, std::uint32_t startLoc,
