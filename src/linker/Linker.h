@@ -101,6 +101,11 @@ public:
                             const std::string &secName,
                             std::uint32_t lengthInBytes, int isOverlay,
                             std::string &error);
+  // The same with the alignment already known.
+  int allocateRelUnassigned(std::list<Memory> &memories,
+                            const std::string &secName,
+                            std::uint32_t lengthInBytes, int isOverlay,
+                            std::uint32_t alignment, std::string &error);
   // Places the program-memory image ("_i") of an idata section.
   int allocateInitSection(const std::string &imageName, std::string &error);
   // Bytes of program memory that hold sizeInBytes bytes of initial data.
