@@ -242,8 +242,7 @@ int Linker::allocateRelUnassigned(std::list<Memory> &memories,
 int Linker::allocateRelUnassigned(std::list<Memory> &memories,
                                   const std::string &secName,
                                   std::uint32_t lengthInBytes, int isOverlay,
-                                  std::uint32_t alignment,
-                                  std::string &error) {
+                                  std::uint32_t alignment, std::string &error) {
   const bool tracing = traceLevel("Linker::allocateRelUnassigned") != 0;
   if (tracing)
     std::cout
@@ -409,8 +408,7 @@ int Linker::mapSections(std::string &error) {
                            : isAccess ? &cAccessBanks
                                       : &cDataBanks;
       candidate.isOverlay = isOverlay;
-      candidate.alignment =
-          cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
+      candidate.alignment = cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
       unassigned.push_back(std::move(candidate));
     }
     if (entry.second != kScnTypeIdata)

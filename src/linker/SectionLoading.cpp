@@ -79,7 +79,8 @@ int Linker::loadSections(std::string &error) {
         ORV_ASSERT(place != nullptr && place->memory != nullptr, kModule);
         const int *absolute = absolutes.find(name);
         sectionOf.add(name, sections.size());
-        sections.push_back({place->memory, absolute != nullptr && *absolute != 0, {}});
+        sections.push_back(
+            {place->memory, absolute != nullptr && *absolute != 0, {}});
         known = sectionOf.find(name);
       }
       sections[*known].pieces.push_back({order++, input, &name, &hdr->second});

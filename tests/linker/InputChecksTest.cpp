@@ -267,8 +267,9 @@ TEST_F(MergeFixture, ManyNamesEndInNameOrderAndAFailureKeepsWhatCameBefore) {
   const std::string failing = "s" + std::to_string((200 * 7919) % 300);
   const std::string later = "s" + std::to_string((201 * 7919) % 300);
   EXPECT_EQ(merge(), 0);
-  EXPECT_EQ(error, "unknown section type for '" + failing + "' in file "
-                   "'in200.o'.");
+  EXPECT_EQ(error, "unknown section type for '" + failing +
+                       "' in file "
+                       "'in200.o'.");
   EXPECT_EQ(linker.cScnSize.size(), 201u);
   EXPECT_EQ(linker.cScnType.size(), 201u);
   EXPECT_EQ(linker.cScnType.at(failing), kScnTypeNone);
