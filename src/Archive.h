@@ -30,6 +30,17 @@ public:
 
   // Reads a library; null after an error report.
   static std::unique_ptr<Archive> make(const std::string &name);
+
+  // A member as a listing shows it.
+  struct Entry {
+    std::string cFileName; // as its header names it
+    std::uint32_t cTimeStamp = 0;
+    std::uint32_t cSizeInBytes = 0;
+  };
+  // Reads a library as make does, with the same checks, messages and ends
+  // (those of the symbol index included), but keeps only each member's
+  // entry, in file order. False where make gives null.
+  static bool readEntries(const std::string &name, std::vector<Entry> &entries);
   // Writes the library to cName; the old file survives any failure.
   // Members whose headers no longer match their layout (old-layout objects
   // among them) are laid out first, keeping their time stamps.
@@ -51,6 +62,7 @@ public:
   // and without an ".o" extension. A name read from a library ("a.b")
   // stays as it is.
   static std::string memberName(const Coff &member);
+  static std::string memberName(const std::string &fileName);
 
   // Member header fields, on a buffer of kMemberHeaderSizeInBytes.
   static void setHeaderName(std::uint8_t *header, const std::string &name);

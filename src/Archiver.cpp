@@ -8,7 +8,9 @@
 #include "ParallelWork.h"
 #include "Trace.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <iostream>
@@ -40,6 +42,36 @@ std::string calendarText(std::uint32_t timeStamp) {
   if (std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &parts) == 0)
     return std::string();
   return text;
+}
+
+// Members often share a time stamp, and the conversion takes a lock that
+// all threads share: each thread keeps its last text (plain data, so that
+// no thread has anything to clean up).
+const char *cachedCalendarText(std::uint32_t timeStamp) {
+  thread_local bool known = false;
+  thread_local std::uint32_t lastStamp = 0;
+  thread_local char text[64];
+  if (!known || lastStamp != timeStamp) {
+    const std::string fresh = calendarText(timeStamp);
+    const std::size_t length = std::min(fresh.size(), sizeof text - 1);
+    fresh.copy(text, length);
+    text[length] = 0;
+    lastStamp = timeStamp;
+    known = true;
+  }
+  return text;
+}
+
+// Appends a member's line of the listing.
+void appendListLine(std::string &out, const Archive::Entry &entry) {
+  const std::string quoted = "'" + Archive::memberName(entry.cFileName) + "'";
+  const char *date = cachedCalendarText(entry.cTimeStamp);
+  const std::size_t at = out.size();
+  out.resize(at + quoted.size() + std::strlen(date) + 128);
+  const int length = std::snprintf(
+      &out[at], out.size() - at, "Member: %-25s  Size: %-6lu Date: %s \n",
+      quoted.c_str(), static_cast<unsigned long>(entry.cSizeInBytes), date);
+  out.resize(length > 0 ? at + static_cast<std::size_t>(length) : at);
 }
 
 // An extracted member is written into the current directory under its own
@@ -133,38 +165,27 @@ int Archiver::cmdCreate() {
   return archive.write();
 }
 
-namespace {
-
-Archive *gListedLibrary = nullptr; // kept until the program ends
-
-} // namespace
-
 int Archiver::cmdList() {
-  std::unique_ptr<Archive> archive = Archive::make(cArchive);
-  if (!archive)
+  // A listing needs no member's model: the entries are read with every
+  // check a full read makes.
+  std::vector<Archive::Entry> entries;
+  if (!Archive::readEntries(cArchive, entries))
     return 0;
   if (isQuiet() != 0)
     return 1;
-  // Lines made on all threads (a layout and a calendar date each), printed
-  // in library order.
-  const std::vector<std::unique_ptr<Coff>> &members = archive->cMembers;
-  std::vector<std::string> lines(members.size());
-  forEachInParallel(members.size(), [&](std::size_t i) {
-    const std::string quoted = "'" + nameOf(*members[i]) + "'";
-    const std::string date = calendarText(members[i]->cFileHdr.f_timdat);
-    std::vector<char> line(quoted.size() + date.size() + 128);
-    const int length = std::snprintf(
-        line.data(), line.size(), "Member: %-25s  Size: %-6lu Date: %s \n",
-        quoted.c_str(), static_cast<unsigned long>(members[i]->size()),
-        date.c_str());
-    if (length > 0)
-      lines[i].assign(line.data(), static_cast<std::size_t>(length));
+  // Lines made on all threads (a layout and a calendar date each), a run
+  // of members at a time, printed in library order.
+  constexpr std::size_t kMembersPerRun = 64;
+  std::vector<std::string> runs((entries.size() + kMembersPerRun - 1) /
+                                kMembersPerRun);
+  forEachInParallel(runs.size(), [&](std::size_t run) {
+    const std::size_t end =
+        std::min(entries.size(), (run + 1) * kMembersPerRun);
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+      appendListLine(runs[run], entries[i]);
   });
-  for (const std::string &line : lines)
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  // The program ends next: handing thousands of members back to the heap
-  // one by one would only delay that. Still reachable, so no leak.
-  gListedLibrary = archive.release();
+  for (const std::string &text : runs)
+    std::fwrite(text.data(), 1, text.size(), stdout);
   return 1;
 }
 

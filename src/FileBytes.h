@@ -25,6 +25,7 @@ public:
 
 private:
   void release();
+  bool readLarge(int descriptor, long byteOffset, std::size_t sizeInBytes);
   bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
   bool readRegular(int descriptor, long byteOffset,
                    std::size_t expectedSizeInBytes);
