@@ -2,17 +2,19 @@
 
 #include "FileBytes.h"
 #include "FileInfo.h"
+#include "HugePages.h"
+#include "MemberSummary.h"
 #include "Messages.h"
 #include "ParallelWork.h"
 #include "SafeFile.h"
 #include "Trace.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <sstream>
 
@@ -41,6 +43,16 @@ void setNumberField(std::uint8_t *field, std::size_t textSizeInBytes,
 
 std::uint32_t getNumberField(const std::uint8_t *field,
                              std::size_t fieldSizeInBytes) {
+  // Plain digits, as the writer stores them, are read without the
+  // scanner: a library has thousands of headers. Up to 9 digits cannot
+  // leave the 32-bit range; anything else goes to the scanner.
+  std::uint32_t plain = 0;
+  std::size_t digits = 0;
+  while (digits < fieldSizeInBytes && field[digits] >= '0' &&
+         field[digits] <= '9')
+    plain = plain * 10 + (field[digits++] - '0');
+  if (digits != 0 && digits <= 9)
+    return plain;
   std::string text(reinterpret_cast<const char *>(field), fieldSizeInBytes);
   text = text.substr(0, text.find('\0'));
   unsigned value = 0;
@@ -112,7 +124,17 @@ void Archive::setHeaderEnd(std::uint8_t *header) {
   header[kEndFieldAt + 1] = 0x0A;
 }
 
+namespace {
+std::string_view headerNameView(const std::uint8_t *header);
+} // namespace
+
 std::string Archive::getHeaderName(const std::uint8_t *header) {
+  return std::string(headerNameView(header));
+}
+
+namespace {
+
+std::string_view headerNameView(const std::uint8_t *header) {
   // Bounded: a name field without any NUL ends with the field.
   const char *text = reinterpret_cast<const char *>(header);
   const void *nul = std::memchr(text, 0, kNameFieldSizeInBytes);
@@ -121,8 +143,10 @@ std::string Archive::getHeaderName(const std::uint8_t *header) {
   const void *slash = std::memchr(text, '/', length);
   if (slash != nullptr)
     length = static_cast<const char *>(slash) - text;
-  return std::string(text, length);
+  return std::string_view(text, length);
 }
+
+} // namespace
 
 std::uint32_t Archive::getHeaderDate(const std::uint8_t *header) {
   return getNumberField(header + kDateFieldAt, kSizeFieldAt - kDateFieldAt);
@@ -133,7 +157,11 @@ std::uint32_t Archive::getHeaderSize(const std::uint8_t *header) {
 }
 
 std::string Archive::memberName(const Coff &member) {
-  FileInfo info(member.cFileName);
+  return memberName(member.cFileName);
+}
+
+std::string Archive::memberName(const std::string &fileName) {
+  FileInfo info(fileName);
   std::string ext = info.ext();
   bool objectExt = ext.size() == 2 && ext[0] == '.' &&
                    std::tolower(static_cast<unsigned char>(ext[1])) == 'o';
@@ -142,49 +170,50 @@ std::string Archive::memberName(const Coff &member) {
 
 namespace {
 
-// A member read ahead of its turn, found at offset.
+// Where the members stand by their headers' size fields, found as the
+// library's bytes come in (while they are still in the cache). Members are
+// read ahead from there in parallel, silently; the walk in order
+// (walkMembers) still steps by each member's own length and takes what was
+// read ahead only where it starts at the same place and was read without
+// a word.
+class HeaderWalk {
+public:
+  void advance(const std::uint8_t *data, std::uint64_t available) {
+    while (cNext + kMemberHeaderSizeInBytes < available) {
+      cOffsets.push_back(cNext);
+      cNext += kMemberHeaderSizeInBytes +
+               std::uint64_t(Archive::getHeaderSize(data + cNext));
+    }
+  }
+  HugeVector<std::uint64_t> &offsets() { return cOffsets; }
+
+private:
+  HugeVector<std::uint64_t> cOffsets;
+  std::uint64_t cNext = kArchiveMagicSizeInBytes;
+};
+
+// The first of the sorted offsets at or after offset, from next on.
+std::size_t skipTo(const HugeVector<std::uint64_t> &offsets, std::size_t next,
+                   std::uint64_t offset) {
+  while (next < offsets.size() && offsets[next] < offset)
+    ++next;
+  return next;
+}
+
+// A member read ahead of its turn.
 struct MemberAhead {
-  std::uint64_t offset = 0;
   std::unique_ptr<Coff> member;
   std::uint64_t sizeInBytes = 0; // of its image
 };
 
-// Members are found by their headers' size fields and read in parallel,
-// silently. The walk in Archive::make still steps by each member's own
-// length and takes a member read ahead only where it starts at the same
-// place and was read without a word; everything else it reads itself.
-// The first touch of each page of a freshly mapped file is costly; the
-// walk over the member headers below would pay for every page in turn.
-// Touching one byte per page on all threads first makes it cheap.
-void touchPages(const FileBytes &bytes) {
-  constexpr std::size_t kPageInBytes = 4096;
-  constexpr std::size_t kBlockInBytes = 16 * kPageInBytes;
-  const std::size_t blocks = (bytes.size() + kBlockInBytes - 1) / kBlockInBytes;
-  forEachInParallel(blocks, [&](std::size_t block) {
-    const std::size_t end = std::min(bytes.size(), (block + 1) * kBlockInBytes);
-    unsigned sum = 0;
-    for (std::size_t at = block * kBlockInBytes; at < end; at += kPageInBytes)
-      sum += bytes.data()[at];
-    // Keeps the reads from being optimised away.
-    static std::atomic<unsigned> sink{0};
-    sink.fetch_add(sum, std::memory_order_relaxed);
-  });
-}
-
-std::vector<MemberAhead> readMembersAhead(const FileBytes &bytes) {
-  touchPages(bytes);
+std::vector<MemberAhead>
+readMembersAhead(const FileBytes &bytes,
+                 const HugeVector<std::uint64_t> &offsets) {
   const std::uint64_t length = bytes.size();
-  std::vector<MemberAhead> ahead;
-  std::uint64_t offset = kArchiveMagicSizeInBytes;
-  while (offset + kMemberHeaderSizeInBytes < length) {
-    ahead.emplace_back();
-    ahead.back().offset = offset;
-    offset += kMemberHeaderSizeInBytes +
-              std::uint64_t(Archive::getHeaderSize(bytes.data() + offset));
-  }
-  forEachInParallel(ahead.size(), [&](std::size_t i) {
-    const std::uint8_t *header = bytes.data() + ahead[i].offset;
-    const std::uint64_t imageAt = ahead[i].offset + kMemberHeaderSizeInBytes;
+  std::vector<MemberAhead> ahead(offsets.size());
+  forEachInParallel(offsets.size(), [&](std::size_t i) {
+    const std::uint8_t *header = bytes.data() + offsets[i];
+    const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
     SilentAttempt silent;
     try {
       std::unique_ptr<Coff> member =
@@ -201,72 +230,115 @@ std::vector<MemberAhead> readMembersAhead(const FileBytes &bytes) {
   return ahead;
 }
 
-} // namespace
-
-std::unique_ptr<Archive> Archive::make(const std::string &name) {
+// Opens the library and checks its magic; the whole file in memory (a
+// device, with no length of its own, holds no members) and where its
+// headers are. False after an error report.
+bool readLibraryBytes(const std::string &name, FileBytes &bytes,
+                      HugeVector<std::uint64_t> &offsets) {
   std::ostringstream text;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
     text << "Could not open library file '" << name << "' for reading.";
     reportError("Archive::make()", text);
-    return nullptr;
+    return false;
   }
-  std::unique_ptr<Archive> archive(new Archive);
-  archive->cName = name;
   std::uint8_t magic[kArchiveMagicSizeInBytes];
   if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
       std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) {
     text << "Could not read archive magic string in library file '" << name
          << "'.";
     reportError("Archive::make()", text);
-    return nullptr;
+    return false;
   }
   if (std::memcmp(magic, kArchiveMagic, sizeof magic) != 0) {
     text << "File '" << name << "' is not a valid library file.";
     reportError("Archive::make()", text);
-    return nullptr;
+    return false;
   }
-  // The whole library at once: members are parsed from memory. A device
-  // (no length of its own) holds no members.
-  FileBytes bytes;
-  bytes.read(file.get(), 0);
-  file.reset();
+  HeaderWalk walk;
+  const bool read = bytes.read(
+      file.get(), 0, [&](const std::uint8_t *data, std::size_t sizeInBytes) {
+        walk.advance(data, sizeInBytes);
+      });
+  offsets.clear();
+  if (read) // else nothing is held
+    offsets.swap(walk.offsets());
+  return true;
+}
+
+// Walks the members in file order, each found where the one before ends:
+// take(offset, sizeInBytes) takes the member whose header is at offset
+// and sets its length, or gives false after an error report. A trailing
+// piece shorter than a header ends the library silently. False after an
+// error report.
+template <class Take>
+bool walkMembers(const FileBytes &bytes, const std::string &name, Take take) {
   const std::uint64_t length = bytes.size();
-  std::vector<MemberAhead> ahead = readMembersAhead(bytes);
-  std::size_t nextAhead = 0;
   // 64-bit offsets: the members' own sizes move the position forward.
   std::uint64_t offset = kArchiveMagicSizeInBytes;
-  // A trailing piece shorter than a header ends the library silently.
   while (offset + kMemberHeaderSizeInBytes <= length) {
-    const std::uint8_t *header = bytes.data() + offset;
-    std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
+    const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
     if (imageAt >= length) {
+      std::ostringstream text;
       text << "Library file '" << name << "' has a missing member object file.";
       reportError("Archive::make()", text);
-      return nullptr;
+      return false;
     }
-    while (nextAhead < ahead.size() && ahead[nextAhead].offset < offset)
-      ++nextAhead;
-    std::unique_ptr<Coff> member;
-    std::uint64_t memberSizeInBytes = 0;
-    if (nextAhead < ahead.size() && ahead[nextAhead].offset == offset &&
-        ahead[nextAhead].member) {
-      member = std::move(ahead[nextAhead].member);
-      memberSizeInBytes = ahead[nextAhead].sizeInBytes;
-    } else {
-      std::string memberName = getHeaderName(header);
-      member = Coff::make(bytes.data() + imageAt, length - imageAt, memberName);
-      if (!member) {
-        text << "Could not build member '" << memberName
-             << "' in library file '" << name << "'. ";
-        reportError("Archive::make()", text);
-        return nullptr;
-      }
-      memberSizeInBytes = member->size();
-    }
-    offset = imageAt + memberSizeInBytes;
-    archive->cMembers.push_back(std::move(member));
+    std::uint64_t sizeInBytes = 0;
+    if (!take(offset, sizeInBytes))
+      return false;
+    offset = imageAt + sizeInBytes;
   }
+  return true;
+}
+
+// The member at offset read in its turn, reporting whatever is amiss.
+std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
+                                       std::uint64_t offset,
+                                       const std::string &name) {
+  const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
+  const std::string memberName = Archive::getHeaderName(bytes.data() + offset);
+  std::unique_ptr<Coff> member =
+      Coff::make(bytes.data() + imageAt, bytes.size() - imageAt, memberName);
+  if (!member) {
+    std::ostringstream text;
+    text << "Could not build member '" << memberName << "' in library file '"
+         << name << "'. ";
+    reportError("Archive::make()", text);
+  }
+  return member;
+}
+
+} // namespace
+
+std::unique_ptr<Archive> Archive::make(const std::string &name) {
+  FileBytes bytes;
+  HugeVector<std::uint64_t> offsets;
+  if (!readLibraryBytes(name, bytes, offsets))
+    return nullptr;
+  std::unique_ptr<Archive> archive(new Archive);
+  archive->cName = name;
+  std::vector<MemberAhead> ahead = readMembersAhead(bytes, offsets);
+  std::size_t nextAhead = 0;
+  const bool whole =
+      walkMembers(bytes, name, [&](std::uint64_t offset, std::uint64_t &size) {
+        nextAhead = skipTo(offsets, nextAhead, offset);
+        std::unique_ptr<Coff> member;
+        if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
+            ahead[nextAhead].member) {
+          member = std::move(ahead[nextAhead].member);
+          size = ahead[nextAhead].sizeInBytes;
+        } else {
+          member = readMemberInTurn(bytes, offset, name);
+          if (!member)
+            return false;
+          size = member->size();
+        }
+        archive->cMembers.push_back(std::move(member));
+        return true;
+      });
+  if (!whole)
+    return nullptr;
   archive->makeSymbols();
   return archive;
 }
@@ -285,25 +357,42 @@ struct MissingName {
   const syment *cSymbol = nullptr;
 };
 
+// One member's part of collectDefinitions: add(name) for each; false when
+// it stopped at a missing name.
+template <class Add>
+bool collectMemberDefinitions(const Coff &member, Add add,
+                              MissingName &missing) {
+  const std::vector<syment> &table = member.cSymbolTbl;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (i < member.cAuxType.size() && member.cAuxType[i] != kAuxNone)
+      continue;
+    if (!Coff::isExtDef(table[i]))
+      continue;
+    std::string_view name;
+    if (!Coff::findName(table[i], member.cStringTbl, name)) {
+      missing = {&member, &table[i]};
+      return false;
+    }
+    add(name);
+  }
+  return true;
+}
+
 MissingName
 collectDefinitions(const std::vector<std::unique_ptr<Coff>> &members,
                    std::vector<Definition> &definitions) {
+  MissingName missing;
   for (const auto &member : members) {
     if (!member)
       continue; // taken out by takeMember
-    const std::vector<syment> &table = member->cSymbolTbl;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-      if (i < member->cAuxType.size() && member->cAuxType[i] != kAuxNone)
-        continue;
-      if (!Coff::isExtDef(table[i]))
-        continue;
-      std::string_view name;
-      if (!Coff::findName(table[i], member->cStringTbl, name))
-        return {member.get(), &table[i]};
-      definitions.push_back({name, member.get()});
-    }
+    Coff *at = member.get();
+    auto add = [&](std::string_view name) {
+      definitions.push_back({name, at});
+    };
+    if (!collectMemberDefinitions(*member, add, missing))
+      break;
   }
-  return {};
+  return missing;
 }
 
 void reportRepeated(std::string_view symbol) {
@@ -312,7 +401,140 @@ void reportRepeated(std::string_view symbol) {
   reportError("Archive::makeSymbols()", text);
 }
 
+// Names seen so far, in one block (open addressing): a library's index
+// holds tens of thousands of them.
+class NameSet {
+public:
+  explicit NameSet(std::size_t expected) {
+    std::size_t slots = 16;
+    while (slots < 2 * expected)
+      slots *= 2;
+    cSlots.assign(slots, std::string_view());
+    cUsed.assign(slots, false);
+  }
+  // False when the name was seen before.
+  bool insert(std::string_view name) {
+    if (2 * (cCount + 1) > cSlots.size())
+      grow();
+    std::size_t mask = cSlots.size() - 1;
+    std::size_t at = std::hash<std::string_view>()(name) & mask;
+    while (cUsed[at]) {
+      if (cSlots[at] == name)
+        return false;
+      at = (at + 1) & mask;
+    }
+    cUsed[at] = true;
+    cSlots[at] = name;
+    ++cCount;
+    return true;
+  }
+
+private:
+  void grow() {
+    NameSet bigger(cSlots.size());
+    for (std::size_t i = 0; i < cSlots.size(); ++i)
+      if (cUsed[i])
+        bigger.insert(cSlots[i]);
+    *this = std::move(bigger);
+  }
+
+  HugeVector<std::string_view> cSlots;
+  std::vector<bool> cUsed;
+  std::size_t cCount = 0;
+};
+
+// The members of a listed library in file order: each one's summary, or
+// null where the summary left it to the reader; their models then follow
+// each other in models.
+struct ListedMembers {
+  HugeVector<const MemberSummary *> cSummaries;
+  std::vector<std::unique_ptr<Coff>> cModels;
+};
+
+// Gives the symbol index's messages (and its end), as makeSymbols would
+// for these members: each repeated name in member order, then the first
+// missing one.
+void checkDefinitions(const ListedMembers &members, std::size_t expectedNames) {
+  NameSet seen(expectedNames);
+  MissingName missing;
+  std::vector<std::string_view> names;
+  std::size_t nextModel = 0;
+  for (const MemberSummary *summary : members.cSummaries) {
+    bool whole = true;
+    if (summary != nullptr) {
+      names.resize(summary->definitionCount());
+      summary->definitions(names.data());
+    } else {
+      names.clear();
+      auto add = [&](std::string_view name) { names.push_back(name); };
+      whole =
+          collectMemberDefinitions(*members.cModels[nextModel++], add, missing);
+    }
+    for (std::string_view name : names)
+      if (!seen.insert(name))
+        reportRepeated(name);
+    if (!whole)
+      break;
+  }
+  if (missing.cSymbol != nullptr)
+    Coff::getName(*missing.cSymbol, missing.cMember->cStringTbl);
+}
+
 } // namespace
+
+bool Archive::readListing(const std::string &name, Listing &listing) {
+  const FileBytes &bytes = listing.cBytes;
+  HugeVector<std::uint64_t> offsets;
+  if (!readLibraryBytes(name, listing.cBytes, offsets))
+    return false;
+  const std::uint64_t length = bytes.size();
+  struct Summarized {
+    MemberSummary cSummary;
+    bool cWhole = false;
+  };
+  HugeVector<Summarized> ahead(offsets.size());
+  forEachInParallel(offsets.size(), [&](std::size_t i) {
+    const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
+    ahead[i].cWhole =
+        ahead[i].cSummary.read(bytes.data() + imageAt, length - imageAt);
+  });
+  ListedMembers members;
+  members.cSummaries.reserve(offsets.size());
+  std::size_t expectedNames = 0;
+  std::size_t nextAhead = 0;
+  HugeVector<Entry> &entries = listing.cEntries;
+  entries.clear();
+  entries.reserve(offsets.size());
+  const bool whole =
+      walkMembers(bytes, name, [&](std::uint64_t offset, std::uint64_t &size) {
+        nextAhead = skipTo(offsets, nextAhead, offset);
+        Entry entry;
+        entry.cFileName = headerNameView(bytes.data() + offset);
+        if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
+            ahead[nextAhead].cWhole) {
+          const MemberSummary &summary = ahead[nextAhead].cSummary;
+          members.cSummaries.push_back(&summary);
+          entry.cTimeStamp = summary.timeStamp();
+          entry.cSizeInBytes = summary.sizeInBytes();
+          expectedNames += summary.definitionCount();
+        } else {
+          std::unique_ptr<Coff> model = readMemberInTurn(bytes, offset, name);
+          if (!model)
+            return false;
+          entry.cTimeStamp = model->cFileHdr.f_timdat;
+          entry.cSizeInBytes = model->size();
+          members.cSummaries.push_back(nullptr);
+          members.cModels.push_back(std::move(model));
+        }
+        size = entry.cSizeInBytes;
+        entries.push_back(entry);
+        return true;
+      });
+  if (!whole)
+    return false;
+  checkDefinitions(members, expectedNames);
+  return true;
+}
 
 int Archive::makeSymbols() {
   cSymbols.clear();

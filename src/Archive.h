@@ -8,12 +8,15 @@
 #pragma once
 
 #include "Coff.h"
+#include "FileBytes.h"
+#include "HugePages.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -30,6 +33,24 @@ public:
 
   // Reads a library; null after an error report.
   static std::unique_ptr<Archive> make(const std::string &name);
+
+  // A member as a listing shows it.
+  struct Entry {
+    std::string_view cFileName; // as its header names it
+    std::uint32_t cTimeStamp = 0;
+    std::uint32_t cSizeInBytes = 0;
+  };
+  // A library read for its listing: its bytes, which the entries view,
+  // and each member's entry, in file order.
+  struct Listing {
+    FileBytes cBytes;
+    HugeVector<Entry> cEntries;
+  };
+  // Reads a library as make does, with the same checks, messages and ends
+  // (those of the symbol index included), but builds no member's model.
+  // False where make gives null.
+  static bool readListing(const std::string &name, Listing &listing);
+
   // Writes the library to cName; the old file survives any failure.
   // Members whose headers no longer match their layout (old-layout objects
   // among them) are laid out first, keeping their time stamps.
@@ -51,6 +72,7 @@ public:
   // and without an ".o" extension. A name read from a library ("a.b")
   // stays as it is.
   static std::string memberName(const Coff &member);
+  static std::string memberName(const std::string &fileName);
 
   // Member header fields, on a buffer of kMemberHeaderSizeInBytes.
   static void setHeaderName(std::uint8_t *header, const std::string &name);

@@ -1,14 +1,18 @@
 #include "Archiver.h"
 
 #include "Archive.h"
+#include "Assert.h"
 #include "Coff.h"
 #include "FileInfo.h"
+#include "HugePages.h"
 #include "Messages.h"
 #include "ObjectsAhead.h"
 #include "ParallelWork.h"
 #include "Trace.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <iostream>
@@ -40,6 +44,45 @@ std::string calendarText(std::uint32_t timeStamp) {
   if (std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &parts) == 0)
     return std::string();
   return text;
+}
+
+// Members often share a time stamp, and the conversion takes a lock that
+// all threads share: each thread keeps its last text (plain data, so that
+// no thread has anything to clean up).
+const char *cachedCalendarText(std::uint32_t timeStamp) {
+  thread_local bool known = false;
+  thread_local std::uint32_t lastStamp = 0;
+  thread_local char text[64];
+  if (!known || lastStamp != timeStamp) {
+    const std::string fresh = calendarText(timeStamp);
+    const std::size_t length = std::min(fresh.size(), sizeof text - 1);
+    fresh.copy(text, length);
+    text[length] = 0;
+    lastStamp = timeStamp;
+    known = true;
+  }
+  return text;
+}
+
+// Room for a member's line of the listing: the stored name can only get
+// shorter, and the rest is bounded.
+std::size_t listLineRoom(const Archive::Entry &entry) {
+  return entry.cFileName.size() + 2 + 25 + 128;
+}
+
+// Writes a member's line of the listing at out (listLineRoom bytes);
+// gives its length.
+std::size_t writeListLine(char *out, const Archive::Entry &entry) {
+  const std::string quoted =
+      "'" + Archive::memberName(std::string(entry.cFileName)) + "'";
+  const char *date = cachedCalendarText(entry.cTimeStamp);
+  const std::size_t room = listLineRoom(entry);
+  const int length = std::snprintf(
+      out, room, "Member: %-25s  Size: %-6lu Date: %s \n", quoted.c_str(),
+      static_cast<unsigned long>(entry.cSizeInBytes), date);
+  ORV_ASSERT(length >= 0 && static_cast<std::size_t>(length) < room,
+             "Archiver");
+  return static_cast<std::size_t>(length);
 }
 
 // An extracted member is written into the current directory under its own
@@ -133,38 +176,37 @@ int Archiver::cmdCreate() {
   return archive.write();
 }
 
-namespace {
-
-Archive *gListedLibrary = nullptr; // kept until the program ends
-
-} // namespace
-
 int Archiver::cmdList() {
-  std::unique_ptr<Archive> archive = Archive::make(cArchive);
-  if (!archive)
+  // A listing needs no member's model: the entries are read with every
+  // check a full read makes.
+  Archive::Listing listing;
+  if (!Archive::readListing(cArchive, listing))
     return 0;
+  const HugeVector<Archive::Entry> &entries = listing.cEntries;
   if (isQuiet() != 0)
     return 1;
-  // Lines made on all threads (a layout and a calendar date each), printed
-  // in library order.
-  const std::vector<std::unique_ptr<Coff>> &members = archive->cMembers;
-  std::vector<std::string> lines(members.size());
-  forEachInParallel(members.size(), [&](std::size_t i) {
-    const std::string quoted = "'" + nameOf(*members[i]) + "'";
-    const std::string date = calendarText(members[i]->cFileHdr.f_timdat);
-    std::vector<char> line(quoted.size() + date.size() + 128);
-    const int length = std::snprintf(
-        line.data(), line.size(), "Member: %-25s  Size: %-6lu Date: %s \n",
-        quoted.c_str(), static_cast<unsigned long>(members[i]->size()),
-        date.c_str());
-    if (length > 0)
-      lines[i].assign(line.data(), static_cast<std::size_t>(length));
+  // Lines made on all threads (a layout and a calendar date each), a run
+  // of members at a time, into one block, and printed in library order.
+  constexpr std::size_t kMembersPerRun = 64;
+  const std::size_t runCount =
+      (entries.size() + kMembersPerRun - 1) / kMembersPerRun;
+  std::vector<std::size_t> runAt(runCount + 1, 0);
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    runAt[i / kMembersPerRun + 1] += listLineRoom(entries[i]);
+  for (std::size_t run = 0; run < runCount; ++run)
+    runAt[run + 1] += runAt[run];
+  HugeVector<char> text(runAt[runCount]);
+  std::vector<std::size_t> runLength(runCount, 0);
+  forEachInParallel(runCount, [&](std::size_t run) {
+    const std::size_t end =
+        std::min(entries.size(), (run + 1) * kMembersPerRun);
+    char *out = text.data() + runAt[run];
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+      out += writeListLine(out, entries[i]);
+    runLength[run] = static_cast<std::size_t>(out - (text.data() + runAt[run]));
   });
-  for (const std::string &line : lines)
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  // The program ends next: handing thousands of members back to the heap
-  // one by one would only delay that. Still reachable, so no leak.
-  gListedLibrary = archive.release();
+  for (std::size_t run = 0; run < runCount; ++run)
+    std::fwrite(text.data() + runAt[run], 1, runLength[run], stdout);
   return 1;
 }
 

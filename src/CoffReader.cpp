@@ -6,11 +6,14 @@
 
 #include "ByteOrder.h"
 #include "FileBytes.h"
+#include "MemberSummary.h"
 #include "Messages.h"
 
 #include <algorithm>
 #include <cstring>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -37,6 +40,63 @@ private:
   const std::uint8_t *cBytes;
   std::uint64_t cSize;
 };
+
+// The longest string table whose offsets the model's int keys can hold.
+constexpr std::uint64_t kMaxStringTableBytes = 0x7FFFFFFF;
+
+// An object without symbols (a stripped link output) records no symbol
+// table pointer; its string table, if any, follows the last section block.
+std::uint64_t lastSectionBlockEnd(const ImageReader &in, const filehdr &fh,
+                                  bool oldLayout) {
+  std::uint64_t end = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
+                      scnhdr::sizeInBytes * std::uint64_t(fh.f_nscns);
+  std::size_t lineSize =
+      oldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
+  std::size_t relocSize =
+      oldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
+  for (std::uint32_t i = 0; i < fh.f_nscns; ++i) {
+    std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
+                       scnhdr::sizeInBytes * std::uint64_t(i);
+    const std::uint8_t *bytes = in.at(at, scnhdr::sizeInBytes);
+    if (bytes == nullptr)
+      break;
+    scnhdr hdr = scnhdr::decode(bytes);
+    if (hdr.s_scnptr != 0 && !(hdr.s_flags & kScnUdata))
+      end = std::max(end, std::uint64_t(hdr.s_scnptr) + hdr.s_size);
+    if (hdr.s_relptr != 0)
+      end =
+          std::max(end, hdr.s_relptr + relocSize * std::uint64_t(hdr.s_nreloc));
+    if (hdr.s_lnnoptr != 0)
+      end =
+          std::max(end, hdr.s_lnnoptr + lineSize * std::uint64_t(hdr.s_nlnno));
+  }
+  return end;
+}
+
+// The bytes (NULs included) of the strings the reader keeps from a table:
+// strings follow each other from its start, and the first empty string,
+// or text without a closing NUL, ends them.
+std::uint64_t keptStringBytes(const std::uint8_t *text, std::size_t size) {
+  std::size_t pos = 0;
+  while (pos < size) {
+    const void *nul = std::memchr(text + pos, 0, size - pos);
+    if (nul == nullptr)
+      break;
+    std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
+    if (end == pos)
+      break;
+    pos = end + 1;
+  }
+  return pos;
+}
+
+// An inline name of 8 bytes, up to its first NUL.
+std::string_view inlineView(const std::uint8_t *name) {
+  const void *nul = std::memchr(name, 0, 8);
+  return std::string_view(
+      reinterpret_cast<const char *>(name),
+      nul == nullptr ? 8 : static_cast<const std::uint8_t *>(nul) - name);
+}
 
 class CoffReader {
 public:
@@ -130,33 +190,8 @@ void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
   cNextStringOffset = static_cast<std::uint32_t>(4 + pos);
 }
 
-// An object without symbols (a stripped link output) records no symbol
-// table pointer; its string table, if any, follows the last section block.
 std::uint64_t CoffReader::endOfSectionBlocks() {
-  const filehdr &fh = cCoff->cFileHdr;
-  std::uint64_t end = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
-                      scnhdr::sizeInBytes * std::uint64_t(fh.f_nscns);
-  std::size_t lineSize =
-      cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
-  std::size_t relocSize =
-      cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
-  for (std::uint32_t i = 0; i < fh.f_nscns; ++i) {
-    std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
-                       scnhdr::sizeInBytes * std::uint64_t(i);
-    const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
-    if (bytes == nullptr)
-      break;
-    scnhdr hdr = scnhdr::decode(bytes);
-    if (hdr.s_scnptr != 0 && !(hdr.s_flags & kScnUdata))
-      end = std::max(end, std::uint64_t(hdr.s_scnptr) + hdr.s_size);
-    if (hdr.s_relptr != 0)
-      end =
-          std::max(end, hdr.s_relptr + relocSize * std::uint64_t(hdr.s_nreloc));
-    if (hdr.s_lnnoptr != 0)
-      end =
-          std::max(end, hdr.s_lnnoptr + lineSize * std::uint64_t(hdr.s_nlnno));
-  }
-  return end;
+  return lastSectionBlockEnd(cIn, cCoff->cFileHdr, cOldLayout);
 }
 
 void CoffReader::findSectionNameOffsets() {
@@ -416,4 +451,212 @@ std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
                                  const std::string &name, Parts parts) {
   CoffReader reader(bytes, sizeInBytes, name, parts);
   return reader.read();
+}
+
+// The summary follows the reader step by step but keeps nothing: wherever
+// the reader would report anything (an old-layout object included), it
+// gives up and leaves the reader to it.
+bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
+  *this = MemberSummary();
+  cBytes = bytes;
+  cSize = sizeInBytes;
+  ImageReader in(bytes, sizeInBytes);
+  const std::uint8_t *header = in.at(0, filehdr::sizeInBytes);
+  if (header == nullptr)
+    return false;
+  const filehdr fh = filehdr::decode(header);
+  if (fh.f_magic != kCoffMagic || fh.f_opthdr != kOptHdrSizeInBytes ||
+      in.at(filehdr::sizeInBytes, opthdr::sizeInBytes) == nullptr)
+    return false;
+  cTimeStamp = fh.f_timdat;
+  cSymbolCount = fh.f_nsyms;
+  bool readable =
+      fh.f_nsyms == 0
+          ? readStrings(lastSectionBlockEnd(in, fh, false), true)
+          : readStrings(std::uint64_t(fh.f_symptr) +
+                            syment::sizeInBytes * std::uint64_t(fh.f_nsyms),
+                        false);
+  if (!readable || !readSymbols(fh.f_symptr) || !readSections(fh.f_nscns))
+    return false;
+  return true;
+}
+
+// A table is optional only without symbols: then it is taken only when it
+// is whole.
+bool MemberSummary::readStrings(std::uint64_t at, bool optional) {
+  ImageReader in(cBytes, cSize);
+  const std::uint8_t *lengthBytes = in.at(at, 4);
+  if (lengthBytes == nullptr)
+    return optional;
+  const std::uint32_t length = readLE32(lengthBytes);
+  if (length <= 4)
+    return true;
+  const std::uint8_t *text = in.at(at + 4, length - 4);
+  if (text == nullptr)
+    return optional;
+  // The reader keys its table by int offsets.
+  if (length > kMaxStringTableBytes)
+    return false;
+  cStrings = text;
+  cStringsKept = keptStringBytes(text, length - 4);
+  return true;
+}
+
+bool MemberSummary::findString(std::uint32_t offset,
+                               std::string_view &name) const {
+  // Kept strings start at 4 and right after each NUL before the end.
+  if (offset < 4 || offset - 4 >= cStringsKept)
+    return false;
+  const std::uint64_t at = offset - 4;
+  if (at != 0 && cStrings[at - 1] != 0)
+    return false;
+  const void *nul = std::memchr(cStrings + at, 0, cStringsKept - at);
+  if (nul == nullptr)
+    return false;
+  name = std::string_view(reinterpret_cast<const char *>(cStrings + at),
+                          static_cast<const std::uint8_t *>(nul) -
+                              (cStrings + at));
+  return true;
+}
+
+// An entry's name as Coff::findName gives it.
+bool MemberSummary::definitionName(const std::uint8_t *entry,
+                                   std::string_view &name) const {
+  if (entry[0] == 0 && entry[1] == 0 && entry[2] == 0 && entry[3] == 0)
+    return findString(readLE32(entry + 4), name);
+  name = inlineView(entry);
+  return true;
+}
+
+// Symbols and their auxiliary entries as the reader pairs them.
+bool MemberSummary::readSymbols(std::uint32_t symptr) {
+  if (cSymbolCount == 0)
+    return true;
+  ImageReader in(cBytes, cSize);
+  cSymbols = in.at(symptr, syment::sizeInBytes * std::uint64_t(cSymbolCount));
+  if (cSymbols == nullptr)
+    return false;
+  for (std::uint32_t i = 0; i < cSymbolCount; ++i) {
+    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
+    const syment sym = syment::decode(entry);
+    if (Coff::isExtDef(sym)) {
+      std::string_view name;
+      if (!definitionName(entry, name))
+        return false; // the symbol index reports it
+      ++cDefinitionCount;
+    }
+    if (Coff::auxType(sym) != kAuxNone && i + 1 < cSymbolCount)
+      ++i;
+  }
+  return true;
+}
+
+void MemberSummary::definitions(std::string_view *names) const {
+  std::size_t stored = 0;
+  for (std::uint32_t i = 0; i < cSymbolCount && stored < cDefinitionCount;
+       ++i) {
+    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
+    const syment sym = syment::decode(entry);
+    if (Coff::isExtDef(sym))
+      definitionName(entry, names[stored++]);
+    if (Coff::auxType(sym) != kAuxNone && i + 1 < cSymbolCount)
+      ++i;
+  }
+}
+
+namespace {
+
+// One section as the layout counts it.
+struct SectionSummary {
+  std::string_view name;
+  std::uint32_t number = 0;
+  bool udata = false;
+  bool filled = false; // has contents: the reader read its blocks
+  std::uint32_t sizeInBytes = 0;
+  std::uint32_t relocs = 0;
+  std::uint32_t lines = 0;
+};
+
+// The file length Coff::size() gives. Sections sharing a name share the
+// model's entries: the contents of the last one with any, the relocations
+// and line numbers of all of them, the flags of the last; each of them is
+// counted at its own place.
+std::uint64_t laidOutSectionBytes(std::vector<SectionSummary> &sections) {
+  std::sort(sections.begin(), sections.end(),
+            [](const SectionSummary &a, const SectionSummary &b) {
+              return a.name != b.name ? a.name < b.name : a.number < b.number;
+            });
+  std::uint64_t total = 0;
+  for (std::size_t first = 0; first < sections.size();) {
+    std::size_t last = first;
+    std::uint64_t contents = 0, relocs = 0, lines = 0;
+    for (;
+         last < sections.size() && sections[last].name == sections[first].name;
+         ++last) {
+      const SectionSummary &s = sections[last];
+      if (!s.filled)
+        continue;
+      contents = s.sizeInBytes;
+      relocs += s.relocs;
+      lines += s.lines;
+    }
+    const std::uint64_t count = last - first;
+    if (!sections[last - 1].udata)
+      total += count * contents;
+    total += count *
+             (reloc::sizeInBytes * relocs + coff_lineno::sizeInBytes * lines);
+    first = last;
+  }
+  return total;
+}
+
+} // namespace
+
+bool MemberSummary::readSections(std::uint16_t count) {
+  ImageReader in(cBytes, cSize);
+  std::vector<SectionSummary> sections;
+  sections.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t *bytes =
+        in.at(filehdr::sizeInBytes + opthdr::sizeInBytes +
+                  scnhdr::sizeInBytes * std::uint64_t(i),
+              scnhdr::sizeInBytes);
+    if (bytes == nullptr)
+      return false;
+    const scnhdr hdr = scnhdr::decode(bytes);
+    SectionSummary s;
+    if (hdr.hasLongName()) {
+      if (!findString(hdr.nameOffset(), s.name))
+        return false;
+    } else {
+      s.name = inlineView(bytes);
+    }
+    s.number = i;
+    s.udata = Coff::isUdata(hdr) != 0;
+    s.filled = hdr.s_size != 0;
+    if (s.filled) {
+      if (hdr.s_scnptr == 0 ? hdr.s_size > kMaxZeroFilledSectionBytes
+                            : in.at(hdr.s_scnptr, hdr.s_size) == nullptr)
+        return false;
+      if (hdr.s_nlnno != 0 &&
+          in.at(hdr.s_lnnoptr, coff_lineno::sizeInBytes *
+                                   std::uint64_t(hdr.s_nlnno)) == nullptr)
+        return false;
+      if (hdr.s_nreloc != 0 &&
+          in.at(hdr.s_relptr,
+                reloc::sizeInBytes * std::uint64_t(hdr.s_nreloc)) == nullptr)
+        return false;
+      s.sizeInBytes = hdr.s_size;
+      s.relocs = hdr.s_nreloc;
+      s.lines = hdr.s_nlnno;
+    }
+    sections.push_back(s);
+  }
+  const std::uint64_t fileLength =
+      filehdr::sizeInBytes + opthdr::sizeInBytes +
+      scnhdr::sizeInBytes * std::uint64_t(count) +
+      laidOutSectionBytes(sections) +
+      syment::sizeInBytes * std::uint64_t(cSymbolCount) + 4 + cStringsKept;
+  cSizeInBytes = static_cast<std::uint32_t>(fileLength);
+  return true;
 }

@@ -2,20 +2,29 @@
 // something that exists. Every failure is reported; none stops the others.
 #include "Coff.h"
 
+#include "IntKeySet.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 #include <vector>
 
 namespace {
 
+// Below this many symbols a linked output is checked on one thread.
+constexpr std::size_t kParallelSymbolCount = 16384;
+constexpr std::size_t kSymbolsPerPiece = 1024;
+
 class Verifier {
 public:
   explicit Verifier(const Coff &coff)
       : cCoff(coff),
-        cLastIndex(static_cast<std::int64_t>(coff.cSymbolTbl.size()) - 1) {}
+        cLastIndex(static_cast<std::int64_t>(coff.cSymbolTbl.size()) - 1),
+        cSections(coff.cScnNum), cStrings(coff.cStringTbl) {}
 
+  // Reports every failure in the order of the checks.
   int run() {
     checkSymbolSections();
     checkSymbolNames();
@@ -27,15 +36,40 @@ public:
     return cResult;
   }
 
-private:
-  std::ostringstream &start() {
-    cText << "Coff file '" << cCoff.cFileName << "'";
-    return cText;
+  // True when nothing fails; reports nothing. The pieces run on several
+  // threads, so a large table costs a fraction of run().
+  bool passesQuietly() const {
+    const std::size_t symbols = cCoff.cSymbolTbl.size();
+    const std::size_t symbolPieces =
+        (symbols + kSymbolsPerPiece - 1) / kSymbolsPerPiece;
+    std::atomic<bool> failed{false};
+    forEachInParallel(symbolPieces + 1, [&](std::size_t piece) {
+      if (failed.load(std::memory_order_relaxed))
+        return;
+      bool good = true;
+      if (piece < symbolPieces) {
+        const std::size_t from = piece * kSymbolsPerPiece;
+        const std::size_t to = std::min(symbols, from + kSymbolsPerPiece);
+        for (std::size_t i = from; i < to && good; ++i)
+          good = !badSymbolSection(i) && !badSymbolName(i) && !badAuxIndex(i);
+      } else {
+        good = sectionsPass() && relocationsPass() && lineNumbersPass();
+      }
+      if (!good)
+        failed.store(true, std::memory_order_relaxed);
+    });
+    return !failed.load();
   }
 
-  void fail() {
-    reportStream(MessageKind::Error, "Coff::verify()", cText, 0);
+private:
+  // A message's text is made only when there is one to report.
+  void fail(std::ostringstream &text) {
+    reportStream(MessageKind::Error, "Coff::verify()", text, 0);
     cResult = 0;
+  }
+
+  void start(std::ostringstream &text) const {
+    text << "Coff file '" << cCoff.cFileName << "'";
   }
 
   // Compared as unsigned against the last index: with an empty table that
@@ -48,6 +82,17 @@ private:
     return i < cCoff.cAuxType.size() ? cCoff.cAuxType[i] : kAuxNone;
   }
 
+  bool badSymbolSection(std::size_t i) const;
+  bool badSymbolName(std::size_t i) const;
+  bool badAuxIndex(std::size_t i) const;
+  bool badSectionName(const scnhdr &hdr) const;
+  bool badLine(const coff_lineno &line) const {
+    return invalidIndex(line.l_srcndx) || invalidIndex(line.l_fcnndx);
+  }
+  bool sectionsPass() const;
+  bool relocationsPass() const;
+  bool lineNumbersPass() const;
+
   void checkSymbolSections();
   void checkSymbolNames();
   void checkSectionNames();
@@ -58,68 +103,119 @@ private:
 
   const Coff &cCoff;
   std::int64_t cLastIndex;
-  std::ostringstream cText;
+  IntKeySet cSections; // the section numbers
+  IntKeySet cStrings;  // the string table's offsets
   int cResult = 1;
 };
 
-// The keys of a map in ascending order: a large table is searched many
-// times, and a flat array is far kinder to the cache than the tree.
-template <class Map> std::vector<int> sortedKeys(const Map &map) {
-  std::vector<int> keys;
-  keys.reserve(map.size());
-  for (const auto &entry : map)
-    keys.push_back(entry.first);
-  return keys;
+bool Verifier::badSymbolSection(std::size_t i) const {
+  const std::int16_t number = cCoff.cSymbolTbl[i].n_scnum;
+  if (kindOf(i) != kAuxNone || number == kScnNumUndefined ||
+      number == kScnNumAbsolute || number == kScnNumDebug)
+    return false;
+  return !cSections.holds(number);
 }
 
-bool holds(const std::vector<int> &keys, int key) {
-  return std::binary_search(keys.begin(), keys.end(), key);
+bool Verifier::badSymbolName(std::size_t i) const {
+  const syment &sym = cCoff.cSymbolTbl[i];
+  if (kindOf(i) != kAuxNone || !sym.hasLongName())
+    return false;
+  const std::uint32_t offset = sym.nameOffset();
+  return offset > 0x7FFFFFFFu || !cStrings.holds(static_cast<int>(offset));
+}
+
+bool Verifier::badAuxIndex(std::size_t i) const {
+  const syment &entry = cCoff.cSymbolTbl[i];
+  switch (kindOf(i)) {
+  case kAuxTag:
+    return invalidIndex(readAux<aux_tag>(entry).x_endndx);
+  case kAuxEos:
+    return invalidIndex(readAux<aux_eos>(entry).x_tagndx);
+  case kAuxFcn: {
+    const aux_fcn fcn = readAux<aux_fcn>(entry);
+    return invalidIndex(fcn.x_tagndx) || invalidIndex(fcn.x_endndx);
+  }
+  case kAuxArr:
+    return invalidIndex(readAux<aux_arr>(entry).x_tagndx);
+  case kAuxBobf:
+    return invalidIndex(readAux<aux_bobf>(entry).x_endndx);
+  case kAuxVar:
+    return invalidIndex(readAux<aux_var>(entry).x_tagndx);
+  default:
+    return false;
+  }
+}
+
+bool Verifier::badSectionName(const scnhdr &hdr) const {
+  if (!hdr.hasLongName())
+    return false;
+  const std::uint32_t offset = hdr.nameOffset();
+  return offset > 0x7FFFFFFFu || !cStrings.holds(static_cast<int>(offset));
+}
+
+bool Verifier::sectionsPass() const {
+  if (cCoff.cScnHdr.size() != cCoff.cScnNum.size())
+    return false;
+  for (const auto &entry : cCoff.cScnHdr)
+    if (entry.first.empty() || badSectionName(entry.second))
+      return false;
+  return true;
+}
+
+bool Verifier::relocationsPass() const {
+  for (const auto &entry : cCoff.cReloc) {
+    if (!entry.second.empty() && cCoff.cSymbolTbl.empty())
+      return false;
+    for (const reloc &rel : entry.second)
+      if (invalidIndex(rel.r_symndx))
+        return false;
+  }
+  return true;
+}
+
+bool Verifier::lineNumbersPass() const {
+  for (const auto &entry : cCoff.cLineNum)
+    for (const coff_lineno &line : entry.second)
+      if (badLine(line))
+        return false;
+  return true;
 }
 
 void Verifier::checkSymbolSections() {
-  const std::vector<int> numbers = sortedKeys(cCoff.cScnNum);
-  for (std::size_t i = 0; i < cCoff.cSymbolTbl.size(); ++i) {
-    std::int16_t number = cCoff.cSymbolTbl[i].n_scnum;
-    if (kindOf(i) != kAuxNone || number == kScnNumUndefined ||
-        number == kScnNumAbsolute || number == kScnNumDebug)
-      continue;
-    if (!holds(numbers, number)) {
-      start() << " symbol[" << i << "] has an invalid n_scnum.";
-      fail();
+  for (std::size_t i = 0; i < cCoff.cSymbolTbl.size(); ++i)
+    if (badSymbolSection(i)) {
+      std::ostringstream text;
+      start(text);
+      text << " symbol[" << i << "] has an invalid n_scnum.";
+      fail(text);
     }
-  }
 }
 
 void Verifier::checkSymbolNames() {
-  const std::vector<int> offsets = sortedKeys(cCoff.cStringTbl);
-  for (std::size_t i = 0; i < cCoff.cSymbolTbl.size(); ++i) {
-    const syment &sym = cCoff.cSymbolTbl[i];
-    if (kindOf(i) != kAuxNone || !sym.hasLongName())
-      continue;
-    std::uint32_t offset = sym.nameOffset();
-    if (offset > 0x7FFFFFFFu || !holds(offsets, static_cast<int>(offset))) {
-      start() << " symbol[" << i << "] has an invalid n_offset.";
-      fail();
+  for (std::size_t i = 0; i < cCoff.cSymbolTbl.size(); ++i)
+    if (badSymbolName(i)) {
+      std::ostringstream text;
+      start(text);
+      text << " symbol[" << i << "] has an invalid n_offset.";
+      fail(text);
     }
-  }
 }
 
 void Verifier::checkSectionNames() {
   std::size_t i = 0;
   for (const auto &entry : cCoff.cScnHdr) {
-    const scnhdr &hdr = entry.second;
     // Sections are merged and placed by name; a nameless one has no place.
     if (entry.first.empty()) {
-      start() << " section[" << i << "] has no name.";
-      fail();
+      std::ostringstream text;
+      start(text);
+      text << " section[" << i << "] has no name.";
+      fail(text);
     }
-    if (hdr.hasLongName()) {
-      std::uint32_t offset = hdr.nameOffset();
-      if (offset > 0x7FFFFFFFu ||
-          cCoff.cStringTbl.count(static_cast<int>(offset)) == 0) {
-        start() << " section[" << i << "] has an invalid s_offset.";
-        fail();
-      }
+    if (badSectionName(entry.second)) {
+      std::ostringstream text;
+      start(text);
+      text << " section[" << i << "] has an invalid s_offset.";
+      fail(text);
     }
     ++i;
   }
@@ -130,68 +226,53 @@ void Verifier::checkRelocations() {
     if (entry.second.empty())
       continue;
     if (cCoff.cSymbolTbl.empty()) {
-      start() << " has relocation entries but an empty symbol table.";
-      fail();
+      std::ostringstream text;
+      start(text);
+      text << " has relocation entries but an empty symbol table.";
+      fail(text);
     }
     for (std::size_t j = 0; j < entry.second.size(); ++j) {
       if (!invalidIndex(entry.second[j].r_symndx))
         continue;
-      start() << ", section '" << entry.first << "' reloc[" << j
-              << "] has an invalid r_symndx.";
-      fail();
+      std::ostringstream text;
+      start(text);
+      text << ", section '" << entry.first << "' reloc[" << j
+           << "] has an invalid r_symndx.";
+      fail(text);
     }
   }
 }
 
 // Reported under the auxiliary entry's own index.
 void Verifier::checkAuxIndexes() {
-  for (std::size_t i = 0; i < cCoff.cSymbolTbl.size(); ++i) {
-    const syment &entry = cCoff.cSymbolTbl[i];
-    bool bad = false;
-    switch (kindOf(i)) {
-    case kAuxTag:
-      bad = invalidIndex(readAux<aux_tag>(entry).x_endndx);
-      break;
-    case kAuxEos:
-      bad = invalidIndex(readAux<aux_eos>(entry).x_tagndx);
-      break;
-    case kAuxFcn: {
-      aux_fcn fcn = readAux<aux_fcn>(entry);
-      bad = invalidIndex(fcn.x_tagndx) || invalidIndex(fcn.x_endndx);
-      break;
+  for (std::size_t i = 0; i < cCoff.cSymbolTbl.size(); ++i)
+    if (badAuxIndex(i)) {
+      std::ostringstream text;
+      start(text);
+      text << " symbol[" << i << "] has an invalid x_tagndx or x_endndx.";
+      fail(text);
     }
-    case kAuxArr:
-      bad = invalidIndex(readAux<aux_arr>(entry).x_tagndx);
-      break;
-    case kAuxBobf:
-      bad = invalidIndex(readAux<aux_bobf>(entry).x_endndx);
-      break;
-    case kAuxVar:
-      bad = invalidIndex(readAux<aux_var>(entry).x_tagndx);
-      break;
-    default:
-      break;
-    }
-    if (bad) {
-      start() << " symbol[" << i << "] has an invalid x_tagndx or x_endndx.";
-      fail();
-    }
-  }
 }
 
 void Verifier::checkLineNumbers() {
   for (const auto &entry : cCoff.cLineNum) {
     for (std::size_t j = 0; j < entry.second.size(); ++j) {
       const coff_lineno &line = entry.second[j];
+      if (!badLine(line))
+        continue;
       if (invalidIndex(line.l_srcndx)) {
-        start() << ", section '" << entry.first << "' line[" << j
-                << "] has an invalid l_srcndx.";
-        fail();
+        std::ostringstream text;
+        start(text);
+        text << ", section '" << entry.first << "' line[" << j
+             << "] has an invalid l_srcndx.";
+        fail(text);
       }
       if (invalidIndex(line.l_fcnndx)) {
-        start() << ", section '" << entry.first << "' line[" << j
-                << "] has an invalid l_fcnndx.";
-        fail();
+        std::ostringstream text;
+        start(text);
+        text << ", section '" << entry.first << "' line[" << j
+             << "] has an invalid l_fcnndx.";
+        fail(text);
       }
     }
   }
@@ -199,11 +280,20 @@ void Verifier::checkLineNumbers() {
 
 void Verifier::checkSectionCounts() {
   if (cCoff.cScnHdr.size() != cCoff.cScnNum.size()) {
-    start() << ", cScnHdr.size() != cScnNum.size() . ";
-    fail();
+    std::ostringstream text;
+    start(text);
+    text << ", cScnHdr.size() != cScnNum.size() . ";
+    fail(text);
   }
 }
 
 } // namespace
 
-int Coff::verify() const { return Verifier(*this).run(); }
+int Coff::verify() const {
+  Verifier verifier(*this);
+  // A large output is checked on all cores first; only one with a fault
+  // takes the serial walk, which reports every fault in order.
+  if (cSymbolTbl.size() >= kParallelSymbolCount && verifier.passesQuietly())
+    return 1;
+  return verifier.run();
+}

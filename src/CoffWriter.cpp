@@ -4,7 +4,9 @@
 #include "Coff.h"
 
 #include "ByteOrder.h"
+#include "MapPieces.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "SafeFile.h"
 #include "TextUtil.h"
 #include "Trace.h"
@@ -14,6 +16,7 @@
 #include <ctime>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 #include <unordered_map>
 
 struct Coff::Layout {
@@ -45,16 +48,91 @@ struct Coff::Layout {
 
 namespace {
 
+// A section's header with its contents, relocations and line numbers
+// (null: none), found by name.
+struct SectionParts {
+  std::map<std::string, scnhdr>::const_iterator hdr;
+  const Data *rawData = nullptr;
+  const std::vector<reloc> *relocs = nullptr;
+  const std::vector<coff_lineno> *lines = nullptr;
+
+  std::uint32_t contentsSize() const {
+    return rawData == nullptr ? 0 : rawData->size();
+  }
+  std::size_t relocCount() const { return relocs ? relocs->size() : 0; }
+  std::size_t lineCount() const { return lines ? lines->size() : 0; }
+};
+
+// The entry of map named name, or null; at moves forward through map, so a
+// walk over names in ascending order visits each entry once.
 template <class Map>
-std::size_t countIn(const Map &map, const std::string &name) {
-  auto found = map.find(name);
-  return found == map.end() ? 0 : found->second.size();
+const typename Map::mapped_type *nextNamed(const Map &map,
+                                           typename Map::const_iterator &at,
+                                           const std::string &name) {
+  while (at != map.end()) {
+    const int order = at->first.compare(name);
+    if (order == 0)
+      return &at->second;
+    if (order > 0)
+      return nullptr;
+    ++at;
+  }
+  return nullptr;
 }
 
-std::uint32_t contentsSize(const std::map<std::string, Data> &rawData,
-                           const std::string &name) {
-  auto found = rawData.find(name);
-  return found == rawData.end() ? 0 : found->second.size();
+// The sections of cScnNum that have a header, in number order, each with
+// all its parts. The name-keyed maps share one order, so they are joined
+// in one walk; the numbers find their names through a hash table instead
+// of a tree search per map.
+std::vector<SectionParts> numberedSections(const Coff &coff) {
+  std::vector<SectionParts> byName;
+  byName.reserve(coff.cScnHdr.size());
+  auto raw = coff.cRawData.begin();
+  auto relocs = coff.cReloc.begin();
+  auto lines = coff.cLineNum.begin();
+  for (auto hdr = coff.cScnHdr.begin(); hdr != coff.cScnHdr.end(); ++hdr) {
+    SectionParts parts;
+    parts.hdr = hdr;
+    parts.rawData = nextNamed(coff.cRawData, raw, hdr->first);
+    parts.relocs = nextNamed(coff.cReloc, relocs, hdr->first);
+    parts.lines = nextNamed(coff.cLineNum, lines, hdr->first);
+    byName.push_back(parts);
+  }
+
+  // Open addressing, at most half full; a slot holds a position + 1.
+  std::size_t slotCount = 16;
+  while (slotCount < 2 * byName.size())
+    slotCount *= 2;
+  const std::size_t mask = slotCount - 1;
+  std::vector<std::uint32_t> slots(slotCount, 0);
+  const std::hash<std::string_view> hashOf;
+  for (std::size_t i = 0; i < byName.size(); ++i) {
+    std::size_t slot = hashOf(byName[i].hdr->first) & mask;
+    while (slots[slot] != 0)
+      slot = (slot + 1) & mask;
+    slots[slot] = static_cast<std::uint32_t>(i + 1);
+  }
+
+  std::vector<SectionParts> numbered;
+  numbered.reserve(coff.cScnNum.size());
+  for (const auto &number : coff.cScnNum) {
+    const std::string &name = number.second;
+    for (std::size_t slot = hashOf(name) & mask; slots[slot] != 0;
+         slot = (slot + 1) & mask)
+      if (byName[slots[slot] - 1].hdr->first == name) {
+        numbered.push_back(byName[slots[slot] - 1]);
+        break;
+      }
+  }
+  return numbered;
+}
+
+// The string table's entries in pieces for walks on several threads; a
+// small table is one piece.
+std::vector<std::map<int, std::string>::const_iterator>
+stringPieces(const std::map<int, std::string> &table) {
+  constexpr std::size_t kParallelCount = 16384;
+  return mapPieceBounds(table, table.size() < kParallelCount ? 1 : 128);
 }
 
 // Per section, the position of the last line entry that names each
@@ -154,51 +232,37 @@ bool sameLayoutFields(const scnhdr &a, const scnhdr &b) {
 
 std::vector<Coff::WrittenSection> Coff::writtenSections() const {
   std::vector<WrittenSection> sections;
-  sections.reserve(cScnNum.size());
-  for (const auto &number : cScnNum) {
-    auto hdr = cScnHdr.find(number.second);
-    if (hdr == cScnHdr.end())
-      continue;
-    WrittenSection section{&hdr->first, &hdr->second, nullptr, nullptr,
-                           nullptr};
-    auto raw = cRawData.find(number.second);
-    if (raw != cRawData.end())
-      section.rawData = &raw->second;
-    auto relocs = cReloc.find(number.second);
-    if (relocs != cReloc.end())
-      section.relocs = &relocs->second;
-    auto lines = cLineNum.find(number.second);
-    if (lines != cLineNum.end())
-      section.lines = &lines->second;
-    sections.push_back(section);
-  }
+  const std::vector<SectionParts> numbered = numberedSections(*this);
+  sections.reserve(numbered.size());
+  for (const SectionParts &parts : numbered)
+    sections.push_back({&parts.hdr->first, &parts.hdr->second, parts.rawData,
+                        parts.relocs, parts.lines});
   return sections;
 }
 
 std::uint32_t Coff::stringTblSize() const {
+  const auto bounds = stringPieces(cStringTbl);
+  std::vector<std::uint64_t> lengths(bounds.size() - 1, 0);
+  forEachInParallel(lengths.size(), [&](std::size_t piece) {
+    for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at)
+      lengths[piece] += at->second.size() + 1;
+  });
   std::uint64_t length = 4;
-  for (const auto &entry : cStringTbl)
-    length += entry.second.size() + 1;
+  for (std::uint64_t piece : lengths)
+    length += piece;
   return static_cast<std::uint32_t>(length);
 }
 
 Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   Layout layout;
-  // The sections writtenSections() gives, without copying their names.
-  std::vector<std::map<std::string, scnhdr>::const_iterator> written;
-  written.reserve(cScnNum.size());
+  const std::vector<SectionParts> written = numberedSections(*this);
   std::uint64_t relocCount = 0;
   std::uint64_t lineCount = 0;
-  for (const auto &number : cScnNum) {
-    const std::string &name = number.second;
-    auto hdr = cScnHdr.find(name);
-    if (hdr == cScnHdr.end())
-      continue;
-    written.push_back(hdr);
-    if (!isUdata(hdr->second))
-      layout.rawDataLength += contentsSize(cRawData, name);
-    relocCount += countIn(cReloc, name);
-    lineCount += countIn(cLineNum, name);
+  for (const SectionParts &parts : written) {
+    if (!isUdata(parts.hdr->second))
+      layout.rawDataLength += parts.contentsSize();
+    relocCount += parts.relocCount();
+    lineCount += parts.lineCount();
   }
   layout.secHdrStart = filehdr::sizeInBytes + opthdr::sizeInBytes;
   layout.secHdrLength = scnhdr::sizeInBytes * written.size();
@@ -225,24 +289,23 @@ Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
   std::uint64_t rawPtr = layout.rawDataStart;
   std::uint64_t relocPtr = layout.relocStart;
   std::uint64_t linePtr = layout.lineStart;
-  for (auto at : written) {
-    const std::string &name = at->first;
-    scnhdr hdr = at->second;
-    hdr.s_size = contentsSize(cRawData, name);
+  for (const SectionParts &parts : written) {
+    scnhdr hdr = parts.hdr->second;
+    hdr.s_size = parts.contentsSize();
     bool udata = isUdata(hdr);
     hdr.s_scnptr =
         udata || hdr.s_size == 0 ? 0 : static_cast<std::uint32_t>(rawPtr);
     if (!udata)
       rawPtr += hdr.s_size;
-    std::size_t relocs = countIn(cReloc, name);
+    std::size_t relocs = parts.relocCount();
     hdr.s_nreloc = static_cast<std::uint16_t>(relocs);
     hdr.s_relptr = relocs == 0 ? 0 : static_cast<std::uint32_t>(relocPtr);
     relocPtr += reloc::sizeInBytes * relocs;
-    std::size_t lines = countIn(cLineNum, name);
+    std::size_t lines = parts.lineCount();
     hdr.s_nlnno = static_cast<std::uint16_t>(lines);
     hdr.s_lnnoptr = lines == 0 ? 0 : static_cast<std::uint32_t>(linePtr);
     linePtr += coff_lineno::sizeInBytes * lines;
-    layout.headers.push_back({at, hdr});
+    layout.headers.push_back({parts.hdr, hdr});
   }
   return layout;
 }
@@ -326,19 +389,60 @@ int Coff::isLaidOut() const {
 
 namespace {
 
-// Writes one block of the image and names the step when it fails.
-class BlockWriter {
+// Writes the image in large pieces: records are encoded into one buffer
+// that goes out whenever it fills, so a large output needs neither a copy
+// of itself in memory nor a system call per small section. A failure names
+// the block being written when it showed.
+class ImageWriter {
 public:
-  BlockWriter(std::FILE *file, const std::string &name)
-      : cFile(file), cName(name) {}
-
-  bool put(const std::vector<std::uint8_t> &bytes, const char *what) {
-    return put(bytes.data(), bytes.size(), what);
+  ImageWriter(std::FILE *file, const std::string &name,
+              std::uint64_t imageSizeInBytes)
+      : cFile(file), cName(name) {
+    cBuffer.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(imageSizeInBytes, kPieceBytes)));
   }
+
+  // Room for sizeInBytes more bytes at the end of the buffer (at most
+  // kRecordBytes); false after a failed write, already reported.
+  std::uint8_t *room(std::size_t sizeInBytes, const char *what) {
+    if (cBuffer.size() + sizeInBytes > kPieceBytes && !flush(what))
+      return nullptr;
+    const std::size_t at = cBuffer.size();
+    cBuffer.resize(at + sizeInBytes);
+    return cBuffer.data() + at;
+  }
+
+  template <class Record> bool put(const Record &rec, const char *what) {
+    std::uint8_t *at = room(Record::sizeInBytes, what);
+    if (at == nullptr)
+      return false;
+    rec.encode(at);
+    return true;
+  }
+
   bool put(const std::uint8_t *bytes, std::size_t size, const char *what) {
-    if (size == 0 || std::fwrite(bytes, 1, size, cFile) == size)
+    if (cBuffer.size() + size <= kPieceBytes) {
+      cBuffer.insert(cBuffer.end(), bytes, bytes + size);
+      return true;
+    }
+    // Too large for what room is left: what is buffered goes first.
+    if (!flush(what))
+      return false;
+    if (size < kPieceBytes) {
+      cBuffer.insert(cBuffer.end(), bytes, bytes + size);
+      return true;
+    }
+    if (std::fwrite(bytes, 1, size, cFile) == size)
       return true;
     return fail(what);
+  }
+
+  bool flush(const char *what) {
+    const std::size_t size = cBuffer.size();
+    const bool written =
+        size == 0 || std::fwrite(cBuffer.data(), 1, size, cFile) == size;
+    cBuffer.clear();
+    return written || fail(what);
   }
 
   bool fail(const std::string &what) {
@@ -349,59 +453,75 @@ public:
   }
 
 private:
+  static constexpr std::size_t kPieceBytes = 256 * 1024;
+
   std::FILE *cFile;
   const std::string &cName;
+  std::vector<std::uint8_t> cBuffer;
 };
 
-template <class Record>
-void appendRecord(std::vector<std::uint8_t> &out, const Record &rec) {
-  std::size_t at = out.size();
-  out.resize(at + Record::sizeInBytes);
-  rec.encode(out.data() + at);
+// The string table's bytes (after its length), made on several threads
+// for a large table, one piece each; their total length is returned.
+std::uint64_t stringTableBytes(const std::map<int, std::string> &table,
+                               std::vector<std::vector<std::uint8_t>> &pieces) {
+  const auto bounds = stringPieces(table);
+  pieces.assign(bounds.size() - 1, {});
+  forEachInParallel(pieces.size(), [&](std::size_t piece) {
+    std::size_t length = 0;
+    for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at)
+      length += at->second.size() + 1;
+    std::vector<std::uint8_t> &bytes = pieces[piece];
+    bytes.resize(length);
+    std::uint8_t *to = bytes.data();
+    for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at) {
+      to = std::copy(at->second.begin(), at->second.end(), to);
+      *to++ = 0;
+    }
+  });
+  std::uint64_t length = 0;
+  for (const auto &piece : pieces)
+    length += piece.size();
+  return length;
 }
 
 } // namespace
 
 int Coff::write(std::FILE *file, long byteOffset) const {
-  BlockWriter out(file, cFileName);
   const std::vector<WrittenSection> sections = writtenSections();
+  std::uint64_t imageSize = filehdr::sizeInBytes + opthdr::sizeInBytes +
+                            scnhdr::sizeInBytes * sections.size() +
+                            syment::sizeInBytes * cSymbolTbl.size();
+  for (const WrittenSection &section : sections) {
+    imageSize += section.rawData ? section.rawData->size() : 0;
+    imageSize +=
+        section.relocs ? section.relocs->size() * reloc::sizeInBytes : 0;
+    imageSize +=
+        section.lines ? section.lines->size() * coff_lineno::sizeInBytes : 0;
+  }
+  ImageWriter out(file, cFileName, imageSize);
   // The headers hold 16-bit counts; more would give a file whose headers
   // disagree with its contents.
   if (sections.size() > 0xFFFF)
     return out.fail("' has too many sections.");
-  std::size_t relocCount = 0;
-  std::size_t lineCount = 0;
   for (const WrittenSection &section : sections) {
     const std::size_t relocs = section.relocs ? section.relocs->size() : 0;
     const std::size_t lines = section.lines ? section.lines->size() : 0;
     if (relocs > 0xFFFF || lines > 0xFFFF)
       return out.fail("', section '" + *section.name +
                       "' has too many relocation or line-number entries.");
-    relocCount += relocs;
-    lineCount += lines;
   }
   if (byteOffset < 0 || std::fseek(file, byteOffset, SEEK_SET) != 0)
     return out.fail("' could not write file header.");
 
-  // One buffer, grown once to the largest block: a large output would
-  // otherwise fill fresh memory at every doubling.
-  std::vector<std::uint8_t> block;
-  block.reserve(std::max(
-      {std::size_t{filehdr::sizeInBytes}, scnhdr::sizeInBytes * sections.size(),
-       reloc::sizeInBytes * relocCount, coff_lineno::sizeInBytes * lineCount,
-       syment::sizeInBytes * cSymbolTbl.size(), std::size_t{stringTblSize()}}));
-  appendRecord(block, cFileHdr);
-  if (!out.put(block, "' could not write file header."))
+  // The header goes out at once: a stream that takes no bytes at all is
+  // told by its first block, as it would be without the buffer.
+  if (!out.put(cFileHdr, "' could not write file header.") ||
+      !out.flush("' could not write file header.") ||
+      !out.put(cOptHdr, "' could not write optional file header."))
     return 0;
-  block.clear();
-  appendRecord(block, cOptHdr);
-  if (!out.put(block, "' could not write optional file header."))
-    return 0;
-  block.clear();
   for (const WrittenSection &section : sections)
-    appendRecord(block, *section.hdr);
-  if (!out.put(block, "' could not write section header."))
-    return 0;
+    if (!out.put(*section.hdr, "' could not write section header."))
+      return 0;
   for (const WrittenSection &section : sections) {
     const Data *raw = section.rawData;
     if (isUdata(*section.hdr) || raw == nullptr || raw->size() == 0)
@@ -409,35 +529,29 @@ int Coff::write(std::FILE *file, long byteOffset) const {
     if (!out.put(raw->bytes(), raw->size(), "' could not write raw data."))
       return 0;
   }
-  block.clear();
   for (const WrittenSection &section : sections)
     if (section.relocs != nullptr)
       for (const reloc &rel : *section.relocs)
-        appendRecord(block, rel);
-  if (!out.put(block, "' could not write reloc."))
-    return 0;
-  block.clear();
+        if (!out.put(rel, "' could not write reloc."))
+          return 0;
   for (const WrittenSection &section : sections)
     if (section.lines != nullptr)
       for (const coff_lineno &line : *section.lines)
-        appendRecord(block, line);
-  if (!out.put(block, "' could not write lineinfo."))
-    return 0;
-  block.clear();
+        if (!out.put(line, "' could not write lineinfo."))
+          return 0;
   for (const syment &sym : cSymbolTbl)
-    appendRecord(block, sym);
-  if (!out.put(block, "' could not write symbol."))
+    if (!out.put(sym, "' could not write symbol."))
+      return 0;
+  std::vector<std::vector<std::uint8_t>> strings;
+  const std::uint64_t stringsLength = stringTableBytes(cStringTbl, strings);
+  std::uint8_t *length = out.room(4, "' could not write string table length.");
+  if (length == nullptr)
     return 0;
-  block.assign(4, 0);
-  writeLE32(block.data(), stringTblSize());
-  if (!out.put(block, "' could not write string table length."))
-    return 0;
-  block.clear();
-  for (const auto &entry : cStringTbl) {
-    block.insert(block.end(), entry.second.begin(), entry.second.end());
-    block.push_back(0);
-  }
-  if (!out.put(block, "' could not write string."))
+  writeLE32(length, static_cast<std::uint32_t>(4 + stringsLength));
+  for (const auto &piece : strings)
+    if (!out.put(piece.data(), piece.size(), "' could not write string."))
+      return 0;
+  if (!out.flush("' could not write string."))
     return 0;
   if (std::fflush(file) != 0)
     return out.fail("' could not write string.");

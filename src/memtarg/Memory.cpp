@@ -278,6 +278,13 @@ void Memory::fillUnused(const FillCallback &callback) const {
 }
 
 void Memory::printAllocation(std::ostream &out, int withHeader) const {
+  std::string text;
+  appendAllocation(text, withHeader);
+  out << text;
+  out.flush();
+}
+
+void Memory::appendAllocation(std::string &text, int withHeader) const {
   struct Row {
     const std::string *name;
     std::uint32_t address;
@@ -291,8 +298,11 @@ void Memory::printAllocation(std::ostream &out, int withHeader) const {
       sections.begin(), sections.end(),
       [](const Row &a, const Row &b) { return a.address < b.address; });
 
-  std::string text;
-  text.reserve(72 * (sections.size() + 3));
+  // A row is at least 76 bytes; longer names are rare. Grown by doubling,
+  // as tables are added one after another.
+  const std::size_t needed = text.size() + 80 * (sections.size() + 3);
+  if (text.capacity() < needed)
+    text.reserve(std::max(needed, 2 * text.capacity()));
   if (withHeader) {
     appendRow(text, "Memory", "Start", "End", "Section", "Address",
               "Size(Bytes)");
@@ -314,8 +324,6 @@ void Memory::printAllocation(std::ostream &out, int withHeader) const {
     first = false;
   }
   text += '\n';
-  out << text;
-  out.flush();
 }
 
 void Memory::print(std::ostream &out) const {

@@ -109,6 +109,8 @@ public:
   const std::map<std::string, Range> &allocated() const { return cAllocated; }
 
   void printAllocation(std::ostream &out, int withHeader) const;
+  // The same table added to the end of out.
+  void appendAllocation(std::string &out, int withHeader) const;
   void print(std::ostream &out) const;
 
 private:

@@ -115,3 +115,35 @@ TEST(CoffVerify, ReportsEveryFailureAndTheSizeMismatchLast) {
             "Error - Coff file 'd.o' symbol[0] has an invalid n_scnum.\n"
             "Error - Coff file 'd.o', cScnHdr.size() != cScnNum.size() . \n");
 }
+
+// A table this large is checked on several threads before any report; the
+// reports must still come in the order of the checks and of the entries.
+TEST(CoffVerify, LargeTableReportsEveryFailureInOrder) {
+  Coff coff = validObject().build();
+  coff.cFileName = "big.o";
+  const std::size_t first = coff.cSymbolTbl.size();
+  for (std::size_t i = 0; i < 40000; ++i) {
+    syment sym;
+    coff.cStringTbl[static_cast<int>(1000 + 16 * i)] = "long_symbol_name";
+    sym.setNameOffset(static_cast<std::uint32_t>(1000 + 16 * i));
+    sym.n_scnum = 1;
+    sym.n_sclass = kClassStatic;
+    coff.cSymbolTbl.push_back(sym);
+    coff.cAuxType.push_back(kAuxNone);
+  }
+  EXPECT_EQ(verifyErrors(coff, 1), "");
+
+  coff.cSymbolTbl[first + 39000].n_scnum = 9;
+  coff.cSymbolTbl[first + 7].n_scnum = 9;
+  coff.cSymbolTbl[first + 5].setNameOffset(1001);
+  coff.cLineNum.at(".code")[0].l_srcndx = 50000;
+  const std::string at = "Error - Coff file 'big.o' ";
+  EXPECT_EQ(verifyErrors(coff, 0),
+            at + "symbol[" + std::to_string(first + 7) +
+                "] has an invalid n_scnum.\n" + at + "symbol[" +
+                std::to_string(first + 39000) + "] has an invalid n_scnum.\n" +
+                at + "symbol[" + std::to_string(first + 5) +
+                "] has an invalid n_offset.\n" +
+                "Error - Coff file 'big.o', section '.code' line[0] has an "
+                "invalid l_srcndx.\n");
+}

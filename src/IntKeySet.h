@@ -1,0 +1,64 @@
+// The keys of a std::map<int, T> as a set that answers "is this a key?"
+// without walking the tree: a bit per key over their range when the keys
+// lie close together (string-table offsets, section numbers), a sorted
+// array otherwise. A large map is taken apart on all cores.
+#pragma once
+
+#include "MapPieces.h"
+#include "ParallelWork.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+class IntKeySet {
+public:
+  template <class T> explicit IntKeySet(const std::map<int, T> &map) {
+    if (map.empty())
+      return;
+    cFirst = map.begin()->first;
+    const std::int64_t range = std::int64_t{map.rbegin()->first} - cFirst + 1;
+    // A bit per key of the range may cost at most about 16 bytes per key.
+    if (map.size() < kSmallCount ||
+        range > 128 * static_cast<std::int64_t>(map.size()) + 8192) {
+      cSorted.reserve(map.size());
+      for (const auto &entry : map)
+        cSorted.push_back(entry.first);
+      return;
+    }
+    cDense = true;
+    cBits.assign(static_cast<std::size_t>((range + 63) / 64), 0);
+    const std::size_t pieces = map.size() < kParallelCount
+                                   ? 1
+                                   : std::min<std::size_t>(cBits.size(), 128);
+    // Pieces are cut at whole words, so no two threads write the same one.
+    const auto bounds = mapPieceBounds(map, pieces, 64);
+    forEachInParallel(pieces, [&](std::size_t piece) {
+      for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at) {
+        const std::uint64_t bit =
+            static_cast<std::uint64_t>(std::int64_t{at->first} - cFirst);
+        cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+      }
+    });
+  }
+
+  bool holds(int key) const {
+    if (!cDense)
+      return std::binary_search(cSorted.begin(), cSorted.end(), key);
+    const std::int64_t bit = std::int64_t{key} - cFirst;
+    if (bit < 0 || bit >= static_cast<std::int64_t>(cBits.size()) * 64)
+      return false;
+    return (cBits[static_cast<std::size_t>(bit / 64)] >> (bit % 64) & 1) != 0;
+  }
+
+private:
+  static constexpr std::size_t kSmallCount = 64;
+  static constexpr std::size_t kParallelCount = 16384;
+
+  bool cDense = false;
+  std::int64_t cFirst = 0;
+  std::vector<std::uint64_t> cBits;
+  std::vector<int> cSorted;
+};
