@@ -2,6 +2,7 @@
 
 #include "FileBytes.h"
 #include "FileInfo.h"
+#include "HugePages.h"
 #include "MemberSummary.h"
 #include "Messages.h"
 #include "ParallelWork.h"
@@ -123,7 +124,17 @@ void Archive::setHeaderEnd(std::uint8_t *header) {
   header[kEndFieldAt + 1] = 0x0A;
 }
 
+namespace {
+std::string_view headerNameView(const std::uint8_t *header);
+} // namespace
+
 std::string Archive::getHeaderName(const std::uint8_t *header) {
+  return std::string(headerNameView(header));
+}
+
+namespace {
+
+std::string_view headerNameView(const std::uint8_t *header) {
   // Bounded: a name field without any NUL ends with the field.
   const char *text = reinterpret_cast<const char *>(header);
   const void *nul = std::memchr(text, 0, kNameFieldSizeInBytes);
@@ -132,8 +143,10 @@ std::string Archive::getHeaderName(const std::uint8_t *header) {
   const void *slash = std::memchr(text, '/', length);
   if (slash != nullptr)
     length = static_cast<const char *>(slash) - text;
-  return std::string(text, length);
+  return std::string_view(text, length);
 }
+
+} // namespace
 
 std::uint32_t Archive::getHeaderDate(const std::uint8_t *header) {
   return getNumberField(header + kDateFieldAt, kSizeFieldAt - kDateFieldAt);
@@ -157,24 +170,30 @@ std::string Archive::memberName(const std::string &fileName) {
 
 namespace {
 
-// Where the members stand by their headers' size fields. Members are read
-// ahead from there in parallel, silently; the walk in order (walkMembers)
-// still steps by each member's own length and takes what was read ahead
-// only where it starts at the same place and was read without a word.
-std::vector<std::uint64_t> headerOffsets(const FileBytes &bytes) {
-  const std::uint64_t length = bytes.size();
-  std::vector<std::uint64_t> offsets;
-  std::uint64_t offset = kArchiveMagicSizeInBytes;
-  while (offset + kMemberHeaderSizeInBytes < length) {
-    offsets.push_back(offset);
-    offset += kMemberHeaderSizeInBytes +
-              std::uint64_t(Archive::getHeaderSize(bytes.data() + offset));
+// Where the members stand by their headers' size fields, found as the
+// library's bytes come in (while they are still in the cache). Members are
+// read ahead from there in parallel, silently; the walk in order
+// (walkMembers) still steps by each member's own length and takes what was
+// read ahead only where it starts at the same place and was read without
+// a word.
+class HeaderWalk {
+public:
+  void advance(const std::uint8_t *data, std::uint64_t available) {
+    while (cNext + kMemberHeaderSizeInBytes < available) {
+      cOffsets.push_back(cNext);
+      cNext += kMemberHeaderSizeInBytes +
+               std::uint64_t(Archive::getHeaderSize(data + cNext));
+    }
   }
-  return offsets;
-}
+  HugeVector<std::uint64_t> &offsets() { return cOffsets; }
+
+private:
+  HugeVector<std::uint64_t> cOffsets;
+  std::uint64_t cNext = kArchiveMagicSizeInBytes;
+};
 
 // The first of the sorted offsets at or after offset, from next on.
-std::size_t skipTo(const std::vector<std::uint64_t> &offsets, std::size_t next,
+std::size_t skipTo(const HugeVector<std::uint64_t> &offsets, std::size_t next,
                    std::uint64_t offset) {
   while (next < offsets.size() && offsets[next] < offset)
     ++next;
@@ -189,7 +208,7 @@ struct MemberAhead {
 
 std::vector<MemberAhead>
 readMembersAhead(const FileBytes &bytes,
-                 const std::vector<std::uint64_t> &offsets) {
+                 const HugeVector<std::uint64_t> &offsets) {
   const std::uint64_t length = bytes.size();
   std::vector<MemberAhead> ahead(offsets.size());
   forEachInParallel(offsets.size(), [&](std::size_t i) {
@@ -212,9 +231,10 @@ readMembersAhead(const FileBytes &bytes,
 }
 
 // Opens the library and checks its magic; the whole file in memory (a
-// device, with no length of its own, holds no members). False after an
-// error report.
-bool readLibraryBytes(const std::string &name, FileBytes &bytes) {
+// device, with no length of its own, holds no members) and where its
+// headers are. False after an error report.
+bool readLibraryBytes(const std::string &name, FileBytes &bytes,
+                      HugeVector<std::uint64_t> &offsets) {
   std::ostringstream text;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
@@ -235,7 +255,14 @@ bool readLibraryBytes(const std::string &name, FileBytes &bytes) {
     reportError("Archive::make()", text);
     return false;
   }
-  bytes.read(file.get(), 0);
+  HeaderWalk walk;
+  const bool read = bytes.read(
+      file.get(), 0, [&](const std::uint8_t *data, std::size_t sizeInBytes) {
+        walk.advance(data, sizeInBytes);
+      });
+  offsets.clear();
+  if (read) // else nothing is held
+    offsets.swap(walk.offsets());
   return true;
 }
 
@@ -286,11 +313,11 @@ std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
 
 std::unique_ptr<Archive> Archive::make(const std::string &name) {
   FileBytes bytes;
-  if (!readLibraryBytes(name, bytes))
+  HugeVector<std::uint64_t> offsets;
+  if (!readLibraryBytes(name, bytes, offsets))
     return nullptr;
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;
-  const std::vector<std::uint64_t> offsets = headerOffsets(bytes);
   std::vector<MemberAhead> ahead = readMembersAhead(bytes, offsets);
   std::size_t nextAhead = 0;
   const bool whole =
@@ -411,35 +438,37 @@ private:
     *this = std::move(bigger);
   }
 
-  std::vector<std::string_view> cSlots;
+  HugeVector<std::string_view> cSlots;
   std::vector<bool> cUsed;
   std::size_t cCount = 0;
 };
 
-// A member of a listed library: its summary, or, where the summary left
-// it to the reader, its model.
-struct ListedMember {
-  const MemberSummary *cSummary = nullptr;
-  std::unique_ptr<Coff> cModel;
+// The members of a listed library in file order: each one's summary, or
+// null where the summary left it to the reader; their models then follow
+// each other in models.
+struct ListedMembers {
+  HugeVector<const MemberSummary *> cSummaries;
+  std::vector<std::unique_ptr<Coff>> cModels;
 };
 
 // Gives the symbol index's messages (and its end), as makeSymbols would
 // for these members: each repeated name in member order, then the first
 // missing one.
-void checkDefinitions(const std::vector<ListedMember> &members,
-                      std::size_t expectedNames) {
+void checkDefinitions(const ListedMembers &members, std::size_t expectedNames) {
   NameSet seen(expectedNames);
   MissingName missing;
   std::vector<std::string_view> names;
-  for (const ListedMember &member : members) {
+  std::size_t nextModel = 0;
+  for (const MemberSummary *summary : members.cSummaries) {
     bool whole = true;
-    if (member.cSummary != nullptr) {
-      names.resize(member.cSummary->definitionCount());
-      member.cSummary->definitions(names.data());
+    if (summary != nullptr) {
+      names.resize(summary->definitionCount());
+      summary->definitions(names.data());
     } else {
       names.clear();
       auto add = [&](std::string_view name) { names.push_back(name); };
-      whole = collectMemberDefinitions(*member.cModel, add, missing);
+      whole =
+          collectMemberDefinitions(*members.cModels[nextModel++], add, missing);
     }
     for (std::string_view name : names)
       if (!seen.insert(name))
@@ -453,55 +482,52 @@ void checkDefinitions(const std::vector<ListedMember> &members,
 
 } // namespace
 
-bool Archive::readEntries(const std::string &name,
-                          std::vector<Entry> &entries) {
-  FileBytes bytes;
-  if (!readLibraryBytes(name, bytes))
+bool Archive::readListing(const std::string &name, Listing &listing) {
+  const FileBytes &bytes = listing.cBytes;
+  HugeVector<std::uint64_t> offsets;
+  if (!readLibraryBytes(name, listing.cBytes, offsets))
     return false;
   const std::uint64_t length = bytes.size();
-  const std::vector<std::uint64_t> offsets = headerOffsets(bytes);
   struct Summarized {
-    std::string cFileName;
     MemberSummary cSummary;
     bool cWhole = false;
   };
-  std::vector<Summarized> ahead(offsets.size());
+  HugeVector<Summarized> ahead(offsets.size());
   forEachInParallel(offsets.size(), [&](std::size_t i) {
     const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
-    ahead[i].cFileName = getHeaderName(bytes.data() + offsets[i]);
     ahead[i].cWhole =
         ahead[i].cSummary.read(bytes.data() + imageAt, length - imageAt);
   });
-  std::vector<ListedMember> members;
-  members.reserve(offsets.size());
+  ListedMembers members;
+  members.cSummaries.reserve(offsets.size());
   std::size_t expectedNames = 0;
   std::size_t nextAhead = 0;
+  HugeVector<Entry> &entries = listing.cEntries;
   entries.clear();
   entries.reserve(offsets.size());
   const bool whole =
       walkMembers(bytes, name, [&](std::uint64_t offset, std::uint64_t &size) {
         nextAhead = skipTo(offsets, nextAhead, offset);
-        ListedMember member;
         Entry entry;
+        entry.cFileName = headerNameView(bytes.data() + offset);
         if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
             ahead[nextAhead].cWhole) {
-          Summarized &summarized = ahead[nextAhead];
-          member.cSummary = &summarized.cSummary;
-          entry.cFileName = std::move(summarized.cFileName);
-          entry.cTimeStamp = summarized.cSummary.timeStamp();
-          entry.cSizeInBytes = summarized.cSummary.sizeInBytes();
-          expectedNames += summarized.cSummary.definitionCount();
+          const MemberSummary &summary = ahead[nextAhead].cSummary;
+          members.cSummaries.push_back(&summary);
+          entry.cTimeStamp = summary.timeStamp();
+          entry.cSizeInBytes = summary.sizeInBytes();
+          expectedNames += summary.definitionCount();
         } else {
-          member.cModel = readMemberInTurn(bytes, offset, name);
-          if (!member.cModel)
+          std::unique_ptr<Coff> model = readMemberInTurn(bytes, offset, name);
+          if (!model)
             return false;
-          entry.cFileName = member.cModel->cFileName;
-          entry.cTimeStamp = member.cModel->cFileHdr.f_timdat;
-          entry.cSizeInBytes = member.cModel->size();
+          entry.cTimeStamp = model->cFileHdr.f_timdat;
+          entry.cSizeInBytes = model->size();
+          members.cSummaries.push_back(nullptr);
+          members.cModels.push_back(std::move(model));
         }
         size = entry.cSizeInBytes;
-        members.push_back(std::move(member));
-        entries.push_back(std::move(entry));
+        entries.push_back(entry);
         return true;
       });
   if (!whole)

@@ -8,12 +8,15 @@
 #pragma once
 
 #include "Coff.h"
+#include "FileBytes.h"
+#include "HugePages.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -33,14 +36,21 @@ public:
 
   // A member as a listing shows it.
   struct Entry {
-    std::string cFileName; // as its header names it
+    std::string_view cFileName; // as its header names it
     std::uint32_t cTimeStamp = 0;
     std::uint32_t cSizeInBytes = 0;
   };
+  // A library read for its listing: its bytes, which the entries view,
+  // and each member's entry, in file order.
+  struct Listing {
+    FileBytes cBytes;
+    HugeVector<Entry> cEntries;
+  };
   // Reads a library as make does, with the same checks, messages and ends
-  // (those of the symbol index included), but keeps only each member's
-  // entry, in file order. False where make gives null.
-  static bool readEntries(const std::string &name, std::vector<Entry> &entries);
+  // (those of the symbol index included), but builds no member's model.
+  // False where make gives null.
+  static bool readListing(const std::string &name, Listing &listing);
+
   // Writes the library to cName; the old file survives any failure.
   // Members whose headers no longer match their layout (old-layout objects
   // among them) are laid out first, keeping their time stamps.

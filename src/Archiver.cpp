@@ -1,8 +1,10 @@
 #include "Archiver.h"
 
 #include "Archive.h"
+#include "Assert.h"
 #include "Coff.h"
 #include "FileInfo.h"
+#include "HugePages.h"
 #include "Messages.h"
 #include "ObjectsAhead.h"
 #include "ParallelWork.h"
@@ -62,16 +64,25 @@ const char *cachedCalendarText(std::uint32_t timeStamp) {
   return text;
 }
 
-// Appends a member's line of the listing.
-void appendListLine(std::string &out, const Archive::Entry &entry) {
-  const std::string quoted = "'" + Archive::memberName(entry.cFileName) + "'";
+// Room for a member's line of the listing: the stored name can only get
+// shorter, and the rest is bounded.
+std::size_t listLineRoom(const Archive::Entry &entry) {
+  return entry.cFileName.size() + 2 + 25 + 128;
+}
+
+// Writes a member's line of the listing at out (listLineRoom bytes);
+// gives its length.
+std::size_t writeListLine(char *out, const Archive::Entry &entry) {
+  const std::string quoted =
+      "'" + Archive::memberName(std::string(entry.cFileName)) + "'";
   const char *date = cachedCalendarText(entry.cTimeStamp);
-  const std::size_t at = out.size();
-  out.resize(at + quoted.size() + std::strlen(date) + 128);
+  const std::size_t room = listLineRoom(entry);
   const int length = std::snprintf(
-      &out[at], out.size() - at, "Member: %-25s  Size: %-6lu Date: %s \n",
-      quoted.c_str(), static_cast<unsigned long>(entry.cSizeInBytes), date);
-  out.resize(length > 0 ? at + static_cast<std::size_t>(length) : at);
+      out, room, "Member: %-25s  Size: %-6lu Date: %s \n", quoted.c_str(),
+      static_cast<unsigned long>(entry.cSizeInBytes), date);
+  ORV_ASSERT(length >= 0 && static_cast<std::size_t>(length) < room,
+             "Archiver");
+  return static_cast<std::size_t>(length);
 }
 
 // An extracted member is written into the current directory under its own
@@ -168,24 +179,34 @@ int Archiver::cmdCreate() {
 int Archiver::cmdList() {
   // A listing needs no member's model: the entries are read with every
   // check a full read makes.
-  std::vector<Archive::Entry> entries;
-  if (!Archive::readEntries(cArchive, entries))
+  Archive::Listing listing;
+  if (!Archive::readListing(cArchive, listing))
     return 0;
+  const HugeVector<Archive::Entry> &entries = listing.cEntries;
   if (isQuiet() != 0)
     return 1;
   // Lines made on all threads (a layout and a calendar date each), a run
-  // of members at a time, printed in library order.
+  // of members at a time, into one block, and printed in library order.
   constexpr std::size_t kMembersPerRun = 64;
-  std::vector<std::string> runs((entries.size() + kMembersPerRun - 1) /
-                                kMembersPerRun);
-  forEachInParallel(runs.size(), [&](std::size_t run) {
+  const std::size_t runCount =
+      (entries.size() + kMembersPerRun - 1) / kMembersPerRun;
+  std::vector<std::size_t> runAt(runCount + 1, 0);
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    runAt[i / kMembersPerRun + 1] += listLineRoom(entries[i]);
+  for (std::size_t run = 0; run < runCount; ++run)
+    runAt[run + 1] += runAt[run];
+  HugeVector<char> text(runAt[runCount]);
+  std::vector<std::size_t> runLength(runCount, 0);
+  forEachInParallel(runCount, [&](std::size_t run) {
     const std::size_t end =
         std::min(entries.size(), (run + 1) * kMembersPerRun);
+    char *out = text.data() + runAt[run];
     for (std::size_t i = run * kMembersPerRun; i < end; ++i)
-      appendListLine(runs[run], entries[i]);
+      out += writeListLine(out, entries[i]);
+    runLength[run] = static_cast<std::size_t>(out - (text.data() + runAt[run]));
   });
-  for (const std::string &text : runs)
-    std::fwrite(text.data(), 1, text.size(), stdout);
+  for (std::size_t run = 0; run < runCount; ++run)
+    std::fwrite(text.data() + runAt[run], 1, runLength[run], stdout);
   return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -27,7 +28,17 @@ void FileBytes::release() {
   cSize = 0;
 }
 
-bool FileBytes::read(std::FILE *file, long byteOffset) {
+bool FileBytes::read(std::FILE *file, long byteOffset,
+                     const Progress &progress) {
+  if (!readAll(file, byteOffset, progress))
+    return false;
+  if (progress)
+    progress(cData, cSize);
+  return true;
+}
+
+bool FileBytes::readAll(std::FILE *file, long byteOffset,
+                        const Progress &progress) {
   release();
   if (byteOffset < 0)
     return false;
@@ -40,10 +51,14 @@ bool FileBytes::read(std::FILE *file, long byteOffset) {
           ? static_cast<std::size_t>(info.st_size - byteOffset)
           : 0;
   // Mapping and unmapping cost more than copying a small file.
-  if (sizeInBytes >= kMapFromBytes &&
-      (readLarge(descriptor, byteOffset, sizeInBytes) ||
-       map(descriptor, byteOffset, sizeInBytes)))
-    return true;
+  if (sizeInBytes >= kMapFromBytes) {
+    const LargeRead large =
+        readLarge(descriptor, byteOffset, sizeInBytes, progress);
+    if (large != LargeRead::NoMemory)
+      return large == LargeRead::Done;
+    if (map(descriptor, byteOffset, sizeInBytes))
+      return true;
+  }
   return readRegular(descriptor, byteOffset, sizeInBytes);
 }
 
@@ -67,8 +82,10 @@ bool FileBytes::map(int descriptor, long byteOffset, std::size_t sizeInBytes) {
 // page of a file mapping is costly, far more than reading the file; a huge
 // page is made present once. Reading stops at the end the file had when
 // it was looked at, or earlier where it has shrunk since.
-bool FileBytes::readLarge(int descriptor, long byteOffset,
-                          std::size_t sizeInBytes) {
+FileBytes::LargeRead FileBytes::readLarge(int descriptor, long byteOffset,
+                                          std::size_t sizeInBytes,
+                                          const Progress &progress) {
+  constexpr std::size_t kPieceInBytes = 1 << 20;
   const std::size_t capacity =
       (sizeInBytes + kHugePageInBytes - 1) & ~(kHugePageInBytes - 1);
   // One huge page more, so that the block can start on one.
@@ -76,21 +93,23 @@ bool FileBytes::readLarge(int descriptor, long byteOffset,
   void *region = mmap(nullptr, total, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (region == MAP_FAILED)
-    return false;
+    return LargeRead::NoMemory;
   std::uint8_t *block = reinterpret_cast<std::uint8_t *>(
       (reinterpret_cast<std::uintptr_t>(region) + kHugePageInBytes - 1) &
       ~std::uintptr_t(kHugePageInBytes - 1));
   madvise(block, capacity, MADV_HUGEPAGE);
   std::size_t got = 0;
   while (got < sizeInBytes) {
-    ssize_t part =
-        pread(descriptor, block + got, sizeInBytes - got,
-              static_cast<off_t>(byteOffset) + static_cast<off_t>(got));
+    if (got != 0 && progress)
+      progress(block, got);
+    ssize_t part = pread(
+        descriptor, block + got, std::min(kPieceInBytes, sizeInBytes - got),
+        static_cast<off_t>(byteOffset) + static_cast<off_t>(got));
     if (part < 0 && errno == EINTR)
       continue;
     if (part < 0) {
       munmap(region, total);
-      return false;
+      return LargeRead::Failed;
     }
     if (part == 0)
       break;
@@ -100,7 +119,7 @@ bool FileBytes::readLarge(int descriptor, long byteOffset,
   cMappingSize = total;
   cData = block;
   cSize = got;
-  return true;
+  return LargeRead::Done;
 }
 
 void FileBytes::grow(std::size_t capacity) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 // The bytes of a file from some offset to its end. A large regular file is
@@ -16,16 +17,26 @@ public:
   FileBytes(const FileBytes &) = delete;
   FileBytes &operator=(const FileBytes &) = delete;
 
+  // Told of the bytes read so far (from data(), which stays put) while a
+  // large file comes in, and once all are in: work on the first parts can
+  // start while they are still in the cache.
+  using Progress =
+      std::function<void(const std::uint8_t *data, std::size_t sizeInBytes)>;
+
   // False when the stream cannot be positioned or read; nothing is held
   // then.
-  bool read(std::FILE *file, long byteOffset);
+  bool read(std::FILE *file, long byteOffset,
+            const Progress &progress = Progress());
 
   const std::uint8_t *data() const { return cData; }
   std::size_t size() const { return cSize; }
 
 private:
+  bool readAll(std::FILE *file, long byteOffset, const Progress &progress);
   void release();
-  bool readLarge(int descriptor, long byteOffset, std::size_t sizeInBytes);
+  enum class LargeRead { Done, Failed, NoMemory };
+  LargeRead readLarge(int descriptor, long byteOffset, std::size_t sizeInBytes,
+                      const Progress &progress);
   bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
   bool readRegular(int descriptor, long byteOffset,
                    std::size_t expectedSizeInBytes);

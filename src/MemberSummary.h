@@ -22,7 +22,7 @@ public:
   std::uint32_t timeStamp() const { return cTimeStamp; }
   // As Coff::size() gives it for the model read from the image.
   std::uint32_t sizeInBytes() const { return cSizeInBytes; }
-  std::size_t definitionCount() const { return cDefinitionCount; }
+  std::uint32_t definitionCount() const { return cDefinitionCount; }
   // Stores the external definitions' names, in symbol-table order, at
   // names[0, definitionCount()). They view the image's bytes.
   void definitions(std::string_view *names) const;
@@ -39,7 +39,7 @@ private:
   std::uint32_t cTimeStamp = 0;
   std::uint32_t cSizeInBytes = 0;
   std::uint32_t cSymbolCount = 0;
-  std::size_t cDefinitionCount = 0;
+  std::uint32_t cDefinitionCount = 0;
   const std::uint8_t *cSymbols = nullptr;
   // The strings the reader keeps: from the table's first byte up to the
   // first empty or unterminated one (cStringsKept bytes, NULs included).

@@ -381,3 +381,104 @@ TEST(ArchiveDeathTest, MissingSymbolNameEndsTheProgramAfterEarlierRepeats) {
               "Error - Symbol 'twice' has multiple external definitions.\n"
               "Error - Unable to find symbol name in string table.\n");
 }
+
+namespace {
+
+// What a reading of a library gives: its messages and, per member, the
+// stored name, time stamp and length.
+struct LibraryView {
+  std::string errors;
+  bool read = false;
+  std::vector<std::string> members;
+};
+
+LibraryView viewThroughModels(const std::string &path) {
+  LibraryView view;
+  std::unique_ptr<Archive> lib;
+  view.errors = capturedErrors([&] { lib = Archive::make(path); });
+  view.read = lib != nullptr;
+  if (lib)
+    for (const auto &member : lib->cMembers)
+      view.members.push_back(member->cFileName + " " +
+                             std::to_string(member->cFileHdr.f_timdat) + " " +
+                             std::to_string(member->size()));
+  return view;
+}
+
+LibraryView viewThroughListing(const std::string &path) {
+  LibraryView view;
+  Archive::Listing listing;
+  view.errors =
+      capturedErrors([&] { view.read = Archive::readListing(path, listing); });
+  for (const Archive::Entry &entry : listing.cEntries)
+    view.members.push_back(std::string(entry.cFileName) + " " +
+                           std::to_string(entry.cTimeStamp) + " " +
+                           std::to_string(entry.cSizeInBytes));
+  return view;
+}
+
+std::string twoSectionObject(const std::string &symbol, std::uint32_t stamp) {
+  return CoffBuilder()
+      .processor(0x2550)
+      .timeStamp(stamp)
+      .section(".code", kScnTypeCode)
+      .words({1, 2, 3})
+      .reloc(0, "elsewhere", 1)
+      .line(7, 0)
+      .section(".a_long_section_name", kScnTypeIdata)
+      .bytes({1, 2, 3, 4, 5})
+      .line(8, 2)
+      .section(".u", kScnTypeUdata)
+      .zeros(4)
+      .global(symbol + "_with_a_long_name", 0, ".code")
+      .global(symbol, 2, ".a_long_section_name")
+      .external("elsewhere")
+      .fileBytes();
+}
+
+// The second section header takes the first one's name.
+std::string withRepeatedSectionName(std::string object) {
+  const std::size_t second = 20 + 16 + 40;
+  object.replace(second, 8, std::string(".code\0\0\0", 8));
+  return object;
+}
+
+} // namespace
+
+// Listing reads no member's model; whatever the members hold, it must see
+// the same lengths and give the same messages as the full read.
+TEST(Archive, ListingAgreesWithTheFullRead) {
+  const std::string plain = twoSectionObject("p", 11);
+  std::string emptyFirst = twoSectionObject("e", 12);
+  patch32(emptyFirst, 20 + 16 + 16, 0); // .code has no contents left
+  // Its section names must then be short: the string table is looked for
+  // after the last section block.
+  std::string noSymbols = objectDefining("n", 13);
+  patch32(noSymbols, 12, 0);
+  std::string badSymbols = twoSectionObject("b", 14);
+  patch32(badSymbols, 8, 0x7FFFFFF0);
+  const struct {
+    const char *name;
+    std::vector<LibraryMember> members;
+  } cases[] = {
+      {"plain", {{"a", plain}, {"b", twoSectionObject("q", 1)}}},
+      {"repeated section name", {{"r", withRepeatedSectionName(plain)}}},
+      {"section without contents", {{"e", emptyFirst}}},
+      {"no symbol table", {{"n", noSymbols}}},
+      {"repeated definitions", {{"a", plain}, {"b", plain}, {"c", plain}}},
+      {"old layout", {{"a", plain}, {"old", oldLayoutObject()}}},
+      {"unreadable member", {{"a", plain}, {"b", badSymbols}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("x.lib", CoffBuilder::libraryBytes(c.members));
+    const LibraryView full = viewThroughModels(dir.file("x.lib"));
+    const LibraryView listed = viewThroughListing(dir.file("x.lib"));
+    EXPECT_EQ(listed.errors, full.errors);
+    EXPECT_EQ(listed.read, full.read);
+    if (full.read) {
+      EXPECT_EQ(listed.members, full.members);
+    }
+  }
+}
