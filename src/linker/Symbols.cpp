@@ -232,18 +232,18 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   // are sorted; each input then learns, per old offset, its string's
   // merged offset, so rewriting its records needs no string comparison.
   // The moves of all inputs lie in one list, input after input.
-  std::size_t total = 0;
-  for (const std::unique_ptr<Coff> &coff : cCoff)
-    total += coff->cStringTbl.size();
-  std::vector<StringMove> moves;
-  moves.reserve(total);
-  std::vector<const std::string *> strings;
-  strings.reserve(total);
-  for (const std::unique_ptr<Coff> &coff : cCoff)
-    for (const auto &entry : coff->cStringTbl) {
-      strings.push_back(&entry.second);
-      moves.push_back({entry.first, 0, &entry.second});
+  std::vector<std::size_t> firstMove(cCoff.size() + 1, 0);
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
+  std::vector<StringMove> moves(firstMove.back());
+  std::vector<const std::string *> strings(firstMove.back());
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    std::size_t at = firstMove[input];
+    for (const auto &entry : cCoff[input]->cStringTbl) {
+      strings[at] = &entry.second;
+      moves[at++] = {entry.first, 0, &entry.second};
     }
+  });
   const DistinctStrings distinct(strings);
   const std::vector<const std::string *> &texts = distinct.distinct();
   struct Ranked {
@@ -272,9 +272,6 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   forEachInParallel(moves.size(), [&](std::size_t at) {
     moves[at].newOffset = offsetOf[distinct.numberOf(at)];
   });
-  std::vector<std::size_t> firstMove(cCoff.size() + 1, 0);
-  for (InputIndex input = 0; input < cCoff.size(); ++input)
-    firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
   // Each input rewrites only its own records, so the inputs go in parallel
   // when none of them names a string its table lacks. One that does is
   // reported by the rewrite itself, which then runs in input order so the
