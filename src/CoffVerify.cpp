@@ -4,18 +4,12 @@
 
 #include "IntKeySet.h"
 #include "Messages.h"
-#include "ParallelWork.h"
 
 #include <algorithm>
-#include <atomic>
 #include <sstream>
 #include <vector>
 
 namespace {
-
-// Below this many symbols a linked output is checked on one thread.
-constexpr std::size_t kParallelSymbolCount = 16384;
-constexpr std::size_t kSymbolsPerPiece = 1024;
 
 class Verifier {
 public:
@@ -34,31 +28,6 @@ public:
     checkLineNumbers();
     checkSectionCounts();
     return cResult;
-  }
-
-  // True when nothing fails; reports nothing. The pieces run on several
-  // threads, so a large table costs a fraction of run().
-  bool passesQuietly() const {
-    const std::size_t symbols = cCoff.cSymbolTbl.size();
-    const std::size_t symbolPieces =
-        (symbols + kSymbolsPerPiece - 1) / kSymbolsPerPiece;
-    std::atomic<bool> failed{false};
-    forEachInParallel(symbolPieces + 1, [&](std::size_t piece) {
-      if (failed.load(std::memory_order_relaxed))
-        return;
-      bool good = true;
-      if (piece < symbolPieces) {
-        const std::size_t from = piece * kSymbolsPerPiece;
-        const std::size_t to = std::min(symbols, from + kSymbolsPerPiece);
-        for (std::size_t i = from; i < to && good; ++i)
-          good = !badSymbolSection(i) && !badSymbolName(i) && !badAuxIndex(i);
-      } else {
-        good = sectionsPass() && relocationsPass() && lineNumbersPass();
-      }
-      if (!good)
-        failed.store(true, std::memory_order_relaxed);
-    });
-    return !failed.load();
   }
 
 private:
@@ -89,9 +58,6 @@ private:
   bool badLine(const coff_lineno &line) const {
     return invalidIndex(line.l_srcndx) || invalidIndex(line.l_fcnndx);
   }
-  bool sectionsPass() const;
-  bool relocationsPass() const;
-  bool lineNumbersPass() const;
 
   void checkSymbolSections();
   void checkSymbolNames();
@@ -151,34 +117,6 @@ bool Verifier::badSectionName(const scnhdr &hdr) const {
     return false;
   const std::uint32_t offset = hdr.nameOffset();
   return offset > 0x7FFFFFFFu || !cStrings.holds(static_cast<int>(offset));
-}
-
-bool Verifier::sectionsPass() const {
-  if (cCoff.cScnHdr.size() != cCoff.cScnNum.size())
-    return false;
-  for (const auto &entry : cCoff.cScnHdr)
-    if (entry.first.empty() || badSectionName(entry.second))
-      return false;
-  return true;
-}
-
-bool Verifier::relocationsPass() const {
-  for (const auto &entry : cCoff.cReloc) {
-    if (!entry.second.empty() && cCoff.cSymbolTbl.empty())
-      return false;
-    for (const reloc &rel : entry.second)
-      if (invalidIndex(rel.r_symndx))
-        return false;
-  }
-  return true;
-}
-
-bool Verifier::lineNumbersPass() const {
-  for (const auto &entry : cCoff.cLineNum)
-    for (const coff_lineno &line : entry.second)
-      if (badLine(line))
-        return false;
-  return true;
 }
 
 void Verifier::checkSymbolSections() {
@@ -289,11 +227,4 @@ void Verifier::checkSectionCounts() {
 
 } // namespace
 
-int Coff::verify() const {
-  Verifier verifier(*this);
-  // A large output is checked on all cores first; only one with a fault
-  // takes the serial walk, which reports every fault in order.
-  if (cSymbolTbl.size() >= kParallelSymbolCount && verifier.passesQuietly())
-    return 1;
-  return verifier.run();
-}
+int Coff::verify() const { return Verifier(*this).run(); }

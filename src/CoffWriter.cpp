@@ -4,10 +4,9 @@
 #include "Coff.h"
 
 #include "ByteOrder.h"
-#include "MapPieces.h"
 #include "Messages.h"
-#include "ParallelWork.h"
 #include "SafeFile.h"
+#include "SectionNameIndex.h"
 #include "TextUtil.h"
 #include "Trace.h"
 
@@ -85,54 +84,28 @@ const typename Map::mapped_type *nextNamed(const Map &map,
 // in one walk; the numbers find their names through a hash table instead
 // of a tree search per map.
 std::vector<SectionParts> numberedSections(const Coff &coff) {
+  const SectionNameIndex index(coff.cScnHdr);
   std::vector<SectionParts> byName;
-  byName.reserve(coff.cScnHdr.size());
+  byName.reserve(index.size());
   auto raw = coff.cRawData.begin();
   auto relocs = coff.cReloc.begin();
   auto lines = coff.cLineNum.begin();
-  for (auto hdr = coff.cScnHdr.begin(); hdr != coff.cScnHdr.end(); ++hdr) {
+  for (std::size_t i = 0; i < index.size(); ++i) {
     SectionParts parts;
-    parts.hdr = hdr;
-    parts.rawData = nextNamed(coff.cRawData, raw, hdr->first);
-    parts.relocs = nextNamed(coff.cReloc, relocs, hdr->first);
-    parts.lines = nextNamed(coff.cLineNum, lines, hdr->first);
+    parts.hdr = index.at(i);
+    parts.rawData = nextNamed(coff.cRawData, raw, parts.hdr->first);
+    parts.relocs = nextNamed(coff.cReloc, relocs, parts.hdr->first);
+    parts.lines = nextNamed(coff.cLineNum, lines, parts.hdr->first);
     byName.push_back(parts);
   }
-
-  // Open addressing, at most half full; a slot holds a position + 1.
-  std::size_t slotCount = 16;
-  while (slotCount < 2 * byName.size())
-    slotCount *= 2;
-  const std::size_t mask = slotCount - 1;
-  std::vector<std::uint32_t> slots(slotCount, 0);
-  const std::hash<std::string_view> hashOf;
-  for (std::size_t i = 0; i < byName.size(); ++i) {
-    std::size_t slot = hashOf(byName[i].hdr->first) & mask;
-    while (slots[slot] != 0)
-      slot = (slot + 1) & mask;
-    slots[slot] = static_cast<std::uint32_t>(i + 1);
-  }
-
   std::vector<SectionParts> numbered;
   numbered.reserve(coff.cScnNum.size());
   for (const auto &number : coff.cScnNum) {
-    const std::string &name = number.second;
-    for (std::size_t slot = hashOf(name) & mask; slots[slot] != 0;
-         slot = (slot + 1) & mask)
-      if (byName[slots[slot] - 1].hdr->first == name) {
-        numbered.push_back(byName[slots[slot] - 1]);
-        break;
-      }
+    const std::size_t position = index.find(number.second);
+    if (position != SectionNameIndex::npos)
+      numbered.push_back(byName[position]);
   }
   return numbered;
-}
-
-// The string table's entries in pieces for walks on several threads; a
-// small table is one piece.
-std::vector<std::map<int, std::string>::const_iterator>
-stringPieces(const std::map<int, std::string> &table) {
-  constexpr std::size_t kParallelCount = 16384;
-  return mapPieceBounds(table, table.size() < kParallelCount ? 1 : 128);
 }
 
 // Per section, the position of the last line entry that names each
@@ -241,15 +214,9 @@ std::vector<Coff::WrittenSection> Coff::writtenSections() const {
 }
 
 std::uint32_t Coff::stringTblSize() const {
-  const auto bounds = stringPieces(cStringTbl);
-  std::vector<std::uint64_t> lengths(bounds.size() - 1, 0);
-  forEachInParallel(lengths.size(), [&](std::size_t piece) {
-    for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at)
-      lengths[piece] += at->second.size() + 1;
-  });
   std::uint64_t length = 4;
-  for (std::uint64_t piece : lengths)
-    length += piece;
+  for (const auto &entry : cStringTbl)
+    length += entry.second.size() + 1;
   return static_cast<std::uint32_t>(length);
 }
 
@@ -402,8 +369,8 @@ public:
         std::min<std::uint64_t>(imageSizeInBytes, kPieceBytes)));
   }
 
-  // Room for sizeInBytes more bytes at the end of the buffer (at most
-  // kRecordBytes); false after a failed write, already reported.
+  // Room for sizeInBytes more bytes at the end of the buffer; null after a
+  // failed write, already reported.
   std::uint8_t *room(std::size_t sizeInBytes, const char *what) {
     if (cBuffer.size() + sizeInBytes > kPieceBytes && !flush(what))
       return nullptr;
@@ -432,9 +399,14 @@ public:
       cBuffer.insert(cBuffer.end(), bytes, bytes + size);
       return true;
     }
-    if (std::fwrite(bytes, 1, size, cFile) == size)
-      return true;
-    return fail(what);
+    // In slices: the system copies a large block far more slowly than the
+    // same bytes in cache-sized writes.
+    for (std::size_t at = 0; at < size; at += kPieceBytes) {
+      const std::size_t slice = std::min(kPieceBytes, size - at);
+      if (std::fwrite(bytes + at, 1, slice, cFile) != slice)
+        return fail(what);
+    }
+    return true;
   }
 
   bool flush(const char *what) {
@@ -459,30 +431,6 @@ private:
   const std::string &cName;
   std::vector<std::uint8_t> cBuffer;
 };
-
-// The string table's bytes (after its length), made on several threads
-// for a large table, one piece each; their total length is returned.
-std::uint64_t stringTableBytes(const std::map<int, std::string> &table,
-                               std::vector<std::vector<std::uint8_t>> &pieces) {
-  const auto bounds = stringPieces(table);
-  pieces.assign(bounds.size() - 1, {});
-  forEachInParallel(pieces.size(), [&](std::size_t piece) {
-    std::size_t length = 0;
-    for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at)
-      length += at->second.size() + 1;
-    std::vector<std::uint8_t> &bytes = pieces[piece];
-    bytes.resize(length);
-    std::uint8_t *to = bytes.data();
-    for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at) {
-      to = std::copy(at->second.begin(), at->second.end(), to);
-      *to++ = 0;
-    }
-  });
-  std::uint64_t length = 0;
-  for (const auto &piece : pieces)
-    length += piece.size();
-  return length;
-}
 
 } // namespace
 
@@ -542,15 +490,18 @@ int Coff::write(std::FILE *file, long byteOffset) const {
   for (const syment &sym : cSymbolTbl)
     if (!out.put(sym, "' could not write symbol."))
       return 0;
-  std::vector<std::vector<std::uint8_t>> strings;
-  const std::uint64_t stringsLength = stringTableBytes(cStringTbl, strings);
   std::uint8_t *length = out.room(4, "' could not write string table length.");
   if (length == nullptr)
     return 0;
-  writeLE32(length, static_cast<std::uint32_t>(4 + stringsLength));
-  for (const auto &piece : strings)
-    if (!out.put(piece.data(), piece.size(), "' could not write string."))
+  writeLE32(length, stringTblSize());
+  for (const auto &entry : cStringTbl) {
+    std::uint8_t *to =
+        out.room(entry.second.size() + 1, "' could not write string.");
+    if (to == nullptr)
       return 0;
+    std::copy(entry.second.begin(), entry.second.end(), to);
+    to[entry.second.size()] = 0;
+  }
   if (!out.flush("' could not write string."))
     return 0;
   if (std::fflush(file) != 0)

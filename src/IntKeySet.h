@@ -1,11 +1,8 @@
 // The keys of a std::map<int, T> as a set that answers "is this a key?"
 // without walking the tree: a bit per key over their range when the keys
 // lie close together (string-table offsets, section numbers), a sorted
-// array otherwise. A large map is taken apart on all cores.
+// array otherwise.
 #pragma once
-
-#include "MapPieces.h"
-#include "ParallelWork.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -30,18 +27,11 @@ public:
     }
     cDense = true;
     cBits.assign(static_cast<std::size_t>((range + 63) / 64), 0);
-    const std::size_t pieces = map.size() < kParallelCount
-                                   ? 1
-                                   : std::min<std::size_t>(cBits.size(), 128);
-    // Pieces are cut at whole words, so no two threads write the same one.
-    const auto bounds = mapPieceBounds(map, pieces, 64);
-    forEachInParallel(pieces, [&](std::size_t piece) {
-      for (auto at = bounds[piece]; at != bounds[piece + 1]; ++at) {
-        const std::uint64_t bit =
-            static_cast<std::uint64_t>(std::int64_t{at->first} - cFirst);
-        cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
-      }
-    });
+    for (const auto &entry : map) {
+      const std::uint64_t bit =
+          static_cast<std::uint64_t>(std::int64_t{entry.first} - cFirst);
+      cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
   }
 
   bool holds(int key) const {
@@ -55,7 +45,6 @@ public:
 
 private:
   static constexpr std::size_t kSmallCount = 64;
-  static constexpr std::size_t kParallelCount = 16384;
 
   bool cDense = false;
   std::int64_t cFirst = 0;

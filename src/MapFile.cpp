@@ -2,8 +2,10 @@
 
 #include "Banner.h"
 #include "Coff.h"
+#include "IntKeyIndex.h"
 #include "Messages.h"
 #include "SafeFile.h"
+#include "SectionNameIndex.h"
 #include "TextUtil.h"
 #include "Trace.h"
 #include "linker/TextSortKey.h"
@@ -73,55 +75,6 @@ void appendHex6(std::string &out, std::uint32_t value, std::size_t width) {
   appendRight(out, text, width);
 }
 
-// One row written in place: its room is made once, then each field is
-// copied or padded into it (what appendRight and appendLeft do, without an
-// append per field).
-class RowWriter {
-public:
-  RowWriter(std::string &out, std::size_t maxBytes)
-      : cOut(out), cStart(out.size()) {
-    out.resize(cStart + maxBytes);
-    cAt = &out[cStart];
-  }
-  ~RowWriter() { cOut.resize(static_cast<std::size_t>(cAt - cOut.data())); }
-  RowWriter(const RowWriter &) = delete;
-  RowWriter &operator=(const RowWriter &) = delete;
-
-  void right(const char *text, std::size_t length, std::size_t width) {
-    pad(width, length);
-    copy(text, length);
-  }
-  void left(const char *text, std::size_t length, std::size_t width) {
-    copy(text, length);
-    pad(width, length);
-  }
-  void hex6(std::uint32_t value, std::size_t width) {
-    static const char digits[] = "0123456789abcdef";
-    pad(width, 8);
-    *cAt++ = '0';
-    *cAt++ = 'x';
-    for (int shift = 20; shift >= 0; shift -= 4)
-      *cAt++ = digits[(value >> shift) & 0xF];
-  }
-  void put(char c) { *cAt++ = c; }
-
-private:
-  void pad(std::size_t width, std::size_t length) {
-    if (length < width) {
-      std::memset(cAt, ' ', width - length);
-      cAt += width - length;
-    }
-  }
-  void copy(const char *text, std::size_t length) {
-    std::memcpy(cAt, text, length);
-    cAt += length;
-  }
-
-  std::string &cOut;
-  std::size_t cStart;
-  char *cAt;
-};
-
 // The text of a map file as it is made. With a file, the text goes out in
 // pieces of about kPieceBytes: a large map never sits in memory whole.
 struct MapOut {
@@ -136,6 +89,18 @@ struct MapOut {
   void flush() {
     file->write(text);
     text.clear();
+  }
+  // A block of made text, written as it is when there is a file.
+  void add(const char *bytes, std::size_t size) {
+    if (file == nullptr) {
+      text.append(bytes, size);
+      return;
+    }
+    flush();
+    // In slices the size of a piece: the system copies a large block more
+    // slowly than the same bytes in cache-sized writes.
+    for (std::size_t at = 0; at < size; at += kPieceBytes)
+      file->write(bytes + at, std::min(kPieceBytes, size - at));
   }
 };
 
@@ -157,20 +122,29 @@ std::uint32_t bytesPerProgramAddress(const Coff &output) {
 struct SectionLists {
   std::vector<SectionInfo> program;
   std::vector<SectionInfo> data;
+  // The type of each section number a symbol can name (numbers are 16
+  // bits): looked up once here, not per symbol.
+  std::vector<std::uint8_t> typeOfNumber;
 };
 
 SectionLists collectSections(const Coff &output) {
+  constexpr int kNumbers = 0x8000;
   SectionLists lists;
+  lists.typeOfNumber.assign(kNumbers, kScnTypeNone);
+  const SectionNameIndex headers(output.cScnHdr);
   for (const auto &number : output.cScnNum) {
-    const auto hdr = output.cScnHdr.find(number.second);
-    if (hdr == output.cScnHdr.end())
+    const std::size_t position = headers.find(number.second);
+    if (position == SectionNameIndex::npos)
       continue;
-    const std::uint8_t type = Coff::scnType(hdr->second);
+    const scnhdr &hdr = headers.at(position)->second;
+    const std::uint8_t type = Coff::scnType(hdr);
+    if (number.first >= 0 && number.first < kNumbers)
+      lists.typeOfNumber[static_cast<std::size_t>(number.first)] = type;
     const std::uint8_t location = isDataType(type) ? 1 : 0;
-    const std::uint32_t flags = hdr->second.s_flags;
-    SectionInfo info(number.second, hdr->second.s_paddr, hdr->second.s_size,
-                     location, type, (flags & kScnAbsolute) != 0,
-                     (flags & kScnShared) != 0, (flags & kScnAccess) != 0);
+    const std::uint32_t flags = hdr.s_flags;
+    SectionInfo info(number.second, hdr.s_paddr, hdr.s_size, location, type,
+                     (flags & kScnAbsolute) != 0, (flags & kScnShared) != 0,
+                     (flags & kScnAccess) != 0);
     (location == 0 ? lists.program : lists.data).push_back(info);
   }
   std::stable_sort(lists.program.begin(), lists.program.end(), sectionInfoLess);
@@ -252,97 +226,76 @@ void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
 
 // One row of the symbol tables. The name points into the output (its
 // string table or the symbol's inline name) and the file name into the
-// list of every source file met, so a row copies no text.
+// string table, so a row copies no text. Shown, the texts end at their
+// first NUL, as printf's "%s" would have them.
 struct SymbolRow {
   const char *name = nullptr;
+  const std::string *file = nullptr;
   std::uint32_t nameLength = 0;
+  std::uint32_t shownNameLength = 0; // up to a first NUL
+  std::uint32_t fileLength = 0;      // up to a first NUL
   std::uint32_t address = 0;
-  std::uint64_t nameKeyHigh = 0; // the name's sort key (TextSortKey)
-  std::uint64_t nameKeyLow = 0;
   std::uint8_t location = 0;     // 0 program, 1 data
   std::uint8_t storageClass = 0; // 0 extern, 1 static
   std::uint8_t kind = 0;         // 0 function, 1 variable
-  const std::string *file = nullptr;
 
   std::string_view nameView() const { return {name, nameLength}; }
+  // Bytes of the row in a symbol table.
+  std::size_t textBytes() const {
+    return std::max<std::size_t>(shownNameLength, 25) +
+           std::max<std::size_t>(fileLength, 25) + 3 * 10 + 5;
+  }
 };
+
+std::uint32_t lengthToNul(const char *text, std::size_t length) {
+  const void *nul = std::memchr(text, 0, length);
+  return static_cast<std::uint32_t>(
+      nul == nullptr ? length : static_cast<const char *>(nul) - text);
+}
 
 struct SymbolLists {
-  std::deque<std::string> files; // every source file met, in order
-  std::vector<SymbolRow> rows;
-  // The rows of program memory, then of data memory, in the order shown.
-  std::vector<const SymbolRow *> program;
-  std::vector<const SymbolRow *> data;
+  std::vector<SymbolRow> rows;   // in table order
+  std::deque<std::string> files; // names made when the table lacked them
+  // The rows shown: those of program memory, then those of data memory,
+  // each in table order.
+  std::vector<const SymbolRow *> shown;
+  std::size_t programCount = 0;
 };
-
-std::uint8_t sectionTypeOf(const Coff &output, int number) {
-  const auto name = output.cScnNum.find(number);
-  if (name == output.cScnNum.end())
-    return kScnTypeNone;
-  const auto hdr = output.cScnHdr.find(name->second);
-  return hdr == output.cScnHdr.end() ? kScnTypeNone
-                                     : Coff::scnType(hdr->second);
-}
 
 bool isListedClass(std::uint8_t sclass) {
   return sclass == kClassExternal || sclass == kClassStatic ||
          sclass == kClassLabel;
 }
 
-// The output's string table as a flat array sorted by offset: every
-// symbol's name is found in it, far more cheaply than in the tree.
-class StringIndex {
-public:
-  explicit StringIndex(const std::map<int, std::string> &table) {
-    cEntries.reserve(table.size());
-    for (const auto &entry : table)
-      cEntries.emplace_back(entry.first, &entry.second);
-  }
-  const std::string *find(std::uint32_t offset) const {
-    // Offsets above INT_MAX cannot be keys of the table.
-    if (offset > 0x7FFFFFFFu)
-      return nullptr;
-    const int key = static_cast<int>(offset);
-    const auto found =
-        std::lower_bound(cEntries.begin(), cEntries.end(), key,
-                         [](const std::pair<int, const std::string *> &entry,
-                            int k) { return entry.first < k; });
-    return found != cEntries.end() && found->first == key ? found->second
-                                                          : nullptr;
-  }
-
-private:
-  std::vector<std::pair<int, const std::string *>> cEntries;
-};
+using StringIndex = IntKeyIndex<std::string>;
 
 // A symbol's name as Coff::getName gives it, without copying it: in the
-// string table or inline (up to the first NUL of its 8 bytes).
-std::string_view symbolName(const syment &sym, const StringIndex &strings,
-                            const Coff &output) {
+// string table or inline (up to the first NUL of its 8 bytes). False when
+// the table lacks a long name.
+bool symbolName(const syment &sym, const StringIndex &strings,
+                std::string_view &name) {
   if (!sym.hasLongName()) {
-    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
-    return {sym._n_name,
-            nul == nullptr ? sizeof sym._n_name
-                           : static_cast<std::size_t>(
-                                 static_cast<const char *>(nul) - sym._n_name)};
+    name = {sym._n_name, lengthToNul(sym._n_name, sizeof sym._n_name)};
+    return true;
   }
-  if (const std::string *name = strings.find(sym.nameOffset()))
-    return *name;
-  // A name the table lacks: the model reports it.
-  Coff::getName(sym, output.cStringTbl);
-  static const std::string none;
-  return none;
+  const std::string *found = strings.find(sym.nameOffset());
+  name = found != nullptr ? std::string_view(*found) : std::string_view();
+  return found != nullptr;
 }
 
-void collectSymbols(const Coff &output, SymbolLists &lists) {
-  // Each section's type once, not a name lookup per symbol; symbols name
-  // sections by 16-bit numbers, so a flat array covers every one.
-  constexpr int kNumbers = 0x8000;
-  std::vector<std::uint8_t> sectionTypes(kNumbers, kScnTypeNone);
-  for (const auto &number : output.cScnNum)
-    if (number.first >= 0 && number.first < kNumbers)
-      sectionTypes[static_cast<std::size_t>(number.first)] =
-          sectionTypeOf(output, number.first);
+// A ".file" entry's file name; null after a failed look-up (reported).
+const std::string *fileName(const Coff &output, std::size_t at,
+                            const StringIndex &strings, SymbolLists &lists) {
+  const aux_file aux = readAux<aux_file>(output.cSymbolTbl[at + 1]);
+  if (const std::string *name = strings.find(aux.x_offset))
+    return name;
+  lists.files.push_back(Coff::getName(aux, output.cStringTbl)); // reports
+  return &lists.files.back();
+}
+
+void collectSymbols(const Coff &output,
+                    const std::vector<std::uint8_t> &sectionTypes,
+                    SymbolLists &lists) {
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
   const StringIndex strings(output.cStringTbl);
@@ -351,17 +304,17 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     if (table[at].n_scnum >= 1 && isListedClass(table[at].n_sclass))
       ++listed;
   lists.rows.reserve(listed);
+  std::size_t programCount = 0;
   std::vector<const std::string *> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
-    const std::string_view name = symbolName(sym, strings, output);
+    std::string_view name;
+    if (!symbolName(sym, strings, name))
+      Coff::getName(sym, output.cStringTbl); // reports
     if (name == ".file") {
       // A ".file" without its file entry names nothing.
-      if (sym.n_numaux >= 1 && at + 1 < table.size()) {
-        lists.files.push_back(
-            Coff::getName(readAux<aux_file>(table[at + 1]), output.cStringTbl));
-        open.push_back(&lists.files.back());
-      }
+      if (sym.n_numaux >= 1 && at + 1 < table.size())
+        open.push_back(fileName(output, at, strings, lists));
       continue;
     }
     if (name == ".eof") {
@@ -374,79 +327,167 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     SymbolRow row;
     row.name = name.data();
     row.nameLength = static_cast<std::uint32_t>(name.size());
-    const TextSortKey key(name);
-    row.nameKeyHigh = key.high;
-    row.nameKeyLow = key.low;
+    row.shownNameLength = lengthToNul(name.data(), name.size());
+    row.file = open.empty() ? &noFile : open.back();
+    row.fileLength = lengthToNul(row.file->c_str(), row.file->size());
     row.address = sym.n_value;
     row.location =
         isDataType(sectionTypes[static_cast<std::size_t>(sym.n_scnum)]) ? 1 : 0;
     row.storageClass = sym.n_sclass == kClassExternal ? 0 : 1;
     row.kind = Coff::isFunction(sym) ? 0 : 1;
-    row.file = open.empty() ? &noFile : open.back();
+    programCount += row.location == 0 ? 1 : 0;
     lists.rows.push_back(row);
   }
-  std::size_t programRows = 0;
+  lists.programCount = programCount;
+  lists.shown.resize(lists.rows.size());
+  std::size_t program = 0;
+  std::size_t data = programCount;
   for (const SymbolRow &row : lists.rows)
-    programRows += row.location == 0 ? 1 : 0;
-  lists.program.reserve(programRows);
-  lists.data.reserve(lists.rows.size() - programRows);
-  for (const SymbolRow &row : lists.rows)
-    (row.location == 0 ? lists.program : lists.data).push_back(&row);
+    lists.shown[row.location == 0 ? program++ : data++] = &row;
 }
 
-void writeSymbolTable(MapOut &out, const char *title,
-                      const SymbolLists &lists) {
+// The rows shown in the order of a table: positions into SymbolLists::shown.
+using RowOrder = std::vector<std::uint32_t>;
+
+// Name ascending, program memory first; equal names keep table order.
+RowOrder sortedByName(const SymbolLists &lists) {
+  struct Entry {
+    std::uint64_t high;
+    std::uint64_t low;
+    std::uint32_t length;
+    std::uint32_t position;
+  };
+  const auto &shown = lists.shown;
+  std::vector<Entry> entries(shown.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const TextSortKey key(shown[i]->nameView());
+    entries[i] = Entry{key.high, key.low, shown[i]->nameLength,
+                       static_cast<std::uint32_t>(i)};
+  }
+  // The keys order all names but those with equal first 16 bytes; two of
+  // the same length within 16 bytes are then the same name. The position
+  // makes the order total, so an unstable sort gives the stable order.
+  auto less = [&](const Entry &a, const Entry &b) {
+    if (a.high != b.high)
+      return a.high < b.high;
+    if (a.low != b.low)
+      return a.low < b.low;
+    if (a.length != b.length || a.length > 16) {
+      const std::string_view aName = shown[a.position]->nameView();
+      const std::string_view bName = shown[b.position]->nameView();
+      if (aName != bName)
+        return aName < bName;
+    }
+    return a.position < b.position;
+  };
+  const auto dataBegin =
+      entries.begin() + static_cast<std::ptrdiff_t>(lists.programCount);
+  std::sort(entries.begin(), dataBegin, less);
+  std::sort(dataBegin, entries.end(), less);
+  RowOrder order(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    order[i] = entries[i].position;
+  return order;
+}
+
+// Sorts [from, to) of order by address, equal addresses keeping their
+// order: a radix sort, 11 bits a pass, over addresses beside positions.
+void stableSortByAddress(const SymbolLists &lists, RowOrder &order,
+                         std::size_t from, std::size_t to) {
+  constexpr int kBits = 11;
+  constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+  const std::size_t count = to - from;
+  std::vector<std::uint64_t> items(count);
+  std::vector<std::uint64_t> spare(count);
+  for (std::size_t i = 0; i < count; ++i)
+    items[i] = std::uint64_t{lists.shown[order[from + i]]->address} << 32 |
+               order[from + i];
+  std::vector<std::size_t> counts(kBuckets);
+  for (int shift = 32; shift < 64; shift += kBits) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (const std::uint64_t item : items)
+      ++counts[(item >> shift) & (kBuckets - 1)];
+    std::size_t start = 0;
+    for (std::size_t &bucket : counts) {
+      const std::size_t here = bucket;
+      bucket = start;
+      start += here;
+    }
+    for (const std::uint64_t item : items)
+      spare[counts[(item >> shift) & (kBuckets - 1)]++] = item;
+    items.swap(spare);
+  }
+  for (std::size_t i = 0; i < count; ++i)
+    order[from + i] = static_cast<std::uint32_t>(items[i]);
+}
+
+// Address ascending, program memory first; equal addresses in name order
+// (the address table was once made by sorting the name table again,
+// stably).
+RowOrder sortedByAddress(const SymbolLists &lists, const RowOrder &byName) {
+  RowOrder order = byName;
+  stableSortByAddress(lists, order, 0, lists.programCount);
+  stableSortByAddress(lists, order, lists.programCount, order.size());
+  return order;
+}
+
+// Writes one row of a symbol table at to; returns the end of the row.
+char *putSymbolRow(char *to, const SymbolRow &info) {
+  auto pad = [&](std::size_t width, std::size_t length) {
+    if (length < width) {
+      std::memset(to, ' ', width - length);
+      to += width - length;
+    }
+  };
+  auto copy = [&](const char *text, std::size_t length) {
+    std::memcpy(to, text, length);
+    to += length;
+  };
+  static const char digits[] = "0123456789abcdef";
+  pad(25, info.shownNameLength);
+  copy(info.name, info.shownNameLength);
+  *to++ = ' ';
+  pad(10, 8);
+  *to++ = '0';
+  *to++ = 'x';
+  for (int shift = 20; shift >= 0; shift -= 4)
+    *to++ = digits[(info.address >> shift) & 0xF];
+  *to++ = ' ';
+  if (info.location == 0)
+    copy("   program", 10);
+  else
+    copy("      data", 10);
+  *to++ = ' ';
+  if (info.storageClass == 0)
+    copy("    extern", 10);
+  else
+    copy("    static", 10);
+  *to++ = ' ';
+  copy(info.file->c_str(), info.fileLength);
+  pad(25, info.fileLength);
+  *to++ = '\n';
+  return to;
+}
+
+void writeSymbolRows(MapOut &out, const SymbolLists &lists,
+                     const RowOrder &order) {
+  for (const std::uint32_t position : order) {
+    const SymbolRow &row = *lists.shown[position];
+    const std::size_t at = out.text.size();
+    out.text.resize(at + row.textBytes());
+    putSymbolRow(&out.text[at], row);
+    out.endRow();
+  }
+}
+
+void writeSymbolTable(MapOut &out, const char *title, const SymbolLists &lists,
+                      const RowOrder &order) {
   const char *const row = "%25s %10s %10s %10s %-25s\n";
   out.text += title;
   out.text += format(row, "Name", "Address", "Location", "Storage", "File");
   out.text += format(row, kRule, kRule, kRule, kRule, kRule);
-  for (const auto *list : {&lists.program, &lists.data})
-    for (const SymbolRow *info : *list) {
-      // Texts end at their first NUL, as printf's "%s" would have them.
-      const void *nul = std::memchr(info->name, 0, info->nameLength);
-      const std::size_t nameLength =
-          nul == nullptr ? info->nameLength
-                         : static_cast<std::size_t>(
-                               static_cast<const char *>(nul) - info->name);
-      const std::size_t fileLength = std::strlen(info->file->c_str());
-      const char *location = info->location == 0 ? "program" : "data";
-      const char *storage = info->storageClass == 0 ? "extern" : "static";
-      {
-        RowWriter row(out.text, std::max<std::size_t>(nameLength, 25) +
-                                    std::max<std::size_t>(fileLength, 25) +
-                                    3 * 10 + 5);
-        row.right(info->name, nameLength, 25);
-        row.put(' ');
-        row.hex6(info->address, 10);
-        row.put(' ');
-        row.right(location, std::strlen(location), 10);
-        row.put(' ');
-        row.right(storage, std::strlen(storage), 10);
-        row.put(' ');
-        row.left(info->file->c_str(), fileLength, 25);
-        row.put('\n');
-      }
-      out.endRow();
-    }
+  writeSymbolRows(out, lists, order);
   out.text += "\n\n";
-}
-
-void sortSymbols(SymbolLists &lists,
-                 bool (*less)(const SymbolRow *, const SymbolRow *)) {
-  std::stable_sort(lists.program.begin(), lists.program.end(), less);
-  std::stable_sort(lists.data.begin(), lists.data.end(), less);
-}
-
-bool rowNameLess(const SymbolRow *a, const SymbolRow *b) {
-  if (a->nameKeyHigh != b->nameKeyHigh)
-    return a->nameKeyHigh < b->nameKeyHigh;
-  if (a->nameKeyLow != b->nameKeyLow)
-    return a->nameKeyLow < b->nameKeyLow;
-  return a->nameView() < b->nameView();
-}
-
-bool rowAddressLess(const SymbolRow *a, const SymbolRow *b) {
-  return a->address < b->address;
 }
 
 void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
@@ -455,11 +496,10 @@ void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
   for (const auto *list : {&sections.program, &sections.data})
     for (const SectionInfo &info : *list)
       info.print(std::cout);
-  for (const auto *list : {&symbols.program, &symbols.data})
-    for (const SymbolRow *row : *list)
-      SymbolInfo(std::string(row->nameView()), row->address, row->location,
-                 row->storageClass, row->kind, *row->file)
-          .print(std::cout);
+  for (const SymbolRow *row : symbols.shown)
+    SymbolInfo(std::string(row->nameView()), row->address, row->location,
+               row->storageClass, row->kind, *row->file)
+        .print(std::cout);
 }
 
 } // namespace
@@ -537,7 +577,7 @@ void writeMap(MapOut &out, const Coff &output,
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
   const SectionLists sections = collectSections(output);
   SymbolLists symbols;
-  collectSymbols(output, symbols);
+  collectSymbols(output, sections.typeOfNumber, symbols);
   out.text += linkerBanner();
   out.text += "\nLinker Map File - Created " + timeText;
 
@@ -545,14 +585,13 @@ void writeMap(MapOut &out, const Coff &output,
   writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
 
   traceRows(sections, symbols);
-  sortSymbols(symbols, rowNameLess);
+  const RowOrder byName = sortedByName(symbols);
   writeSymbolTable(out,
                    "\n                              Symbols - Sorted by Name\n",
-                   symbols);
-  sortSymbols(symbols, rowAddressLess);
+                   symbols, byName);
   writeSymbolTable(
       out, "\n                              Symbols - Sorted by Address\n",
-      symbols);
+      symbols, sortedByAddress(symbols, byName));
 }
 
 } // namespace

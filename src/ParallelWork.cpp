@@ -12,20 +12,18 @@ namespace {
 constexpr std::size_t kMinPiecesPerThread = 16;
 constexpr unsigned kMaxThreads = 16;
 
-unsigned threadCountFor(std::size_t count) {
+unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
   unsigned cores = std::thread::hardware_concurrency();
   if (cores == 0)
     cores = 1;
-  const std::size_t wanted = count / kMinPiecesPerThread;
+  const std::size_t wanted = count / minPiecesPerThread;
   return static_cast<unsigned>(std::max<std::size_t>(
       1, std::min<std::size_t>(wanted, std::min(cores, kMaxThreads))));
 }
 
-} // namespace
-
-void forEachInParallel(std::size_t count,
-                       const std::function<void(std::size_t)> &work) {
-  const unsigned threads = threadCountFor(count);
+void runOnThreads(std::size_t count,
+                  const std::function<void(std::size_t)> &work,
+                  unsigned threads) {
   if (threads <= 1) {
     for (std::size_t i = 0; i < count; ++i)
       work(i);
@@ -56,4 +54,16 @@ void forEachInParallel(std::size_t count,
   drain();
   for (std::thread &helper : helpers)
     helper.join();
+}
+
+} // namespace
+
+void forEachInParallel(std::size_t count,
+                       const std::function<void(std::size_t)> &work) {
+  runOnThreads(count, work, threadCountFor(count, kMinPiecesPerThread));
+}
+
+void forEachLargeInParallel(std::size_t count,
+                            const std::function<void(std::size_t)> &work) {
+  runOnThreads(count, work, threadCountFor(count, 1));
 }

@@ -1,12 +1,14 @@
 #include "Trace.h"
 
+#include <functional>
 #include <map>
 
 namespace {
 
 // Built on first use so that it exists before any static initialiser asks.
-std::map<std::string, int> &traceTable() {
-  static std::map<std::string, int> table;
+// Transparent, so a name is looked up without being copied.
+std::map<std::string, int, std::less<>> &traceTable() {
+  static std::map<std::string, int, std::less<>> table;
   return table;
 }
 
@@ -23,7 +25,7 @@ std::string traceSet(const std::string &name, int level) {
 }
 
 // Only reads the table, so patchers on worker threads may ask too.
-int traceLevel(const std::string &name) {
+int traceLevel(std::string_view name) {
   const auto found = traceTable().find(name);
   return found == traceTable().end() ? 0 : found->second;
 }

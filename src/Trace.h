@@ -3,7 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 std::string traceRegister(const std::string &name);
 std::string traceSet(const std::string &name, int level);
-int traceLevel(const std::string &name);
+int traceLevel(std::string_view name);

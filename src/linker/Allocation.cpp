@@ -26,7 +26,25 @@ struct Candidate {
   std::string name;
   std::uint32_t sizeInBytes = 0;
   bool isImage = false;
+  // Where a section of the inputs goes, found once (not for images).
+  std::list<Memory> *memories = nullptr;
+  int isOverlay = 0;
+  std::uint32_t alignment = 1;
 };
+
+// The value of key in a map walked in key order alongside another of the
+// same names: the entry at it when it holds key (moving it on), else a
+// lookup; the value type's default when the map lacks the key.
+template <class Value>
+Value alongside(const std::map<std::string, Value> &map,
+                typename std::map<std::string, Value>::const_iterator &it,
+                const std::string &key) {
+  while (it != map.end() && it->first < key)
+    ++it;
+  if (it != map.end() && it->first == key)
+    return it->second;
+  return Value();
+}
 
 void traceCandidates(const char *label, const std::vector<Candidate> &list) {
   std::cout << label << '\n';
@@ -217,6 +235,14 @@ int Linker::allocateRelUnassigned(std::list<Memory> &memories,
                                   const std::string &secName,
                                   std::uint32_t lengthInBytes, int isOverlay,
                                   std::string &error) {
+  return allocateRelUnassigned(memories, secName, lengthInBytes, isOverlay,
+                               alignmentFor(secName), error);
+}
+
+int Linker::allocateRelUnassigned(std::list<Memory> &memories,
+                                  const std::string &secName,
+                                  std::uint32_t lengthInBytes, int isOverlay,
+                                  std::uint32_t alignment, std::string &error) {
   const bool tracing = traceLevel("Linker::allocateRelUnassigned") != 0;
   if (tracing)
     std::cout
@@ -239,7 +265,6 @@ int Linker::allocateRelUnassigned(std::list<Memory> &memories,
     }
     std::cout << "  ********** " << '\n';
   }
-  const std::uint32_t alignment = alignmentFor(secName);
   for (const MemSize &candidate : candidates) {
     if (!candidate.memory->canFit(lengthInBytes, alignment))
       continue;
@@ -358,26 +383,51 @@ int Linker::mapSections(std::string &error) {
   if (!isInitTableAssigned() && !allocateInitTable(error))
     return 0;
 
-  // The rest, largest first; equal sizes keep name order.
+  // The rest, largest first; equal sizes keep name order. The record maps
+  // all hold the same names in the same order, so they are walked side by
+  // side instead of searched per section.
+  auto size = cScnSize.cbegin();
+  auto abs = cScnAbs.cbegin();
+  auto overlay = cScnOverlay.cbegin();
+  auto share = cScnShare.cbegin();
+  auto access = cScnAccess.cbegin();
   for (const auto &entry : cScnType) {
     const std::string &name = entry.first;
-    const std::uint32_t size = valueOf(cScnSize, name);
-    if (!valueOf(cScnAbs, name) && findDirective(name) == nullptr)
-      unassigned.push_back(Candidate{name, size, false});
+    const std::uint32_t sizeInBytes = alongside(cScnSize, size, name);
+    const int isAbsolute = alongside(cScnAbs, abs, name);
+    const int isOverlay = alongside(cScnOverlay, overlay, name);
+    const int isShared = alongside(cScnShare, share, name);
+    const int isAccess = alongside(cScnAccess, access, name);
+    if (!isAbsolute && findDirective(name) == nullptr) {
+      Candidate candidate{name, sizeInBytes, false};
+      // As memoriesFor and alignmentFor choose.
+      const std::uint8_t type = entry.second;
+      const bool inProgram = type == kScnTypeCode || type == kScnTypeRomdata;
+      candidate.memories = inProgram  ? &cCodePage
+                           : isShared ? &cShareBanks
+                           : isAccess ? &cAccessBanks
+                                      : &cDataBanks;
+      candidate.isOverlay = isOverlay;
+      candidate.alignment = cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
+      unassigned.push_back(std::move(candidate));
+    }
     if (entry.second != kScnTypeIdata)
       continue;
     const std::string image = initSectionName(name);
     if (findDirective(image) == nullptr)
-      unassigned.push_back(Candidate{image, romImageSize(size), true});
+      unassigned.push_back(Candidate{image, romImageSize(sizeInBytes), true});
   }
   std::stable_sort(unassigned.begin(), unassigned.end(),
                    [](const Candidate &a, const Candidate &b) {
                      return a.sizeInBytes > b.sizeInBytes;
                    });
   for (const Candidate &candidate : unassigned) {
-    const int placed = candidate.isImage
-                           ? allocateInitSection(candidate.name, error)
-                           : allocateSection(candidate.name, 0, error);
+    const int placed =
+        candidate.isImage
+            ? allocateInitSection(candidate.name, error)
+            : allocateRelUnassigned(*candidate.memories, candidate.name,
+                                    candidate.sizeInBytes, candidate.isOverlay,
+                                    candidate.alignment, error);
     if (!placed)
       return 0;
   }

@@ -8,8 +8,12 @@
 #include "Linker.h"
 
 #include "Archive.h"
+#include "Messages.h"
+#include "ParallelWork.h"
 #include "Trace.h"
 
+#include <algorithm>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <string_view>
@@ -49,6 +53,50 @@ public:
       else if (Coff::isExtRef(sym))
         addReference(nameView(sym, coff.cStringTbl));
     }
+  }
+
+  // Enters the inputs given before any import. Which names end up chosen
+  // does not depend on the order the names come in (a name is a candidate
+  // when referenced, defined by no input and by some library), so the
+  // names are read on all threads and entered afterwards. An input whose
+  // names have something to report is entered the plain way, in its turn.
+  void addInputs(const std::vector<std::unique_ptr<Coff>> &inputs) {
+    struct Names {
+      bool spoke = false;
+      std::vector<std::string_view> defined;
+      std::vector<std::string_view> referenced;
+    };
+    std::vector<Names> names(inputs.size());
+    forEachInParallel(inputs.size(), [&](std::size_t at) {
+      const Coff &coff = *inputs[at];
+      Names &own = names[at];
+      SilentAttempt silent;
+      try {
+        for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i) {
+          if (i < coff.cAuxType.size() && coff.cAuxType[i] != kAuxNone)
+            continue;
+          const syment &sym = coff.cSymbolTbl[i];
+          if (Coff::isExtDef(sym))
+            own.defined.push_back(nameView(sym, coff.cStringTbl));
+          else if (Coff::isExtRef(sym))
+            own.referenced.push_back(nameView(sym, coff.cStringTbl));
+        }
+      } catch (const MessageWhileSilent &) {
+        own.spoke = true;
+      }
+    });
+    for (std::size_t at = 0; at < inputs.size(); ++at) {
+      if (names[at].spoke) {
+        // Reported by the plain walk, which ends the run.
+        addInput(*inputs[at]);
+        continue;
+      }
+      for (std::string_view name : names[at].defined)
+        settle(name);
+    }
+    for (const Names &own : names)
+      for (std::string_view name : own.referenced)
+        addReference(name);
   }
 
   // The undefined name that sorts first among those some library defines;
@@ -95,6 +143,34 @@ private:
   std::unordered_set<std::string_view> cPending; // cCandidates, hashed
 };
 
+// The library members whose check passes without a word, in address
+// order: checked ahead on all threads, so the import need not check them
+// one by one. Members with anything to report are checked in their turn.
+std::vector<const Coff *>
+membersCheckedAhead(const std::vector<std::unique_ptr<Archive>> &archives) {
+  std::vector<const Coff *> members;
+  for (const std::unique_ptr<Archive> &archive : archives)
+    for (const std::unique_ptr<Coff> &member : archive->cMembers)
+      if (member)
+        members.push_back(member.get());
+  std::vector<char> passed(members.size(), 0);
+  forEachInParallel(members.size(), [&](std::size_t at) {
+    SilentAttempt silent;
+    try {
+      passed[at] = members[at]->verify() ? 1 : 0;
+    } catch (const MessageWhileSilent &) {
+      // Checked again on import, where it reports.
+    }
+  });
+  std::vector<const Coff *> checked;
+  checked.reserve(members.size());
+  for (std::size_t at = 0; at < members.size(); ++at)
+    if (passed[at])
+      checked.push_back(members[at]);
+  std::sort(checked.begin(), checked.end(), std::less<const Coff *>());
+  return checked;
+}
+
 void traceImport(const Archive &archive, const Coff &member,
                  const std::string &symbol) {
   if (traceLevel("Linker::importLibraryMembers") == 0)
@@ -110,8 +186,8 @@ int Linker::importLibraryMembers(std::string & /*error*/) {
   if (cArchive.empty())
     return 1;
   ImportState state(cArchive);
-  for (const std::unique_ptr<Coff> &coff : cCoff)
-    state.addInput(*coff);
+  state.addInputs(cCoff);
+  const std::vector<const Coff *> checked = membersCheckedAhead(cArchive);
 
   // A member joins at most once, whichever of its names asked for it.
   std::set<const Coff *> imported;
@@ -125,7 +201,10 @@ int Linker::importLibraryMembers(std::string & /*error*/) {
     // Each member joins at most once, so it is moved out, not copied.
     std::unique_ptr<Coff> member = archive->takeMember(name);
     // A member is checked like any object file; the checker reports why.
-    if (!member || !member->verify())
+    if (!member ||
+        (!std::binary_search(checked.begin(), checked.end(), member.get(),
+                             std::less<const Coff *>()) &&
+         !member->verify()))
       return 0;
     traceImport(*archive, *member, name);
     state.addInput(*member);

@@ -101,6 +101,11 @@ public:
                             const std::string &secName,
                             std::uint32_t lengthInBytes, int isOverlay,
                             std::string &error);
+  // The same with the alignment already known.
+  int allocateRelUnassigned(std::list<Memory> &memories,
+                            const std::string &secName,
+                            std::uint32_t lengthInBytes, int isOverlay,
+                            std::uint32_t alignment, std::string &error);
   // Places the program-memory image ("_i") of an idata section.
   int allocateInitSection(const std::string &imageName, std::string &error);
   // Bytes of program memory that hold sizeInBytes bytes of initial data.
@@ -185,6 +190,8 @@ public:
   // Names, places and flags one output section header.
   void setOutputScnHdr(const std::string &name, int type, int absolute,
                        int shared, int access);
+  void setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
+                       int type, int absolute, int shared, int access);
   // One ".fill_<n>" section for the free locations [startLoc, endLoc].
   // 0 when the hole is too large for a section.
   int buildOutputHole(const Memory &memory, std::uint32_t startLoc,
@@ -276,6 +283,8 @@ private:
   const SectionDesc *findDirective(const std::string &name);
   int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
                 Memory &memory, std::string &error);
+  int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
+                Memory &memory, bool isAbsolute, std::string &error);
   // Per section number of one input, in number order: what its symbols
   // move by. memories indexes cScnMem.
   using MemoryIndex = NameIndex<std::map<std::string, Memory *>>;

@@ -7,6 +7,7 @@
 #include "Assert.h"
 #include "ByteOrder.h"
 #include "MapFile.h"
+#include "ParallelWork.h"
 #include "mginst/InstructionSet.h"
 #include "mgproc/Processor.h"
 
@@ -121,12 +122,19 @@ std::uint32_t Linker::outputSectionStart(const std::string &name) const {
 }
 
 int Linker::buildOutputScnNum(std::string &) {
-  std::unordered_set<std::string> numbered;
+  // Names seen, as views of the numbered names kept in cOutput.cScnNum.
+  std::unordered_set<std::string_view> numbered;
+  numbered.reserve(2 * cScnType.size() + 2);
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   int count = 0;
   auto number = [&](const std::string &name) {
-    if (numbered.insert(name).second)
-      cOutput.cScnNum[++count] = name;
+    if (numbered.count(name) != 0)
+      return;
+    // Numbers only grow, so each entry goes in at the end.
+    const auto entry = cOutput.cScnNum.emplace_hint(cOutput.cScnNum.end(),
+                                                    ++count, std::string());
+    entry->second = name;
+    numbered.insert(entry->second);
   };
   for (const auto &coff : cCoff)
     for (const auto &entry : coff->cScnNum) {
@@ -201,19 +209,23 @@ int Linker::buildOutputSymbolTbl(std::string &) {
 int Linker::buildOutputRawData(std::string &) {
   // A buffer holds the merged size and every piece, wherever the rounding
   // of piece starts to whole locations put it.
-  struct Buffer {
-    std::uint64_t sizeInBytes = 0;
-    Data *data = nullptr; // in cOutput.cRawData, once made
-  };
   struct Piece {
     const Data *bytes;
-    Buffer *buffer;
     std::uint64_t startByte;
   };
-  std::map<std::string, Buffer> buffers;
-  for (const auto &entry : cScnSize)
-    buffers.emplace_hint(buffers.end(), entry.first, Buffer{entry.second});
-  std::vector<Piece> pieces;
+  struct Buffer {
+    const std::string *name;
+    std::uint64_t sizeInBytes = 0;
+    std::vector<Piece> pieces; // in input order
+    Data data;
+  };
+  std::vector<Buffer> buffers;
+  buffers.reserve(cScnSize.size());
+  FlatNameIndex<std::size_t> bufferOf(cScnSize.size());
+  for (const auto &entry : cScnSize) {
+    bufferOf.add(entry.first, buffers.size());
+    buffers.push_back({&entry.first, entry.second, {}, Data()});
+  }
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   const PlaceIndex places = placeIndex();
   InputIndex input = 0;
@@ -240,28 +252,46 @@ int Linker::buildOutputRawData(std::string &) {
       const std::uint64_t startByte =
           std::uint64_t{bytesPerLocation(mem->getType())} *
           (loadStart - sectionStart);
-      Buffer &buffer = buffers[name];
+      const std::size_t *known = bufferOf.find(name);
+      if (known == nullptr) {
+        // Every input section is merged, so this does not happen; should
+        // it, the section still gets its buffer.
+        bufferOf.add(name, buffers.size());
+        buffers.push_back({&name, 0, {}, Data()});
+        known = bufferOf.find(name);
+      }
+      Buffer &buffer = buffers[*known];
       buffer.sizeInBytes = std::max(buffer.sizeInBytes, startByte + size);
-      pieces.push_back({&data->second, &buffer, startByte});
+      buffer.pieces.push_back({&data->second, startByte});
     }
     ++input;
   }
 
-  for (auto &entry : buffers) {
-    ORV_ASSERT(entry.second.sizeInBytes <= UINT32_MAX, kModule);
-    Data &data = cOutput.cRawData[entry.first];
-    data = Data(static_cast<std::uint32_t>(entry.second.sizeInBytes));
-    entry.second.data = &data;
+  for (const Buffer &buffer : buffers)
+    ORV_ASSERT(buffer.sizeInBytes <= UINT32_MAX, kModule);
+  // Each buffer is its own: they are made and filled in parallel, the
+  // pieces of one buffer in input order, so overlapping pieces (overlay
+  // sections) overwrite in input order.
+  forEachInParallel(buffers.size(), [&](std::size_t at) {
+    Buffer &buffer = buffers[at];
+    buffer.data = Data(static_cast<std::uint32_t>(buffer.sizeInBytes));
+    for (const Piece &piece : buffer.pieces)
+      std::copy_n(piece.bytes->bytes(), piece.bytes->size(),
+                  buffer.data.bytes() + piece.startByte);
+  });
+  // Mostly in name order already, so most entries go in at the end.
+  for (Buffer &buffer : buffers) {
+    const auto placed = cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
+                                                      *buffer.name, Data());
+    placed->second = std::move(buffer.data);
   }
-  // Overlapping pieces (overlay sections) overwrite in input order.
-  for (const Piece &piece : pieces)
-    std::copy_n(piece.bytes->bytes(), piece.bytes->size(),
-                piece.buffer->data->bytes() + piece.startByte);
 
-  for (const auto &entry : cScnSize)
-    if (valueOr(cScnType, entry.first, kScnTypeNone) == kScnTypeIdata)
+  for (const auto &entry : cScnSize) {
+    const std::uint8_t *type = types.find(entry.first);
+    if (type != nullptr && *type == kScnTypeIdata)
       cOutput.cRawData[imageName(entry.first)] =
           romImage(cOutput.cRawData[entry.first]);
+  }
   cOutput.cRawData[cInitScnName] = romImage(cInitTable);
   if (cStackDescSet)
     cOutput.cRawData[cStackScnName] = Data(cStackDesc.getSize());
@@ -307,7 +337,16 @@ int Linker::addInitSectionNames(std::string &) {
 
 void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
                              int shared, int access) {
-  scnhdr &hdr = cOutput.cScnHdr[name];
+  setOutputScnHdr(name, outputSectionStart(name), type, absolute, shared,
+                  access);
+}
+
+void Linker::setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
+                             int type, int absolute, int shared, int access) {
+  // Headers come mostly in name order, so most go in at the end.
+  scnhdr &hdr =
+      cOutput.cScnHdr.emplace_hint(cOutput.cScnHdr.end(), name, scnhdr())
+          ->second;
   // The index gives the offset Coff::setName would find by scanning the
   // whole table; a name it lacks still goes through setName.
   const auto known = cOutputNameOffset.find(name);
@@ -316,7 +355,7 @@ void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
     hdr.setNameOffset(known->second);
   else
     Coff::setName(hdr, cOutput.cStringTbl, name);
-  hdr.s_paddr = outputSectionStart(name);
+  hdr.s_paddr = startLoc;
   hdr.s_vaddr = 0;
   Coff::setScnFlags(hdr, type, absolute, shared, access);
 }
@@ -345,12 +384,22 @@ int Linker::buildOutputScnHdrs(std::string &) {
     }
   // The attribute maps are filled together with cScnType, so their
   // entries come in the same name order: walk them alongside.
+  // So does cScnMem, which holds every merged section once allocated.
   auto absolute = cScnAbs.cbegin();
   auto shared = cScnShare.cbegin();
   auto access = cScnAccess.cbegin();
+  auto memory = cScnMem.cbegin();
   for (const auto &entry : cScnType) {
     const std::string &name = entry.first;
-    setOutputScnHdr(name, entry.second, alongside(cScnAbs, absolute, name),
+    while (memory != cScnMem.cend() && memory->first < name)
+      ++memory;
+    const std::uint32_t startLoc =
+        memory != cScnMem.cend() && memory->first == name &&
+                memory->second != nullptr
+            ? memory->second->getSectionStart(name)
+            : outputSectionStart(name); // asserts the section is placed
+    setOutputScnHdr(name, startLoc, entry.second,
+                    alongside(cScnAbs, absolute, name),
                     alongside(cScnShare, shared, name),
                     alongside(cScnAccess, access, name));
     if (entry.second == kScnTypeIdata)

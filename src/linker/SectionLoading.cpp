@@ -4,6 +4,9 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "ParallelWork.h"
+
+#include <algorithm>
 
 namespace {
 const char *const kModule = "linker";
@@ -11,9 +14,15 @@ const char *const kModule = "linker";
 
 int Linker::loadPiece(InputIndex input, const std::string &secName,
                       const scnhdr &hdr, Memory &memory, std::string &error) {
-  const Range &range = memory.sectionRange(secName);
   const auto absolute = cScnAbs.find(secName);
-  const bool isAbsolute = absolute != cScnAbs.end() && absolute->second;
+  return loadPiece(input, secName, hdr, memory,
+                   absolute != cScnAbs.end() && absolute->second, error);
+}
+
+int Linker::loadPiece(InputIndex input, const std::string &secName,
+                      const scnhdr &hdr, Memory &memory, bool isAbsolute,
+                      std::string &error) {
+  const Range &range = memory.sectionRange(secName);
 
   // The merged sizes make every piece fit; should they ever not, refuse
   // the link instead of stopping in the memory model.
@@ -38,17 +47,63 @@ int Linker::loadPiece(InputIndex input, const std::string &secName,
 }
 
 int Linker::loadSections(std::string &error) {
-  const MemoryIndex memories(cScnMem);
+  // A section's pieces go in input order, but each section fills only its
+  // own range: the sections are loaded in parallel, each with its pieces in
+  // order. Building the place index readies every memory's name index, so
+  // the memories are only read while their ranges fill.
+  const PlaceIndex places = placeIndex();
+  const NameIndex<std::map<std::string, int>> absolutes(cScnAbs);
+  struct Piece {
+    std::size_t order; // in the walk over inputs and their sections
+    InputIndex input;
+    const std::string *name;
+    const scnhdr *hdr;
+  };
+  struct Section {
+    Memory *memory = nullptr;
+    bool isAbsolute = false;
+    std::vector<Piece> pieces;
+  };
+  std::vector<Section> sections;
+  FlatNameIndex<std::size_t> sectionOf(cScnMem.size());
+  std::size_t order = 0;
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     const Coff &coff = *cCoff[input];
     for (const auto &number : coff.cScnNum) {
-      const auto hdr = coff.cScnHdr.find(number.second);
+      const std::string &name = number.second;
+      const auto hdr = coff.cScnHdr.find(name);
       ORV_ASSERT(hdr != coff.cScnHdr.end(), kModule);
-      Memory *const *held = memories.find(number.second);
-      ORV_ASSERT(held != nullptr, kModule);
-      if (!loadPiece(input, number.second, hdr->second, **held, error))
-        return 0;
+      const std::size_t *known = sectionOf.find(name);
+      if (known == nullptr) {
+        const Place *place = places.find(name);
+        ORV_ASSERT(place != nullptr && place->memory != nullptr, kModule);
+        const int *absolute = absolutes.find(name);
+        sectionOf.add(name, sections.size());
+        sections.push_back(
+            {place->memory, absolute != nullptr && *absolute != 0, {}});
+        known = sectionOf.find(name);
+      }
+      sections[*known].pieces.push_back({order++, input, &name, &hdr->second});
     }
+  }
+  // Each section stops at its first piece that does not fit; the earliest
+  // of those in the walk is the one a walk in order would have met first.
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> failedAt(sections.size(), kNone);
+  std::vector<std::string> texts(sections.size());
+  forEachInParallel(sections.size(), [&](std::size_t at) {
+    Section &section = sections[at];
+    for (const Piece &piece : section.pieces)
+      if (!loadPiece(piece.input, *piece.name, *piece.hdr, *section.memory,
+                     section.isAbsolute, texts[at])) {
+        failedAt[at] = piece.order;
+        return;
+      }
+  });
+  const auto first = std::min_element(failedAt.begin(), failedAt.end());
+  if (first != failedAt.end() && *first != kNone) {
+    error = texts[static_cast<std::size_t>(first - failedAt.begin())];
+    return 0;
   }
   return 1;
 }

@@ -3,8 +3,10 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "ParallelWork.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -165,6 +167,33 @@ int Linker::mergeNextPiece(const MergedRecords &merged, const std::string &name,
   return 1;
 }
 
+namespace {
+
+// The merged records of one section name while the walk runs, before they
+// go into the record maps.
+struct PendingRecords {
+  std::string_view name; // held by the input of the first piece
+  std::uint32_t size = 0;
+  std::uint8_t type = 0;
+  int absolute = 0;
+  int shared = 0;
+  int access = 0;
+  int overlay = 0;
+  bool complete = true; // false: only size and type were set
+};
+
+// Fills one record map, in name order, from the pending records.
+template <class Value, class Get>
+void fillInOrder(std::map<std::string, Value> &map,
+                 const std::vector<const PendingRecords *> &byName,
+                 bool onlyComplete, Get get) {
+  for (const PendingRecords *records : byName)
+    if (!onlyComplete || records->complete)
+      map.emplace_hint(map.end(), std::string(records->name), get(*records));
+}
+
+} // namespace
+
 int Linker::mergeSections(std::string &error) {
   if (!checkReservedNames(cCoff, cInitScnName,
                           cStackDescSet ? cStackScnName : std::string(), error))
@@ -172,23 +201,92 @@ int Linker::mergeSections(std::string &error) {
   // The records of each name met, found by hashing the name rather than
   // by a search of every record map for every piece.
   std::unordered_map<std::string_view, MergedRecords> met;
-  return forEachSection(
+  const bool fresh = cScnSize.empty() && cScnType.empty() && cScnAbs.empty() &&
+                     cScnShare.empty() && cScnAccess.empty() &&
+                     cScnOverlay.empty();
+  if (!fresh)
+    return forEachSection(cCoff, [&](const Coff &coff, const std::string &name,
+                                     const scnhdr &hdr) {
+      const auto known = met.find(name);
+      if (known != met.end())
+        return mergeNextPiece(known->second, name, hdr, error);
+      const auto typed = cScnType.find(name);
+      MergedRecords merged;
+      if (typed == cScnType.end()) {
+        if (!mergeFirstPiece(coff, name, hdr, merged, error))
+          return 0;
+      } else {
+        merged = mergedRecords(name);
+        if (!mergeNextPiece(merged, name, hdr, error))
+          return 0;
+      }
+      // Keyed by the name held in the record maps, which outlive the walk.
+      met.emplace(cScnType.find(name)->first, merged);
+      return 1;
+    });
+
+  // A link starts with no records: they are gathered first and entered
+  // once, in name order, each map on its own thread, rather than searched
+  // for and entered one by one. What the maps hold in the end, after a
+  // failure too, is what entering them one by one would have left.
+  std::deque<PendingRecords> pending;
+  const int merged = forEachSection(
       cCoff, [&](const Coff &coff, const std::string &name, const scnhdr &hdr) {
         const auto known = met.find(name);
         if (known != met.end())
           return mergeNextPiece(known->second, name, hdr, error);
-        const auto typed = cScnType.find(name);
-        MergedRecords merged;
-        if (typed == cScnType.end()) {
-          if (!mergeFirstPiece(coff, name, hdr, merged, error))
-            return 0;
-        } else {
-          merged = mergedRecords(name);
-          if (!mergeNextPiece(merged, name, hdr, error))
-            return 0;
+        PendingRecords &records = pending.emplace_back();
+        records.name = name;
+        records.type = Coff::scnType(hdr);
+        records.size = pieceSizeInBytes(hdr, records.type);
+        if (records.type == kScnTypeNone) {
+          records.complete = false;
+          error = "unknown section type for '" + name + "' in file '" +
+                  coff.cFileName + "'.";
+          return 0;
         }
-        // Keyed by the name held in the record maps, which outlive the walk.
-        met.emplace(cScnType.find(name)->first, merged);
+        records.absolute = Coff::isAbsolute(hdr);
+        records.shared = Coff::isShared(hdr);
+        records.access = Coff::isAccess(hdr);
+        if (Coff::isAbsolute(hdr)) {
+          cScnAbsStart[name] = hdr.s_paddr;
+          cScnAbsSize[name] = records.size;
+        }
+        records.overlay = Coff::isOverlay(hdr);
+        met.emplace(name, MergedRecords{&records.size, &records.type,
+                                        &records.absolute, &records.shared,
+                                        &records.access, &records.overlay});
         return 1;
       });
+  std::vector<const PendingRecords *> byName;
+  byName.reserve(pending.size());
+  for (const PendingRecords &records : pending)
+    byName.push_back(&records);
+  // Names are distinct, so the order is total.
+  sortInParallel(byName, [](const PendingRecords *a, const PendingRecords *b) {
+    return a->name < b->name;
+  });
+  forEachLargeInParallel(6, [&](std::size_t map) {
+    switch (map) {
+    case 0:
+      return fillInOrder(cScnSize, byName, false,
+                         [](const PendingRecords &r) { return r.size; });
+    case 1:
+      return fillInOrder(cScnType, byName, false,
+                         [](const PendingRecords &r) { return r.type; });
+    case 2:
+      return fillInOrder(cScnAbs, byName, true,
+                         [](const PendingRecords &r) { return r.absolute; });
+    case 3:
+      return fillInOrder(cScnShare, byName, true,
+                         [](const PendingRecords &r) { return r.shared; });
+    case 4:
+      return fillInOrder(cScnAccess, byName, true,
+                         [](const PendingRecords &r) { return r.access; });
+    default:
+      return fillInOrder(cScnOverlay, byName, true,
+                         [](const PendingRecords &r) { return r.overlay; });
+    }
+  });
+  return merged;
 }

@@ -28,12 +28,33 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 } // namespace
 
 Linker::PlaceIndex Linker::placeIndex() const {
+  // cScnMem and every memory's allocated ranges are both in name order, so
+  // walking them side by side finds each section's range without a search.
   PlaceIndex places(cScnMem.size());
+  using RangeAt = std::map<std::string, Range>::const_iterator;
+  std::vector<std::pair<const Memory *, RangeAt>> walks; // a few memories
   for (const auto &entry : cScnMem) {
     Place place;
     place.memory = entry.second;
-    if (place.memory != nullptr && place.memory->isAllocated(entry.first))
-      place.range = &place.memory->sectionRange(entry.first);
+    if (place.memory != nullptr) {
+      const std::map<std::string, Range> &allocated = place.memory->allocated();
+      auto walk = std::find_if(walks.begin(), walks.end(), [&](const auto &w) {
+        return w.first == place.memory;
+      });
+      if (walk == walks.end()) {
+        // Asking once readies the memory's own name index, so that phases
+        // may then look names up on many threads without building it.
+        place.memory->isAllocated(entry.first);
+        walks.emplace_back(place.memory, allocated.begin());
+        walk = walks.end() - 1;
+      }
+      RangeAt &at = walk->second;
+      while (at != allocated.end() && at->first < entry.first)
+        ++at;
+      if (at != allocated.end() && at->first == entry.first &&
+          at->second.isAllocated())
+        place.range = &at->second;
+    }
     places.add(entry.first, place);
   }
   return places;
@@ -123,59 +144,83 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
 
 namespace {
 
-// The distinct strings of all inputs, found by hashing: open addressing
-// over positions in one flat list, so no string costs a node of its own.
+// The distinct strings of all inputs, found by hashing. The strings are
+// split by hash into shards, each with its own open-addressed table, so
+// the shards are searched on all threads; a string's number is its
+// shard's base plus its place in the shard.
 class DistinctStrings {
 public:
-  // Room for up to expected strings without growing.
-  explicit DistinctStrings(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * expected)
-      capacity *= 2;
-    cSlots.assign(capacity, kEmpty);
-    cStrings.reserve(expected);
-    cHashes.reserve(expected);
-  }
-
-  // The position of text in the list, entered when new.
-  std::uint32_t add(const std::string &text) {
-    if (2 * (cStrings.size() + 1) > cSlots.size())
-      grow();
-    const std::size_t hash = std::hash<std::string_view>()(text);
-    std::size_t slot = hash & (cSlots.size() - 1);
-    for (;; slot = (slot + 1) & (cSlots.size() - 1)) {
-      const std::uint32_t at = cSlots[slot];
-      if (at == kEmpty)
-        break;
-      if (cHashes[at] == hash && *cStrings[at] == text)
-        return at;
+  // Numbers every string; distinct() then lists each distinct one once
+  // and numberOf(i) is the number of strings[i] in that list.
+  explicit DistinctStrings(const std::vector<const std::string *> &strings)
+      : cNumberOf(strings.size()) {
+    std::vector<std::size_t> hashes(strings.size());
+    forEachInParallel(strings.size(), [&](std::size_t at) {
+      hashes[at] = std::hash<std::string_view>()(*strings[at]);
+    });
+    // Positions by shard, in their order within the list.
+    std::vector<std::uint32_t> firstOfShard(kShards + 1, 0);
+    for (std::size_t hash : hashes)
+      ++firstOfShard[shardOf(hash) + 1];
+    for (std::size_t shard = 0; shard < kShards; ++shard)
+      firstOfShard[shard + 1] += firstOfShard[shard];
+    std::vector<std::uint32_t> byShard(strings.size());
+    std::vector<std::uint32_t> next(firstOfShard.begin(),
+                                    firstOfShard.end() - 1);
+    for (std::size_t at = 0; at < strings.size(); ++at)
+      byShard[next[shardOf(hashes[at])]++] = static_cast<std::uint32_t>(at);
+    std::vector<std::vector<const std::string *>> shardTexts(kShards);
+    forEachLargeInParallel(kShards, [&](std::size_t shard) {
+      const std::uint32_t first = firstOfShard[shard];
+      const std::uint32_t count = firstOfShard[shard + 1] - first;
+      std::size_t capacity = 16;
+      while (capacity < 2 * std::size_t{count})
+        capacity *= 2;
+      std::vector<std::uint32_t> slots(capacity, kEmpty); // local numbers
+      std::vector<std::size_t> localHashes;
+      std::vector<const std::string *> &texts = shardTexts[shard];
+      for (std::uint32_t k = first; k < first + count; ++k) {
+        const std::uint32_t at = byShard[k];
+        const std::size_t hash = hashes[at];
+        std::size_t slot = (hash / kShards) & (capacity - 1);
+        for (;; slot = (slot + 1) & (capacity - 1)) {
+          const std::uint32_t local = slots[slot];
+          if (local == kEmpty) {
+            slots[slot] = static_cast<std::uint32_t>(texts.size());
+            cNumberOf[at] = static_cast<std::uint32_t>(texts.size());
+            texts.push_back(strings[at]);
+            localHashes.push_back(hash);
+            break;
+          }
+          if (localHashes[local] == hash && *texts[local] == *strings[at]) {
+            cNumberOf[at] = local;
+            break;
+          }
+        }
+      }
+    });
+    std::vector<std::uint32_t> base(kShards, 0);
+    for (std::size_t shard = 0; shard < kShards; ++shard) {
+      base[shard] = static_cast<std::uint32_t>(cDistinct.size());
+      cDistinct.insert(cDistinct.end(), shardTexts[shard].begin(),
+                       shardTexts[shard].end());
     }
-    const auto at = static_cast<std::uint32_t>(cStrings.size());
-    cSlots[slot] = at;
-    cStrings.push_back(&text);
-    cHashes.push_back(hash);
-    return at;
+    forEachInParallel(strings.size(), [&](std::size_t at) {
+      cNumberOf[at] += base[shardOf(hashes[at])];
+    });
   }
 
-  const std::vector<const std::string *> &strings() const { return cStrings; }
+  const std::vector<const std::string *> &distinct() const { return cDistinct; }
+  std::uint32_t numberOf(std::size_t at) const { return cNumberOf[at]; }
 
 private:
+  static constexpr std::size_t kShards = 64;
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
 
-  void grow() {
-    std::vector<std::uint32_t> slots(2 * cSlots.size(), kEmpty);
-    for (std::uint32_t at = 0; at < cStrings.size(); ++at) {
-      std::size_t slot = cHashes[at] & (slots.size() - 1);
-      while (slots[slot] != kEmpty)
-        slot = (slot + 1) & (slots.size() - 1);
-      slots[slot] = at;
-    }
-    cSlots = std::move(slots);
-  }
+  static std::size_t shardOf(std::size_t hash) { return hash % kShards; }
 
-  std::vector<std::uint32_t> cSlots; // kEmpty or a position in cStrings
-  std::vector<const std::string *> cStrings;
-  std::vector<std::size_t> cHashes; // parallel to cStrings
+  std::vector<std::uint32_t> cNumberOf; // per string
+  std::vector<const std::string *> cDistinct;
 };
 
 } // namespace
@@ -192,24 +237,26 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
     total += coff->cStringTbl.size();
   std::vector<StringMove> moves;
   moves.reserve(total);
-  std::vector<std::uint32_t> distinctOf; // parallel to moves
-  distinctOf.reserve(total);
-  DistinctStrings distinct(total);
+  std::vector<const std::string *> strings;
+  strings.reserve(total);
   for (const std::unique_ptr<Coff> &coff : cCoff)
     for (const auto &entry : coff->cStringTbl) {
-      distinctOf.push_back(distinct.add(entry.second));
+      strings.push_back(&entry.second);
       moves.push_back({entry.first, 0, &entry.second});
     }
-  const std::vector<const std::string *> &texts = distinct.strings();
+  const DistinctStrings distinct(strings);
+  const std::vector<const std::string *> &texts = distinct.distinct();
   struct Ranked {
     TextSortKey key;
     std::uint32_t distinctIndex;
   };
-  std::vector<Ranked> order;
-  order.reserve(texts.size());
-  for (std::uint32_t at = 0; at < texts.size(); ++at)
-    order.push_back({TextSortKey(texts[at]), at});
-  std::sort(order.begin(), order.end(), [](const Ranked &a, const Ranked &b) {
+  std::vector<Ranked> order(texts.size(),
+                            Ranked{TextSortKey(std::string_view()), 0});
+  forEachInParallel(texts.size(), [&](std::size_t at) {
+    order[at] = Ranked{TextSortKey(texts[at]), static_cast<std::uint32_t>(at)};
+  });
+  // The strings are distinct, so the order is total.
+  sortInParallel(order, [](const Ranked &a, const Ranked &b) {
     return textSortLess(a.key, b.key);
   });
   std::vector<std::uint32_t> offsetOf(texts.size());
@@ -222,8 +269,9 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
     offsetOf[ranked.distinctIndex] = offset;
     offset += static_cast<std::uint32_t>(text.size()) + 1;
   }
-  for (std::size_t at = 0; at < moves.size(); ++at)
-    moves[at].newOffset = offsetOf[distinctOf[at]];
+  forEachInParallel(moves.size(), [&](std::size_t at) {
+    moves[at].newOffset = offsetOf[distinct.numberOf(at)];
+  });
   std::vector<std::size_t> firstMove(cCoff.size() + 1, 0);
   for (InputIndex input = 0; input < cCoff.size(); ++input)
     firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
@@ -233,10 +281,11 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   // message is the one the first such input gives.
   std::vector<char> complete(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    complete[input] = namesAllMoved(*cCoff[input], moves.data() + firstMove[input],
-                                    firstMove[input + 1] - firstMove[input])
-                          ? 1
-                          : 0;
+    complete[input] =
+        namesAllMoved(*cCoff[input], moves.data() + firstMove[input],
+                      firstMove[input + 1] - firstMove[input])
+            ? 1
+            : 0;
   });
   const bool allComplete =
       std::find(complete.begin(), complete.end(), 0) == complete.end();
@@ -377,7 +426,18 @@ void makeLinkerSymbol(syment &sym, const std::string &name,
 
 int Linker::buildExtSymDef(std::string &error) {
   cExtSymDef.clear();
-  cExtSymDef.emplace("_cinit", &cInitSym);
+  // Every definition with its place in the order a walk over the inputs
+  // meets it (the linker's own symbols come first). The names are read on
+  // all threads, then sorted once: the map is filled in name order, and of
+  // the names defined twice the repeat met first in the walk is reported,
+  // as entering them one by one would.
+  struct Definition {
+    std::string_view name;
+    std::size_t order;
+    syment *sym;
+  };
+  std::vector<Definition> own;
+  own.push_back({"_cinit", 0, &cInitSym});
   if (cStackDescSet) {
     const auto held = cScnMem.find(cStackScnName);
     ORV_ASSERT(held != cScnMem.end(), kModule);
@@ -387,20 +447,67 @@ int Linker::buildExtSymDef(std::string &error) {
     makeLinkerSymbol(
         cStkSizeSym, "_stksize",
         static_cast<std::uint32_t>(memory.getSectionSize(cStackScnName)));
-    cExtSymDef.emplace("_stack", &cStackSym);
-    cExtSymDef.emplace("_stksize", &cStkSizeSym);
+    own.push_back({"_stack", 1, &cStackSym});
+    own.push_back({"_stksize", 2, &cStkSizeSym});
   }
-  for (const std::unique_ptr<Coff> &coff : cCoff) {
-    std::vector<syment> &table = coff->cSymbolTbl;
-    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
-      if (!Coff::isExtDef(table[i]))
-        continue;
-      const std::string name = Coff::getName(table[i], coff->cStringTbl);
-      if (!cExtSymDef.emplace(name, &table[i]).second) {
-        error = "symbol '" + name + "' has multiple definitions.";
-        return 0;
+  std::vector<std::vector<Definition>> perInput(cCoff.size());
+  std::vector<char> spoke(cCoff.size(), 0);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    Coff &coff = *cCoff[input];
+    std::vector<syment> &table = coff.cSymbolTbl;
+    SilentAttempt silent;
+    try {
+      for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+        if (!Coff::isExtDef(table[i]))
+          continue;
+        std::string_view name;
+        if (!Coff::findName(table[i], coff.cStringTbl, name))
+          Coff::getName(table[i], coff.cStringTbl); // reports, ends the run
+        perInput[input].push_back({name, 0, &table[i]});
       }
+    } catch (const MessageWhileSilent &) {
+      spoke[input] = 1;
     }
+  });
+  std::vector<Definition> all = std::move(own);
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (spoke[input]) {
+      // Its name is reported by the plain reading, which ends the run.
+      for (std::size_t i = 0; i < cCoff[input]->cSymbolTbl.size();
+           i = nextSymbol(cCoff[input]->cSymbolTbl, i))
+        if (Coff::isExtDef(cCoff[input]->cSymbolTbl[i]))
+          Coff::getName(cCoff[input]->cSymbolTbl[i], cCoff[input]->cStringTbl);
+    }
+    for (Definition &definition : perInput[input]) {
+      definition.order = all.size();
+      all.push_back(definition);
+    }
+  }
+  sortInParallel(all, [](const Definition &a, const Definition &b) {
+    const int byName = a.name.compare(b.name);
+    return byName != 0 ? byName < 0 : a.order < b.order;
+  });
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t repeatAt = kNone; // the first repeat in walk order
+  for (std::size_t at = 1; at < all.size(); ++at)
+    if (all[at].name == all[at - 1].name)
+      repeatAt = std::min(repeatAt, all[at].order);
+  // The first definition of every name met before the repeat, in name
+  // order, so each entry goes to the end of the map without a search.
+  for (std::size_t at = 0; at < all.size(); ++at) {
+    const Definition &definition = all[at];
+    const bool first = at == 0 || all[at - 1].name != definition.name;
+    if (first && definition.order < repeatAt)
+      cExtSymDef.emplace_hint(cExtSymDef.end(), std::string(definition.name),
+                              definition.sym);
+  }
+  if (repeatAt != kNone) {
+    const auto repeat =
+        std::find_if(all.begin(), all.end(),
+                     [&](const Definition &d) { return d.order == repeatAt; });
+    error =
+        "symbol '" + std::string(repeat->name) + "' has multiple definitions.";
+    return 0;
   }
   return 1;
 }

@@ -251,6 +251,35 @@ TEST_F(MergeFixture, RefusesSectionsOfNoKnownKind) {
   EXPECT_EQ(error, "unknown section type for 'odd' in file 'a.o'.");
 }
 
+TEST_F(MergeFixture, ManyNamesEndInNameOrderAndAFailureKeepsWhatCameBefore) {
+  // Names met in no particular order end up in every record map; a section
+  // of no known kind stops the merge with its size and type recorded and
+  // nothing of the inputs after it.
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "s" + std::to_string((i * 7919) % 300);
+    CoffBuilder builder;
+    if (i == 200)
+      builder.section(name, kScnTypeUdata).scnFlags(0).zeros(2);
+    else
+      builder.section(name, kScnTypeUdata, kScnShared).zeros(1);
+    add("in" + std::to_string(i) + ".o", builder);
+  }
+  const std::string failing = "s" + std::to_string((200 * 7919) % 300);
+  const std::string later = "s" + std::to_string((201 * 7919) % 300);
+  EXPECT_EQ(merge(), 0);
+  EXPECT_EQ(error, "unknown section type for '" + failing +
+                       "' in file "
+                       "'in200.o'.");
+  EXPECT_EQ(linker.cScnSize.size(), 201u);
+  EXPECT_EQ(linker.cScnType.size(), 201u);
+  EXPECT_EQ(linker.cScnType.at(failing), kScnTypeNone);
+  EXPECT_EQ(linker.cScnShare.size(), 200u);
+  EXPECT_EQ(linker.cScnShare.count(failing), 0u);
+  EXPECT_EQ(linker.cScnShare.at("s0"), 1);
+  EXPECT_EQ(linker.cScnOverlay.size(), 200u);
+  EXPECT_EQ(linker.cScnSize.count(later), 0u);
+}
+
 TEST_F(MergeFixture, RefusesSectionNamesTheLinkerMakes) {
   struct ReservedCase {
     const char *label;

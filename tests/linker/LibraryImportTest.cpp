@@ -2,6 +2,7 @@
 #include "Archive.h"
 #include "CoffBuilder.h"
 #include "LoadTestUtil.h"
+#include "Messages.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
 #include "linker/Linker.h"
@@ -140,6 +141,29 @@ TEST_F(ImportFixture, RefusesAMemberThatFailsTheObjectCheck) {
   EXPECT_EQ(import(), 0);
   EXPECT_EQ(error, "");
   EXPECT_EQ(importedAfter(1), Names{});
+}
+
+TEST_F(ImportFixture, ReportsOnlyTheBrokenMembersItImports) {
+  // Enough members for their checks to be shared among threads: a broken
+  // member that nothing needs says nothing, one that is needed is
+  // reported once, in its turn.
+  std::vector<std::pair<std::string, CoffBuilder>> members;
+  for (int i = 0; i < 200; ++i) {
+    CoffBuilder member = object({"s" + std::to_string(i)});
+    if (i == 50 || i == 150)
+      member.relocIndex(0, 9999, 1);
+    members.emplace_back("m" + std::to_string(i), member);
+  }
+  library("lib", std::move(members));
+  input("main.o", object({}, {"s10", "s150"}));
+  const int errorsBefore = errorCount();
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(import(), 0);
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(errorCount() - errorsBefore, 1);
+  EXPECT_NE(printed.find("Coff file 'm150'"), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("'m50'"), std::string::npos) << printed;
+  EXPECT_EQ(importedAfter(1), Names{"m10"});
 }
 
 TEST_F(ImportFixture, StaysFastWithThousandsOfMembers) {

@@ -47,6 +47,41 @@ TEST_F(SymbolsTest, LaysPiecesOutInInputOrderAndOverlaysAtTheStart) {
   EXPECT_EQ(symbolOf(1, "b_ov").n_value, ov + 2);
 }
 
+TEST_F(SymbolsTest, ManySectionsLoadAndTheFirstMisfitInInputOrderIsReported) {
+  // Enough sections to be loaded on several threads: each keeps its pieces
+  // in input order, and of two pieces that outgrow their space the one an
+  // input-by-input walk meets first is named.
+  for (int withMisfits = 0; withMisfits < 2; ++withMisfits) {
+    SCOPED_TRACE(withMisfits);
+    reset();
+    SetUp();
+    bank(link->cDataBanks, "bank1", 0x100, 0x7FF);
+    for (int i = 0; i < 200; ++i)
+      input("in" + std::to_string(i) + ".o",
+            object()
+                .section(".data", kScnTypeUdata)
+                .zeros(1)
+                .section("own" + std::to_string(i), kScnTypeUdata)
+                .zeros(1)
+                .build());
+    ASSERT_EQ(map(), 1) << error;
+    if (withMisfits) {
+      link->cCoff[150]->cScnHdr.at(".data").s_size = 2;
+      link->cCoff[120]->cScnHdr.at("own120").s_size = 2;
+    }
+    EXPECT_EQ(link->loadSections(error), withMisfits ? 0 : 1);
+    if (withMisfits) {
+      EXPECT_EQ(error, "section 'own120' of file 'in120.o' does not fit the "
+                       "space allocated for it.");
+      continue;
+    }
+    const Memory &bank = *link->cScnMem.at(".data");
+    const std::uint32_t data = bank.getSectionStart(".data");
+    for (InputIndex i = 0; i < 200; ++i)
+      EXPECT_EQ(bank.getLoadStart(i, ".data"), data + i);
+  }
+}
+
 TEST_F(SymbolsTest, AbsoluteOverlayPiecesKeepTheirOwnSize) {
   input("a.o",
         object().section("abs", kScnTypeUdata, kScnOverlay).at(0x30).zeros(4));
@@ -239,6 +274,31 @@ TEST_F(SymbolsTest, ManyInputsResolveAndReportTheFirstFailureInInputOrder) {
       EXPECT_EQ(symbolOf(i, ".text").n_value, text);
     }
   }
+}
+
+TEST_F(SymbolsTest, ManyInputsReportTheRepeatedDefinitionMetFirst) {
+  // Names defined twice among many inputs: the repeat an input-by-input
+  // walk meets first is named, the linker's own symbols counting as the
+  // first definitions.
+  for (int i = 0; i < 200; ++i) {
+    CoffBuilder definer =
+        object().section("t" + std::to_string(i), kScnTypeCode).words({0});
+    definer.global("own" + std::to_string(i), 0, "t" + std::to_string(i));
+    if (i == 60 || i == 170)
+      definer.global("twice", 0, "t" + std::to_string(i));
+    if (i == 100)
+      definer.global("_cinit", 0, "t100");
+    input("d" + std::to_string(i) + ".o", definer);
+  }
+  ASSERT_EQ(place(), 1) << error;
+  EXPECT_EQ(resolve(), 0);
+  EXPECT_EQ(error, "symbol '_cinit' has multiple definitions.");
+  // Every name met before the repeat is entered, none after it.
+  EXPECT_EQ(link->cExtSymDef.count("own99"), 1u);
+  EXPECT_EQ(link->cExtSymDef.count("twice"), 1u);
+  EXPECT_EQ(link->cExtSymDef.count("own100"), 1u); // before "_cinit"
+  EXPECT_EQ(link->cExtSymDef.count("own101"), 0u);
+  EXPECT_EQ(link->cExtSymDef.count("own150"), 0u);
 }
 
 TEST_F(SymbolsTest, ResolvesManySymbolsQuickly) {

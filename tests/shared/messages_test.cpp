@@ -86,7 +86,10 @@ TEST(Trace, UnknownSwitchReadsZeroAndSetLevelsStick) {
 #include "Messages.h"
 #include "ParallelWork.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -124,6 +127,33 @@ TEST(ParallelWork, VisitsEveryIndexExactlyOnce) {
     for (const std::atomic<int> &v : visits)
       wrong += v.load() != 1;
     EXPECT_EQ(wrong, 0u);
+  }
+}
+
+TEST(ParallelWork, LargePiecesAndParallelSortCoverEverything) {
+  for (std::size_t count : {0u, 1u, 3u, 8u, 40u}) {
+    SCOPED_TRACE(count);
+    std::vector<std::atomic<int>> visits(count);
+    forEachLargeInParallel(count, [&](std::size_t i) { ++visits[i]; });
+    std::size_t wrong = 0;
+    for (const std::atomic<int> &v : visits)
+      wrong += v.load() != 1;
+    EXPECT_EQ(wrong, 0u);
+  }
+  // Sizes below and above the point where the runs are sorted apart, with
+  // many repeated keys told apart by their position.
+  for (std::size_t count : {0u, 5u, 4096u * 8 - 1, 4096u * 8 + 13, 100003u}) {
+    SCOPED_TRACE(count);
+    std::vector<std::pair<unsigned, std::size_t>> items;
+    std::uint32_t state = 12345;
+    for (std::size_t i = 0; i < count; ++i) {
+      state = state * 1103515245u + 12345u;
+      items.emplace_back(state >> 20, i);
+    }
+    std::vector<std::pair<unsigned, std::size_t>> expected = items;
+    std::sort(expected.begin(), expected.end());
+    sortInParallel(items, [](const auto &a, const auto &b) { return a < b; });
+    EXPECT_TRUE(items == expected);
   }
 }
 
