@@ -127,6 +127,23 @@ struct SectionLists {
   std::vector<std::uint8_t> typeOfNumber;
 };
 
+// Address ascending, equal addresses in their order (sectionInfoLess,
+// stably): sorted as packed address and position, so no row moves more
+// than once.
+void sortByAddress(std::vector<SectionInfo> &infos) {
+  std::vector<std::uint64_t> keys(infos.size());
+  for (std::size_t i = 0; i < infos.size(); ++i)
+    keys[i] = std::uint64_t{infos[i].cAddress} << 32 | i;
+  if (std::is_sorted(keys.begin(), keys.end()))
+    return;
+  std::sort(keys.begin(), keys.end());
+  std::vector<SectionInfo> sorted;
+  sorted.reserve(infos.size());
+  for (const std::uint64_t key : keys)
+    sorted.push_back(std::move(infos[static_cast<std::uint32_t>(key)]));
+  infos.swap(sorted);
+}
+
 SectionLists collectSections(const Coff &output) {
   constexpr int kNumbers = 0x8000;
   SectionLists lists;
@@ -147,8 +164,8 @@ SectionLists collectSections(const Coff &output) {
                      (flags & kScnAccess) != 0);
     (location == 0 ? lists.program : lists.data).push_back(info);
   }
-  std::stable_sort(lists.program.begin(), lists.program.end(), sectionInfoLess);
-  std::stable_sort(lists.data.begin(), lists.data.end(), sectionInfoLess);
+  sortByAddress(lists.program);
+  sortByAddress(lists.data);
   return lists;
 }
 
@@ -225,26 +242,26 @@ void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
 }
 
 // One row of the symbol tables. The name points into the output (its
-// string table or the symbol's inline name) and the file name into the
-// string table, so a row copies no text. Shown, the texts end at their
-// first NUL, as printf's "%s" would have them.
+// string table or the symbol's inline name) and the file is one of
+// SymbolLists::files, so a row copies no text and stays small: there are
+// many of them.
 struct SymbolRow {
   const char *name = nullptr;
-  const std::string *file = nullptr;
   std::uint32_t nameLength = 0;
-  std::uint32_t shownNameLength = 0; // up to a first NUL
-  std::uint32_t fileLength = 0;      // up to a first NUL
+  std::uint32_t file = 0; // position in SymbolLists::files
   std::uint32_t address = 0;
   std::uint8_t location = 0;     // 0 program, 1 data
   std::uint8_t storageClass = 0; // 0 extern, 1 static
   std::uint8_t kind = 0;         // 0 function, 1 variable
 
   std::string_view nameView() const { return {name, nameLength}; }
-  // Bytes of the row in a symbol table.
-  std::size_t textBytes() const {
-    return std::max<std::size_t>(shownNameLength, 25) +
-           std::max<std::size_t>(fileLength, 25) + 3 * 10 + 5;
-  }
+};
+
+// A source file's name, and its length up to a first NUL: shown, texts end
+// there, as printf's "%s" would have them.
+struct FileText {
+  const std::string *name;
+  std::uint32_t shownLength;
 };
 
 std::uint32_t lengthToNul(const char *text, std::size_t length) {
@@ -254,8 +271,11 @@ std::uint32_t lengthToNul(const char *text, std::size_t length) {
 }
 
 struct SymbolLists {
-  std::vector<SymbolRow> rows;   // in table order
-  std::deque<std::string> files; // names made when the table lacked them
+  std::vector<SymbolRow> rows; // in table order
+  // Every source file met (the first: none), and the names made when the
+  // table lacked them.
+  std::vector<FileText> files;
+  std::deque<std::string> madeNames;
   // The rows shown: those of program memory, then those of data memory,
   // each in table order.
   std::vector<const SymbolRow *> shown;
@@ -289,8 +309,8 @@ const std::string *fileName(const Coff &output, std::size_t at,
   const aux_file aux = readAux<aux_file>(output.cSymbolTbl[at + 1]);
   if (const std::string *name = strings.find(aux.x_offset))
     return name;
-  lists.files.push_back(Coff::getName(aux, output.cStringTbl)); // reports
-  return &lists.files.back();
+  lists.madeNames.push_back(Coff::getName(aux, output.cStringTbl)); // reports
+  return &lists.madeNames.back();
 }
 
 void collectSymbols(const Coff &output,
@@ -299,13 +319,14 @@ void collectSymbols(const Coff &output,
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
   const StringIndex strings(output.cStringTbl);
+  lists.files.push_back({&noFile, 0});
   std::size_t listed = 0;
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux)
     if (table[at].n_scnum >= 1 && isListedClass(table[at].n_sclass))
       ++listed;
   lists.rows.reserve(listed);
   std::size_t programCount = 0;
-  std::vector<const std::string *> open; // the source files open here
+  std::vector<std::uint32_t> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
     std::string_view name;
@@ -313,8 +334,11 @@ void collectSymbols(const Coff &output,
       Coff::getName(sym, output.cStringTbl); // reports
     if (name == ".file") {
       // A ".file" without its file entry names nothing.
-      if (sym.n_numaux >= 1 && at + 1 < table.size())
-        open.push_back(fileName(output, at, strings, lists));
+      if (sym.n_numaux >= 1 && at + 1 < table.size()) {
+        const std::string *file = fileName(output, at, strings, lists);
+        open.push_back(static_cast<std::uint32_t>(lists.files.size()));
+        lists.files.push_back({file, lengthToNul(file->c_str(), file->size())});
+      }
       continue;
     }
     if (name == ".eof") {
@@ -327,9 +351,7 @@ void collectSymbols(const Coff &output,
     SymbolRow row;
     row.name = name.data();
     row.nameLength = static_cast<std::uint32_t>(name.size());
-    row.shownNameLength = lengthToNul(name.data(), name.size());
-    row.file = open.empty() ? &noFile : open.back();
-    row.fileLength = lengthToNul(row.file->c_str(), row.file->size());
+    row.file = open.empty() ? 0 : open.back();
     row.address = sym.n_value;
     row.location =
         isDataType(sectionTypes[static_cast<std::size_t>(sym.n_scnum)]) ? 1 : 0;
@@ -431,8 +453,15 @@ RowOrder sortedByAddress(const SymbolLists &lists, const RowOrder &byName) {
   return order;
 }
 
-// Writes one row of a symbol table at to; returns the end of the row.
-char *putSymbolRow(char *to, const SymbolRow &info) {
+// Bytes of a row in a symbol table.
+std::size_t rowBytes(std::size_t nameLength, const FileText &file) {
+  return std::max<std::size_t>(nameLength, 25) +
+         std::max<std::size_t>(file.shownLength, 25) + 3 * 10 + 5;
+}
+
+// Writes one row of a symbol table at to (rowBytes long).
+void putSymbolRow(char *to, const SymbolRow &info, std::size_t nameLength,
+                  const FileText &file) {
   auto pad = [&](std::size_t width, std::size_t length) {
     if (length < width) {
       std::memset(to, ' ', width - length);
@@ -444,8 +473,8 @@ char *putSymbolRow(char *to, const SymbolRow &info) {
     to += length;
   };
   static const char digits[] = "0123456789abcdef";
-  pad(25, info.shownNameLength);
-  copy(info.name, info.shownNameLength);
+  pad(25, nameLength);
+  copy(info.name, nameLength);
   *to++ = ' ';
   pad(10, 8);
   *to++ = '0';
@@ -463,19 +492,20 @@ char *putSymbolRow(char *to, const SymbolRow &info) {
   else
     copy("    static", 10);
   *to++ = ' ';
-  copy(info.file->c_str(), info.fileLength);
-  pad(25, info.fileLength);
-  *to++ = '\n';
-  return to;
+  copy(file.name->c_str(), file.shownLength);
+  pad(25, file.shownLength);
+  *to = '\n';
 }
 
 void writeSymbolRows(MapOut &out, const SymbolLists &lists,
                      const RowOrder &order) {
   for (const std::uint32_t position : order) {
     const SymbolRow &row = *lists.shown[position];
+    const FileText &file = lists.files[row.file];
+    const std::size_t nameLength = lengthToNul(row.name, row.nameLength);
     const std::size_t at = out.text.size();
-    out.text.resize(at + row.textBytes());
-    putSymbolRow(&out.text[at], row);
+    out.text.resize(at + rowBytes(nameLength, file));
+    putSymbolRow(&out.text[at], row, nameLength, file);
     out.endRow();
   }
 }
@@ -498,7 +528,7 @@ void traceRows(const SectionLists &sections, const SymbolLists &symbols) {
       info.print(std::cout);
   for (const SymbolRow *row : symbols.shown)
     SymbolInfo(std::string(row->nameView()), row->address, row->location,
-               row->storageClass, row->kind, *row->file)
+               row->storageClass, row->kind, *symbols.files[row->file].name)
         .print(std::cout);
 }
 
