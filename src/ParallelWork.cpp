@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -12,6 +15,10 @@ namespace {
 constexpr std::size_t kMinPiecesPerThread = 16;
 constexpr unsigned kMaxThreads = 16;
 
+// Set while a thread runs pieces of a job: work that asks for parallel
+// work of its own then runs it itself, so no job waits on another.
+thread_local bool tInJob = false;
+
 unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
   unsigned cores = std::thread::hardware_concurrency();
   if (cores == 0)
@@ -21,39 +28,113 @@ unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
       1, std::min<std::size_t>(wanted, std::min(cores, kMaxThreads))));
 }
 
+// Threads started once and kept for every later job: a run asks for
+// parallel work dozens of times, and starting and ending threads each time
+// costs more than the smaller pieces take. The threads wait between jobs
+// and end with the process.
+class WorkerPool {
+public:
+  static WorkerPool &instance() {
+    // Never destroyed: its threads may still be waiting at exit.
+    static WorkerPool *pool = new WorkerPool();
+    return *pool;
+  }
+
+  void run(std::size_t count, const std::function<void(std::size_t)> &work,
+           unsigned threads) {
+    std::lock_guard<std::mutex> oneJob(cJobMutex);
+    const unsigned helpers = startHelpers(threads - 1);
+    {
+      std::lock_guard<std::mutex> lock(cMutex);
+      cWork = &work;
+      cCount = count;
+      // Pieces are handed out in small runs so that uneven pieces (a large
+      // object among small ones) still keep every thread busy.
+      cRun = std::max<std::size_t>(1, count / (threads * 8));
+      cNext.store(0);
+      cWanted = helpers;
+      cJoined = 0;
+      cFinished = 0;
+      ++cGeneration;
+    }
+    cWake.notify_all();
+    drain();
+    std::unique_lock<std::mutex> lock(cMutex);
+    // No helper joins once this thread is done; those that joined finish.
+    cWanted = cJoined;
+    cDone.wait(lock, [&] { return cFinished == cJoined; });
+    cWork = nullptr;
+  }
+
+private:
+  WorkerPool() = default;
+
+  // Makes up to wanted helpers exist; returns how many there are.
+  unsigned startHelpers(unsigned wanted) {
+    while (cHelpers < wanted) {
+      try {
+        std::thread(&WorkerPool::serve, this).detach();
+      } catch (const std::system_error &) {
+        break; // no more threads to be had: the ones there share the work
+      }
+      ++cHelpers;
+    }
+    return std::min(cHelpers, wanted);
+  }
+
+  void drain() {
+    tInJob = true;
+    for (;;) {
+      const std::size_t first = cNext.fetch_add(cRun);
+      if (first >= cCount)
+        break;
+      const std::size_t last = std::min(cCount, first + cRun);
+      for (std::size_t i = first; i < last; ++i)
+        (*cWork)(i);
+    }
+    tInJob = false;
+  }
+
+  void serve() {
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(cMutex);
+    for (;;) {
+      cWake.wait(lock,
+                 [&] { return cGeneration != seen && cJoined < cWanted; });
+      seen = cGeneration;
+      ++cJoined;
+      lock.unlock();
+      drain();
+      lock.lock();
+      ++cFinished;
+      cDone.notify_all();
+    }
+  }
+
+  std::mutex cJobMutex; // one job at a time
+  std::mutex cMutex;    // guards the job's bookkeeping below
+  std::condition_variable cWake;
+  std::condition_variable cDone;
+  unsigned cHelpers = 0; // started, under cJobMutex
+  const std::function<void(std::size_t)> *cWork = nullptr;
+  std::size_t cCount = 0;
+  std::size_t cRun = 1;
+  std::atomic<std::size_t> cNext{0};
+  unsigned cWanted = 0;   // helpers that may still join the job
+  unsigned cJoined = 0;   // helpers that joined it
+  unsigned cFinished = 0; // of those, the ones done
+  std::uint64_t cGeneration = 0;
+};
+
 void runOnThreads(std::size_t count,
                   const std::function<void(std::size_t)> &work,
                   unsigned threads) {
-  if (threads <= 1) {
+  if (threads <= 1 || tInJob) {
     for (std::size_t i = 0; i < count; ++i)
       work(i);
     return;
   }
-  // Pieces are handed out in small runs so that uneven pieces (a large
-  // object among small ones) still keep every thread busy.
-  const std::size_t run = std::max<std::size_t>(1, count / (threads * 8));
-  std::atomic<std::size_t> next{0};
-  auto drain = [&]() {
-    for (;;) {
-      const std::size_t first = next.fetch_add(run);
-      if (first >= count)
-        return;
-      const std::size_t last = std::min(count, first + run);
-      for (std::size_t i = first; i < last; ++i)
-        work(i);
-    }
-  };
-  std::vector<std::thread> helpers;
-  helpers.reserve(threads - 1);
-  try {
-    for (unsigned t = 1; t < threads; ++t)
-      helpers.emplace_back(drain);
-  } catch (const std::system_error &) {
-    // No more threads to be had: the ones started and this one share it.
-  }
-  drain();
-  for (std::thread &helper : helpers)
-    helper.join();
+  WorkerPool::instance().run(count, work, threads);
 }
 
 } // namespace

@@ -160,26 +160,35 @@ int Linker::buildOutputSymbolTbl(std::string &) {
   for (const auto &entry : cOutput.cScnNum)
     outputNumber[entry.second] = entry.first;
 
-  std::size_t total = cOutput.cSymbolTbl.size();
-  for (const auto &coff : cCoff)
-    total += coff->cSymbolTbl.size();
-  cOutput.cSymbolTbl.reserve(total);
-  cOutput.cAuxType.reserve(total);
+  // Every input's entries keep their count, so where each input's part of
+  // the table starts is known before any is copied: the inputs are copied
+  // in parallel, each into its own part.
+  const std::size_t firstSymbol = cOutput.cSymbolTbl.size();
+  const std::size_t firstAuxType = cOutput.cAuxType.size();
+  std::vector<std::uint32_t> base(cCoff.size() + 1, 0); // index bases
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    base[input + 1] = base[input] + static_cast<std::uint32_t>(
+                                        cCoff[input]->cSymbolTbl.size());
+  cOutput.cSymbolTbl.resize(firstSymbol + base.back());
+  cOutput.cAuxType.resize(firstAuxType + base.back());
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    cSymIndexBase.emplace_hint(cSymIndexBase.end(), input, 0)->second =
+        base[input];
 
-  std::uint32_t base = 0;
-  InputIndex input = 0;
-  std::vector<std::pair<int, std::int16_t>> renumber; // one input's sections
-  for (const auto &coff : cCoff) {
-    cSymIndexBase[input++] = base;
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    const Coff &coff = *cCoff[input];
     // Input section number to output section number, in input order.
-    renumber.clear();
-    for (const auto &entry : coff->cScnNum) {
+    std::vector<std::pair<int, std::int16_t>> renumber;
+    renumber.reserve(coff.cScnNum.size());
+    for (const auto &entry : coff.cScnNum) {
       const auto number = outputNumber.find(entry.second);
       renumber.emplace_back(
           entry.first, static_cast<std::int16_t>(
                            number == outputNumber.end() ? 0 : number->second));
     }
-    const std::vector<syment> &table = coff->cSymbolTbl;
+    syment *out = cOutput.cSymbolTbl.data() + firstSymbol + base[input];
+    int *outKind = cOutput.cAuxType.data() + firstAuxType + base[input];
+    const std::vector<syment> &table = coff.cSymbolTbl;
     std::size_t k = 0;
     while (k < table.size()) {
       syment sym = table[k];
@@ -191,18 +200,17 @@ int Linker::buildOutputSymbolTbl(std::string &) {
         sym.n_scnum =
             to != renumber.end() && to->first == sym.n_scnum ? to->second : 0;
       }
-      cOutput.cSymbolTbl.push_back(sym);
-      cOutput.cAuxType.push_back(kAuxNone);
+      out[k] = sym;
+      outKind[k] = kAuxNone;
       if (sym.n_numaux == 1 && k + 1 < table.size()) {
         const int kind = Coff::auxType(sym);
-        cOutput.cSymbolTbl.push_back(rebaseAux(table[k + 1], kind, base));
-        cOutput.cAuxType.push_back(kind);
+        out[k + 1] = rebaseAux(table[k + 1], kind, base[input]);
+        outKind[k + 1] = kind;
         ++k;
       }
       ++k;
     }
-    base += static_cast<std::uint32_t>(k);
-  }
+  });
   return 1;
 }
 
@@ -301,6 +309,19 @@ int Linker::buildOutputRawData(std::string &) {
 int Linker::buildOutputLineInfo(std::string &) {
   if (cStrip)
     return 1;
+  // The lines of one section come input after input; different sections
+  // are filled in parallel.
+  struct Part {
+    const std::vector<coff_lineno> *lines;
+    std::uint32_t base;
+  };
+  struct Target {
+    const std::string *name;
+    std::vector<Part> parts;
+    std::vector<coff_lineno> *out;
+  };
+  std::vector<Target> targets;
+  std::unordered_map<std::string_view, std::size_t> targetOf;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   InputIndex input = 0;
   for (const auto &coff : cCoff) {
@@ -313,14 +334,27 @@ int Linker::buildOutputLineInfo(std::string &) {
       const auto lines = coff->cLineNum.find(name);
       if (lines == coff->cLineNum.end())
         continue;
-      std::vector<coff_lineno> &out = cOutput.cLineNum[name];
-      for (coff_lineno line : lines->second) {
-        line.l_srcndx += base;
-        line.l_fcnndx += base;
-        out.push_back(line);
-      }
+      const auto target = targetOf.try_emplace(name, targets.size());
+      if (target.second)
+        targets.push_back({&name, {}, nullptr});
+      targets[target.first->second].parts.push_back({&lines->second, base});
     }
   }
+  for (Target &target : targets)
+    target.out = &cOutput.cLineNum[*target.name];
+  forEachInParallel(targets.size(), [&](std::size_t at) {
+    Target &target = targets[at];
+    std::size_t count = target.out->size();
+    for (const Part &part : target.parts)
+      count += part.lines->size();
+    target.out->reserve(count);
+    for (const Part &part : target.parts)
+      for (coff_lineno line : *part.lines) {
+        line.l_srcndx += part.base;
+        line.l_fcnndx += part.base;
+        target.out->push_back(line);
+      }
+  });
   return 1;
 }
 

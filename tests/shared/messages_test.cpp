@@ -157,4 +157,21 @@ TEST(ParallelWork, LargePiecesAndParallelSortCoverEverything) {
   }
 }
 
+TEST(ParallelWork, WorkThatAsksForParallelWorkFinishesAndRepeatsCleanly) {
+  // The same threads serve job after job, and a piece that asks for
+  // parallel work of its own gets it done rather than waiting forever.
+  for (int round = 0; round < 50; ++round) {
+    std::vector<std::atomic<int>> visits(64 * 32);
+    forEachInParallel(64, [&](std::size_t outer) {
+      forEachInParallel(32, [&](std::size_t inner) {
+        ++visits[outer * 32 + inner];
+      });
+    });
+    std::size_t wrong = 0;
+    for (const std::atomic<int> &v : visits)
+      wrong += v.load() != 1;
+    ASSERT_EQ(wrong, 0u) << round;
+  }
+}
+
 } // namespace
