@@ -1,7 +1,6 @@
 #include "Archive.h"
 
 #include "FileBytes.h"
-#include "FileInfo.h"
 #include "HugePages.h"
 #include "MemberSummary.h"
 #include "Messages.h"
@@ -161,11 +160,20 @@ std::string Archive::memberName(const Coff &member) {
 }
 
 std::string Archive::memberName(const std::string &fileName) {
-  FileInfo info(fileName);
-  std::string ext = info.ext();
-  bool objectExt = ext.size() == 2 && ext[0] == '.' &&
-                   std::tolower(static_cast<unsigned char>(ext[1])) == 'o';
-  return objectExt ? info.baseName() : info.name();
+  return std::string(memberNameView(fileName));
+}
+
+// The file name without its directory, and without an ".o" extension.
+std::string_view Archive::memberNameView(std::string_view fileName) {
+  const std::size_t lastSep = fileName.find_last_of("/\\");
+  const std::string_view last = lastSep == std::string_view::npos
+                                    ? fileName
+                                    : fileName.substr(lastSep + 1);
+  const std::size_t dot = last.rfind('.');
+  const bool objectExt =
+      dot != std::string_view::npos && last.size() - dot == 2 &&
+      std::tolower(static_cast<unsigned char>(last[dot + 1])) == 'o';
+  return objectExt ? last.substr(0, dot) : last;
 }
 
 namespace {

@@ -73,6 +73,7 @@ public:
   // stays as it is.
   static std::string memberName(const Coff &member);
   static std::string memberName(const std::string &fileName);
+  static std::string_view memberNameView(std::string_view fileName);
 
   // Member header fields, on a buffer of kMemberHeaderSizeInBytes.
   static void setHeaderName(std::uint8_t *header, const std::string &name);

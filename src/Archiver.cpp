@@ -11,6 +11,7 @@
 #include "Trace.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -73,16 +74,35 @@ std::size_t listLineRoom(const Archive::Entry &entry) {
 // Writes a member's line of the listing at out (listLineRoom bytes);
 // gives its length.
 std::size_t writeListLine(char *out, const Archive::Entry &entry) {
-  const std::string quoted =
-      "'" + Archive::memberName(std::string(entry.cFileName)) + "'";
-  const char *date = cachedCalendarText(entry.cTimeStamp);
-  const std::size_t room = listLineRoom(entry);
-  const int length = std::snprintf(
-      out, room, "Member: %-25s  Size: %-6lu Date: %s \n", quoted.c_str(),
-      static_cast<unsigned long>(entry.cSizeInBytes), date);
-  ORV_ASSERT(length >= 0 && static_cast<std::size_t>(length) < room,
-             "Archiver");
-  return static_cast<std::size_t>(length);
+  // "Member: %-25s  Size: %-6lu Date: %s \n" with the name quoted, written
+  // without the formatter: the listing has a line per member.
+  char *at = out;
+  auto put = [&](std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    at += text.size();
+  };
+  auto padTo = [&](std::size_t used, std::size_t width) {
+    for (; used < width; ++used)
+      *at++ = ' ';
+  };
+  const std::string_view name = Archive::memberNameView(entry.cFileName);
+  put("Member: '");
+  put(name);
+  put("'");
+  padTo(name.size() + 2, 25);
+  put("  Size: ");
+  char digits[24];
+  const std::to_chars_result number =
+      std::to_chars(digits, digits + sizeof digits, entry.cSizeInBytes);
+  const std::size_t digitCount = static_cast<std::size_t>(number.ptr - digits);
+  put(std::string_view(digits, digitCount));
+  padTo(digitCount, 6);
+  put(" Date: ");
+  put(cachedCalendarText(entry.cTimeStamp));
+  put(" \n");
+  const std::size_t length = static_cast<std::size_t>(at - out);
+  ORV_ASSERT(length <= listLineRoom(entry), "Archiver");
+  return length;
 }
 
 // An extracted member is written into the current directory under its own

@@ -206,11 +206,9 @@ TEST(Archive, MemberNamesDropDirectoryAndObjectExtension) {
   struct Case {
     const char *fileName;
     const char *stored;
-  } cases[] = {{"dir/sub/x.o", "x"},
-               {"Y.O", "Y"},
-               {"a.b", "a.b"},
-               {"plain", "plain"},
-               {"d/a.b.o", "a.b"}};
+  } cases[] = {{"dir/sub/x.o", "x"}, {"Y.O", "Y"},       {"a.b", "a.b"},
+               {"plain", "plain"},   {"d/a.b.o", "a.b"}, {"w\\in.o", "in"},
+               {"x.oo", "x.oo"},     {"dir.o/x", "x"}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.fileName);
     coff.cFileName = c.fileName;
