@@ -371,36 +371,75 @@ void collectSymbols(const Coff &output,
 // The rows shown in the order of a table: positions into SymbolLists::shown.
 using RowOrder = std::vector<std::uint32_t>;
 
-// Name ascending, program memory first; equal names keep table order.
-RowOrder sortedByName(const SymbolLists &lists) {
-  struct Entry {
-    std::uint64_t high;
-    std::uint64_t low;
-    std::uint32_t length;
-    std::uint32_t position;
-  };
+// What the name sort moves: the name's first bytes as a key, its length
+// and its position in SymbolLists::shown. Small entries first: most tables
+// have fewer than 2^24 rows, and the less memory the sort needs, the less
+// it costs.
+struct ShortNameEntry {
+  static constexpr std::uint32_t kKeyBytes = 12;
+  static constexpr std::size_t kMaxRows = std::size_t{1} << 24;
+  std::uint64_t high;
+  std::uint32_t next;
+  std::uint32_t lengthAndPosition; // length (at most 255) in the top byte
+
+  ShortNameEntry() = default;
+  ShortNameEntry(const TextSortKey &key, std::size_t length,
+                 std::size_t position)
+      : high(key.high), next(static_cast<std::uint32_t>(key.low >> 32)),
+        lengthAndPosition(static_cast<std::uint32_t>(
+            std::min<std::size_t>(length, 255) << 24 | position)) {}
+  bool keyLess(const ShortNameEntry &other) const {
+    return high != other.high ? high < other.high : next < other.next;
+  }
+  bool keyEqual(const ShortNameEntry &other) const {
+    return high == other.high && next == other.next;
+  }
+  std::uint32_t length() const { return lengthAndPosition >> 24; }
+  std::uint32_t position() const { return lengthAndPosition & 0xFFFFFF; }
+};
+
+struct LongNameEntry {
+  static constexpr std::uint32_t kKeyBytes = 16;
+  std::uint64_t high;
+  std::uint64_t low;
+  std::uint32_t nameLength;
+  std::uint32_t rowPosition;
+
+  LongNameEntry() = default;
+  LongNameEntry(const TextSortKey &key, std::size_t length,
+                std::size_t position)
+      : high(key.high), low(key.low),
+        nameLength(static_cast<std::uint32_t>(length)),
+        rowPosition(static_cast<std::uint32_t>(position)) {}
+  bool keyLess(const LongNameEntry &other) const {
+    return high != other.high ? high < other.high : low < other.low;
+  }
+  bool keyEqual(const LongNameEntry &other) const {
+    return high == other.high && low == other.low;
+  }
+  std::uint32_t length() const { return nameLength; }
+  std::uint32_t position() const { return rowPosition; }
+};
+
+template <class Entry> RowOrder sortedByName(const SymbolLists &lists) {
   const auto &shown = lists.shown;
   std::vector<Entry> entries(shown.size());
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    const TextSortKey key(shown[i]->nameView());
-    entries[i] = Entry{key.high, key.low, shown[i]->nameLength,
-                       static_cast<std::uint32_t>(i)};
-  }
-  // The keys order all names but those with equal first 16 bytes; two of
-  // the same length within 16 bytes are then the same name. The position
-  // makes the order total, so an unstable sort gives the stable order.
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    entries[i] =
+        Entry(TextSortKey(shown[i]->nameView()), shown[i]->nameLength, i);
+  // The keys order all names but those with equal first bytes; two of the
+  // same length within the key are then the same name. The position makes
+  // the order total, so an unstable sort gives the stable order.
   auto less = [&](const Entry &a, const Entry &b) {
-    if (a.high != b.high)
-      return a.high < b.high;
-    if (a.low != b.low)
-      return a.low < b.low;
-    if (a.length != b.length || a.length > 16) {
-      const std::string_view aName = shown[a.position]->nameView();
-      const std::string_view bName = shown[b.position]->nameView();
+    if (!a.keyEqual(b))
+      return a.keyLess(b);
+    if (a.length() != b.length() || a.length() > Entry::kKeyBytes) {
+      const std::string_view aName = shown[a.position()]->nameView();
+      const std::string_view bName = shown[b.position()]->nameView();
       if (aName != bName)
         return aName < bName;
     }
-    return a.position < b.position;
+    return a.position() < b.position();
   };
   const auto dataBegin =
       entries.begin() + static_cast<std::ptrdiff_t>(lists.programCount);
@@ -408,8 +447,15 @@ RowOrder sortedByName(const SymbolLists &lists) {
   std::sort(dataBegin, entries.end(), less);
   RowOrder order(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
-    order[i] = entries[i].position;
+    order[i] = entries[i].position();
   return order;
+}
+
+// Name ascending, program memory first; equal names keep table order.
+RowOrder sortedByName(const SymbolLists &lists) {
+  return lists.shown.size() < ShortNameEntry::kMaxRows
+             ? sortedByName<ShortNameEntry>(lists)
+             : sortedByName<LongNameEntry>(lists);
 }
 
 // Sorts [from, to) of order by address, equal addresses keeping their
