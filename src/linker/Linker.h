@@ -285,6 +285,9 @@ private:
                 Memory &memory, std::string &error);
   int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
                 Memory &memory, bool isAbsolute, std::string &error);
+  int loadPiece(InputIndex input, const std::string &secName, const scnhdr &hdr,
+                Memory &memory, const Range &range, bool isAbsolute,
+                std::string &error);
   // Per section number of one input, in number order: what its symbols
   // move by. memories indexes cScnMem.
   using MemoryIndex = NameIndex<std::map<std::string, Memory *>>;

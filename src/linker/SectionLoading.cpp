@@ -22,8 +22,13 @@ int Linker::loadPiece(InputIndex input, const std::string &secName,
 int Linker::loadPiece(InputIndex input, const std::string &secName,
                       const scnhdr &hdr, Memory &memory, bool isAbsolute,
                       std::string &error) {
-  const Range &range = memory.sectionRange(secName);
+  return loadPiece(input, secName, hdr, memory, memory.sectionRange(secName),
+                   isAbsolute, error);
+}
 
+int Linker::loadPiece(InputIndex input, const std::string &secName,
+                      const scnhdr &hdr, Memory &memory, const Range &range,
+                      bool isAbsolute, std::string &error) {
   // The merged sizes make every piece fit; should they ever not, refuse
   // the link instead of stopping in the memory model.
   bool fits = true;
@@ -52,7 +57,6 @@ int Linker::loadSections(std::string &error) {
   // order. Building the place index readies every memory's name index, so
   // the memories are only read while their ranges fill.
   const PlaceIndex places = placeIndex();
-  const NameIndex<std::map<std::string, int>> absolutes(cScnAbs);
   struct Piece {
     std::size_t order; // in the walk over inputs and their sections
     InputIndex input;
@@ -61,30 +65,55 @@ int Linker::loadSections(std::string &error) {
   };
   struct Section {
     Memory *memory = nullptr;
+    const Range *range = nullptr; // null when not allocated
     bool isAbsolute = false;
     std::vector<Piece> pieces;
   };
-  std::vector<Section> sections;
+  // One per placed section, in name order (cScnAbs alongside).
+  std::vector<Section> sections(cScnMem.size());
   FlatNameIndex<std::size_t> sectionOf(cScnMem.size());
+  auto absolute = cScnAbs.cbegin();
+  std::size_t at = 0;
+  for (const auto &entry : cScnMem) {
+    while (absolute != cScnAbs.cend() && absolute->first < entry.first)
+      ++absolute;
+    Section &section = sections[at];
+    section.memory = entry.second;
+    section.isAbsolute = absolute != cScnAbs.cend() &&
+                         absolute->first == entry.first && absolute->second;
+    if (const Place *place = places.find(entry.first))
+      section.range = place->range;
+    sectionOf.add(entry.first, at++);
+  }
+  // Each input's pieces found on all threads, then dealt to their sections
+  // in input order.
+  struct Found {
+    std::size_t section;
+    const std::string *name;
+    const scnhdr *hdr;
+  };
+  std::vector<std::vector<Found>> found(cCoff.size());
+  std::vector<char> complete(cCoff.size(), 1);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    const Coff &coff = *cCoff[input];
+    found[input].reserve(coff.cScnNum.size());
+    for (const auto &number : coff.cScnNum) {
+      const auto hdr = coff.cScnHdr.find(number.second);
+      const std::size_t *section = sectionOf.find(number.second);
+      if (hdr == coff.cScnHdr.end() || section == nullptr) {
+        complete[input] = 0;
+        return;
+      }
+      found[input].push_back({*section, &number.second, &hdr->second});
+    }
+  });
   std::size_t order = 0;
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    const Coff &coff = *cCoff[input];
-    for (const auto &number : coff.cScnNum) {
-      const std::string &name = number.second;
-      const auto hdr = coff.cScnHdr.find(name);
-      ORV_ASSERT(hdr != coff.cScnHdr.end(), kModule);
-      const std::size_t *known = sectionOf.find(name);
-      if (known == nullptr) {
-        const Place *place = places.find(name);
-        ORV_ASSERT(place != nullptr && place->memory != nullptr, kModule);
-        const int *absolute = absolutes.find(name);
-        sectionOf.add(name, sections.size());
-        sections.push_back(
-            {place->memory, absolute != nullptr && *absolute != 0, {}});
-        known = sectionOf.find(name);
-      }
-      sections[*known].pieces.push_back({order++, input, &name, &hdr->second});
-    }
+    // Merging and allocation gave every input section a header and a place.
+    ORV_ASSERT(complete[input], kModule);
+    for (const Found &piece : found[input])
+      sections[piece.section].pieces.push_back(
+          {order++, input, piece.name, piece.hdr});
   }
   // Each section stops at its first piece that does not fit; the earliest
   // of those in the walk is the one a walk in order would have met first.
@@ -93,9 +122,16 @@ int Linker::loadSections(std::string &error) {
   std::vector<std::string> texts(sections.size());
   forEachInParallel(sections.size(), [&](std::size_t at) {
     Section &section = sections[at];
+    if (section.pieces.empty())
+      return;
+    ORV_ASSERT(section.memory != nullptr, kModule);
+    const Range &range =
+        section.range != nullptr
+            ? *section.range
+            : section.memory->sectionRange(*section.pieces.front().name);
     for (const Piece &piece : section.pieces)
       if (!loadPiece(piece.input, *piece.name, *piece.hdr, *section.memory,
-                     section.isAbsolute, texts[at])) {
+                     range, section.isAbsolute, texts[at])) {
         failedAt[at] = piece.order;
         return;
       }
