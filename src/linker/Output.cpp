@@ -340,20 +340,33 @@ int Linker::buildOutputLineInfo(std::string &) {
       targets[target.first->second].parts.push_back({&lines->second, base});
     }
   }
-  for (Target &target : targets)
+  // Every part's place in its section's list is known ahead, so the parts
+  // (a large shared section has one per input) are copied in parallel.
+  struct Placed {
+    const Part *part;
+    coff_lineno *to;
+  };
+  std::vector<Placed> placed;
+  for (Target &target : targets) {
     target.out = &cOutput.cLineNum[*target.name];
-  forEachInParallel(targets.size(), [&](std::size_t at) {
-    Target &target = targets[at];
-    std::size_t count = target.out->size();
+    std::size_t at = target.out->size();
+    std::size_t count = at;
     for (const Part &part : target.parts)
       count += part.lines->size();
-    target.out->reserve(count);
-    for (const Part &part : target.parts)
-      for (coff_lineno line : *part.lines) {
-        line.l_srcndx += part.base;
-        line.l_fcnndx += part.base;
-        target.out->push_back(line);
-      }
+    target.out->resize(count);
+    for (const Part &part : target.parts) {
+      placed.push_back({&part, target.out->data() + at});
+      at += part.lines->size();
+    }
+  }
+  forEachInParallel(placed.size(), [&](std::size_t at) {
+    const Part &part = *placed[at].part;
+    coff_lineno *to = placed[at].to;
+    for (coff_lineno line : *part.lines) {
+      line.l_srcndx += part.base;
+      line.l_fcnndx += part.base;
+      *to++ = line;
+    }
   });
   return 1;
 }
