@@ -20,29 +20,63 @@ void forEachLargeInParallel(std::size_t count,
 
 // std::sort's result (for a strict weak order that leaves no two elements
 // equivalent, or where equivalent ones may come in any order) with the
-// work spread over the cores: runs sorted side by side, then merged pairwise.
+// work spread over the cores: the items are dealt into ranges between
+// splitters taken from a sample, and the ranges are sorted side by side.
+// T must be default-constructible.
 template <class T, class Less>
 void sortInParallel(std::vector<T> &items, Less less) {
-  constexpr std::size_t kRuns = 8;
-  constexpr std::size_t kMinPerRun = 4096;
-  if (items.size() < kRuns * kMinPerRun) {
+  constexpr std::size_t kMinItems = 32768;
+  constexpr std::size_t kBuckets = 16;
+  constexpr std::size_t kOversample = 32;
+  constexpr std::size_t kChunks = 16;
+  if (items.size() < kMinItems) {
     std::sort(items.begin(), items.end(), less);
     return;
   }
-  std::size_t bounds[kRuns + 1];
-  for (std::size_t run = 0; run <= kRuns; ++run)
-    bounds[run] = items.size() * run / kRuns;
-  forEachLargeInParallel(kRuns, [&](std::size_t run) {
-    std::sort(items.begin() + bounds[run], items.begin() + bounds[run + 1],
-              less);
+  std::vector<T> sample;
+  sample.reserve(kBuckets * kOversample);
+  const std::size_t step = items.size() / (kBuckets * kOversample);
+  for (std::size_t i = 0; i < kBuckets * kOversample; ++i)
+    sample.push_back(items[i * step]);
+  std::sort(sample.begin(), sample.end(), less);
+  std::vector<T> splitters;
+  for (std::size_t bucket = 1; bucket < kBuckets; ++bucket)
+    splitters.push_back(sample[bucket * kOversample]);
+  // Each item's range, and how many of each chunk fall in each range.
+  std::vector<unsigned char> bucketOf(items.size());
+  std::vector<std::size_t> next(kChunks * kBuckets, 0);
+  auto chunkFirst = [&](std::size_t chunk) {
+    return items.size() * chunk / kChunks;
+  };
+  forEachLargeInParallel(kChunks, [&](std::size_t chunk) {
+    for (std::size_t i = chunkFirst(chunk); i < chunkFirst(chunk + 1); ++i) {
+      const auto bucket = static_cast<std::size_t>(
+          std::upper_bound(splitters.begin(), splitters.end(), items[i], less) -
+          splitters.begin());
+      bucketOf[i] = static_cast<unsigned char>(bucket);
+      ++next[chunk * kBuckets + bucket];
+    }
   });
-  for (std::size_t width = 1; width < kRuns; width *= 2) {
-    const std::size_t merges = kRuns / (2 * width);
-    forEachLargeInParallel(merges, [&](std::size_t merge) {
-      const std::size_t first = 2 * width * merge;
-      std::inplace_merge(items.begin() + bounds[first],
-                         items.begin() + bounds[first + width],
-                         items.begin() + bounds[first + 2 * width], less);
-    });
+  // Ranges one after another, each chunk's part of a range in chunk order.
+  std::size_t bounds[kBuckets + 1];
+  std::size_t at = 0;
+  for (std::size_t bucket = 0; bucket < kBuckets; ++bucket) {
+    bounds[bucket] = at;
+    for (std::size_t chunk = 0; chunk < kChunks; ++chunk) {
+      const std::size_t count = next[chunk * kBuckets + bucket];
+      next[chunk * kBuckets + bucket] = at;
+      at += count;
+    }
   }
+  bounds[kBuckets] = at;
+  std::vector<T> dealt(items.size());
+  forEachLargeInParallel(kChunks, [&](std::size_t chunk) {
+    for (std::size_t i = chunkFirst(chunk); i < chunkFirst(chunk + 1); ++i)
+      dealt[next[chunk * kBuckets + bucketOf[i]]++] = std::move(items[i]);
+  });
+  forEachLargeInParallel(kBuckets, [&](std::size_t bucket) {
+    std::sort(dealt.begin() + bounds[bucket],
+              dealt.begin() + bounds[bucket + 1], less);
+  });
+  items.swap(dealt);
 }

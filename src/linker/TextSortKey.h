@@ -17,6 +17,7 @@ struct TextSortKey {
   std::uint64_t low = 0;
   const std::string *text = nullptr;
 
+  TextSortKey() = default;
   explicit TextSortKey(const std::string *of) : text(of) { set(*of); }
   // The key alone, for text kept elsewhere.
   explicit TextSortKey(std::string_view of) { set(of); }
