@@ -1,5 +1,7 @@
 #include "ParallelWork.h"
 
+#include "Messages.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -147,4 +149,35 @@ void forEachInParallel(std::size_t count,
 void forEachLargeInParallel(std::size_t count,
                             const std::function<void(std::size_t)> &work) {
   runOnThreads(count, work, threadCountFor(count, 1));
+}
+
+int firstFailureInOrder(
+    std::size_t count,
+    const std::function<bool(std::size_t, std::string &)> &step,
+    std::string &error) {
+  enum : char { kDone, kFailed, kSpoke };
+  std::vector<char> outcome(count, kDone);
+  std::vector<std::string> texts(count);
+  forEachInParallel(count, [&](std::size_t at) {
+    SilentAttempt silent;
+    try {
+      if (!step(at, texts[at]))
+        outcome[at] = kFailed;
+    } catch (const MessageWhileSilent &) {
+      outcome[at] = kSpoke;
+    }
+  });
+  for (std::size_t at = 0; at < count; ++at) {
+    if (outcome[at] == kFailed) {
+      error = texts[at];
+      return 0;
+    }
+    if (outcome[at] == kSpoke) {
+      for (; at < count; ++at)
+        if (!step(at, error))
+          return 0;
+      return 1;
+    }
+  }
+  return 1;
 }

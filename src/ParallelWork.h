@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 // Calls work(i) once for every i in [0, count), on up to one thread per
 // core (the calling thread among them), and returns when all are done.
@@ -14,6 +15,17 @@ void forEachInParallel(std::size_t count,
 // The same for a few large pieces, each worth a thread of its own.
 void forEachLargeInParallel(std::size_t count,
                             const std::function<void(std::size_t)> &work);
+
+// What calling step(0), step(1), ... in order would give, stopping at the
+// first step that fails (returns false with its text set): 1, or 0 with
+// error set to that text. The steps run in parallel and silently first; a
+// step that had a message to give is run again in its turn, with the steps
+// after it, so messages come as they would in order. Every step must be
+// safe to run again after a silent attempt.
+int firstFailureInOrder(
+    std::size_t count,
+    const std::function<bool(std::size_t, std::string &)> &step,
+    std::string &error);
 
 #include <algorithm>
 #include <vector>

@@ -4,7 +4,6 @@
 #include "Linker.h"
 
 #include "Assert.h"
-#include "Messages.h"
 #include "ParallelWork.h"
 #include "PatchBits.h"
 #include "RelocTypes.h"
@@ -110,35 +109,9 @@ int Linker::patchSections(std::string &error) {
     return 1;
   }
   // Each input's bytes are its own, so the inputs are patched in parallel.
-  // The first failing input in order gives the error, as a run input after
-  // input would. One whose patching had a message to give is patched again
-  // in its turn, where it speaks: writing a field again writes the same
-  // bits, and no check looks at the bytes already there.
-  enum : char { kDone, kFailed, kSpoke };
-  std::vector<char> outcome(cCoff.size(), kDone);
-  std::vector<std::string> texts(cCoff.size());
-  forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    SilentAttempt silent;
-    try {
-      if (!patchInput(input, texts[input]))
-        outcome[input] = kFailed;
-    } catch (const MessageWhileSilent &) {
-      outcome[input] = kSpoke;
-    }
-  });
-  for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    if (outcome[input] == kFailed) {
-      error = texts[input];
-      return 0;
-    }
-    if (outcome[input] == kSpoke) {
-      for (; input < cCoff.size(); ++input)
-        if (!patchInput(input, error))
-          return 0;
-      return 1;
-    }
-  }
-  return 1;
+  // Patching an input again writes the same bits, and no check looks at
+  // the bytes already there.
+  return firstFailureInOrder(cCoff.size(), patchInput, error);
 }
 
 int Linker::doPatch(std::uint32_t loadStart, Data &raw, const reloc &rel,

@@ -542,33 +542,12 @@ int Linker::resolveExternals(std::string &error) {
     }
     return true;
   };
-  // Each input sets only its own references. The first failing input in
-  // order gives the error, as a run input after input would; one whose
-  // work had a message to give is done again in its turn, where it speaks.
-  enum : char { kDone, kFailed, kSpoke };
-  std::vector<char> outcome(cCoff.size(), kDone);
-  std::vector<std::string> texts(cCoff.size());
-  forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    SilentAttempt silent;
-    try {
-      if (!resolveInput(*cCoff[input], texts[input]))
-        outcome[input] = kFailed;
-    } catch (const MessageWhileSilent &) {
-      outcome[input] = kSpoke;
-    }
-  });
-  for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    if (outcome[input] == kFailed) {
-      error = texts[input];
-      return 0;
-    }
-    if (outcome[input] == kSpoke) {
-      // Setting a value again is harmless: resolve from here in order.
-      for (; input < cCoff.size(); ++input)
-        if (!resolveInput(*cCoff[input], error))
-          return 0;
-      return 1;
-    }
-  }
-  return 1;
+  // Each input sets only its own references, and setting a value again
+  // is harmless.
+  return firstFailureInOrder(
+      cCoff.size(),
+      [&](std::size_t input, std::string &text) {
+        return resolveInput(*cCoff[input], text);
+      },
+      error);
 }
