@@ -73,10 +73,13 @@ std::uint64_t lastSectionBlockEnd(const ImageReader &in, const filehdr &fh,
   return end;
 }
 
-// The bytes (NULs included) of the strings the reader keeps from a table:
-// strings follow each other from its start, and the first empty string,
-// or text without a closing NUL, ends them.
-std::uint64_t keptStringBytes(const std::uint8_t *text, std::size_t size) {
+// Calls visit(start, end) for each string the reader keeps from a table
+// (text from start up to its NUL at end) and returns the bytes they take,
+// NULs included: strings follow each other from the table's start, and the
+// first empty string, or text without a closing NUL, ends them.
+template <class Visit>
+std::size_t walkKeptStrings(const std::uint8_t *text, std::size_t size,
+                            Visit visit) {
   std::size_t pos = 0;
   while (pos < size) {
     const void *nul = std::memchr(text + pos, 0, size - pos);
@@ -85,9 +88,14 @@ std::uint64_t keptStringBytes(const std::uint8_t *text, std::size_t size) {
     std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
     if (end == pos)
       break;
+    visit(pos, end);
     pos = end + 1;
   }
   return pos;
+}
+
+std::uint64_t keptStringBytes(const std::uint8_t *text, std::size_t size) {
+  return walkKeptStrings(text, size, [](std::size_t, std::size_t) {});
 }
 
 // An inline name of 8 bytes, up to its first NUL.
@@ -167,27 +175,20 @@ bool CoffReader::readHeaders() {
 // Strings follow each other from offset 4; the first empty string, or text
 // without a closing NUL, ends the table.
 void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
-  std::size_t pos = 0;
-  while (pos < size) {
-    const void *nul = std::memchr(text + pos, 0, size - pos);
-    if (nul == nullptr)
-      break;
-    std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
-    if (end == pos)
-      break;
-    if (cSectionNamesOnly &&
-        !std::binary_search(cWantedStrings.begin(), cWantedStrings.end(),
-                            static_cast<std::uint32_t>(4 + pos))) {
-      pos = end + 1;
-      continue;
-    }
-    // Offsets ascend, so each entry goes in at the end without a search.
-    auto entry = cCoff->cStringTbl.emplace_hint(
-        cCoff->cStringTbl.end(), static_cast<int>(4 + pos), std::string());
-    entry->second.assign(reinterpret_cast<const char *>(text + pos), end - pos);
-    pos = end + 1;
-  }
-  cNextStringOffset = static_cast<std::uint32_t>(4 + pos);
+  const std::size_t kept =
+      walkKeptStrings(text, size, [&](std::size_t start, std::size_t end) {
+        if (cSectionNamesOnly &&
+            !std::binary_search(cWantedStrings.begin(), cWantedStrings.end(),
+                                static_cast<std::uint32_t>(4 + start)))
+          return;
+        // Offsets ascend, so each entry goes in at the end without a search.
+        auto entry = cCoff->cStringTbl.emplace_hint(cCoff->cStringTbl.end(),
+                                                    static_cast<int>(4 + start),
+                                                    std::string());
+        entry->second.assign(reinterpret_cast<const char *>(text + start),
+                             end - start);
+      });
+  cNextStringOffset = static_cast<std::uint32_t>(4 + kept);
 }
 
 std::uint64_t CoffReader::endOfSectionBlocks() {
