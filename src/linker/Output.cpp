@@ -236,24 +236,43 @@ int Linker::buildOutputRawData(std::string &) {
   }
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   const PlaceIndex places = placeIndex();
-  InputIndex input = 0;
-  for (const auto &coff : cCoff) {
-    for (const auto &entry : coff->cScnNum) {
+  // One input's pieces: its sections with bytes, each with its buffer
+  // (kNoBuffer: the section has none yet) and its place in the buffer.
+  constexpr std::size_t kNoBuffer = static_cast<std::size_t>(-1);
+  struct Found {
+    std::size_t buffer;
+    const std::string *name;
+    Piece piece;
+  };
+  // False where the input's sections break what the model promises; the
+  // input is then taken again in its turn, where the check reports.
+  auto findPieces = [&](InputIndex input, bool check,
+                        std::vector<Found> &found) {
+    const Coff &coff = *cCoff[input];
+    for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
       const std::uint8_t *type = types.find(name);
       if (type != nullptr && *type == kScnTypeUdata)
         continue;
       const Place *place = places.find(name);
       const Memory *mem = place == nullptr ? nullptr : place->memory;
+      if (!check && mem == nullptr)
+        return false;
       ORV_ASSERT(mem != nullptr, kModule);
+      if (!check && place->range == nullptr && !mem->isAllocated(name))
+        return false;
       const Range &range =
           place->range != nullptr ? *place->range : mem->sectionRange(name);
+      if (!check && !range.isLoaded(input))
+        return false;
       const std::uint32_t sectionStart = range.getStart();
       const std::uint32_t loadStart = range.getLoadStart(input);
       const std::uint32_t size = range.getLoadSize(input);
-      const auto data = coff->cRawData.find(name);
+      const auto data = coff.cRawData.find(name);
       const std::uint32_t dataSize =
-          data == coff->cRawData.end() ? 0 : data->second.size();
+          data == coff.cRawData.end() ? 0 : data->second.size();
+      if (!check && size != dataSize)
+        return false;
       ORV_ASSERT(size == dataSize, kModule);
       if (size == 0)
         continue;
@@ -261,18 +280,41 @@ int Linker::buildOutputRawData(std::string &) {
           std::uint64_t{bytesPerLocation(mem->getType())} *
           (loadStart - sectionStart);
       const std::size_t *known = bufferOf.find(name);
-      if (known == nullptr) {
+      found.push_back({known != nullptr ? *known : kNoBuffer, &name,
+                       Piece{&data->second, startByte}});
+    }
+    return true;
+  };
+  // Found on all threads, then dealt to the buffers in input order.
+  std::vector<std::vector<Found>> pieces(cCoff.size());
+  std::vector<char> clean(cCoff.size(), 0);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    clean[input] = findPieces(input, false, pieces[input]) ? 1 : 0;
+  });
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (!clean[input]) {
+      pieces[input].clear();
+      findPieces(input, true, pieces[input]); // asserts
+    }
+    for (const Found &found : pieces[input]) {
+      std::size_t at = found.buffer;
+      if (at == kNoBuffer) {
         // Every input section is merged, so this does not happen; should
         // it, the section still gets its buffer.
-        bufferOf.add(name, buffers.size());
-        buffers.push_back({&name, 0, {}, Data()});
-        known = bufferOf.find(name);
+        const std::size_t *known = bufferOf.find(*found.name);
+        if (known == nullptr) {
+          bufferOf.add(*found.name, buffers.size());
+          buffers.push_back({found.name, 0, {}, Data()});
+          known = bufferOf.find(*found.name);
+        }
+        at = *known;
       }
-      Buffer &buffer = buffers[*known];
-      buffer.sizeInBytes = std::max(buffer.sizeInBytes, startByte + size);
-      buffer.pieces.push_back({&data->second, startByte});
+      Buffer &buffer = buffers[at];
+      buffer.sizeInBytes =
+          std::max(buffer.sizeInBytes,
+                   found.piece.startByte + found.piece.bytes->size());
+      buffer.pieces.push_back(found.piece);
     }
-    ++input;
   }
 
   for (const Buffer &buffer : buffers)
