@@ -56,7 +56,8 @@ int Linker::loadSections(std::string &error) {
   // own range: the sections are loaded in parallel, each with its pieces in
   // order. Building the place index readies every memory's name index, so
   // the memories are only read while their ranges fill.
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   struct Piece {
     std::size_t order; // in the walk over inputs and their sections
     InputIndex input;

@@ -27,7 +27,13 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 
 } // namespace
 
-Linker::PlaceIndex Linker::placeIndex() const {
+std::shared_ptr<const Linker::PlaceIndex> Linker::placeIndex() const {
+  if (cHeldPlaces)
+    return cHeldPlaces;
+  return std::make_shared<const PlaceIndex>(buildPlaceIndex());
+}
+
+Linker::PlaceIndex Linker::buildPlaceIndex() const {
   // cScnMem and every memory's allocated ranges are both in name order, so
   // walking them side by side finds each section's range without a search.
   PlaceIndex places(cScnMem.size());
@@ -106,7 +112,8 @@ const std::uint32_t *findDelta(const Linker::SectionDeltas &deltas,
 
 int Linker::relocateSymbols(std::string & /*error*/) {
   // Every input moves only its own symbols: the inputs go in parallel.
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const SectionDeltas deltas = sectionDeltas(input, places);
     std::vector<syment> &table = cCoff[input]->cSymbolTbl;
@@ -122,7 +129,8 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     Coff &coff = *cCoff[input];
@@ -512,7 +520,7 @@ int Linker::buildExtSymDef(std::string &error) {
 int Linker::resolveExternals(std::string &error) {
   // Building the place index also readies every placed memory's own name
   // index, so the lookups below only read and may run on many threads.
-  const PlaceIndex places = placeIndex();
+  placeIndex();
   auto resolveInput = [&](Coff &coff, std::string &text) {
     std::vector<syment> &table = coff.cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
