@@ -440,9 +440,13 @@ int Linker::buildExtSymDef(std::string &error) {
     std::string_view name;
     std::size_t order;
     syment *sym;
+    TextSortKey key; // of name: most comparisons need only this
+  };
+  auto define = [](std::string_view name, std::size_t order, syment *sym) {
+    return Definition{name, order, sym, TextSortKey(name)};
   };
   std::vector<Definition> own;
-  own.push_back({"_cinit", 0, &cInitSym});
+  own.push_back(define("_cinit", 0, &cInitSym));
   if (cStackDescSet) {
     const auto held = cScnMem.find(cStackScnName);
     ORV_ASSERT(held != cScnMem.end(), kModule);
@@ -452,8 +456,8 @@ int Linker::buildExtSymDef(std::string &error) {
     makeLinkerSymbol(
         cStkSizeSym, "_stksize",
         static_cast<std::uint32_t>(memory.getSectionSize(cStackScnName)));
-    own.push_back({"_stack", 1, &cStackSym});
-    own.push_back({"_stksize", 2, &cStkSizeSym});
+    own.push_back(define("_stack", 1, &cStackSym));
+    own.push_back(define("_stksize", 2, &cStkSizeSym));
   }
   std::vector<std::vector<Definition>> perInput(cCoff.size());
   std::vector<char> spoke(cCoff.size(), 0);
@@ -468,7 +472,7 @@ int Linker::buildExtSymDef(std::string &error) {
         std::string_view name;
         if (!Coff::findName(table[i], coff.cStringTbl, name))
           Coff::getName(table[i], coff.cStringTbl); // reports, ends the run
-        perInput[input].push_back({name, 0, &table[i]});
+        perInput[input].push_back(define(name, 0, &table[i]));
       }
     } catch (const MessageWhileSilent &) {
       spoke[input] = 1;
@@ -489,23 +493,51 @@ int Linker::buildExtSymDef(std::string &error) {
     }
   }
   sortInParallel(all, [](const Definition &a, const Definition &b) {
+    if (a.key.high != b.key.high)
+      return a.key.high < b.key.high;
+    if (a.key.low != b.key.low)
+      return a.key.low < b.key.low;
     const int byName = a.name.compare(b.name);
     return byName != 0 ? byName < 0 : a.order < b.order;
   });
+  // Different keys make different names without a look at the names.
+  auto sameName = [](const Definition &a, const Definition &b) {
+    return a.key.high == b.key.high && a.key.low == b.key.low &&
+           a.name == b.name;
+  };
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::size_t repeatAt = kNone; // the first repeat in walk order
   for (std::size_t at = 1; at < all.size(); ++at)
-    if (all[at].name == all[at - 1].name)
+    if (sameName(all[at], all[at - 1]))
       repeatAt = std::min(repeatAt, all[at].order);
   // The first definition of every name met before the repeat, in name
   // order, so each entry goes to the end of the map without a search.
+  std::vector<const Definition *> entered;
+  entered.reserve(all.size());
   for (std::size_t at = 0; at < all.size(); ++at) {
     const Definition &definition = all[at];
-    const bool first = at == 0 || all[at - 1].name != definition.name;
+    const bool first = at == 0 || !sameName(all[at - 1], definition);
     if (first && definition.order < repeatAt)
-      cExtSymDef.emplace_hint(cExtSymDef.end(), std::string(definition.name),
-                              definition.sym);
+      entered.push_back(&definition);
   }
+  // The entries (a node and a copy of the name each) are made on all
+  // threads, a slice of the names each, then moved into the map in order:
+  // moving a made entry in allocates and copies nothing.
+  using Entries = std::map<std::string, syment *>;
+  constexpr std::size_t kSliceEntries = 4096;
+  std::vector<Entries> slices((entered.size() + kSliceEntries - 1) /
+                              kSliceEntries);
+  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
+    const std::size_t last =
+        std::min(entered.size(), (slice + 1) * kSliceEntries);
+    Entries &made = slices[slice];
+    for (std::size_t at = slice * kSliceEntries; at < last; ++at)
+      made.emplace_hint(made.end(), std::string(entered[at]->name),
+                        entered[at]->sym);
+  });
+  for (Entries &made : slices)
+    while (!made.empty())
+      cExtSymDef.insert(cExtSymDef.end(), made.extract(made.begin()));
   if (repeatAt != kNone) {
     const auto repeat =
         std::find_if(all.begin(), all.end(),
