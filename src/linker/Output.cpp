@@ -363,26 +363,43 @@ int Linker::buildOutputLineInfo(std::string &) {
     std::vector<Part> parts;
     std::vector<coff_lineno> *out;
   };
-  std::vector<Target> targets;
-  std::unordered_map<std::string_view, std::size_t> targetOf;
+  // Each input's code sections with lines are found on all threads, then
+  // dealt to their sections in input order.
+  struct Found {
+    const std::string *name;
+    std::size_t hash;
+    Part part;
+  };
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  InputIndex input = 0;
-  for (const auto &coff : cCoff) {
-    const std::uint32_t base = valueOr(cSymIndexBase, input++, 0u);
-    for (const auto &entry : coff->cScnNum) {
+  std::vector<std::vector<Found>> found(cCoff.size());
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    const Coff &coff = *cCoff[input];
+    const std::uint32_t base = valueOr(cSymIndexBase, input, 0u);
+    for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
       const std::uint8_t *type = types.find(name);
       if (type == nullptr || *type != kScnTypeCode)
         continue;
-      const auto lines = coff->cLineNum.find(name);
-      if (lines == coff->cLineNum.end())
+      const auto lines = coff.cLineNum.find(name);
+      if (lines == coff.cLineNum.end())
         continue;
-      const auto target = targetOf.try_emplace(name, targets.size());
-      if (target.second)
-        targets.push_back({&name, {}, nullptr});
-      targets[target.first->second].parts.push_back({&lines->second, base});
+      found[input].push_back({&name, FlatNameIndex<std::size_t>::hashOf(name),
+                              Part{&lines->second, base}});
     }
-  }
+  });
+  std::vector<Target> targets;
+  FlatNameIndex<std::size_t> targetOf(cScnType.size());
+  for (const std::vector<Found> &pieces : found)
+    for (const Found &piece : pieces) {
+      std::size_t at = targets.size();
+      if (const std::size_t *known = targetOf.find(*piece.name, piece.hash)) {
+        at = *known;
+      } else {
+        targetOf.add(*piece.name, piece.hash, at);
+        targets.push_back({piece.name, {}, nullptr});
+      }
+      targets[at].parts.push_back(piece.part);
+    }
   // Every part's place in its section's list is known ahead, so the parts
   // (a large shared section has one per input) are copied in parallel.
   struct Placed {
