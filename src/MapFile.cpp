@@ -257,7 +257,8 @@ void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
 struct SymbolRow {
   const char *name = nullptr;
   std::uint32_t nameLength = 0;
-  std::uint32_t file = 0; // position in SymbolLists::files
+  std::uint32_t shownLength = 0; // up to a first NUL, as "%s" shows it
+  std::uint32_t file = 0;        // position in SymbolLists::files
   std::uint32_t address = 0;
   std::uint16_t section = 0;     // its number
   std::uint8_t location = 0;     // 0 program, 1 data
@@ -329,10 +330,6 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
   const StringIndex strings(output.cStringTbl);
-  // Emptied for a second run; the room for the rows stays.
-  lists.rows.clear();
-  lists.files.clear();
-  lists.madeNames.clear();
   lists.files.push_back({&noFile, 0});
   std::vector<std::uint32_t> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
@@ -359,6 +356,7 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     SymbolRow row;
     row.name = name.data();
     row.nameLength = static_cast<std::uint32_t>(name.size());
+    row.shownLength = lengthToNul(name.data(), name.size());
     row.file = open.empty() ? 0 : open.back();
     row.address = sym.n_value;
     row.section = static_cast<std::uint16_t>(sym.n_scnum);
@@ -572,10 +570,9 @@ void writeSymbolRows(MapOut &out, const SymbolLists &lists,
   for (const std::uint32_t position : order) {
     const SymbolRow &row = *lists.shown[position];
     const FileText &file = lists.files[row.file];
-    const std::size_t nameLength = lengthToNul(row.name, row.nameLength);
     const std::size_t at = out.text.size();
-    out.text.resize(at + rowBytes(nameLength, file));
-    putSymbolRow(&out.text[at], row, nameLength, file);
+    out.text.resize(at + rowBytes(row.shownLength, file));
+    putSymbolRow(&out.text[at], row, row.shownLength, file);
     out.endRow();
   }
 }
@@ -675,36 +672,17 @@ namespace {
 void writeMap(MapOut &out, const Coff &output,
               std::uint32_t programAddressCount, const std::string &timeText) {
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
-  SectionLists sections;
+  const SectionLists sections = collectSections(output);
   SymbolLists symbols;
-  bool symbolsSpoke = false;
-  // The symbols are gathered while the section tables are made: neither
-  // needs the other. Gathering may report (a name the string table lacks);
-  // it then runs again here after, where its messages come as they would
-  // in order: nothing before it reports.
-  // Room for every row, taken here: a block this large taken on a helper
-  // thread would come from fresh memory. Only the rows made touch it.
+  // Room for every row: only the rows made touch it.
   symbols.rows.reserve(output.cSymbolTbl.size());
-  forEachLargeInParallel(2, [&](std::size_t task) {
-    if (task == 1) {
-      sections = collectSections(output);
-      out.text += linkerBanner();
-      out.text += "\nLinker Map File - Created " + timeText;
-      writeSectionTable(out, sections);
-      writeUsageTable(out, sections.program, bytesPerAddress,
-                      programAddressCount);
-      return;
-    }
-    SilentAttempt silent;
-    try {
-      collectSymbols(output, symbols);
-    } catch (const MessageWhileSilent &) {
-      symbolsSpoke = true;
-    }
-  });
-  if (symbolsSpoke)
-    collectSymbols(output, symbols);
+  collectSymbols(output, symbols);
   placeRows(sections.typeOfNumber, symbols);
+  out.text += linkerBanner();
+  out.text += "\nLinker Map File - Created " + timeText;
+
+  writeSectionTable(out, sections);
+  writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
 
   traceRows(sections, symbols);
   const RowOrder byName = sortedByName(symbols);
