@@ -4,6 +4,7 @@
 #include "Coff.h"
 #include "IntKeyIndex.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "SafeFile.h"
 #include "SectionNameIndex.h"
 #include "TextUtil.h"
@@ -103,6 +104,14 @@ struct MapOut {
       file->write(bytes + at, std::min(kPieceBytes, size - at));
   }
 };
+
+// Work over many rows goes to the threads in this many slices.
+constexpr std::size_t kSlices = 64;
+
+// The first of count rows in a slice.
+std::size_t sliceFirst(std::size_t count, std::size_t slice) {
+  return count * slice / kSlices;
+}
 
 bool isDataType(std::uint8_t type) {
   return type == kScnTypeIdata || type == kScnTypeUdata;
@@ -423,13 +432,21 @@ struct LongNameEntry {
 
 template <class Entry> RowOrder sortedByName(const SymbolLists &lists) {
   const auto &shown = lists.shown;
-  std::vector<Entry> entries(shown.size());
-  for (std::size_t i = 0; i < shown.size(); ++i)
-    entries[i] =
-        Entry(TextSortKey(shown[i]->nameView()), shown[i]->nameLength, i);
+  // Program rows, then data rows: each part sorted on its own.
+  std::vector<Entry> parts[2];
+  parts[0].resize(lists.programCount);
+  parts[1].resize(shown.size() - lists.programCount);
+  forEachLargeInParallel(kSlices, [&](std::size_t slice) {
+    for (std::size_t i = sliceFirst(shown.size(), slice);
+         i < sliceFirst(shown.size(), slice + 1); ++i) {
+      const bool isData = i >= lists.programCount;
+      parts[isData][i - (isData ? lists.programCount : 0)] =
+          Entry(TextSortKey(shown[i]->nameView()), shown[i]->nameLength, i);
+    }
+  });
   // The keys order all names but those with equal first bytes; two of the
   // same length within the key are then the same name. The position makes
-  // the order total, so an unstable sort gives the stable order.
+  // the order total, so any sort gives the one stable order.
   auto less = [&](const Entry &a, const Entry &b) {
     if (!a.keyEqual(b))
       return a.keyLess(b);
@@ -441,13 +458,13 @@ template <class Entry> RowOrder sortedByName(const SymbolLists &lists) {
     }
     return a.position() < b.position();
   };
-  const auto dataBegin =
-      entries.begin() + static_cast<std::ptrdiff_t>(lists.programCount);
-  std::sort(entries.begin(), dataBegin, less);
-  std::sort(dataBegin, entries.end(), less);
-  RowOrder order(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    order[i] = entries[i].position();
+  RowOrder order(shown.size());
+  std::size_t at = 0;
+  for (std::vector<Entry> &part : parts) {
+    sortInParallel(part, less);
+    for (const Entry &entry : part)
+      order[at++] = entry.position();
+  }
   return order;
 }
 

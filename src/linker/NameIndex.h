@@ -5,7 +5,8 @@
 //
 // The entries lie in one flat open-addressed table (each with its hash, so
 // a probe rarely touches a name): a lookup costs one or two cache misses
-// and building the index allocates once.
+// and building the index allocates once when sized for what it gets (it
+// grows when it gets more).
 #pragma once
 
 #include <cstddef>
@@ -25,16 +26,34 @@ public:
 
   // Enters name (whose text must outlive the index) unless present.
   void add(std::string_view name, const Value &value) {
-    const std::size_t hash = hashOf(name);
-    Slot &slot = cSlots[probe(name, hash)];
-    if (!slot.used)
-      slot = Slot{true, hash, name, value};
+    add(name, hashOf(name), value);
   }
 
   // The value of name, or null.
   const Value *find(std::string_view name) const {
-    const Slot &slot = cSlots[probe(name, hashOf(name))];
+    return find(name, hashOf(name));
+  }
+
+  // The same with the name's hash made ahead (hashOf), e.g. on other
+  // threads.
+  void add(std::string_view name, std::size_t hash, const Value &value) {
+    std::size_t at = probe(name, hash);
+    if (cSlots[at].used)
+      return;
+    if (2 * (cCount + 1) > cSlots.size()) {
+      grow();
+      at = probe(name, hash);
+    }
+    cSlots[at] = Slot{true, hash, name, value};
+    ++cCount;
+  }
+  const Value *find(std::string_view name, std::size_t hash) const {
+    const Slot &slot = cSlots[probe(name, hash)];
     return slot.used ? &slot.value : nullptr;
+  }
+
+  static std::size_t hashOf(std::string_view name) {
+    return std::hash<std::string_view>()(name);
   }
 
 private:
@@ -45,8 +64,17 @@ private:
     Value value{};
   };
 
-  static std::size_t hashOf(std::string_view name) {
-    return std::hash<std::string_view>()(name);
+  void grow() {
+    std::vector<Slot> old(2 * cSlots.size());
+    old.swap(cSlots);
+    const std::size_t mask = cSlots.size() - 1;
+    for (Slot &slot : old)
+      if (slot.used) {
+        std::size_t at = slot.hash & mask;
+        while (cSlots[at].used)
+          at = (at + 1) & mask;
+        cSlots[at] = std::move(slot);
+      }
   }
 
   // The slot holding name, or the empty slot where it would go. The table
@@ -61,6 +89,7 @@ private:
   }
 
   std::vector<Slot> cSlots;
+  std::size_t cCount = 0;
 };
 
 template <class Map> class NameIndex {

@@ -236,24 +236,43 @@ int Linker::buildOutputRawData(std::string &) {
   }
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   const PlaceIndex places = placeIndex();
-  InputIndex input = 0;
-  for (const auto &coff : cCoff) {
-    for (const auto &entry : coff->cScnNum) {
+  // One input's pieces: its sections with bytes, each with its buffer
+  // (kNoBuffer: the section has none yet) and its place in the buffer.
+  constexpr std::size_t kNoBuffer = static_cast<std::size_t>(-1);
+  struct Found {
+    std::size_t buffer;
+    const std::string *name;
+    Piece piece;
+  };
+  // False where the input's sections break what the model promises; the
+  // input is then taken again in its turn, where the check reports.
+  auto findPieces = [&](InputIndex input, bool check,
+                        std::vector<Found> &found) {
+    const Coff &coff = *cCoff[input];
+    for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
       const std::uint8_t *type = types.find(name);
       if (type != nullptr && *type == kScnTypeUdata)
         continue;
       const Place *place = places.find(name);
       const Memory *mem = place == nullptr ? nullptr : place->memory;
+      if (!check && mem == nullptr)
+        return false;
       ORV_ASSERT(mem != nullptr, kModule);
+      if (!check && place->range == nullptr && !mem->isAllocated(name))
+        return false;
       const Range &range =
           place->range != nullptr ? *place->range : mem->sectionRange(name);
+      if (!check && !range.isLoaded(input))
+        return false;
       const std::uint32_t sectionStart = range.getStart();
       const std::uint32_t loadStart = range.getLoadStart(input);
       const std::uint32_t size = range.getLoadSize(input);
-      const auto data = coff->cRawData.find(name);
+      const auto data = coff.cRawData.find(name);
       const std::uint32_t dataSize =
-          data == coff->cRawData.end() ? 0 : data->second.size();
+          data == coff.cRawData.end() ? 0 : data->second.size();
+      if (!check && size != dataSize)
+        return false;
       ORV_ASSERT(size == dataSize, kModule);
       if (size == 0)
         continue;
@@ -261,18 +280,41 @@ int Linker::buildOutputRawData(std::string &) {
           std::uint64_t{bytesPerLocation(mem->getType())} *
           (loadStart - sectionStart);
       const std::size_t *known = bufferOf.find(name);
-      if (known == nullptr) {
+      found.push_back({known != nullptr ? *known : kNoBuffer, &name,
+                       Piece{&data->second, startByte}});
+    }
+    return true;
+  };
+  // Found on all threads, then dealt to the buffers in input order.
+  std::vector<std::vector<Found>> pieces(cCoff.size());
+  std::vector<char> clean(cCoff.size(), 0);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    clean[input] = findPieces(input, false, pieces[input]) ? 1 : 0;
+  });
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (!clean[input]) {
+      pieces[input].clear();
+      findPieces(input, true, pieces[input]); // asserts
+    }
+    for (const Found &found : pieces[input]) {
+      std::size_t at = found.buffer;
+      if (at == kNoBuffer) {
         // Every input section is merged, so this does not happen; should
         // it, the section still gets its buffer.
-        bufferOf.add(name, buffers.size());
-        buffers.push_back({&name, 0, {}, Data()});
-        known = bufferOf.find(name);
+        const std::size_t *known = bufferOf.find(*found.name);
+        if (known == nullptr) {
+          bufferOf.add(*found.name, buffers.size());
+          buffers.push_back({found.name, 0, {}, Data()});
+          known = bufferOf.find(*found.name);
+        }
+        at = *known;
       }
-      Buffer &buffer = buffers[*known];
-      buffer.sizeInBytes = std::max(buffer.sizeInBytes, startByte + size);
-      buffer.pieces.push_back({&data->second, startByte});
+      Buffer &buffer = buffers[at];
+      buffer.sizeInBytes =
+          std::max(buffer.sizeInBytes,
+                   found.piece.startByte + found.piece.bytes->size());
+      buffer.pieces.push_back(found.piece);
     }
-    ++input;
   }
 
   for (const Buffer &buffer : buffers)
@@ -407,10 +449,50 @@ void Linker::setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
   Coff::setScnFlags(hdr, type, absolute, shared, access);
 }
 
+namespace {
+
+using NameOffsets = std::unordered_map<std::string, std::uint32_t>;
+
+// Enters in offsets (whose names all want one) the lowest offset at which
+// the table holds each name, where it still has none. The table is
+// searched in slices on all threads; the slices are then taken in offset
+// order, so the lowest offset wins as in one walk.
+void findLowestOffsets(const std::map<int, std::string> &strTbl,
+                       NameOffsets &offsets, std::uint32_t none) {
+  using Entry = std::pair<const int, std::string>;
+  std::vector<const Entry *> entries;
+  entries.reserve(strTbl.size());
+  for (const Entry &entry : strTbl)
+    if (entry.second.size() > 8) // only long names want an offset
+      entries.push_back(&entry);
+  constexpr std::size_t kSliceEntries = 4096;
+  const std::size_t slices =
+      (entries.size() + kSliceEntries - 1) / kSliceEntries;
+  std::vector<std::vector<std::pair<NameOffsets::iterator, std::uint32_t>>>
+      found(slices);
+  forEachInParallel(slices, [&](std::size_t slice) {
+    const std::size_t last =
+        std::min(entries.size(), (slice + 1) * kSliceEntries);
+    for (std::size_t at = slice * kSliceEntries; at < last; ++at) {
+      const auto wanted = offsets.find(entries[at]->second);
+      if (wanted != offsets.end())
+        found[slice].emplace_back(
+            wanted, static_cast<std::uint32_t>(entries[at]->first));
+    }
+  });
+  for (const auto &slice : found)
+    for (const auto &match : slice)
+      if (match.first->second == none)
+        match.first->second = match.second;
+}
+
+} // namespace
+
 int Linker::buildOutputScnHdrs(std::string &) {
   // Lowest offset of each long header name, as Coff::setName looks it up;
   // only these names are indexed, not every string of the table.
   cOutputNameOffset.clear();
+  cOutputNameOffset.reserve(2 * cScnType.size() + 2);
   auto want = [&](const std::string &name) {
     if (name.size() > 8)
       cOutputNameOffset.emplace(name, kNoNameOffset);
@@ -424,11 +506,29 @@ int Linker::buildOutputScnHdrs(std::string &) {
   if (cStackDescSet)
     want(cStackScnName);
   if (!cOutputNameOffset.empty())
-    for (const auto &entry : cOutput.cStringTbl) {
-      const auto wanted = cOutputNameOffset.find(entry.second);
-      if (wanted != cOutputNameOffset.end() && wanted->second == kNoNameOffset)
-        wanted->second = static_cast<std::uint32_t>(entry.first);
+    findLowestOffsets(cOutput.cStringTbl, cOutputNameOffset, kNoNameOffset);
+
+  // The headers in the order they are set. Each is made on its own
+  // thread where nothing can go wrong; the rest (a section not placed, a
+  // name the table lacks) are set in their turn, which reports as before.
+  struct Planned {
+    const std::string *section = nullptr; // null: the name is in own
+    std::string own;
+    const Memory *memory = nullptr; // the section's, from cScnMem
+    int type = 0, absolute = 0, shared = 0, access = 0;
+    bool ready = false;
+    scnhdr hdr;
+    const std::string &name() const {
+      return section != nullptr ? *section : own;
     }
+  };
+  std::vector<Planned> plan;
+  plan.reserve(cScnType.size() + 2);
+  auto plain = [&](std::string name, int type) {
+    plan.emplace_back();
+    plan.back().own = std::move(name);
+    plan.back().type = type;
+  };
   // The attribute maps are filled together with cScnType, so their
   // entries come in the same name order: walk them alongside.
   // So does cScnMem, which holds every merged section once allocated.
@@ -440,21 +540,70 @@ int Linker::buildOutputScnHdrs(std::string &) {
     const std::string &name = entry.first;
     while (memory != cScnMem.cend() && memory->first < name)
       ++memory;
-    const std::uint32_t startLoc =
-        memory != cScnMem.cend() && memory->first == name &&
-                memory->second != nullptr
-            ? memory->second->getSectionStart(name)
-            : outputSectionStart(name); // asserts the section is placed
-    setOutputScnHdr(name, startLoc, entry.second,
-                    alongside(cScnAbs, absolute, name),
-                    alongside(cScnShare, shared, name),
-                    alongside(cScnAccess, access, name));
+    plan.emplace_back();
+    Planned &section = plan.back();
+    section.section = &name;
+    if (memory != cScnMem.cend() && memory->first == name)
+      section.memory = memory->second;
+    section.type = entry.second;
+    section.absolute = alongside(cScnAbs, absolute, name);
+    section.shared = alongside(cScnShare, shared, name);
+    section.access = alongside(cScnAccess, access, name);
     if (entry.second == kScnTypeIdata)
-      setOutputScnHdr(imageName(name), kScnTypeRomdata, 0, 0, 0);
+      plain(imageName(name), kScnTypeRomdata);
   }
-  setOutputScnHdr(cInitScnName, kScnTypeRomdata, 0, 0, 0);
+  plain(cInitScnName, kScnTypeRomdata);
   if (cStackDescSet)
-    setOutputScnHdr(cStackScnName, kScnTypeUdata, 0, 0, 0);
+    plain(cStackScnName, kScnTypeUdata);
+  // Asking once readies each memory's name index for the threads.
+  for (const auto *memories :
+       {&cCodePage, &cDataBanks, &cShareBanks, &cAccessBanks})
+    for (const Memory &each : *memories)
+      each.isAllocated(std::string());
+
+  forEachInParallel(plan.size(), [&](std::size_t at) {
+    Planned &own = plan[at];
+    const std::string &name = own.name();
+    const Memory *holder = own.memory;
+    if (own.section == nullptr) {
+      const auto placed = cScnMem.find(name);
+      if (placed != cScnMem.end())
+        holder = placed->second;
+    }
+    if (holder == nullptr || !holder->isAllocated(name))
+      return;
+    std::uint32_t offset = kNoNameOffset;
+    if (name.size() > 8) {
+      const auto known = cOutputNameOffset.find(name);
+      if (known == cOutputNameOffset.end() || known->second == kNoNameOffset)
+        return;
+      offset = known->second;
+    }
+    scnhdr &hdr = own.hdr;
+    if (offset != kNoNameOffset)
+      hdr.setNameOffset(offset);
+    else
+      Coff::setName(hdr, cOutput.cStringTbl, name); // inline: cannot fail
+    hdr.s_paddr = holder->getSectionStart(name);
+    hdr.s_vaddr = 0;
+    Coff::setScnFlags(hdr, own.type, own.absolute, own.shared, own.access);
+    own.ready = true;
+  });
+
+  for (const Planned &own : plan) {
+    const std::string &name = own.name();
+    if (!own.ready) {
+      const std::uint32_t startLoc = own.memory != nullptr
+                                         ? own.memory->getSectionStart(name)
+                                         : outputSectionStart(name); // asserts
+      setOutputScnHdr(name, startLoc, own.type, own.absolute, own.shared,
+                      own.access);
+      continue;
+    }
+    // Headers come mostly in name order, so most go in at the end.
+    cOutput.cScnHdr.emplace_hint(cOutput.cScnHdr.end(), name, scnhdr())
+        ->second = own.hdr;
+  }
   cOutputNameOffset.clear();
   return 1;
 }

@@ -3,31 +3,54 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "NameIndex.h"
 #include "ParallelWork.h"
 
 #include <algorithm>
 #include <deque>
-#include <set>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
 constexpr const char *kModule = "SectionMerge";
 constexpr const char *kImageSuffix = "_i";
 
+// One input section as the walks meet it, with its name's hash.
+struct SectionRef {
+  const Coff *coff;
+  const std::string *name; // the header's own key
+  const scnhdr *hdr;       // null: the input numbers a section it lacks
+  std::size_t hash;
+};
+
 // Every input section in link order: inputs in cCoff order, sections in
-// section-number order.
-template <class Visit>
-int forEachSection(const std::vector<std::unique_ptr<Coff>> &inputs,
-                   Visit visit) {
-  for (const std::unique_ptr<Coff> &coff : inputs) {
-    for (const auto &numbered : coff->cScnNum) {
-      const auto hdr = coff->cScnHdr.find(numbered.second);
-      ORV_ASSERT(hdr != coff->cScnHdr.end(), kModule);
-      if (!visit(*coff, hdr->first, hdr->second))
-        return 0;
+// section-number order. Each input's headers are looked up on all threads.
+std::vector<SectionRef>
+sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs) {
+  std::vector<std::size_t> first(inputs.size() + 1, 0);
+  for (std::size_t input = 0; input < inputs.size(); ++input)
+    first[input + 1] = first[input] + inputs[input]->cScnNum.size();
+  std::vector<SectionRef> sections(first.back());
+  forEachInParallel(inputs.size(), [&](std::size_t input) {
+    const Coff &coff = *inputs[input];
+    SectionRef *to = sections.data() + first[input];
+    for (const auto &numbered : coff.cScnNum) {
+      const auto hdr = coff.cScnHdr.find(numbered.second);
+      *to++ = hdr == coff.cScnHdr.end()
+                  ? SectionRef{&coff, &numbered.second, nullptr, 0}
+                  : SectionRef{&coff, &hdr->first, &hdr->second,
+                               FlatNameIndex<char>::hashOf(hdr->first)};
     }
+  });
+  return sections;
+}
+
+template <class Visit>
+int forEachSection(const std::vector<SectionRef> &sections, Visit visit) {
+  for (const SectionRef &section : sections) {
+    ORV_ASSERT(section.hdr != nullptr, kModule);
+    if (!visit(section))
+      return 0;
   }
   return 1;
 }
@@ -35,28 +58,32 @@ int forEachSection(const std::vector<std::unique_ptr<Coff>> &inputs,
 // Sections the linker makes itself may not come from an input: the
 // initialisation table, the stack when one is declared, and the program
 // memory image of every initialised-data section.
-int checkReservedNames(const std::vector<std::unique_ptr<Coff>> &inputs,
+int checkReservedNames(const std::vector<SectionRef> &sections,
                        const std::string &initScnName,
                        const std::string &stackScnName, std::string &error) {
-  std::set<std::string> idataNames;
-  forEachSection(inputs,
-                 [&](const Coff &, const std::string &name, const scnhdr &hdr) {
-                   if (Coff::scnType(hdr) == kScnTypeIdata)
-                     idataNames.insert(name);
-                   return 1;
-                 });
+  std::size_t idataCount = 0;
+  for (const SectionRef &section : sections)
+    if (section.hdr != nullptr && Coff::scnType(*section.hdr) == kScnTypeIdata)
+      ++idataCount;
+  FlatNameIndex<char> idataNames(idataCount);
+  forEachSection(sections, [&](const SectionRef &section) {
+    if (Coff::scnType(*section.hdr) == kScnTypeIdata)
+      idataNames.add(*section.name, section.hash, 1);
+    return 1;
+  });
   const std::size_t suffixLength = std::char_traits<char>::length(kImageSuffix);
   auto isImageName = [&](const std::string &name) {
     return name.size() > suffixLength &&
            name.compare(name.size() - suffixLength, suffixLength,
                         kImageSuffix) == 0 &&
-           idataNames.count(name.substr(0, name.size() - suffixLength)) != 0;
+           idataNames.find(std::string_view(name).substr(
+               0, name.size() - suffixLength)) != nullptr;
   };
-  return forEachSection(inputs, [&](const Coff &coff, const std::string &name,
-                                    const scnhdr &) {
+  return forEachSection(sections, [&](const SectionRef &section) {
+    const std::string &name = *section.name;
     if (name == initScnName ||
         (!stackScnName.empty() && name == stackScnName) || isImageName(name)) {
-      error = "Section '" + name + "' in '" + coff.cFileName +
+      error = "Section '" + name + "' in '" + section.coff->cFileName +
               "' has a name reserved for the linker.";
       return 0;
     }
@@ -195,25 +222,27 @@ void fillInOrder(std::map<std::string, Value> &map,
 } // namespace
 
 int Linker::mergeSections(std::string &error) {
-  if (!checkReservedNames(cCoff, cInitScnName,
+  const std::vector<SectionRef> sections = sectionsInLinkOrder(cCoff);
+  if (!checkReservedNames(sections, cInitScnName,
                           cStackDescSet ? cStackScnName : std::string(), error))
     return 0;
   // The records of each name met, found by hashing the name rather than
   // by a search of every record map for every piece.
-  std::unordered_map<std::string_view, MergedRecords> met;
+  // Sized for a name in every few pieces; grows when there are more.
+  FlatNameIndex<MergedRecords> met(sections.size() / 4);
   const bool fresh = cScnSize.empty() && cScnType.empty() && cScnAbs.empty() &&
                      cScnShare.empty() && cScnAccess.empty() &&
                      cScnOverlay.empty();
   if (!fresh)
-    return forEachSection(cCoff, [&](const Coff &coff, const std::string &name,
-                                     const scnhdr &hdr) {
-      const auto known = met.find(name);
-      if (known != met.end())
-        return mergeNextPiece(known->second, name, hdr, error);
+    return forEachSection(sections, [&](const SectionRef &section) {
+      const std::string &name = *section.name;
+      const scnhdr &hdr = *section.hdr;
+      if (const MergedRecords *known = met.find(name, section.hash))
+        return mergeNextPiece(*known, name, hdr, error);
       const auto typed = cScnType.find(name);
       MergedRecords merged;
       if (typed == cScnType.end()) {
-        if (!mergeFirstPiece(coff, name, hdr, merged, error))
+        if (!mergeFirstPiece(*section.coff, name, hdr, merged, error))
           return 0;
       } else {
         merged = mergedRecords(name);
@@ -221,7 +250,7 @@ int Linker::mergeSections(std::string &error) {
           return 0;
       }
       // Keyed by the name held in the record maps, which outlive the walk.
-      met.emplace(cScnType.find(name)->first, merged);
+      met.add(cScnType.find(name)->first, section.hash, merged);
       return 1;
     });
 
@@ -230,34 +259,34 @@ int Linker::mergeSections(std::string &error) {
   // for and entered one by one. What the maps hold in the end, after a
   // failure too, is what entering them one by one would have left.
   std::deque<PendingRecords> pending;
-  const int merged = forEachSection(
-      cCoff, [&](const Coff &coff, const std::string &name, const scnhdr &hdr) {
-        const auto known = met.find(name);
-        if (known != met.end())
-          return mergeNextPiece(known->second, name, hdr, error);
-        PendingRecords &records = pending.emplace_back();
-        records.name = name;
-        records.type = Coff::scnType(hdr);
-        records.size = pieceSizeInBytes(hdr, records.type);
-        if (records.type == kScnTypeNone) {
-          records.complete = false;
-          error = "unknown section type for '" + name + "' in file '" +
-                  coff.cFileName + "'.";
-          return 0;
-        }
-        records.absolute = Coff::isAbsolute(hdr);
-        records.shared = Coff::isShared(hdr);
-        records.access = Coff::isAccess(hdr);
-        if (Coff::isAbsolute(hdr)) {
-          cScnAbsStart[name] = hdr.s_paddr;
-          cScnAbsSize[name] = records.size;
-        }
-        records.overlay = Coff::isOverlay(hdr);
-        met.emplace(name, MergedRecords{&records.size, &records.type,
-                                        &records.absolute, &records.shared,
-                                        &records.access, &records.overlay});
-        return 1;
-      });
+  const int merged = forEachSection(sections, [&](const SectionRef &section) {
+    const std::string &name = *section.name;
+    const scnhdr &hdr = *section.hdr;
+    if (const MergedRecords *known = met.find(name, section.hash))
+      return mergeNextPiece(*known, name, hdr, error);
+    PendingRecords &records = pending.emplace_back();
+    records.name = name;
+    records.type = Coff::scnType(hdr);
+    records.size = pieceSizeInBytes(hdr, records.type);
+    if (records.type == kScnTypeNone) {
+      records.complete = false;
+      error = "unknown section type for '" + name + "' in file '" +
+              section.coff->cFileName + "'.";
+      return 0;
+    }
+    records.absolute = Coff::isAbsolute(hdr);
+    records.shared = Coff::isShared(hdr);
+    records.access = Coff::isAccess(hdr);
+    if (Coff::isAbsolute(hdr)) {
+      cScnAbsStart[name] = hdr.s_paddr;
+      cScnAbsSize[name] = records.size;
+    }
+    records.overlay = Coff::isOverlay(hdr);
+    met.add(name, section.hash,
+            MergedRecords{&records.size, &records.type, &records.absolute,
+                          &records.shared, &records.access, &records.overlay});
+    return 1;
+  });
   std::vector<const PendingRecords *> byName;
   byName.reserve(pending.size());
   for (const PendingRecords &records : pending)

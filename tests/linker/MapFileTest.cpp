@@ -7,6 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+#include <vector>
+
 namespace {
 
 const char *const kTime = "Thu Jan  1 00:00:00 2026\n";
@@ -199,6 +206,89 @@ TEST(MapFile, KeepsStaticsOfEachFileWithTheirFileName) {
             std::string::npos);
   EXPECT_NE(text.find("     same   0x000001    program     static b.asm"),
             std::string::npos);
+}
+
+// The name rows of a map text: name and address of each, in order.
+std::vector<std::pair<std::string, std::string>>
+nameTableOf(const std::string &text) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  std::istringstream in(text.substr(text.find("Sorted by Name")));
+  std::string line;
+  std::getline(in, line); // title
+  std::getline(in, line); // heads
+  std::getline(in, line); // rules
+  while (std::getline(in, line) && !line.empty()) {
+    std::istringstream fields(line);
+    std::string name;
+    std::string address;
+    fields >> name >> address;
+    rows.emplace_back(name, address);
+  }
+  return rows;
+}
+
+// Tables large enough to be sorted on several threads: names repeat (equal
+// names keep table order), share long prefixes and differ in length.
+TEST(MapFile, SortsLargeTablesAsAStableSortByName) {
+  constexpr std::uint32_t kCount = 40000;
+  CoffBuilder out;
+  out.processor(0x1001)
+      .section("code", kScnTypeCode)
+      .words({0})
+      .section("vars", kScnTypeUdata)
+      .zeros(1);
+  // Name, location (0 program), table position.
+  std::vector<std::tuple<std::string, int, std::uint32_t>> expected;
+  char name[64];
+  for (std::uint32_t i = 0; i < 2 * kCount; ++i) {
+    const std::uint32_t key = (i * 7919u) % 3001u;
+    switch (i % 4) {
+    case 0:
+      std::snprintf(name, sizeof name, "f%u", key);
+      break;
+    case 1:
+      std::snprintf(name, sizeof name, "a_long_shared_prefix_%u", key % 97);
+      break;
+    case 2:
+      std::snprintf(name, sizeof name, "a_long_shared_prefix_%u_tail", key);
+      break;
+    default:
+      std::snprintf(name, sizeof name, "v%u", key % 13);
+    }
+    const bool isData = i % 3 == 0;
+    out.symbolIn(name, i, isData ? "vars" : "code", kClassExternal);
+    expected.emplace_back(name, isData ? 1 : 0, i);
+  }
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const auto &a, const auto &b) {
+                     if (std::get<1>(a) != std::get<1>(b))
+                       return std::get<1>(a) < std::get<1>(b);
+                     return std::get<0>(a) < std::get<0>(b);
+                   });
+  const Coff output = out.build();
+  const std::string text = MapFile::text(output, 0x10000, kTime);
+  const auto rows = nameTableOf(text);
+  ASSERT_EQ(rows.size(), expected.size());
+  char address[16];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::snprintf(address, sizeof address, "0x%06x", std::get<2>(expected[i]));
+    ASSERT_EQ(rows[i],
+              std::make_pair(std::get<0>(expected[i]), std::string(address)))
+        << "row " << i;
+  }
+
+  // The file, written in pieces, holds the same text.
+  TempDir dir;
+  ASSERT_EQ(MapFile::write(dir.file("out.map"), output, 0x10000), 1);
+  std::string written = dir.read("out.map");
+  const auto timeLine = [](std::string &mapText) {
+    const std::size_t from = mapText.find("Created ");
+    mapText.erase(from, mapText.find('\n', from) - from);
+  };
+  std::string made = text;
+  timeLine(written);
+  timeLine(made);
+  EXPECT_TRUE(written == made);
 }
 
 TEST(MapFile, ReportsAMapFileThatCannotBeOpened) {

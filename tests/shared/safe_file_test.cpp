@@ -1,6 +1,7 @@
 #include "SafeFile.h"
 #include "TempDir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -65,6 +66,33 @@ TEST(SafeOutputFile, ExitWhileWritingLeavesOldFileAndNoTemporary) {
   EXPECT_EQ(tmp.read("out.bin"), "old");
   EXPECT_EQ(tmp.read("other.bin"), "kept");
   EXPECT_EQ(entryCount(tmp.path()), 2);
+}
+
+// A replaced file of some size is let go of beside the program's own work;
+// what other names reach must stay as it was.
+TEST(SafeOutputFile, ReplacesALargeFileAndLeavesItsOtherNamesAlone) {
+  const std::string old(3 << 20, 'o');
+  enum class Other { None, HardLink, SymLinkTarget };
+  for (const Other other :
+       {Other::None, Other::HardLink, Other::SymLinkTarget}) {
+    SCOPED_TRACE(static_cast<int>(other));
+    TempDir tmp;
+    std::string target = tmp.file("out.bin");
+    tmp.write("out.bin", old);
+    if (other == Other::HardLink) {
+      ASSERT_EQ(link(target.c_str(), tmp.file("kept.bin").c_str()), 0);
+    }
+    if (other == Other::SymLinkTarget) {
+      ASSERT_EQ(rename(target.c_str(), tmp.file("kept.bin").c_str()), 0);
+      ASSERT_EQ(symlink("kept.bin", target.c_str()), 0);
+    }
+    ASSERT_TRUE(writeFileAtomically(target, "new contents"));
+    EXPECT_EQ(tmp.read("out.bin"), "new contents");
+    if (other != Other::None) {
+      EXPECT_TRUE(tmp.read("kept.bin") == old);
+    }
+    EXPECT_EQ(entryCount(tmp.path()), other == Other::None ? 1 : 2);
+  }
 }
 
 TEST(SafeOutputFile, FailsInMissingOrUnwritableDirectory) {
