@@ -259,6 +259,7 @@ struct SymbolRow {
   std::uint32_t nameLength = 0;
   std::uint32_t file = 0; // position in SymbolLists::files
   std::uint32_t address = 0;
+  std::uint16_t section = 0;     // its number
   std::uint8_t location = 0;     // 0 program, 1 data
   std::uint8_t storageClass = 0; // 0 extern, 1 static
   std::uint8_t kind = 0;         // 0 function, 1 variable
@@ -322,19 +323,19 @@ const std::string *fileName(const Coff &output, std::size_t at,
   return &lists.madeNames.back();
 }
 
-void collectSymbols(const Coff &output,
-                    const std::vector<std::uint8_t> &sectionTypes,
-                    SymbolLists &lists) {
+// The rows of the symbol table in table order, and their files; their
+// memory is set by placeRows. Reports what Coff::getName reports.
+void collectSymbols(const Coff &output, SymbolLists &lists) {
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
   const StringIndex strings(output.cStringTbl);
+  lists = SymbolLists();
   lists.files.push_back({&noFile, 0});
   std::size_t listed = 0;
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux)
     if (table[at].n_scnum >= 1 && isListedClass(table[at].n_sclass))
       ++listed;
   lists.rows.reserve(listed);
-  std::size_t programCount = 0;
   std::vector<std::uint32_t> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
@@ -362,12 +363,20 @@ void collectSymbols(const Coff &output,
     row.nameLength = static_cast<std::uint32_t>(name.size());
     row.file = open.empty() ? 0 : open.back();
     row.address = sym.n_value;
-    row.location =
-        isDataType(sectionTypes[static_cast<std::size_t>(sym.n_scnum)]) ? 1 : 0;
+    row.section = static_cast<std::uint16_t>(sym.n_scnum);
     row.storageClass = sym.n_sclass == kClassExternal ? 0 : 1;
     row.kind = Coff::isFunction(sym) ? 0 : 1;
-    programCount += row.location == 0 ? 1 : 0;
     lists.rows.push_back(row);
+  }
+}
+
+// Sets each row's memory from its section's type, and the rows shown.
+void placeRows(const std::vector<std::uint8_t> &sectionTypes,
+               SymbolLists &lists) {
+  std::size_t programCount = 0;
+  for (SymbolRow &row : lists.rows) {
+    row.location = isDataType(sectionTypes[row.section]) ? 1 : 0;
+    programCount += row.location == 0 ? 1 : 0;
   }
   lists.programCount = programCount;
   lists.shown.resize(lists.rows.size());
@@ -668,14 +677,33 @@ namespace {
 void writeMap(MapOut &out, const Coff &output,
               std::uint32_t programAddressCount, const std::string &timeText) {
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
-  const SectionLists sections = collectSections(output);
+  SectionLists sections;
   SymbolLists symbols;
-  collectSymbols(output, sections.typeOfNumber, symbols);
-  out.text += linkerBanner();
-  out.text += "\nLinker Map File - Created " + timeText;
-
-  writeSectionTable(out, sections);
-  writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
+  bool symbolsSpoke = false;
+  // The symbols are gathered while the section tables are made: neither
+  // needs the other. Gathering may report (a name the string table lacks);
+  // it then runs again here after, where its messages come as they would
+  // in order: nothing before it reports.
+  forEachLargeInParallel(2, [&](std::size_t task) {
+    if (task == 0) {
+      sections = collectSections(output);
+      out.text += linkerBanner();
+      out.text += "\nLinker Map File - Created " + timeText;
+      writeSectionTable(out, sections);
+      writeUsageTable(out, sections.program, bytesPerAddress,
+                      programAddressCount);
+      return;
+    }
+    SilentAttempt silent;
+    try {
+      collectSymbols(output, symbols);
+    } catch (const MessageWhileSilent &) {
+      symbolsSpoke = true;
+    }
+  });
+  if (symbolsSpoke)
+    collectSymbols(output, symbols);
+  placeRows(sections.typeOfNumber, symbols);
 
   traceRows(sections, symbols);
   const RowOrder byName = sortedByName(symbols);

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -289,6 +291,32 @@ TEST(MapFile, SortsLargeTablesAsAStableSortByName) {
   timeLine(written);
   timeLine(made);
   EXPECT_TRUE(written == made);
+}
+
+// A name missing from the string table stops the map with one message, as
+// it always did, though the symbols are gathered beside other work.
+TEST(MapFile, StopsAtANameTheStringTableLacksWithOneMessage) {
+  CoffBuilder out;
+  out.processor(0x1001).section("code", kScnTypeCode).words({0});
+  for (int i = 0; i < 100; ++i)
+    out.symbolIn("a_long_symbol_name_" + std::to_string(i), 0, "code",
+                 kClassExternal);
+  syment missing;
+  std::memset(missing._n_name, 0, sizeof missing._n_name);
+  missing._n_name[4] = 0x7F; // an offset past the string table
+  missing.n_scnum = 1;
+  missing.n_sclass = kClassExternal;
+  out.rawEntry(missing);
+  const Coff output = out.build();
+  EXPECT_EXIT(
+      {
+        dup2(2, 1); // the messages, where the death test sees them
+        MapFile::text(output, 0x100, kTime);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(255),
+      "^Error - Unable to find symbol name in string table\\.\n"
+      "Errors    : 1\n");
 }
 
 TEST(MapFile, ReportsAMapFileThatCannotBeOpened) {
