@@ -47,6 +47,12 @@ int Linker::link(std::string &error) {
   writeErrorMapFile();
   if (!mapped)
     return 0;
+  // Sections and ranges stay as allocated until the holes are filled.
+  struct HeldPlaces {
+    std::shared_ptr<const PlaceIndex> &held;
+    ~HeldPlaces() { held.reset(); }
+  } heldPlaces{cHeldPlaces};
+  cHeldPlaces = std::make_shared<const PlaceIndex>(buildPlaceIndex());
 
   if (!loadSections(error) || !buildInitTable(error))
     return 0;
@@ -66,6 +72,7 @@ int Linker::link(std::string &error) {
       !addInitSectionNames(error) || !buildOutputScnHdrs(error) ||
       !buildOutputFileHdr(error))
     return 0;
+  cHeldPlaces.reset();
   // Fails only for a hole too large to be a section.
   if (!buildOutputHoles(error))
     return 0;

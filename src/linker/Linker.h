@@ -298,8 +298,12 @@ private:
     const Range *range = nullptr;
   };
   using PlaceIndex = FlatNameIndex<Place>;
-  // Indexes cScnMem for one phase.
-  PlaceIndex placeIndex() const;
+  // Indexes cScnMem for one phase. A link run builds it once allocation is
+  // done and keeps it (cHeldPlaces) for every later phase until output:
+  // no phase between adds a section or a range.
+  std::shared_ptr<const PlaceIndex> placeIndex() const;
+  PlaceIndex buildPlaceIndex() const;
+  std::shared_ptr<const PlaceIndex> cHeldPlaces;
   // Where the input's piece of a section starts (locations).
   std::uint32_t loadStartOf(const PlaceIndex &places, InputIndex input,
                             const std::string &secName) const;

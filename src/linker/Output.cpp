@@ -235,7 +235,8 @@ int Linker::buildOutputRawData(std::string &) {
     buffers.push_back({&entry.first, entry.second, {}, Data()});
   }
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   // One input's pieces: its sections with bytes, each with its buffer
   // (kNoBuffer: the section has none yet) and its place in the buffer.
   constexpr std::size_t kNoBuffer = static_cast<std::size_t>(-1);

@@ -65,7 +65,8 @@ int Linker::verifyRelocations(std::string &error) {
 }
 
 int Linker::patchSections(std::string &error) {
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   auto patchInput = [&](InputIndex input, std::string &failure) {
     Coff &coff = *cCoff[input];
     for (const auto &scn : coff.cScnNum) {

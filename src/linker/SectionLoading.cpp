@@ -56,7 +56,8 @@ int Linker::loadSections(std::string &error) {
   // own range: the sections are loaded in parallel, each with its pieces in
   // order. Building the place index readies every memory's name index, so
   // the memories are only read while their ranges fill.
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   struct Piece {
     std::size_t order; // in the walk over inputs and their sections
     InputIndex input;
@@ -120,7 +121,7 @@ int Linker::loadSections(std::string &error) {
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> failedAt(sections.size(), kNone);
   std::vector<std::string> texts(sections.size());
-  forEachInParallel(sections.size(), [&](std::size_t at) {
+  auto loadSection = [&](std::size_t at) {
     Section &section = sections[at];
     if (section.pieces.empty())
       return;
@@ -135,6 +136,25 @@ int Linker::loadSections(std::string &error) {
         failedAt[at] = piece.order;
         return;
       }
+  };
+  // The threads take runs of neighbouring sections, and the sections
+  // shared by many inputs sort together: each run of work is made of
+  // whole sections of about kUnitPieces pieces, a large section alone.
+  constexpr std::size_t kUnitPieces = 256;
+  std::vector<std::size_t> unitStart;
+  std::size_t unitPieces = kUnitPieces;
+  for (std::size_t at = 0; at < sections.size(); ++at) {
+    const std::size_t pieces = sections[at].pieces.size();
+    if (unitPieces >= kUnitPieces || pieces >= kUnitPieces) {
+      unitStart.push_back(at);
+      unitPieces = 0;
+    }
+    unitPieces += pieces;
+  }
+  unitStart.push_back(sections.size());
+  forEachLargeInParallel(unitStart.size() - 1, [&](std::size_t unit) {
+    for (std::size_t at = unitStart[unit]; at < unitStart[unit + 1]; ++at)
+      loadSection(at);
   });
   const auto first = std::min_element(failedAt.begin(), failedAt.end());
   if (first != failedAt.end() && *first != kNone) {

@@ -27,7 +27,13 @@ std::size_t nextSymbol(const std::vector<syment> &table, std::size_t index) {
 
 } // namespace
 
-Linker::PlaceIndex Linker::placeIndex() const {
+std::shared_ptr<const Linker::PlaceIndex> Linker::placeIndex() const {
+  if (cHeldPlaces)
+    return cHeldPlaces;
+  return std::make_shared<const PlaceIndex>(buildPlaceIndex());
+}
+
+Linker::PlaceIndex Linker::buildPlaceIndex() const {
   // cScnMem and every memory's allocated ranges are both in name order, so
   // walking them side by side finds each section's range without a search.
   PlaceIndex places(cScnMem.size());
@@ -106,7 +112,8 @@ const std::uint32_t *findDelta(const Linker::SectionDeltas &deltas,
 
 int Linker::relocateSymbols(std::string & /*error*/) {
   // Every input moves only its own symbols: the inputs go in parallel.
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const SectionDeltas deltas = sectionDeltas(input, places);
     std::vector<syment> &table = cCoff[input]->cSymbolTbl;
@@ -122,7 +129,8 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
-  const PlaceIndex places = placeIndex();
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     Coff &coff = *cCoff[input];
@@ -432,9 +440,13 @@ int Linker::buildExtSymDef(std::string &error) {
     std::string_view name;
     std::size_t order;
     syment *sym;
+    TextSortKey key; // of name: most comparisons need only this
+  };
+  auto define = [](std::string_view name, std::size_t order, syment *sym) {
+    return Definition{name, order, sym, TextSortKey(name)};
   };
   std::vector<Definition> own;
-  own.push_back({"_cinit", 0, &cInitSym});
+  own.push_back(define("_cinit", 0, &cInitSym));
   if (cStackDescSet) {
     const auto held = cScnMem.find(cStackScnName);
     ORV_ASSERT(held != cScnMem.end(), kModule);
@@ -444,8 +456,8 @@ int Linker::buildExtSymDef(std::string &error) {
     makeLinkerSymbol(
         cStkSizeSym, "_stksize",
         static_cast<std::uint32_t>(memory.getSectionSize(cStackScnName)));
-    own.push_back({"_stack", 1, &cStackSym});
-    own.push_back({"_stksize", 2, &cStkSizeSym});
+    own.push_back(define("_stack", 1, &cStackSym));
+    own.push_back(define("_stksize", 2, &cStkSizeSym));
   }
   std::vector<std::vector<Definition>> perInput(cCoff.size());
   std::vector<char> spoke(cCoff.size(), 0);
@@ -460,7 +472,7 @@ int Linker::buildExtSymDef(std::string &error) {
         std::string_view name;
         if (!Coff::findName(table[i], coff.cStringTbl, name))
           Coff::getName(table[i], coff.cStringTbl); // reports, ends the run
-        perInput[input].push_back({name, 0, &table[i]});
+        perInput[input].push_back(define(name, 0, &table[i]));
       }
     } catch (const MessageWhileSilent &) {
       spoke[input] = 1;
@@ -481,23 +493,51 @@ int Linker::buildExtSymDef(std::string &error) {
     }
   }
   sortInParallel(all, [](const Definition &a, const Definition &b) {
+    if (a.key.high != b.key.high)
+      return a.key.high < b.key.high;
+    if (a.key.low != b.key.low)
+      return a.key.low < b.key.low;
     const int byName = a.name.compare(b.name);
     return byName != 0 ? byName < 0 : a.order < b.order;
   });
+  // Different keys make different names without a look at the names.
+  auto sameName = [](const Definition &a, const Definition &b) {
+    return a.key.high == b.key.high && a.key.low == b.key.low &&
+           a.name == b.name;
+  };
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::size_t repeatAt = kNone; // the first repeat in walk order
   for (std::size_t at = 1; at < all.size(); ++at)
-    if (all[at].name == all[at - 1].name)
+    if (sameName(all[at], all[at - 1]))
       repeatAt = std::min(repeatAt, all[at].order);
   // The first definition of every name met before the repeat, in name
   // order, so each entry goes to the end of the map without a search.
+  std::vector<const Definition *> entered;
+  entered.reserve(all.size());
   for (std::size_t at = 0; at < all.size(); ++at) {
     const Definition &definition = all[at];
-    const bool first = at == 0 || all[at - 1].name != definition.name;
+    const bool first = at == 0 || !sameName(all[at - 1], definition);
     if (first && definition.order < repeatAt)
-      cExtSymDef.emplace_hint(cExtSymDef.end(), std::string(definition.name),
-                              definition.sym);
+      entered.push_back(&definition);
   }
+  // The entries (a node and a copy of the name each) are made on all
+  // threads, a slice of the names each, then moved into the map in order:
+  // moving a made entry in allocates and copies nothing.
+  using Entries = std::map<std::string, syment *>;
+  constexpr std::size_t kSliceEntries = 4096;
+  std::vector<Entries> slices((entered.size() + kSliceEntries - 1) /
+                              kSliceEntries);
+  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
+    const std::size_t last =
+        std::min(entered.size(), (slice + 1) * kSliceEntries);
+    Entries &made = slices[slice];
+    for (std::size_t at = slice * kSliceEntries; at < last; ++at)
+      made.emplace_hint(made.end(), std::string(entered[at]->name),
+                        entered[at]->sym);
+  });
+  for (Entries &made : slices)
+    while (!made.empty())
+      cExtSymDef.insert(cExtSymDef.end(), made.extract(made.begin()));
   if (repeatAt != kNone) {
     const auto repeat =
         std::find_if(all.begin(), all.end(),
@@ -512,7 +552,7 @@ int Linker::buildExtSymDef(std::string &error) {
 int Linker::resolveExternals(std::string &error) {
   // Building the place index also readies every placed memory's own name
   // index, so the lookups below only read and may run on many threads.
-  const PlaceIndex places = placeIndex();
+  placeIndex();
   auto resolveInput = [&](Coff &coff, std::string &text) {
     std::vector<syment> &table = coff.cSymbolTbl;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {

@@ -33,6 +33,9 @@ std::uint32_t Range::locs(std::uint32_t lengthInBytes) const {
 }
 
 const Range::Piece *Range::findPiece(InputIndex input) const {
+  // Pieces come in input order: an input after the last is not loaded.
+  if (cPieces.empty() || cPieces.back().input < input)
+    return nullptr;
   const auto found = std::lower_bound(
       cPieces.begin(), cPieces.end(), input,
       [](const Piece &piece, InputIndex key) { return piece.input < key; });
@@ -42,6 +45,10 @@ const Range::Piece *Range::findPiece(InputIndex input) const {
 void Range::addPiece(InputIndex input, std::uint32_t startLoc,
                      std::uint32_t lengthInBytes) {
   cLoadedFiles.push_back(input);
+  if (cPieces.empty() || cPieces.back().input < input) {
+    cPieces.push_back(Piece{input, startLoc, lengthInBytes});
+    return;
+  }
   const auto at = std::lower_bound(
       cPieces.begin(), cPieces.end(), input,
       [](const Piece &piece, InputIndex key) { return piece.input < key; });
