@@ -329,13 +329,11 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
   const StringIndex strings(output.cStringTbl);
-  lists = SymbolLists();
+  // Emptied for a second run; the room for the rows stays.
+  lists.rows.clear();
+  lists.files.clear();
+  lists.madeNames.clear();
   lists.files.push_back({&noFile, 0});
-  std::size_t listed = 0;
-  for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux)
-    if (table[at].n_scnum >= 1 && isListedClass(table[at].n_sclass))
-      ++listed;
-  lists.rows.reserve(listed);
   std::vector<std::uint32_t> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
@@ -684,8 +682,11 @@ void writeMap(MapOut &out, const Coff &output,
   // needs the other. Gathering may report (a name the string table lacks);
   // it then runs again here after, where its messages come as they would
   // in order: nothing before it reports.
+  // Room for every row, taken here: a block this large taken on a helper
+  // thread would come from fresh memory. Only the rows made touch it.
+  symbols.rows.reserve(output.cSymbolTbl.size());
   forEachLargeInParallel(2, [&](std::size_t task) {
-    if (task == 0) {
+    if (task == 1) {
       sections = collectSections(output);
       out.text += linkerBanner();
       out.text += "\nLinker Map File - Created " + timeText;
