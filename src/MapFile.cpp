@@ -257,7 +257,8 @@ void writeUsageTable(MapOut &out, const std::vector<SectionInfo> &program,
 struct SymbolRow {
   const char *name = nullptr;
   std::uint32_t nameLength = 0;
-  std::uint32_t file = 0; // position in SymbolLists::files
+  std::uint32_t shownLength = 0; // up to a first NUL, as "%s" shows it
+  std::uint32_t file = 0;        // position in SymbolLists::files
   std::uint32_t address = 0;
   std::uint16_t section = 0;     // its number
   std::uint8_t location = 0;     // 0 program, 1 data
@@ -329,13 +330,7 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
   const StringIndex strings(output.cStringTbl);
-  lists = SymbolLists();
   lists.files.push_back({&noFile, 0});
-  std::size_t listed = 0;
-  for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux)
-    if (table[at].n_scnum >= 1 && isListedClass(table[at].n_sclass))
-      ++listed;
-  lists.rows.reserve(listed);
   std::vector<std::uint32_t> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
@@ -361,6 +356,7 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     SymbolRow row;
     row.name = name.data();
     row.nameLength = static_cast<std::uint32_t>(name.size());
+    row.shownLength = lengthToNul(name.data(), name.size());
     row.file = open.empty() ? 0 : open.back();
     row.address = sym.n_value;
     row.section = static_cast<std::uint16_t>(sym.n_scnum);
@@ -574,10 +570,9 @@ void writeSymbolRows(MapOut &out, const SymbolLists &lists,
   for (const std::uint32_t position : order) {
     const SymbolRow &row = *lists.shown[position];
     const FileText &file = lists.files[row.file];
-    const std::size_t nameLength = lengthToNul(row.name, row.nameLength);
     const std::size_t at = out.text.size();
-    out.text.resize(at + rowBytes(nameLength, file));
-    putSymbolRow(&out.text[at], row, nameLength, file);
+    out.text.resize(at + rowBytes(row.shownLength, file));
+    putSymbolRow(&out.text[at], row, row.shownLength, file);
     out.endRow();
   }
 }
@@ -677,33 +672,17 @@ namespace {
 void writeMap(MapOut &out, const Coff &output,
               std::uint32_t programAddressCount, const std::string &timeText) {
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
-  SectionLists sections;
+  const SectionLists sections = collectSections(output);
   SymbolLists symbols;
-  bool symbolsSpoke = false;
-  // The symbols are gathered while the section tables are made: neither
-  // needs the other. Gathering may report (a name the string table lacks);
-  // it then runs again here after, where its messages come as they would
-  // in order: nothing before it reports.
-  forEachLargeInParallel(2, [&](std::size_t task) {
-    if (task == 0) {
-      sections = collectSections(output);
-      out.text += linkerBanner();
-      out.text += "\nLinker Map File - Created " + timeText;
-      writeSectionTable(out, sections);
-      writeUsageTable(out, sections.program, bytesPerAddress,
-                      programAddressCount);
-      return;
-    }
-    SilentAttempt silent;
-    try {
-      collectSymbols(output, symbols);
-    } catch (const MessageWhileSilent &) {
-      symbolsSpoke = true;
-    }
-  });
-  if (symbolsSpoke)
-    collectSymbols(output, symbols);
+  // Room for every row: only the rows made touch it.
+  symbols.rows.reserve(output.cSymbolTbl.size());
+  collectSymbols(output, symbols);
   placeRows(sections.typeOfNumber, symbols);
+  out.text += linkerBanner();
+  out.text += "\nLinker Map File - Created " + timeText;
+
+  writeSectionTable(out, sections);
+  writeUsageTable(out, sections.program, bytesPerAddress, programAddressCount);
 
   traceRows(sections, symbols);
   const RowOrder byName = sortedByName(symbols);

@@ -2,25 +2,35 @@
 // is defined nowhere among them but in a library, the member that defines
 // the name that sorts first joins the inputs, one member per pass.
 //
-// The name sets are kept up to date as members join rather than rebuilt
-// from every input after each import, so a link that pulls in thousands of
-// members stays fast; the member chosen in each pass is the same.
+// Only names some library defines can ever be chosen, so the import works
+// on those alone: each gets a number in the names' sort order, and what
+// the inputs and every member define and reference is read ahead on all
+// threads as such numbers. The passes then only flip flags and pop the
+// lowest number from a heap; the member chosen in each pass is the same
+// as when the names themselves are compared.
 #include "Linker.h"
 
 #include "Archive.h"
+#include "Assert.h"
 #include "Messages.h"
 #include "ParallelWork.h"
 #include "Trace.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <iostream>
-#include <set>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace {
+
+using NameId = std::uint32_t;
+constexpr NameId kNoName = ~NameId(0);
+// Marks a member's definitions among its names; references go unmarked.
+constexpr NameId kDefinedBit = NameId(1) << 31;
+constexpr std::uint32_t kNoMember = ~std::uint32_t(0);
 
 // A symbol's name without a copy; it lives as long as the input does,
 // which outlives the import.
@@ -32,149 +42,382 @@ std::string_view nameView(const syment &sym,
   return name;
 }
 
-class ImportState {
+// Calls visit(name, defined) for each external definition and reference
+// of the object, in symbol order.
+template <class Visit> void forEachExternal(const Coff &coff, Visit visit) {
+  for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i) {
+    if (i < coff.cAuxType.size() && coff.cAuxType[i] != kAuxNone)
+      continue;
+    const syment &sym = coff.cSymbolTbl[i];
+    if (Coff::isExtDef(sym))
+      visit(nameView(sym, coff.cStringTbl), true);
+    else if (Coff::isExtRef(sym))
+      visit(nameView(sym, coff.cStringTbl), false);
+  }
+}
+
+// Every name the libraries define, each once, with the first library in
+// the order given that defines it and that library's member for it. The
+// numbers follow std::string order, so comparing numbers compares names.
+// A flat open-addressed table finds a name's number: each slot holds the
+// number and the upper half of the name's hash, so a probe rarely touches
+// a name.
+class LibraryNames {
 public:
-  explicit ImportState(const std::vector<std::unique_ptr<Archive>> &archives) {
-    // Each name once, for the first library in the order given; the keys
-    // stay in the libraries' own indexes.
-    for (const std::unique_ptr<Archive> &archive : archives)
-      for (const auto &entry : archive->cSymbols)
-        cLibraryOf.emplace(entry.first, archive.get());
-  }
-
-  // Enters the external definitions and references of one more input.
-  void addInput(const Coff &coff) {
-    for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i) {
-      if (i < coff.cAuxType.size() && coff.cAuxType[i] != kAuxNone)
-        continue;
-      const syment &sym = coff.cSymbolTbl[i];
-      if (Coff::isExtDef(sym))
-        settle(nameView(sym, coff.cStringTbl));
-      else if (Coff::isExtRef(sym))
-        addReference(nameView(sym, coff.cStringTbl));
-    }
-  }
-
-  // Enters the inputs given before any import. Which names end up chosen
-  // does not depend on the order the names come in (a name is a candidate
-  // when referenced, defined by no input and by some library), so the
-  // names are read on all threads and entered afterwards. An input whose
-  // names have something to report is entered the plain way, in its turn.
-  void addInputs(const std::vector<std::unique_ptr<Coff>> &inputs) {
-    struct Names {
-      bool spoke = false;
-      std::vector<std::string_view> defined;
-      std::vector<std::string_view> referenced;
-    };
-    std::vector<Names> names(inputs.size());
-    forEachInParallel(inputs.size(), [&](std::size_t at) {
-      const Coff &coff = *inputs[at];
-      Names &own = names[at];
-      SilentAttempt silent;
-      try {
-        for (std::size_t i = 0; i < coff.cSymbolTbl.size(); ++i) {
-          if (i < coff.cAuxType.size() && coff.cAuxType[i] != kAuxNone)
-            continue;
-          const syment &sym = coff.cSymbolTbl[i];
-          if (Coff::isExtDef(sym))
-            own.defined.push_back(nameView(sym, coff.cStringTbl));
-          else if (Coff::isExtRef(sym))
-            own.referenced.push_back(nameView(sym, coff.cStringTbl));
-        }
-      } catch (const MessageWhileSilent &) {
-        own.spoke = true;
+  explicit LibraryNames(const std::vector<std::unique_ptr<Archive>> &archives) {
+    mergeIndexes(archives);
+    std::size_t capacity = 16;
+    while (capacity < 2 * cNames.size())
+      capacity *= 2;
+    cMask = capacity - 1;
+    cSlots.reset(new std::atomic<std::uint64_t>[capacity]());
+    // The names are distinct, so the threads only race for empty slots.
+    forEachInParallel(cNames.size(), [&](std::size_t id) {
+      const std::uint64_t hash = hashOf(cNames[id]);
+      const std::uint64_t entry = (hash & kTagMask) | (id + 1);
+      for (std::size_t at = hash & cMask;; at = (at + 1) & cMask) {
+        std::uint64_t empty = 0;
+        if (cSlots[at].compare_exchange_strong(empty, entry,
+                                               std::memory_order_relaxed))
+          break;
       }
     });
-    for (std::size_t at = 0; at < inputs.size(); ++at) {
-      if (names[at].spoke) {
-        // Reported by the plain walk, which ends the run.
-        addInput(*inputs[at]);
-        continue;
-      }
-      for (std::string_view name : names[at].defined)
-        settle(name);
+  }
+
+  std::size_t size() const { return cNames.size(); }
+  std::string_view name(NameId id) const { return cNames[id]; }
+  std::size_t archiveOf(NameId id) const { return cArchiveOf[id]; }
+  const Coff *memberOf(NameId id) const { return cMemberOf[id]; }
+
+  // The name's number, or kNoName when no library defines it.
+  NameId find(std::string_view name) const {
+    const std::uint64_t hash = hashOf(name);
+    for (std::size_t at = hash & cMask;; at = (at + 1) & cMask) {
+      const std::uint64_t entry = cSlots[at].load(std::memory_order_relaxed);
+      if (entry == 0)
+        return kNoName;
+      const auto id = static_cast<NameId>((entry & ~kTagMask) - 1);
+      if ((entry & kTagMask) == (hash & kTagMask) && cNames[id] == name)
+        return id;
     }
-    for (const Names &own : names)
-      for (std::string_view name : own.referenced)
-        addReference(name);
+  }
+
+private:
+  static constexpr std::uint64_t kTagMask = ~std::uint64_t(0) << 32;
+
+  static std::uint64_t hashOf(std::string_view name) {
+    return std::hash<std::string_view>()(name);
+  }
+
+  // The libraries' indexes merged in name order; where several libraries
+  // define a name, the first one given keeps it.
+  void mergeIndexes(const std::vector<std::unique_ptr<Archive>> &archives) {
+    using Index = std::map<std::string, Coff *>;
+    struct Head {
+      Index::const_iterator at;
+      Index::const_iterator end;
+      std::size_t archive;
+    };
+    auto later = [](const Head &one, const Head &other) {
+      const int order = one.at->first.compare(other.at->first);
+      return order != 0 ? order > 0 : one.archive > other.archive;
+    };
+    std::size_t total = 0;
+    std::vector<Head> heads;
+    for (std::size_t at = 0; at < archives.size(); ++at) {
+      const Index &index = archives[at]->cSymbols;
+      total += index.size();
+      if (!index.empty())
+        heads.push_back({index.begin(), index.end(), at});
+    }
+    ORV_ASSERT(total < kDefinedBit, "LibraryImport");
+    cNames.reserve(total);
+    cArchiveOf.reserve(total);
+    cMemberOf.reserve(total);
+    std::make_heap(heads.begin(), heads.end(), later);
+    while (!heads.empty()) {
+      std::pop_heap(heads.begin(), heads.end(), later);
+      Head &head = heads.back();
+      // One library's names all differ; only another's can repeat one.
+      if (cNames.empty() || cArchiveOf.back() == head.archive ||
+          cNames.back() != head.at->first) {
+        cNames.push_back(head.at->first);
+        cArchiveOf.push_back(static_cast<std::uint32_t>(head.archive));
+        cMemberOf.push_back(head.at->second);
+      }
+      if (++head.at == head.end)
+        heads.pop_back();
+      else
+        std::push_heap(heads.begin(), heads.end(), later);
+    }
+  }
+
+  std::vector<std::string_view> cNames; // keys of the libraries' indexes
+  std::vector<std::uint32_t> cArchiveOf;
+  std::vector<const Coff *> cMemberOf;
+  std::unique_ptr<std::atomic<std::uint64_t>[]> cSlots;
+  std::size_t cMask = 0;
+};
+
+// A flag per name that threads may set side by side.
+class NameFlags {
+public:
+  explicit NameFlags(std::size_t count)
+      : cFlags(new std::atomic<unsigned char>[count]()) {}
+  bool test(NameId id) const {
+    return cFlags[id].load(std::memory_order_relaxed) != 0;
+  }
+  void set(NameId id) { cFlags[id].store(1, std::memory_order_relaxed); }
+
+private:
+  std::unique_ptr<std::atomic<unsigned char>[]> cFlags;
+};
+
+// A library member as the import sees it.
+struct MemberInfo {
+  std::uint32_t cArchive = 0;
+  std::uint32_t cPosition = 0;  // in the library's cMembers
+  std::uint32_t cFirstName = 0; // in its group's names
+  std::uint32_t cNameCount = 0;
+  bool cSpoke = false;  // reading its names had something to report
+  bool cPassed = false; // its check passed without a word
+  bool cImported = false;
+};
+
+// One import: the name chosen and the member (kNoMember: none to take).
+struct Import {
+  NameId cName;
+  std::uint32_t cMember;
+};
+
+class ImportState {
+public:
+  ImportState(const std::vector<std::unique_ptr<Archive>> &archives,
+              const std::vector<std::unique_ptr<Coff>> &inputs)
+      : cArchives(archives), cNames(archives), cSettled(cNames.size()),
+        cReferenced(cNames.size()), cPending(cNames.size(), 0),
+        cMemberFor(cNames.size(), kNoMember) {
+    std::size_t total = 0;
+    for (const std::unique_ptr<Archive> &archive : archives)
+      total += archive->cMembers.size();
+    cMembers.reserve(total);
+    for (std::size_t archive = 0; archive < archives.size(); ++archive) {
+      const auto &members = archives[archive]->cMembers;
+      for (std::size_t at = 0; at < members.size(); ++at)
+        if (members[at]) {
+          MemberInfo member;
+          member.cArchive = static_cast<std::uint32_t>(archive);
+          member.cPosition = static_cast<std::uint32_t>(at);
+          cMembers.push_back(member);
+        }
+    }
+    readAhead(inputs);
+    for (NameId id = 0; id < cNames.size(); ++id)
+      if (cReferenced.test(id) && !cSettled.test(id)) {
+        cPending[id] = 1;
+        cCandidates.push_back(id); // ascending, so already a heap
+      }
+  }
+
+  // The imports that follow, in order, up to the end or to the first one
+  // whose member's names are still unread (its check and its reading
+  // report in its turn) or that has no member to take. Each member's
+  // names are entered as it is chosen.
+  std::vector<Import> nextImports() {
+    std::vector<Import> imports;
+    NameId id = 0;
+    while (takeNext(id)) {
+      const std::uint32_t at = memberFor(id);
+      if (at == kNoMember) {
+        imports.push_back({id, kNoMember});
+        break;
+      }
+      // A member joins at most once, whichever of its names asked for it.
+      MemberInfo &member = cMembers[at];
+      if (member.cImported)
+        continue;
+      member.cImported = true;
+      imports.push_back({id, at});
+      if (member.cSpoke)
+        break;
+      const std::vector<NameId> &group = cGroupNames[at / kGroupSize];
+      for (std::uint32_t i = 0; i < member.cNameCount; ++i) {
+        const NameId entry = group[member.cFirstName + i];
+        enter(entry & ~kDefinedBit, (entry & kDefinedBit) != 0);
+      }
+    }
+    return imports;
+  }
+
+  // Checks the members of the imports on all threads; those that pass
+  // without a word need no check in their turn.
+  void checkAhead(const std::vector<Import> &imports) {
+    forEachInParallel(imports.size(), [&](std::size_t at) {
+      if (imports[at].cMember == kNoMember)
+        return;
+      MemberInfo &member = cMembers[imports[at].cMember];
+      SilentAttempt silent;
+      try {
+        member.cPassed = coffOf(member).verify() != 0;
+      } catch (const MessageWhileSilent &) {
+        // Checked again in its turn, where it reports.
+      }
+    });
+  }
+
+  // Enters the names of a member that could not be read ahead, in its
+  // turn: reading them reports.
+  void readInTurn(const Coff &coff) {
+    forEachExternal(coff, [&](std::string_view name, bool defined) {
+      const NameId id = cNames.find(name);
+      if (id != kNoName)
+        enter(id, defined);
+    });
+  }
+
+  std::string_view name(NameId id) const { return cNames.name(id); }
+  MemberInfo &member(std::uint32_t at) { return cMembers[at]; }
+  Archive &archiveOf(const MemberInfo &member) const {
+    return *cArchives[member.cArchive];
+  }
+
+private:
+  // Members are read ahead in groups, each group's names in one vector.
+  static constexpr std::uint32_t kGroupSize = 64;
+
+  const Coff &coffOf(const MemberInfo &member) const {
+    return *cArchives[member.cArchive]->cMembers[member.cPosition];
   }
 
   // The undefined name that sorts first among those some library defines;
   // it is settled from then on, so no name is chosen twice.
-  bool takeNext(std::string &name) {
-    if (cCandidates.empty())
-      return false;
-    const std::string_view first = *cCandidates.begin();
-    name.assign(first.data(), first.size());
-    settle(first);
-    return true;
+  bool takeNext(NameId &id) {
+    while (!cCandidates.empty()) {
+      std::pop_heap(cCandidates.begin(), cCandidates.end(),
+                    std::greater<NameId>());
+      id = cCandidates.back();
+      cCandidates.pop_back();
+      // Candidates defined by a later import stay in the heap until here.
+      if (!cSettled.test(id)) {
+        cSettled.set(id);
+        return true;
+      }
+    }
+    return false;
   }
 
-  // The first library, in the order given, that defines the name.
-  Archive *libraryFor(std::string_view name) const {
-    auto found = cLibraryOf.find(name);
-    return found == cLibraryOf.end() ? nullptr : found->second;
-  }
-
-private:
-  void settle(std::string_view name) {
-    // A settled name never becomes a candidate, so only a newly settled
-    // one can be pending; the ordered set is searched only when it is.
-    if (cSettled.insert(name).second && cPending.erase(name) != 0)
-      cCandidates.erase(name);
-  }
-
-  // Names no library defines stay undefined whatever is imported; external
-  // resolution reports them later.
-  void addReference(std::string_view name) {
-    if (cSettled.count(name) == 0 && cPending.count(name) == 0 &&
-        libraryFor(name) != nullptr) {
-      cCandidates.insert(name);
-      cPending.insert(name);
+  void enter(NameId id, bool defined) {
+    if (defined) {
+      cSettled.set(id);
+    } else if (!cSettled.test(id) && cPending[id] == 0) {
+      cPending[id] = 1;
+      cCandidates.push_back(id);
+      std::push_heap(cCandidates.begin(), cCandidates.end(),
+                     std::greater<NameId>());
     }
   }
 
-  std::unordered_map<std::string_view, Archive *> cLibraryOf;
-  // Only asked whether it holds a name, so hashed.
-  std::unordered_set<std::string_view>
-      cSettled; // defined by an input, or chosen
-  // Referenced, undefined, in a library; ordered as std::string orders.
-  std::set<std::string_view> cCandidates;
-  std::unordered_set<std::string_view> cPending; // cCandidates, hashed
+  // Reads the names of the inputs and of every member on all threads.
+  // Which names are candidates does not depend on the order the inputs'
+  // names come in (a name is one when referenced, defined by no input and
+  // by some library), so the inputs only set flags. An input whose reading
+  // has something to report is read again right after, in input order; a
+  // member, when it is imported.
+  void readAhead(const std::vector<std::unique_ptr<Coff>> &inputs) {
+    const std::size_t groups = (cMembers.size() + kGroupSize - 1) / kGroupSize;
+    cGroupNames.resize(groups);
+    std::vector<char> inputSpoke(inputs.size(), 0);
+    // The groups first: they are the larger pieces.
+    forEachInParallel(groups + inputs.size(), [&](std::size_t at) {
+      if (at < groups) {
+        readGroup(static_cast<std::uint32_t>(at));
+        return;
+      }
+      at -= groups;
+      SilentAttempt silent;
+      try {
+        readInput(*inputs[at]);
+      } catch (const MessageWhileSilent &) {
+        inputSpoke[at] = 1;
+      }
+    });
+    for (std::size_t at = 0; at < inputs.size(); ++at)
+      if (inputSpoke[at])
+        readInput(*inputs[at]);
+  }
+
+  void readInput(const Coff &coff) {
+    forEachExternal(coff, [&](std::string_view name, bool defined) {
+      const NameId id = cNames.find(name);
+      if (id != kNoName)
+        (defined ? cSettled : cReferenced).set(id);
+    });
+  }
+
+  void readGroup(std::uint32_t group) {
+    std::vector<NameId> &names = cGroupNames[group];
+    const std::uint32_t end = std::min<std::uint32_t>(
+        (group + 1) * kGroupSize, static_cast<std::uint32_t>(cMembers.size()));
+    for (std::uint32_t at = group * kGroupSize; at < end; ++at) {
+      MemberInfo &member = cMembers[at];
+      const Coff &coff = coffOf(member);
+      member.cFirstName = static_cast<std::uint32_t>(names.size());
+      SilentAttempt silent;
+      try {
+        forEachExternal(coff, [&](std::string_view name, bool defined) {
+          const NameId id = cNames.find(name);
+          if (id == kNoName)
+            return;
+          names.push_back(defined ? id | kDefinedBit : id);
+          // Normally a name's index entry is the member of its library
+          // that defines it; only that member writes the entry.
+          if (defined && cNames.memberOf(id) == &coff &&
+              cNames.archiveOf(id) == member.cArchive)
+            cMemberFor[id] = at;
+        });
+        member.cNameCount =
+            static_cast<std::uint32_t>(names.size()) - member.cFirstName;
+      } catch (const MessageWhileSilent &) {
+        member.cSpoke = true;
+        names.resize(member.cFirstName);
+      }
+    }
+  }
+
+  // The member that the name's library index names, or kNoMember when
+  // that is no member of that library (nothing can be taken for it).
+  std::uint32_t memberFor(NameId id) {
+    if (cMemberFor[id] != kNoMember)
+      return cMemberFor[id];
+    // An entry no member claimed while reading ahead.
+    if (!cByAddress) {
+      cByAddress.reset(new std::unordered_map<const Coff *, std::uint32_t>());
+      for (std::uint32_t at = 0; at < cMembers.size(); ++at)
+        cByAddress->emplace(&coffOf(cMembers[at]), at);
+    }
+    const auto found = cByAddress->find(cNames.memberOf(id));
+    if (found == cByAddress->end() ||
+        cMembers[found->second].cArchive != cNames.archiveOf(id))
+      return kNoMember;
+    return found->second;
+  }
+
+  const std::vector<std::unique_ptr<Archive>> &cArchives;
+  LibraryNames cNames;
+  NameFlags cSettled;         // defined by an input, or chosen
+  NameFlags cReferenced;      // by an input given before any import
+  std::vector<char> cPending; // has been a candidate
+  // Referenced, undefined; lowest number (first name) on top. A name
+  // settled after it came in is skipped when it comes out.
+  std::vector<NameId> cCandidates;
+  std::vector<MemberInfo> cMembers; // every library's members, in order
+  std::vector<std::vector<NameId>> cGroupNames; // kDefinedBit: definition
+  std::vector<std::uint32_t> cMemberFor;        // name -> cMembers entry
+  std::unique_ptr<std::unordered_map<const Coff *, std::uint32_t>> cByAddress;
 };
 
-// The library members whose check passes without a word, in address
-// order: checked ahead on all threads, so the import need not check them
-// one by one. Members with anything to report are checked in their turn.
-std::vector<const Coff *>
-membersCheckedAhead(const std::vector<std::unique_ptr<Archive>> &archives) {
-  std::vector<const Coff *> members;
-  for (const std::unique_ptr<Archive> &archive : archives)
-    for (const std::unique_ptr<Coff> &member : archive->cMembers)
-      if (member)
-        members.push_back(member.get());
-  std::vector<char> passed(members.size(), 0);
-  forEachInParallel(members.size(), [&](std::size_t at) {
-    SilentAttempt silent;
-    try {
-      passed[at] = members[at]->verify() ? 1 : 0;
-    } catch (const MessageWhileSilent &) {
-      // Checked again on import, where it reports.
-    }
-  });
-  std::vector<const Coff *> checked;
-  checked.reserve(members.size());
-  for (std::size_t at = 0; at < members.size(); ++at)
-    if (passed[at])
-      checked.push_back(members[at]);
-  std::sort(checked.begin(), checked.end(), std::less<const Coff *>());
-  return checked;
-}
-
 void traceImport(const Archive &archive, const Coff &member,
-                 const std::string &symbol) {
-  if (traceLevel("Linker::importLibraryMembers") == 0)
-    return;
+                 std::string_view symbol) {
   std::cout << "Linker::importLibraryMembers() - imported library '"
             << archive.cName << "', member '" << member.cFileName
             << "' for symbol '" << symbol << "'." << '\n';
@@ -182,33 +425,36 @@ void traceImport(const Archive &archive, const Coff &member,
 
 } // namespace
 
+// The imports are found first, from the names read ahead; then their
+// members are checked on all threads, and then they join in order, each
+// reporting in its turn as it would alone.
 int Linker::importLibraryMembers(std::string & /*error*/) {
   if (cArchive.empty())
     return 1;
-  ImportState state(cArchive);
-  state.addInputs(cCoff);
-  const std::vector<const Coff *> checked = membersCheckedAhead(cArchive);
-
-  // A member joins at most once, whichever of its names asked for it.
-  std::set<const Coff *> imported;
-  std::string name;
-  while (state.takeNext(name)) {
-    Archive *archive = state.libraryFor(name);
-    const auto defining = archive->cSymbols.find(name);
-    if (defining == archive->cSymbols.end() ||
-        !imported.insert(defining->second).second)
-      continue;
-    // Each member joins at most once, so it is moved out, not copied.
-    std::unique_ptr<Coff> member = archive->takeMember(name);
-    // A member is checked like any object file; the checker reports why.
-    if (!member ||
-        (!std::binary_search(checked.begin(), checked.end(), member.get(),
-                             std::less<const Coff *>()) &&
-         !member->verify()))
-      return 0;
-    traceImport(*archive, *member, name);
-    state.addInput(*member);
-    cCoff.push_back(std::move(member));
+  ImportState state(cArchive, cCoff);
+  const bool trace = traceLevel("Linker::importLibraryMembers") != 0;
+  for (;;) {
+    const std::vector<Import> imports = state.nextImports();
+    if (imports.empty())
+      return 1;
+    state.checkAhead(imports);
+    for (const Import &import : imports) {
+      // A member that is not in its library (taken before) cannot join.
+      if (import.cMember == kNoMember)
+        return 0;
+      MemberInfo &info = state.member(import.cMember);
+      Archive &archive = state.archiveOf(info);
+      // Each member joins at most once, so it is moved out, not copied.
+      std::unique_ptr<Coff> member =
+          std::move(archive.cMembers[info.cPosition]);
+      // A member is checked like any object file; the checker reports why.
+      if (!member || (!info.cPassed && !member->verify()))
+        return 0;
+      if (trace)
+        traceImport(archive, *member, state.name(import.cName));
+      if (info.cSpoke)
+        state.readInTurn(*member);
+      cCoff.push_back(std::move(member));
+    }
   }
-  return 1;
 }

@@ -5,11 +5,15 @@
 #include "Messages.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
+#include "Trace.h"
 #include "linker/Linker.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -180,6 +184,119 @@ TEST_F(ImportFixture, StaysFastWithThousandsOfMembers) {
   input("main.o", object({}, {"s0"}));
   ASSERT_EQ(import(), 1);
   EXPECT_EQ(linker.cCoff.size(), kMembers + 1u);
+}
+
+// The import rule spelled out on names: the candidates are the references
+// defined by no input (nor chosen) but by some library; the first in
+// std::string order is chosen, its first library's member joins unless it
+// has joined already.
+struct ModelObject {
+  std::string file;
+  std::vector<std::string> defines;
+  std::vector<std::string> references;
+};
+using ModelLibrary = std::pair<std::string, std::vector<ModelObject>>;
+
+std::vector<std::string> importsByRule(const std::vector<ModelObject> &inputs,
+                                       const std::vector<ModelLibrary> &libs,
+                                       std::string &trace) {
+  std::map<std::string, const ModelObject *> definer;
+  std::map<const ModelObject *, const std::string *> libraryOf;
+  for (const ModelLibrary &lib : libs)
+    for (const ModelObject &member : lib.second) {
+      libraryOf[&member] = &lib.first;
+      for (const std::string &name : member.defines)
+        definer.emplace(name, &member);
+    }
+  std::set<std::string> settled;
+  std::set<std::string> candidates;
+  auto add = [&](const ModelObject &object) {
+    for (const std::string &name : object.defines) {
+      settled.insert(name);
+      candidates.erase(name);
+    }
+    for (const std::string &name : object.references)
+      if (settled.count(name) == 0 && definer.count(name) != 0)
+        candidates.insert(name);
+  };
+  for (const ModelObject &input : inputs)
+    add(input);
+  std::set<const ModelObject *> imported;
+  std::vector<std::string> files;
+  while (!candidates.empty()) {
+    const std::string name = *candidates.begin();
+    candidates.erase(candidates.begin());
+    settled.insert(name);
+    const ModelObject *member = definer[name];
+    if (!imported.insert(member).second)
+      continue;
+    files.push_back(member->file);
+    trace += "Linker::importLibraryMembers() - imported library '" +
+             *libraryOf[member] + "', member '" + member->file +
+             "' for symbol '" + name + "'.\n";
+    add(*member);
+  }
+  return files;
+}
+
+TEST_F(ImportFixture, ImportsInRuleOrderAcrossLibrariesAndLongChains) {
+  // Enough libraries, members and inputs for every step to be shared among
+  // threads; names short and long, defined by one library or several,
+  // some by none.
+  std::uint32_t seed = 12345;
+  auto next = [&](std::uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % below;
+  };
+  const char *const prefixes[] = {"f", "Zed_", "long_name_", "_"};
+  auto poolName = [&](std::uint32_t k) {
+    return prefixes[k % 4] + std::to_string(k * 7919u % 100003u);
+  };
+  constexpr std::uint32_t kPool = 3300; // the last 200 defined nowhere
+  const std::uint32_t firstDefined[] = {0, 1000, 1500};
+  const std::uint32_t memberCount[] = {700, 600, 800};
+  std::vector<ModelLibrary> libs;
+  for (int lib = 0; lib < 3; ++lib) {
+    libs.emplace_back("lib" + std::to_string(lib), std::vector<ModelObject>());
+    std::uint32_t k = firstDefined[lib];
+    for (std::uint32_t m = 0; m < memberCount[lib]; ++m) {
+      ModelObject member;
+      member.file = "l" + std::to_string(lib) + "m" + std::to_string(m);
+      for (std::uint32_t n = next(3) + 1; n > 0 && k < kPool - 200; --n)
+        member.defines.push_back(poolName(k++));
+      for (std::uint32_t n = next(4); n > 0; --n)
+        member.references.push_back(poolName(next(kPool)));
+      libs.back().second.push_back(member);
+    }
+  }
+  std::vector<ModelObject> inputs;
+  for (int i = 0; i < 120; ++i)
+    inputs.push_back({"in" + std::to_string(i),
+                      {poolName(next(kPool)), poolName(next(kPool))},
+                      {poolName(next(kPool)), poolName(next(kPool)),
+                       poolName(next(kPool))}});
+  std::string expectedTrace;
+  const std::vector<std::string> expected =
+      importsByRule(inputs, libs, expectedTrace);
+  ASSERT_GT(expected.size(), 300u);
+
+  for (const ModelObject &in : inputs)
+    input(in.file, object(in.defines, in.references));
+  for (const ModelLibrary &lib : libs) {
+    std::vector<std::pair<std::string, CoffBuilder>> members;
+    for (const ModelObject &member : lib.second)
+      members.emplace_back(member.file,
+                           object(member.defines, member.references));
+    library(lib.first, std::move(members));
+  }
+  traceSet("Linker::importLibraryMembers", 1);
+  ::testing::internal::CaptureStdout();
+  const int imported = import();
+  const std::string trace = ::testing::internal::GetCapturedStdout();
+  traceSet("Linker::importLibraryMembers", 0);
+  ASSERT_EQ(imported, 1);
+  EXPECT_EQ(importedAfter(inputs.size()), expected);
+  EXPECT_EQ(trace, expectedTrace);
 }
 
 // ---- Finding and opening libraries ----

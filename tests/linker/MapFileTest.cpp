@@ -293,8 +293,7 @@ TEST(MapFile, SortsLargeTablesAsAStableSortByName) {
   EXPECT_TRUE(written == made);
 }
 
-// A name missing from the string table stops the map with one message, as
-// it always did, though the symbols are gathered beside other work.
+// A name missing from the string table stops the map with one message.
 TEST(MapFile, StopsAtANameTheStringTableLacksWithOneMessage) {
   CoffBuilder out;
   out.processor(0x1001).section("code", kScnTypeCode).words({0});
