@@ -705,6 +705,12 @@ std::string MapFile::text(const Coff &output, std::uint32_t programAddressCount,
 
 int MapFile::write(const std::string &name, const Coff &output,
                    std::uint32_t programAddressCount) {
+  return write(name, output, programAddressCount, nullptr);
+}
+
+int MapFile::write(const std::string &name, const Coff &output,
+                   std::uint32_t programAddressCount,
+                   const std::function<bool()> &mayKeep) {
   SafeOutputFile file(name);
   if (!file.open()) {
     report(MessageKind::Error, "MapFile::write()",
@@ -717,6 +723,8 @@ int MapFile::write(const std::string &name, const Coff &output,
   out.text.reserve(MapOut::kPieceBytes + 4096);
   writeMap(out, output, programAddressCount, mapFileTime());
   out.flush();
+  if (mayKeep && !mayKeep())
+    return 0; // the temporary goes with the SafeOutputFile
   if (!file.commit()) {
     report(MessageKind::Error, "MapFile::write()",
            "Could not write map file '" + name + "'.", 0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -78,6 +79,12 @@ public:
   // an error report.
   static int write(const std::string &name, const Coff &output,
                    std::uint32_t programAddressCount);
+  // The same, asking mayKeep once the text is made, before the file
+  // replaces name: false leaves name as it was, reports nothing and gives
+  // 0. For a map made while the output is still being written.
+  static int write(const std::string &name, const Coff &output,
+                   std::uint32_t programAddressCount,
+                   const std::function<bool()> &mayKeep);
 
   // The whole text of the map file, time line included.
   static std::string text(const Coff &output, std::uint32_t programAddressCount,

@@ -261,6 +261,11 @@ void tuneProcessHeap() {
   // these programs exit soon after their peak.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  // One heap for every thread: a worker's own arena would be fresh mapped
+  // memory, touched page by page, while the main heap grows in large
+  // huge-page steps. Small blocks come from the pools, so the heap's lock
+  // is seldom contended.
+  mallopt(M_ARENA_MAX, 1);
   mallopt(M_TOP_PAD, kFirstStepInBytes);
   void *before = sbrk(0);
   void *block = std::malloc(1 << 20);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
@@ -17,6 +18,13 @@ void removeLiveTemporaries();
 // Temporaries not yet committed or discarded. A fatal error ends the
 // program through exit() without unwinding, so no destructor removes
 // them; the exit handler does, and no partial file stays behind.
+// Two threads may each write a file (the linker makes its map while the
+// output is written), so the list is kept under a lock.
+std::mutex &liveTemporariesLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 std::set<std::string> &liveTemporaries() {
   static std::set<std::string> names;
   static const bool registered = (std::atexit(removeLiveTemporaries), true);
@@ -24,7 +32,18 @@ std::set<std::string> &liveTemporaries() {
   return names;
 }
 
+void enterLiveTemporary(const std::string &name) {
+  std::lock_guard<std::mutex> hold(liveTemporariesLock());
+  liveTemporaries().insert(name);
+}
+
+void dropLiveTemporary(const std::string &name) {
+  std::lock_guard<std::mutex> hold(liveTemporariesLock());
+  liveTemporaries().erase(name);
+}
+
 void removeLiveTemporaries() {
+  std::lock_guard<std::mutex> hold(liveTemporariesLock());
   for (const std::string &name : liveTemporaries())
     unlink(name.c_str());
   liveTemporaries().clear();
@@ -107,7 +126,7 @@ bool SafeOutputFile::open() {
     return false;
   }
   cTempName = name.data();
-  liveTemporaries().insert(cTempName);
+  enterLiveTemporary(cTempName);
   return true;
 }
 
@@ -139,7 +158,7 @@ bool SafeOutputFile::commit() {
   }
   if (!ok)
     unlink(cTempName.c_str());
-  liveTemporaries().erase(cTempName);
+  dropLiveTemporary(cTempName);
   cTempName.clear();
   if (!ok)
     errno = saved != 0 ? saved : EIO;
@@ -153,7 +172,7 @@ void SafeOutputFile::discard() {
   }
   if (!cTempName.empty()) {
     unlink(cTempName.c_str());
-    liveTemporaries().erase(cTempName);
+    dropLiveTemporary(cTempName);
     cTempName.clear();
   }
 }

@@ -3,10 +3,61 @@
 // except the error map file right after allocation.
 #include "Linker.h"
 
+#include "MapFile.h"
+#include "Messages.h"
+#include "Trace.h"
+
 #include <filesystem>
+#include <future>
 #include <system_error>
+#include <thread>
 
 namespace {
+
+// The map file made on a thread of its own while the output is written:
+// it describes the output as laid out, and replaces the file only once the
+// output is written. Anything it would report is left unsaid: the map is
+// then made again in its turn, where it reports as it would have.
+class MapFileAhead {
+public:
+  MapFileAhead(const std::string &name, const Coff &output,
+               std::uint32_t programAddressCount) {
+    // A traced map prints as it goes, in its turn.
+    if (name.empty() || traceLevel("MapFile::write") != 0)
+      return;
+    try {
+      cThread = std::thread([this, &name, &output, programAddressCount] {
+        SilentAttempt silent;
+        try {
+          cWritten = MapFile::write(name, output, programAddressCount,
+                                    [this] { return cDecision.get(); });
+        } catch (const MessageWhileSilent &) {
+          cWritten = 0;
+        }
+      });
+    } catch (const std::system_error &) {
+      // No thread to be had: the map is made in its turn.
+    }
+  }
+  MapFileAhead(const MapFileAhead &) = delete;
+  MapFileAhead &operator=(const MapFileAhead &) = delete;
+  ~MapFileAhead() { finish(false); }
+
+  // Lets the map replace its file or not; true when it did.
+  bool finish(bool keep) {
+    if (!cThread.joinable())
+      return false;
+    cKeep.set_value(keep);
+    cThread.join();
+    return keep && cWritten == 1;
+  }
+
+private:
+  std::promise<bool> cKeep;
+  std::future<bool> cDecision = cKeep.get_future();
+  std::thread cThread;
+  int cWritten = 0;
+};
 
 // Whether two names reach one file: the same text, or the same path once
 // made absolute and resolved as far as it exists.
@@ -85,14 +136,18 @@ int Linker::link(std::string &error) {
 }
 
 int Linker::writeOutputFile(std::string &error) {
+  cMapWritten = false;
   cOutput.preWrite();
   // The checker reports each problem itself.
   if (!cOutput.verify()) {
     error = "Internal Coff output file is corrupt.";
     return 0;
   }
+  MapFileAhead map(cMapFile, cOutput, programMemorySize());
   // A failed write is reported by the writer.
-  return cOutput.write() ? 1 : 0;
+  const int written = cOutput.write() ? 1 : 0;
+  cMapWritten = map.finish(written == 1);
+  return written;
 }
 
 std::uint32_t Linker::programMemorySize() const {

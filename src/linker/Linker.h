@@ -318,6 +318,9 @@ private:
   static constexpr std::uint32_t kNoNameOffset = 0xFFFFFFFFu;
   std::unordered_map<std::string, std::uint32_t> cOutputNameOffset;
 
+  // Set when writeOutputFile made the map file while writing the output.
+  bool cMapWritten = false;
+
   // The names of cObjectFile and cLibraryFile, for the repeat checks.
   std::set<std::string> cObjectFileNames;
   std::set<std::string> cLibraryFileNames;

@@ -667,5 +667,7 @@ int Linker::buildOutputFileHdr(std::string &) {
 }
 
 int Linker::writeMapFile(std::string &) {
+  if (cMapWritten)
+    return 1; // made while the output was written
   return MapFile::write(cMapFile, cOutput, programMemorySize());
 }

@@ -463,4 +463,41 @@ TEST_F(LinkMapFile, KeepsAnOldOutputWhenTheLinkFails) {
   EXPECT_EQ(cDir.read("out.cof"), "old contents");
 }
 
+// The map is made while the output is written: it must still replace the
+// error map only when the output was written, and speak after it.
+TEST_F(LinkMapFile, KeepsTheErrorMapWhenTheOutputCannotBeWritten) {
+  cDir.write("a.o", CoffBuilder()
+                        .processor(0x1001)
+                        .section("code", kScnTypeCode)
+                        .words({0x2800, 0x0000})
+                        .global("start", 0, "code")
+                        .fileBytes());
+  cDir.write("link.lkr", "CODEPAGE NAME=page START=0 END=0x7F\n");
+  const ProcessResult result =
+      link({"a.o", "link.lkr", "/m", "out.map", "/o", "nodir/out.cof"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "Error - Could not open Coff file 'nodir/out.cof' "
+                        "for writing.\n");
+  EXPECT_EQ(maskedMap(cDir.read("out.map"))
+                .rfind("ORVANE 2.40.00, Linker\nLinker Error Map File", 0),
+            0u);
+}
+
+TEST_F(LinkMapFile, ReportsAMapItCannotWriteAfterWritingTheOutput) {
+  cDir.write("a.o", CoffBuilder()
+                        .processor(0x1001)
+                        .section("code", kScnTypeCode)
+                        .words({0x2800, 0x0000})
+                        .global("start", 0, "code")
+                        .fileBytes());
+  cDir.write("link.lkr", "CODEPAGE NAME=page START=0 END=0x7F\n");
+  const ProcessResult result =
+      link({"a.o", "link.lkr", "/m", "nodir/out.map", "/o", "out.cof"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err,
+            "Error - Could not open map file 'nodir/out.map' for writing.\n"
+            "Error - Could not open map file 'nodir/out.map' for writing.\n");
+  EXPECT_TRUE(cDir.exists("out.cof"));
+}
+
 } // namespace
