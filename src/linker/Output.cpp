@@ -122,31 +122,54 @@ std::uint32_t Linker::outputSectionStart(const std::string &name) const {
 }
 
 int Linker::buildOutputScnNum(std::string &) {
-  // Names seen, as views of the numbered names kept in cOutput.cScnNum.
-  std::unordered_set<std::string_view> numbered;
-  numbered.reserve(2 * cScnType.size() + 2);
+  // Every input section in input order, with its name's hash and, for an
+  // initialised-data section, its image's name and hash: made on all
+  // threads, so numbering them is a walk over flat lists.
+  struct Met {
+    const std::string *name;
+    std::size_t hash;
+    std::string image; // empty: not initialised data
+    std::size_t imageHash;
+  };
+  using Names = FlatNameIndex<char>;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
+  std::vector<std::vector<Met>> met(cCoff.size());
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    const Coff &coff = *cCoff[input];
+    met[input].reserve(coff.cScnNum.size());
+    for (const auto &entry : coff.cScnNum) {
+      const std::string &name = entry.second;
+      Met own{&name, Names::hashOf(name), std::string(), 0};
+      const std::uint8_t *type = types.find(name);
+      if (type != nullptr && *type == kScnTypeIdata) {
+        own.image = imageName(name);
+        own.imageHash = Names::hashOf(own.image);
+      }
+      met[input].push_back(std::move(own));
+    }
+  });
+  // Names seen, as views of the numbered names kept in cOutput.cScnNum.
+  Names numbered(2 * cScnType.size() + 2);
   int count = 0;
-  auto number = [&](const std::string &name) {
-    if (numbered.count(name) != 0)
+  auto number = [&](const std::string &name, std::size_t hash) {
+    if (numbered.find(name, hash) != nullptr)
       return;
     // Numbers only grow, so each entry goes in at the end.
     const auto entry = cOutput.cScnNum.emplace_hint(cOutput.cScnNum.end(),
                                                     ++count, std::string());
     entry->second = name;
-    numbered.insert(entry->second);
+    numbered.add(entry->second, hash, 1);
   };
-  for (const auto &coff : cCoff)
-    for (const auto &entry : coff->cScnNum) {
-      number(entry.second);
+  for (const std::vector<Met> &sections : met)
+    for (const Met &section : sections) {
+      number(*section.name, section.hash);
       // The image follows its section directly.
-      const std::uint8_t *type = types.find(entry.second);
-      if (type != nullptr && *type == kScnTypeIdata)
-        number(imageName(entry.second));
+      if (!section.image.empty())
+        number(section.image, section.imageHash);
     }
-  number(cInitScnName);
+  number(cInitScnName, Names::hashOf(cInitScnName));
   if (cStackDescSet)
-    number(cStackScnName);
+    number(cStackScnName, Names::hashOf(cStackScnName));
   return 1;
 }
 
@@ -363,26 +386,43 @@ int Linker::buildOutputLineInfo(std::string &) {
     std::vector<Part> parts;
     std::vector<coff_lineno> *out;
   };
-  std::vector<Target> targets;
-  std::unordered_map<std::string_view, std::size_t> targetOf;
+  // Each input's code sections with lines are found on all threads, then
+  // dealt to their sections in input order.
+  struct Found {
+    const std::string *name;
+    std::size_t hash;
+    Part part;
+  };
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  InputIndex input = 0;
-  for (const auto &coff : cCoff) {
-    const std::uint32_t base = valueOr(cSymIndexBase, input++, 0u);
-    for (const auto &entry : coff->cScnNum) {
+  std::vector<std::vector<Found>> found(cCoff.size());
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    const Coff &coff = *cCoff[input];
+    const std::uint32_t base = valueOr(cSymIndexBase, input, 0u);
+    for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
       const std::uint8_t *type = types.find(name);
       if (type == nullptr || *type != kScnTypeCode)
         continue;
-      const auto lines = coff->cLineNum.find(name);
-      if (lines == coff->cLineNum.end())
+      const auto lines = coff.cLineNum.find(name);
+      if (lines == coff.cLineNum.end())
         continue;
-      const auto target = targetOf.try_emplace(name, targets.size());
-      if (target.second)
-        targets.push_back({&name, {}, nullptr});
-      targets[target.first->second].parts.push_back({&lines->second, base});
+      found[input].push_back({&name, FlatNameIndex<std::size_t>::hashOf(name),
+                              Part{&lines->second, base}});
     }
-  }
+  });
+  std::vector<Target> targets;
+  FlatNameIndex<std::size_t> targetOf(cScnType.size());
+  for (const std::vector<Found> &pieces : found)
+    for (const Found &piece : pieces) {
+      std::size_t at = targets.size();
+      if (const std::size_t *known = targetOf.find(*piece.name, piece.hash)) {
+        at = *known;
+      } else {
+        targetOf.add(*piece.name, piece.hash, at);
+        targets.push_back({piece.name, {}, nullptr});
+      }
+      targets[at].parts.push_back(piece.part);
+    }
   // Every part's place in its section's list is known ahead, so the parts
   // (a large shared section has one per input) are copied in parallel.
   struct Placed {

@@ -63,18 +63,50 @@ void Memory::setWidthBits(std::uint16_t bits) {
 const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
                                   const std::string &name) {
   if (!cValid) {
-    cByName.clear();
+    cSlots.assign(16, Slot());
+    cCount = 0;
     for (const auto &entry : allocated)
-      cByName.emplace(entry.first, &entry.second);
+      enter(entry.first, entry.second);
     cValid = true;
   }
-  const auto found = cByName.find(name);
-  return found == cByName.end() ? nullptr : found->second;
+  const Slot &slot = cSlots[probe(name, std::hash<std::string_view>()(name))];
+  return slot.range;
 }
 
 void AllocatedIndex::add(const std::string &name, const Range &range) {
   if (cValid)
-    cByName.emplace(name, &range);
+    enter(name, range);
+}
+
+void AllocatedIndex::enter(std::string_view name, const Range &range) {
+  if (2 * (cCount + 1) > cSlots.size()) {
+    std::vector<Slot> old(2 * cSlots.size());
+    old.swap(cSlots);
+    const std::size_t mask = cSlots.size() - 1;
+    for (const Slot &slot : old)
+      if (slot.range != nullptr) {
+        std::size_t at = slot.hash & mask;
+        while (cSlots[at].range != nullptr)
+          at = (at + 1) & mask;
+        cSlots[at] = slot;
+      }
+  }
+  const std::size_t hash = std::hash<std::string_view>()(name);
+  Slot &slot = cSlots[probe(name, hash)];
+  if (slot.range != nullptr)
+    return; // the first entry of a name stays, as in the map
+  slot = Slot{hash, name, &range};
+  ++cCount;
+}
+
+std::size_t AllocatedIndex::probe(std::string_view name,
+                                  std::size_t hash) const {
+  const std::size_t mask = cSlots.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const Slot &slot = cSlots[at];
+    if (slot.range == nullptr || (slot.hash == hash && slot.name == name))
+      return at;
+  }
 }
 
 const Range *Memory::findAllocated(const std::string &secName) const {

@@ -21,13 +21,16 @@ class SectionDesc;
 // A hash index over a memory's allocated ranges by section name: the link
 // looks sections up by name for every input piece. It is a cache only: a
 // copy starts stale and is rebuilt on first use, so it never points into
-// the ranges of the memory it was copied from.
+// the ranges of the memory it was copied from. The entries lie in one flat
+// open-addressed table (each with its hash), grown by doubling: thousands
+// of sections are entered one by one while they are allocated.
 class AllocatedIndex {
 public:
   AllocatedIndex() = default;
   AllocatedIndex(const AllocatedIndex &) {}
   AllocatedIndex &operator=(const AllocatedIndex &) {
-    cByName.clear();
+    cSlots.clear();
+    cCount = 0;
     cValid = false;
     return *this;
   }
@@ -38,7 +41,16 @@ public:
   void add(const std::string &name, const Range &range);
 
 private:
-  std::unordered_map<std::string_view, const Range *> cByName;
+  struct Slot {
+    std::size_t hash = 0;
+    std::string_view name;
+    const Range *range = nullptr; // null: an empty slot
+  };
+  void enter(std::string_view name, const Range &range);
+  std::size_t probe(std::string_view name, std::size_t hash) const;
+
+  std::vector<Slot> cSlots; // a power of two, at most half full
+  std::size_t cCount = 0;
   bool cValid = false;
 };
 
