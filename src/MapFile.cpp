@@ -62,20 +62,6 @@ void appendRight(std::string &out, const char *text, std::size_t width) {
   out.append(text, length);
 }
 
-// "0x" and six lower-case hex digits (hexText with three bytes), appended
-// right-aligned in a field of width.
-void appendHex6(std::string &out, std::uint32_t value, std::size_t width) {
-  static const char digits[] = "0123456789abcdef";
-  char text[9];
-  text[0] = '0';
-  text[1] = 'x';
-  std::uint32_t rest = value & 0xFFFFFFu;
-  for (int i = 7; i >= 2; --i, rest >>= 4)
-    text[i] = digits[rest & 0xF];
-  text[8] = '\0';
-  appendRight(out, text, width);
-}
-
 // The text of a map file as it is made. With a file, the text goes out in
 // pieces of about kPieceBytes: a large map never sits in memory whole.
 struct MapOut {
@@ -178,6 +164,30 @@ SectionLists collectSections(const Coff &output) {
   return lists;
 }
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// A row of the section table after its name: four fields of 10, each after
+// a space, and the line end.
+constexpr std::size_t kSectionRestBytes = 4 * 11 + 1;
+
+// sectionTypeName right-aligned in 10.
+const char *paddedTypeName(std::uint8_t type) {
+  switch (type) {
+  case kScnTypeNone:
+    return "   unknown";
+  case kScnTypeCode:
+    return "      code";
+  case kScnTypeIdata:
+    return "     idata";
+  case kScnTypeUdata:
+    return "     udata";
+  case kScnTypeRomdata:
+    return "   romdata";
+  default:
+    return "          ";
+  }
+}
+
 void writeSectionTable(MapOut &out, const SectionLists &lists) {
   const char *const row = "%25s %10s %10s %10s %10s\n";
   out.text += "\n                                 Section Info\n";
@@ -187,15 +197,25 @@ void writeSectionTable(MapOut &out, const SectionLists &lists) {
   for (const auto *list : {&lists.program, &lists.data})
     for (const SectionInfo &info : *list) {
       appendRight(out.text, info.cName.c_str(), 25);
-      out.text += ' ';
-      appendRight(out.text, sectionTypeName(info.cType).c_str(), 10);
-      out.text += ' ';
-      appendHex6(out.text, info.cAddress, 10);
-      out.text += ' ';
-      appendRight(out.text, locationName(info.cLocation).c_str(), 10);
-      out.text += ' ';
-      appendHex6(out.text, info.cSize, 10);
-      out.text += '\n';
+      // The other columns have fixed widths: made in place, then added.
+      char rest[kSectionRestBytes];
+      char *to = rest;
+      auto put = [&](const char *text) {
+        *to++ = ' ';
+        std::memcpy(to, text, 10);
+        to += 10;
+      };
+      auto putHex6 = [&](std::uint32_t value) {
+        put("  0x000000");
+        for (char *digit = to - 1; digit > to - 7; --digit, value >>= 4)
+          *digit = kHexDigits[value & 0xF];
+      };
+      put(paddedTypeName(info.cType));
+      putHex6(info.cAddress);
+      put(info.cLocation == 0 ? "   program" : "      data");
+      putHex6(info.cSize);
+      *to = '\n';
+      out.text.append(rest, sizeof rest);
       out.endRow();
     }
 }
