@@ -8,16 +8,54 @@
 #include "Trace.h"
 
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <memory>
 #include <system_error>
 #include <thread>
 
 namespace {
 
-// The map file made on a thread of its own while the output is written:
-// it describes the output as laid out, and replaces the file only once the
-// output is written. Anything it would report is left unsaid: the map is
-// then made again in its turn, where it reports as it would have.
+// Work done on a thread of its own while the link goes on, with nothing
+// said: finish() tells whether it ran through without a word to say. Work
+// that had something to say is then done again in its turn, where it says
+// it as it would have.
+class SilentWorkAhead {
+public:
+  explicit SilentWorkAhead(std::function<int()> work) {
+    try {
+      cThread = std::thread([this, work] {
+        SilentAttempt silent;
+        try {
+          cResult = work();
+          cSpoke = false;
+        } catch (const MessageWhileSilent &) {
+        }
+      });
+    } catch (const std::system_error &) {
+      // No thread to be had: the work is done in its turn.
+    }
+  }
+  SilentWorkAhead(const SilentWorkAhead &) = delete;
+  SilentWorkAhead &operator=(const SilentWorkAhead &) = delete;
+  ~SilentWorkAhead() { finish(); }
+
+  // Waits for the work; false when it did not run or had something to say.
+  bool finish() {
+    if (cThread.joinable())
+      cThread.join();
+    return !cSpoke;
+  }
+  int result() const { return cResult; }
+
+private:
+  std::thread cThread;
+  int cResult = 0;
+  bool cSpoke = true; // until the work ran through
+};
+
+// The map file made while the output is written: it describes the output
+// as laid out, and replaces its file only once the output is written.
 class MapFileAhead {
 public:
   MapFileAhead(const std::string &name, const Coff &output,
@@ -25,19 +63,10 @@ public:
     // A traced map prints as it goes, in its turn.
     if (name.empty() || traceLevel("MapFile::write") != 0)
       return;
-    try {
-      cThread = std::thread([this, &name, &output, programAddressCount] {
-        SilentAttempt silent;
-        try {
-          cWritten = MapFile::write(name, output, programAddressCount,
-                                    [this] { return cDecision.get(); });
-        } catch (const MessageWhileSilent &) {
-          cWritten = 0;
-        }
-      });
-    } catch (const std::system_error &) {
-      // No thread to be had: the map is made in its turn.
-    }
+    cWork = std::make_unique<SilentWorkAhead>([=, &name, &output] {
+      return MapFile::write(name, output, programAddressCount,
+                            [this] { return cDecision.get(); });
+    });
   }
   MapFileAhead(const MapFileAhead &) = delete;
   MapFileAhead &operator=(const MapFileAhead &) = delete;
@@ -45,18 +74,19 @@ public:
 
   // Lets the map replace its file or not; true when it did.
   bool finish(bool keep) {
-    if (!cThread.joinable())
+    if (!cWork)
       return false;
     cKeep.set_value(keep);
-    cThread.join();
-    return keep && cWritten == 1;
+    const bool ranThrough = cWork->finish();
+    const bool kept = keep && ranThrough && cWork->result() == 1;
+    cWork.reset();
+    return kept;
   }
 
 private:
   std::promise<bool> cKeep;
   std::future<bool> cDecision = cKeep.get_future();
-  std::thread cThread;
-  int cWritten = 0;
+  std::unique_ptr<SilentWorkAhead> cWork;
 };
 
 // Whether two names reach one file: the same text, or the same path once
@@ -95,9 +125,10 @@ int Linker::link(std::string &error) {
     return 0;
 
   const int mapped = mapSections(error);
-  writeErrorMapFile();
-  if (!mapped)
+  if (!mapped) {
+    writeErrorMapFile();
     return 0;
+  }
   // Sections and ranges stay as allocated until the holes are filled.
   struct HeldPlaces {
     std::shared_ptr<const PlaceIndex> &held;
@@ -105,7 +136,17 @@ int Linker::link(std::string &error) {
   } heldPlaces{cHeldPlaces};
   cHeldPlaces = std::make_shared<const PlaceIndex>(buildPlaceIndex());
 
-  if (!loadSections(error) || !buildInitTable(error))
+  // The error map shows the allocation, which loading leaves as it is, and
+  // loading says nothing itself: the map is written meanwhile.
+  {
+    SilentWorkAhead errorMap([this] { return writeErrorMapFile(); });
+    const int loaded = loadSections(error);
+    if (!errorMap.finish())
+      writeErrorMapFile();
+    if (!loaded)
+      return 0;
+  }
+  if (!buildInitTable(error))
     return 0;
 
   if (!relocateSymbols(error) || !relocateLineInfo(error))
