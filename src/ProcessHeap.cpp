@@ -62,6 +62,11 @@ struct ThreadPools {
 thread_local ThreadPools tPools;
 
 char *gPoolBase = nullptr; // set once, before any second thread exists
+// The heap's first step, where large blocks live in all but the largest
+// runs, and the highest end of a block handed out there so far.
+std::uintptr_t gHeapBase = 0;
+std::uintptr_t gHeapLimit = 0;
+std::atomic<std::uintptr_t> gHeapHigh{0};
 std::atomic<bool> gPoolsOn{false};
 std::atomic<std::size_t> gNextPage{0};
 // Class + 1 of every page handed out; 0 for pages not yet in use.
@@ -133,34 +138,68 @@ constexpr std::size_t kMaxAheadInBytes = 64 << 20;
 constexpr useconds_t kMinIdleSleepInUs = 50;
 constexpr useconds_t kMaxIdleSleepInUs = 20000;
 
-void populateAhead() {
+// How far one region has been made present, and how far it is in use.
+struct PresentRegion {
+  std::uintptr_t base;
+  std::uintptr_t limit;
   std::size_t presentInBytes = 0;
-  useconds_t idleSleepInUs = kMinIdleSleepInUs;
-  for (;;) {
-    const std::size_t usedInBytes =
-        gNextPage.load(std::memory_order_relaxed) * kPoolPageInBytes;
+
+  // Makes one more step present when the region's use has come near it;
+  // false when nothing was wanted (or the system refused).
+  bool step(std::size_t usedInBytes, bool &refused) {
     std::size_t ahead =
         usedInBytes < kPopulateStepInBytes ? kPopulateStepInBytes : usedInBytes;
     if (ahead > kMaxAheadInBytes)
       ahead = kMaxAheadInBytes;
     std::size_t wanted = usedInBytes + ahead;
-    if (wanted > kPoolRegionInBytes)
-      wanted = kPoolRegionInBytes;
-    if (presentInBytes >= wanted) {
-      // Checks often while the run allocates, seldom once it has settled
-      // (the driver mostly waits for its children).
-      usleep(idleSleepInUs);
-      if (idleSleepInUs < kMaxIdleSleepInUs)
-        idleSleepInUs *= 2;
-      continue;
-    }
-    idleSleepInUs = kMinIdleSleepInUs;
+    if (wanted > limit - base)
+      wanted = limit - base;
+    if (presentInBytes >= wanted)
+      return false;
     if (presentInBytes < usedInBytes) // fell behind: those pages are in use
       presentInBytes = usedInBytes - usedInBytes % kPopulateStepInBytes;
-    if (madvise(gPoolBase + presentInBytes, kPopulateStepInBytes,
-                MADV_POPULATE_WRITE) != 0)
-      return;
+    if (presentInBytes + kPopulateStepInBytes > limit - base)
+      return false;
+    if (madvise(reinterpret_cast<void *>(base + presentInBytes),
+                kPopulateStepInBytes, MADV_POPULATE_WRITE) != 0) {
+      refused = true;
+      return false;
+    }
     presentInBytes += kPopulateStepInBytes;
+    return true;
+  }
+};
+
+void populateAhead() {
+  PresentRegion pools{reinterpret_cast<std::uintptr_t>(gPoolBase),
+                      reinterpret_cast<std::uintptr_t>(gPoolBase) +
+                          kPoolRegionInBytes};
+  PresentRegion heap{gHeapBase, gHeapLimit};
+  bool poolsRefused = false;
+  bool heapRefused = gHeapBase == 0;
+  useconds_t idleSleepInUs = kMinIdleSleepInUs;
+  for (;;) {
+    bool stepped = false;
+    if (!poolsRefused)
+      stepped |= pools.step(gNextPage.load(std::memory_order_relaxed) *
+                                kPoolPageInBytes,
+                            poolsRefused);
+    if (!heapRefused) {
+      const std::uintptr_t high = gHeapHigh.load(std::memory_order_relaxed);
+      stepped |=
+          heap.step(high > gHeapBase ? high - gHeapBase : 0, heapRefused);
+    }
+    if (poolsRefused && heapRefused)
+      return;
+    if (stepped) {
+      idleSleepInUs = kMinIdleSleepInUs;
+      continue;
+    }
+    // Checks often while the run allocates, seldom once it has settled
+    // (the driver mostly waits for its children).
+    usleep(idleSleepInUs);
+    if (idleSleepInUs < kMaxIdleSleepInUs)
+      idleSleepInUs *= 2;
   }
 }
 
@@ -199,6 +238,18 @@ void startPools() {}
 
 namespace {
 
+// Raises the heap's high mark, which the helper thread keeps ahead of.
+void noteHeapBlock(const void *block, std::size_t sizeInBytes) {
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(block);
+  if (at < gHeapBase || at >= gHeapLimit)
+    return;
+  const std::uintptr_t end = at + sizeInBytes;
+  std::uintptr_t high = gHeapHigh.load(std::memory_order_relaxed);
+  while (end > high &&
+         !gHeapHigh.compare_exchange_weak(high, end, std::memory_order_relaxed))
+    ;
+}
+
 // What the standard operator new does when the heap is exhausted: call the
 // new handler (the programs' prints "out of memory" and exits) and retry.
 void *allocateOrHandle(std::size_t sizeInBytes) {
@@ -207,8 +258,10 @@ void *allocateOrHandle(std::size_t sizeInBytes) {
   if (sizeInBytes == 0)
     sizeInBytes = 1;
   for (;;) {
-    if (void *block = std::malloc(sizeInBytes))
+    if (void *block = std::malloc(sizeInBytes)) {
+      noteHeapBlock(block, sizeInBytes);
       return block;
+    }
     std::new_handler handler = std::get_new_handler();
     if (handler == nullptr)
       throw std::bad_alloc();
@@ -277,8 +330,13 @@ void tuneProcessHeap() {
   if (before != reinterpret_cast<void *>(-1) && block != nullptr &&
       end > start) {
     start = (start + kHugePageInBytes - 1) & ~(kHugePageInBytes - 1);
-    if (end > start)
+    if (end > start) {
       madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+#if ORVANE_BLOCK_POOLS
+      gHeapBase = start;
+      gHeapLimit = end - (end - start) % kPopulateStepInBytes;
+#endif
+    }
   }
   std::free(block);
   mallopt(M_TOP_PAD, kLaterStepInBytes);
