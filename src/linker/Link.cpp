@@ -63,10 +63,11 @@ public:
     // A traced map prints as it goes, in its turn.
     if (name.empty() || traceLevel("MapFile::write") != 0)
       return;
-    cWork = std::make_unique<SilentWorkAhead>([=, &name, &output] {
-      return MapFile::write(name, output, programAddressCount,
-                            [this] { return cDecision.get(); });
-    });
+    cWork = std::make_unique<SilentWorkAhead>(
+        [this, &name, &output, programAddressCount] {
+          return MapFile::write(name, output, programAddressCount,
+                                [this] { return cDecision.get(); });
+        });
   }
   MapFileAhead(const MapFileAhead &) = delete;
   MapFileAhead &operator=(const MapFileAhead &) = delete;

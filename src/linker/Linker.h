@@ -188,8 +188,6 @@ public:
   // Offset for a string appended to the output's string table.
   int nextFreeStringOffset() const;
   // Names, places and flags one output section header.
-  void setOutputScnHdr(const std::string &name, int type, int absolute,
-                       int shared, int access);
   void setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
                        int type, int absolute, int shared, int access);
   // One ".fill_<n>" section for the free locations [startLoc, endLoc].

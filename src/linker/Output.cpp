@@ -12,10 +12,8 @@
 #include "mgproc/Processor.h"
 
 #include <algorithm>
-#include <set>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -463,12 +461,6 @@ int Linker::addInitSectionNames(std::string &) {
       cOutput.cStringTbl[nextFreeStringOffset()] = image;
   }
   return 1;
-}
-
-void Linker::setOutputScnHdr(const std::string &name, int type, int absolute,
-                             int shared, int access) {
-  setOutputScnHdr(name, outputSectionStart(name), type, absolute, shared,
-                  access);
 }
 
 void Linker::setOutputScnHdr(const std::string &name, std::uint32_t startLoc,

@@ -321,7 +321,19 @@ std::string maskedMap(const std::string &text) {
   return text.substr(0, from + 8) + "<time>" + text.substr(to);
 }
 
-class LinkMapFile : public LinkerRun {};
+class LinkMapFile : public LinkerRun {
+protected:
+  // One object and a command file with room to spare.
+  void writeSmallLink() {
+    cDir.write("a.o", CoffBuilder()
+                          .processor(0x1001)
+                          .section("code", kScnTypeCode)
+                          .words({0x2800, 0x0000})
+                          .global("start", 0, "code")
+                          .fileBytes());
+    cDir.write("link.lkr", "CODEPAGE NAME=page START=0 END=0x7F\n");
+  }
+};
 
 TEST_F(LinkMapFile, WritesTheExactMapOfASmallLink) {
   cDir.write("a.o", CoffBuilder()
@@ -466,13 +478,7 @@ TEST_F(LinkMapFile, KeepsAnOldOutputWhenTheLinkFails) {
 // The map is made while the output is written: it must still replace the
 // error map only when the output was written, and speak after it.
 TEST_F(LinkMapFile, KeepsTheErrorMapWhenTheOutputCannotBeWritten) {
-  cDir.write("a.o", CoffBuilder()
-                        .processor(0x1001)
-                        .section("code", kScnTypeCode)
-                        .words({0x2800, 0x0000})
-                        .global("start", 0, "code")
-                        .fileBytes());
-  cDir.write("link.lkr", "CODEPAGE NAME=page START=0 END=0x7F\n");
+  writeSmallLink();
   const ProcessResult result =
       link({"a.o", "link.lkr", "/m", "out.map", "/o", "nodir/out.cof"});
   EXPECT_EQ(result.exitCode, 1);
@@ -484,13 +490,7 @@ TEST_F(LinkMapFile, KeepsTheErrorMapWhenTheOutputCannotBeWritten) {
 }
 
 TEST_F(LinkMapFile, ReportsAMapItCannotWriteAfterWritingTheOutput) {
-  cDir.write("a.o", CoffBuilder()
-                        .processor(0x1001)
-                        .section("code", kScnTypeCode)
-                        .words({0x2800, 0x0000})
-                        .global("start", 0, "code")
-                        .fileBytes());
-  cDir.write("link.lkr", "CODEPAGE NAME=page START=0 END=0x7F\n");
+  writeSmallLink();
   const ProcessResult result =
       link({"a.o", "link.lkr", "/m", "nodir/out.map", "/o", "out.cof"});
   EXPECT_EQ(result.exitCode, 1);
