@@ -157,5 +157,11 @@ private:
   };
   // The sections in the order the writer emits their headers.
   std::vector<WrittenSection> writtenSections() const;
-  std::uint32_t stringTblSize() const;
+  std::uint64_t stringTblSize() const;
+  // The length of the file write() gives, counted without 32-bit limits.
+  std::uint64_t
+  imageSizeInBytes(const std::vector<WrittenSection> &sections) const;
+  class ImageWriter;
+  int writeImage(ImageWriter &out, long byteOffset,
+                 const std::vector<WrittenSection> &sections) const;
 };

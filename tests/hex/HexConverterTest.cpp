@@ -400,7 +400,8 @@ TEST_F(Pelmat, ReportsFileThatCannotBeWrittenAndKeepsOldOne) {
   ProcessResult result =
       convert(linked().section(".code", kScnTypeCode).at(0).bytes({1, 2}), {});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "Error - Could not write hex file 'prog.hex'.\n");
+  EXPECT_EQ(result.err,
+            "Error - Could not open hex file 'prog.hex' for writing.\n");
   EXPECT_EQ(cDir.read("prog.hex/keep"), "x");
 }
 
