@@ -162,6 +162,7 @@ private:
   std::uint64_t
   imageSizeInBytes(const std::vector<WrittenSection> &sections) const;
   class ImageWriter;
-  int writeImage(ImageWriter &out, long byteOffset,
-                 const std::vector<WrittenSection> &sections) const;
+  // The image at byteOffset, or where the stream stands when null.
+  int writeImage(ImageWriter &out, const std::vector<WrittenSection> &sections,
+                 const long *byteOffset) const;
 };

@@ -463,11 +463,12 @@ int Coff::write(std::FILE *file, long byteOffset) const {
   ImageWriter out(file, cFileName, imageSize);
   if (imageSize > kMaxImageSizeInBytes)
     return out.fail(kBeyond32Bits);
-  return writeImage(out, byteOffset, sections);
+  return writeImage(out, sections, &byteOffset);
 }
 
-int Coff::writeImage(ImageWriter &out, long byteOffset,
-                     const std::vector<WrittenSection> &sections) const {
+int Coff::writeImage(ImageWriter &out,
+                     const std::vector<WrittenSection> &sections,
+                     const long *byteOffset) const {
   std::FILE *const file = out.file();
   // The headers hold 16-bit counts; more would give a file whose headers
   // disagree with its contents.
@@ -480,7 +481,8 @@ int Coff::writeImage(ImageWriter &out, long byteOffset,
       return out.fail("', section '" + *section.name +
                       "' has too many relocation or line-number entries.");
   }
-  if (byteOffset < 0 || std::fseek(file, byteOffset, SEEK_SET) != 0)
+  if (byteOffset != nullptr &&
+      (*byteOffset < 0 || std::fseek(file, *byteOffset, SEEK_SET) != 0))
     return out.fail("' could not write file header.");
 
   // The header goes out at once: a stream that takes no bytes at all is
@@ -547,7 +549,9 @@ int Coff::write() const {
     return 0;
   }
   ImageWriter out(file.stream(), cFileName, imageSize);
-  if (writeImage(out, 0, sections) == 0)
+  // A new file stands at its start, and a FIFO or device written in place
+  // cannot be positioned at all.
+  if (writeImage(out, sections, nullptr) == 0)
     return 0; // the temporary goes with the SafeOutputFile
   if (!file.commit()) {
     report(MessageKind::Error, "Coff::write()",
