@@ -221,16 +221,25 @@ bool SafeOutputFile::open() {
   const std::string directory = directoryOf(cReplaced);
   std::string name;
   int fd = -1;
+  // Entered before it is created: a signal that comes as the file appears
+  // (a preempted return from open() is no rare moment) still finds it. Only
+  // a name clash, which the random part makes all but impossible, meeting a
+  // signal in that instant could remove another's file.
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     name = temporaryNameIn(directory);
+    cSlot = enterLiveTemporary(name);
     fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST)
-      return false;
+    if (fd < 0) {
+      const int saved = errno;
+      dropLiveTemporary(cSlot);
+      cSlot = -1;
+      errno = saved;
+      if (errno != EEXIST)
+        return false;
+    }
   }
   if (fd < 0)
     return false;
-  // Entered only once it is ours: a clash must never remove another's file.
-  cSlot = enterLiveTemporary(name);
   cTempName = name;
   cStream = fdopen(fd, "wb");
   if (cStream == nullptr) {
