@@ -5,6 +5,7 @@
 #include "CommandArgs.h"
 #include "FileBytes.h"
 #include "Messages.h"
+#include "SafeFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -105,6 +106,7 @@ std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
 
 int main(int argc, char **argv) {
   initProgramStreams();
+  removeTemporariesOnSignals();
   if (hasQuietSwitch(argc, argv))
     setQuiet(1);
   if (isQuiet() == 0)

@@ -4,11 +4,13 @@
 #include "Archiver.h"
 #include "Banner.h"
 #include "Messages.h"
+#include "SafeFile.h"
 
 #include <iostream>
 
 int main(int argc, char **argv) {
   initProgramStreams();
+  removeTemporariesOnSignals();
   Archiver archiver;
   if (hasQuietSwitch(argc, argv))
     setQuiet(1);

@@ -2,6 +2,7 @@
 #include "Banner.h"
 #include "Messages.h"
 #include "Parser.h"
+#include "SafeFile.h"
 #include "Trace.h"
 #include "linker/Linker.h"
 
@@ -57,6 +58,7 @@ bool quietRequested(int argc, char **argv) {
 int main(int argc, char **argv) {
   traceSet("debug", 0);
   initProgramStreams();
+  removeTemporariesOnSignals();
   const bool debug = traceLevel("debug") != 0;
   if (debug)
     for (const char *name : kDebugSwitches)
@@ -75,6 +77,7 @@ int main(int argc, char **argv) {
       std::printf("_orvane: argv[%d]='%s'\n", i, argv[i]);
 
   parser->parseCommandLine(argc, argv, *linker);
+  linker->cCommandFile = parser->commandFiles();
 
   std::string error;
   const int linked = linker->link(error);

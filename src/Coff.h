@@ -157,5 +157,12 @@ private:
   };
   // The sections in the order the writer emits their headers.
   std::vector<WrittenSection> writtenSections() const;
-  std::uint32_t stringTblSize() const;
+  std::uint64_t stringTblSize() const;
+  // The length of the file write() gives, counted without 32-bit limits.
+  std::uint64_t
+  imageSizeInBytes(const std::vector<WrittenSection> &sections) const;
+  class ImageWriter;
+  // The image at byteOffset, or where the stream stands when null.
+  int writeImage(ImageWriter &out, const std::vector<WrittenSection> &sections,
+                 const long *byteOffset) const;
 };

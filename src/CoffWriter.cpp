@@ -213,11 +213,11 @@ std::vector<Coff::WrittenSection> Coff::writtenSections() const {
   return sections;
 }
 
-std::uint32_t Coff::stringTblSize() const {
+std::uint64_t Coff::stringTblSize() const {
   std::uint64_t length = 4;
   for (const auto &entry : cStringTbl)
     length += entry.second.size() + 1;
-  return static_cast<std::uint32_t>(length);
+  return length;
 }
 
 Coff::Layout Coff::computeLayout(bool withSectionHeaders) const {
@@ -354,13 +354,11 @@ int Coff::isLaidOut() const {
   return 1;
 }
 
-namespace {
-
 // Writes the image in large pieces: records are encoded into one buffer
 // that goes out whenever it fills, so a large output needs neither a copy
 // of itself in memory nor a system call per small section. A failure names
 // the block being written when it showed.
-class ImageWriter {
+class Coff::ImageWriter {
 public:
   ImageWriter(std::FILE *file, const std::string &name,
               std::uint64_t imageSizeInBytes)
@@ -417,6 +415,8 @@ public:
     return written || fail(what);
   }
 
+  std::FILE *file() const { return cFile; }
+
   bool fail(const std::string &what) {
     std::ostringstream text;
     text << "Coff file '" << cName << what;
@@ -432,21 +432,44 @@ private:
   std::vector<std::uint8_t> cBuffer;
 };
 
+namespace {
+
+// Every file pointer and the file's length are 32-bit fields.
+constexpr std::uint64_t kMaxImageSizeInBytes = 0xFFFFFFFFull;
+const char *const kBeyond32Bits = "' would need file offsets beyond 32 bits.";
+
 } // namespace
 
-int Coff::write(std::FILE *file, long byteOffset) const {
-  const std::vector<WrittenSection> sections = writtenSections();
+std::uint64_t
+Coff::imageSizeInBytes(const std::vector<WrittenSection> &sections) const {
   std::uint64_t imageSize = filehdr::sizeInBytes + opthdr::sizeInBytes +
                             scnhdr::sizeInBytes * sections.size() +
-                            syment::sizeInBytes * cSymbolTbl.size();
+                            syment::sizeInBytes * cSymbolTbl.size() +
+                            stringTblSize();
   for (const WrittenSection &section : sections) {
-    imageSize += section.rawData ? section.rawData->size() : 0;
+    if (section.rawData != nullptr && !isUdata(*section.hdr))
+      imageSize += section.rawData->size();
     imageSize +=
         section.relocs ? section.relocs->size() * reloc::sizeInBytes : 0;
     imageSize +=
         section.lines ? section.lines->size() * coff_lineno::sizeInBytes : 0;
   }
+  return imageSize;
+}
+
+int Coff::write(std::FILE *file, long byteOffset) const {
+  const std::vector<WrittenSection> sections = writtenSections();
+  const std::uint64_t imageSize = imageSizeInBytes(sections);
   ImageWriter out(file, cFileName, imageSize);
+  if (imageSize > kMaxImageSizeInBytes)
+    return out.fail(kBeyond32Bits);
+  return writeImage(out, sections, &byteOffset);
+}
+
+int Coff::writeImage(ImageWriter &out,
+                     const std::vector<WrittenSection> &sections,
+                     const long *byteOffset) const {
+  std::FILE *const file = out.file();
   // The headers hold 16-bit counts; more would give a file whose headers
   // disagree with its contents.
   if (sections.size() > 0xFFFF)
@@ -458,7 +481,8 @@ int Coff::write(std::FILE *file, long byteOffset) const {
       return out.fail("', section '" + *section.name +
                       "' has too many relocation or line-number entries.");
   }
-  if (byteOffset < 0 || std::fseek(file, byteOffset, SEEK_SET) != 0)
+  if (byteOffset != nullptr &&
+      (*byteOffset < 0 || std::fseek(file, *byteOffset, SEEK_SET) != 0))
     return out.fail("' could not write file header.");
 
   // The header goes out at once: a stream that takes no bytes at all is
@@ -493,7 +517,7 @@ int Coff::write(std::FILE *file, long byteOffset) const {
   std::uint8_t *length = out.room(4, "' could not write string table length.");
   if (length == nullptr)
     return 0;
-  writeLE32(length, stringTblSize());
+  writeLE32(length, static_cast<std::uint32_t>(stringTblSize()));
   for (const auto &entry : cStringTbl) {
     std::uint8_t *to =
         out.room(entry.second.size() + 1, "' could not write string.");
@@ -510,13 +534,24 @@ int Coff::write(std::FILE *file, long byteOffset) const {
 }
 
 int Coff::write() const {
+  // Refused before the file is touched.
+  const std::vector<WrittenSection> sections = writtenSections();
+  const std::uint64_t imageSize = imageSizeInBytes(sections);
+  if (imageSize > kMaxImageSizeInBytes) {
+    report(MessageKind::Error, "Coff::write()",
+           "Coff file '" + cFileName + kBeyond32Bits, 0);
+    return 0;
+  }
   SafeOutputFile file(cFileName);
   if (!file.open()) {
     report(MessageKind::Error, "Coff::write()",
            "Could not open Coff file '" + cFileName + "' for writing.", 0);
     return 0;
   }
-  if (write(file.stream(), 0) == 0)
+  ImageWriter out(file.stream(), cFileName, imageSize);
+  // A new file stands at its start, and a FIFO or device written in place
+  // cannot be positioned at all.
+  if (writeImage(out, sections, nullptr) == 0)
     return 0; // the temporary goes with the SafeOutputFile
   if (!file.commit()) {
     report(MessageKind::Error, "Coff::write()",

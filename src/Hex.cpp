@@ -48,8 +48,9 @@ struct HexFileText {
   const std::string *cText;
 };
 
-// Opens every file before writing any, so a file that cannot be created
-// leaves none of the set behind.
+// The files of a set belong together: every one is opened, written and
+// closed before any replaces its target, so a failure leaves all the old
+// files as they were.
 bool writeHexFiles(const std::vector<HexFileText> &files) {
   std::vector<std::unique_ptr<SafeOutputFile>> outputs;
   for (const HexFileText &file : files) {
@@ -61,7 +62,14 @@ bool writeHexFiles(const std::vector<HexFileText> &files) {
     }
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!outputs[i]->write(*files[i].cText) || !outputs[i]->commit()) {
+    if (!outputs[i]->write(*files[i].cText) || !outputs[i]->close()) {
+      report(MessageKind::Error, "Hex::write()",
+             "Could not write hex file '" + files[i].cName + "'.", 0);
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!outputs[i]->commit()) {
       report(MessageKind::Error, "Hex::write()",
              "Could not write hex file '" + files[i].cName + "'.", 0);
       return false;

@@ -20,6 +20,9 @@ public:
   // Finds, reads and hands on one command file; INCLUDEs depth first.
   void parseCommandFile(const std::string &name, Linker &linker);
 
+  // The command files read so far, as found.
+  const std::list<std::string> &commandFiles() const { return cLkrFile; }
+
   [[noreturn]] void usage(const std::string &message);
   [[noreturn]] void help();
 

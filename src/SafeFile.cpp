@@ -1,52 +1,137 @@
 #include "SafeFile.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <mutex>
-#include <set>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-void removeLiveTemporaries();
+// Temporaries not yet committed or discarded, in a fixed table that a
+// signal handler can walk: it may neither lock nor allocate. A fatal error
+// ends the program through exit() without unwinding, and a signal ends it
+// anywhere; in both cases the table says what to remove, so no partial
+// file stays behind. Two threads may each write a file (the linker makes
+// its map while the output is written), so a slot is claimed atomically
+// and its name is published before it counts as live.
+enum SlotState : int { kSlotFree, kSlotFilling, kSlotLive };
 
-// Temporaries not yet committed or discarded. A fatal error ends the
-// program through exit() without unwinding, so no destructor removes
-// them; the exit handler does, and no partial file stays behind.
-// Two threads may each write a file (the linker makes its map while the
-// output is written), so the list is kept under a lock.
-std::mutex &liveTemporariesLock() {
-  static std::mutex lock;
-  return lock;
+struct LiveTemporary {
+  std::atomic<int> state;
+  char name[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free,
+              "a signal handler reads the slot states");
+
+// Far more than any program holds at once (the linker: output and map).
+constexpr int kLiveTemporarySlots = 16;
+LiveTemporary gLiveTemporaries[kLiveTemporarySlots];
+
+// -1 when no slot is free or the name cannot be held; the file is then
+// still removed by its owner, only not after exit() or a signal.
+int enterLiveTemporary(const std::string &name) {
+  if (name.size() >= sizeof gLiveTemporaries[0].name)
+    return -1;
+  for (int slot = 0; slot < kLiveTemporarySlots; ++slot) {
+    int expected = kSlotFree;
+    LiveTemporary &entry = gLiveTemporaries[slot];
+    if (!entry.state.compare_exchange_strong(expected, kSlotFilling))
+      continue;
+    std::memcpy(entry.name, name.c_str(), name.size() + 1);
+    entry.state.store(kSlotLive, std::memory_order_release);
+    return slot;
+  }
+  return -1;
 }
 
-std::set<std::string> &liveTemporaries() {
-  static std::set<std::string> names;
-  static const bool registered = (std::atexit(removeLiveTemporaries), true);
-  (void)registered;
-  return names;
+void dropLiveTemporary(int slot) {
+  if (slot >= 0)
+    gLiveTemporaries[slot].state.store(kSlotFree, std::memory_order_release);
 }
 
-void enterLiveTemporary(const std::string &name) {
-  std::lock_guard<std::mutex> hold(liveTemporariesLock());
-  liveTemporaries().insert(name);
-}
-
-void dropLiveTemporary(const std::string &name) {
-  std::lock_guard<std::mutex> hold(liveTemporariesLock());
-  liveTemporaries().erase(name);
-}
-
+// Async-signal-safe: atomic loads and unlink only. A slot dropped while
+// this runs names a file already renamed or removed, which unlink then
+// does not find.
 void removeLiveTemporaries() {
-  std::lock_guard<std::mutex> hold(liveTemporariesLock());
-  for (const std::string &name : liveTemporaries())
-    unlink(name.c_str());
-  liveTemporaries().clear();
+  for (LiveTemporary &entry : gLiveTemporaries)
+    if (entry.state.load(std::memory_order_acquire) == kSlotLive)
+      unlink(entry.name);
+}
+
+void removeLiveTemporariesAtExit() { removeLiveTemporaries(); }
+
+extern "C" void removeTemporariesAndDie(int signal) {
+  removeLiveTemporaries();
+  // The signal stays blocked until the handler returns, and then ends the
+  // program the way it would have without the handler.
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// Up to and including the last '/'; empty for a bare name.
+std::string directoryOf(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The name a plain create would end up writing: symbolic links followed
+// (also a dangling one, whose file a create would make). False with errno
+// set for a loop or a link that cannot be read.
+bool followLinks(std::string path, std::string &resolved) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      resolved = path;
+      return true;
+    }
+    char text[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), text, sizeof text);
+    if (length < 0)
+      return false;
+    if (length == 0 || static_cast<std::size_t>(length) >= sizeof text) {
+      errno = length == 0 ? ENOENT : ENAMETOOLONG;
+      return false;
+    }
+    const std::string target(text, static_cast<std::size_t>(length));
+    path = target[0] == '/' ? target : directoryOf(path) + target;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// A short name, so that any name the file system takes as a target also
+// leaves room for its temporary; created exclusively, so a clash is only
+// a retry.
+std::string temporaryNameIn(const std::string &directory) {
+  static std::atomic<std::uint64_t> counter{0};
+  const char kDigits[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  int local = 0;
+  std::uint64_t x =
+      static_cast<std::uint64_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<std::uint64_t>(getpid()) << 40) ^
+      reinterpret_cast<std::uintptr_t>(&local) ^
+      (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+  // splitmix64: every input bit reaches every output bit.
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  std::string name = directory + ".orv";
+  for (int i = 0; i < 8; ++i, x /= 62)
+    name += kDigits[x % 62];
+  return name;
 }
 
 // Replacing a large file frees its pages, which the system does inside the
@@ -95,38 +180,75 @@ SafeOutputFile::SafeOutputFile(const std::string &target) : cTarget(target) {}
 SafeOutputFile::~SafeOutputFile() { discard(); }
 
 bool SafeOutputFile::open() {
+  static const bool removedAtExit =
+      (std::atexit(removeLiveTemporariesAtExit), true);
+  (void)removedAtExit;
   discard();
   cFailed = false;
-  // A plain create fails on an existing file the user may not write, so a
-  // read-only target is refused rather than replaced by the rename.
-  if (access(cTarget.c_str(), W_OK) != 0 && errno != ENOENT)
+  if (!followLinks(cTarget, cReplaced))
     return false;
-  std::string pattern = cTarget + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
+  struct stat status;
+  if (stat(cReplaced.c_str(), &status) == 0) {
+    if (S_ISDIR(status.st_mode)) {
+      errno = EISDIR;
+      return false;
+    }
+    // A device, FIFO or socket is written, not replaced.
+    if (!S_ISREG(status.st_mode)) {
+      const int fd =
+          ::open(cReplaced.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+      if (fd < 0)
+        return false;
+      cStream = fdopen(fd, "wb");
+      if (cStream == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return false;
+      }
+      return true;
+    }
+    // A plain create fails on an existing file the user may not write, so
+    // a read-only target is refused rather than replaced by the rename.
+    if (access(cReplaced.c_str(), W_OK) != 0)
+      return false;
+  } else if (errno != ENOENT) {
+    return false;
+  }
+
+  // The kernel gives the file the mode a plain create would: 0666 less the
+  // umask, read from no shared state.
+  const std::string directory = directoryOf(cReplaced);
+  std::string name;
+  int fd = -1;
+  // Entered before it is created: a signal that comes as the file appears
+  // (a preempted return from open() is no rare moment) still finds it. Only
+  // a name clash, which the random part makes all but impossible, meeting a
+  // signal in that instant could remove another's file.
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    name = temporaryNameIn(directory);
+    cSlot = enterLiveTemporary(name);
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      const int saved = errno;
+      dropLiveTemporary(cSlot);
+      cSlot = -1;
+      errno = saved;
+      if (errno != EEXIST)
+        return false;
+    }
+  }
   if (fd < 0)
     return false;
-  // mkstemp creates 0600; give the file the mode a plain create would.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (fchmod(fd, 0666 & ~mask) != 0) {
-    int saved = errno;
-    close(fd);
-    unlink(name.data());
-    errno = saved;
-    return false;
-  }
+  cTempName = name;
   cStream = fdopen(fd, "wb");
   if (cStream == nullptr) {
-    int saved = errno;
-    close(fd);
-    unlink(name.data());
+    const int saved = errno;
+    ::close(fd);
+    discard();
     errno = saved;
     return false;
   }
-  cTempName = name.data();
-  enterLiveTemporary(cTempName);
   return true;
 }
 
@@ -138,7 +260,7 @@ bool SafeOutputFile::write(const void *bytes, std::size_t count) {
   return !cFailed;
 }
 
-bool SafeOutputFile::commit() {
+bool SafeOutputFile::close() {
   if (cStream == nullptr)
     return false;
   bool ok = !cFailed && std::fflush(cStream) == 0 && !std::ferror(cStream);
@@ -148,21 +270,34 @@ bool SafeOutputFile::commit() {
     saved = errno;
   }
   cStream = nullptr;
-  if (ok) {
-    const int replaced = holdReplacedFile(cTarget);
-    if (std::rename(cTempName.c_str(), cTarget.c_str()) != 0) {
-      ok = false;
-      saved = errno;
-    }
-    releaseReplacedFile(replaced, ok);
-  }
-  if (!ok)
-    unlink(cTempName.c_str());
-  dropLiveTemporary(cTempName);
-  cTempName.clear();
-  if (!ok)
+  if (!ok) {
+    discard();
     errno = saved != 0 ? saved : EIO;
-  return ok;
+    return false;
+  }
+  cClosed = true;
+  return true;
+}
+
+bool SafeOutputFile::commit() {
+  if (!cClosed && !close())
+    return false;
+  cClosed = false;
+  if (cTempName.empty())
+    return true; // written in place
+  const int replaced = holdReplacedFile(cReplaced);
+  const bool ok = std::rename(cTempName.c_str(), cReplaced.c_str()) == 0;
+  const int saved = errno;
+  releaseReplacedFile(replaced, ok);
+  if (ok) {
+    dropLiveTemporary(cSlot);
+    cSlot = -1;
+    cTempName.clear();
+    return true;
+  }
+  discard();
+  errno = saved;
+  return false;
 }
 
 void SafeOutputFile::discard() {
@@ -170,9 +305,11 @@ void SafeOutputFile::discard() {
     std::fclose(cStream);
     cStream = nullptr;
   }
+  cClosed = false;
   if (!cTempName.empty()) {
     unlink(cTempName.c_str());
-    dropLiveTemporary(cTempName);
+    dropLiveTemporary(cSlot);
+    cSlot = -1;
     cTempName.clear();
   }
 }
@@ -183,4 +320,20 @@ bool writeFileAtomically(const std::string &target, const std::string &bytes) {
     return false;
   file.write(bytes);
   return file.commit();
+}
+
+void removeTemporariesOnSignals() {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) != 0 ||
+        current.sa_handler == SIG_IGN)
+      continue;
+    struct sigaction action {};
+    action.sa_handler = removeTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGHUP);
+    sigaction(signal, &action, nullptr);
+  }
 }

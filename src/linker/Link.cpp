@@ -116,6 +116,8 @@ int Linker::link(std::string &error) {
     error = "Map file and output file must differ: '" + cMapFile + "'.";
     return 0;
   }
+  if (!checkOutputsSpareInputs(error))
+    return 0;
 
   if (!loadObjectFiles(error) || !loadLibraryFiles(error) ||
       !importLibraryMembers(error))

@@ -70,6 +70,11 @@ public:
   int checkCodePageOverlap(const Memory &memory, std::string &error) const;
   int checkBankOverlap(const Memory &memory, std::string &error) const;
 
+  // Refuses an output or map file that would replace one of the files the
+  // link reads (objects, libraries, command files); checked before any
+  // input is read.
+  int checkOutputsSpareInputs(std::string &error) const;
+
   // ---- Link phases, in the order the link run calls them ----
   // Loading inputs and importing library members.
   int loadObjectFiles(std::string &error);
@@ -214,6 +219,9 @@ public:
   std::list<SectionDesc> cSectionDesc; // in declaration order
   std::list<std::string> cLibPath;
   int cStrip = 0;
+  // The linker command files read, as the parser found them: inputs too,
+  // which no output may replace.
+  std::list<std::string> cCommandFile;
 
   // ---- Link state (filled by the phases) ----
   // Opened libraries in the order given. Declared before cCoff so that the

@@ -167,3 +167,70 @@ int Linker::loadLibraryFiles(std::string &error) {
   }
   return 1;
 }
+
+int Linker::checkOutputsSpareInputs(std::string &error) const {
+  struct Output {
+    const std::string &name;
+    const char *what;
+  };
+  std::vector<Output> outputs;
+  std::vector<struct stat> outputStatus;
+  for (const Output output :
+       {Output{cOutputFile, "Output file"}, Output{cMapFile, "Map file"}}) {
+    struct stat status;
+    // A name that reaches no file yet cannot be an input's.
+    if (!output.name.empty() && ::stat(output.name.c_str(), &status) == 0) {
+      outputs.push_back(output);
+      outputStatus.push_back(status);
+    }
+  }
+  if (outputs.empty())
+    return 1;
+
+  // The inputs as loading will find them; one not found is loading's to
+  // report.
+  std::vector<std::string> given;
+  std::vector<const std::vector<std::string> *> searched;
+  std::vector<std::string> objectDirs{"."};
+  objectDirs.insert(objectDirs.end(), cLibPath.begin(), cLibPath.end());
+  const std::vector<std::string> libraryDirs(cLibPath.begin(), cLibPath.end());
+  for (const std::string &name : cObjectFile) {
+    given.push_back(name);
+    searched.push_back(&objectDirs);
+  }
+  for (const std::string &name : cLibraryFile) {
+    given.push_back(name);
+    searched.push_back(&libraryDirs);
+  }
+  for (const std::string &name : cCommandFile) {
+    given.push_back(name);
+    searched.push_back(nullptr); // already as found
+  }
+  std::vector<std::string> found(given.size());
+  std::vector<struct stat> status(given.size());
+  std::vector<char> statted(given.size(), 0);
+  forEachInParallel(given.size(), [&](std::size_t i) {
+    std::string unused;
+    if (searched[i] == nullptr)
+      found[i] = given[i];
+    else if (!findFile(given[i], *searched[i], found[i], unused))
+      return;
+    statted[i] = ::stat(found[i].c_str(), &status[i]) == 0;
+  });
+
+  // Only a file the output reaches under its resolved name is replaced:
+  // another hard link to it keeps the input as it is.
+  for (std::size_t at = 0; at < outputs.size(); ++at) {
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      if (!statted[i] || status[i].st_dev != outputStatus[at].st_dev ||
+          status[i].st_ino != outputStatus[at].st_ino)
+        continue;
+      if (fileIdentity(found[i]) == fileIdentity(outputs[at].name)) {
+        error = std::string(outputs[at].what) + " '" + outputs[at].name +
+                "' would replace an input file.";
+        return 0;
+      }
+    }
+  }
+  return 1;
+}

@@ -4,17 +4,22 @@
 // it was or written whole.
 #include "CoffBuilder.h"
 #include "ProcessRunner.h"
+#include "TargetKinds.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <dirent.h>
 #include <map>
+#include <memory>
 #include <set>
+#include <signal.h>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -263,5 +268,143 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<UnwritableCase> &info) {
       return std::string(info.param.what);
     });
+
+// Every kind of target named as a program's output is written as a plain
+// create would write it: a device or FIFO in place, a link's file through
+// the link, a long name as any other; a directory or (unless the user may
+// write it) a read-only file is refused with the open error. Nothing but
+// the output is left behind.
+struct TargetProgram {
+  const char *what;
+  std::string program;
+  std::vector<std::string> argsBefore; // then the target
+  std::vector<std::string> argsAfter;
+  std::string targetName;
+  std::string openError; // before the quoted name
+};
+
+using TargetCase = std::tuple<TargetProgram, TargetKind>;
+
+class OutputTargetTest : public ::testing::TestWithParam<TargetCase> {
+protected:
+  ProcessResult run(const TempDir &dir, const std::string &target) {
+    const TargetProgram &program = std::get<0>(GetParam());
+    std::vector<std::string> args = program.argsBefore;
+    args.push_back(target);
+    args.insert(args.end(), program.argsAfter.begin(), program.argsAfter.end());
+    ProcessOptions options;
+    options.workDir = dir.path();
+    return runProcess(programPath(program.program), args, options);
+  }
+};
+
+TEST_P(OutputTargetTest, WritesAsAPlainCreateWouldAndLeavesNothingElse) {
+  const TargetProgram &program = std::get<0>(GetParam());
+  const TargetKind kind = std::get<1>(GetParam());
+  TempDir dir;
+  writeInputs(dir);
+  const std::string target = makeTarget(dir, kind, program.targetName);
+  if (target.empty())
+    GTEST_SKIP() << "needs root to make a device node";
+  std::string whole;
+  {
+    TempDir plain;
+    writeInputs(plain);
+    ASSERT_EQ(run(plain, program.targetName).exitCode, 0);
+    whole = plain.read(program.targetName);
+  }
+  const std::set<std::string> namesBefore = fileNames(dir.path());
+  std::unique_ptr<FifoReader> reader;
+  if (kind == TargetKind::Fifo)
+    reader = std::make_unique<FifoReader>(dir.file(target));
+
+  const ProcessResult result = run(dir, target);
+  const bool refused = kind == TargetKind::Directory ||
+                       (kind == TargetKind::ReadOnly && !writesReadOnlyFiles());
+  const std::string landing = landingName(kind, target);
+  struct stat status;
+  ASSERT_EQ(stat(dir.file(landing).c_str(), &status), 0);
+  if (refused) {
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Error - " + program.openError + " '" + target +
+                              "' for writing.\n"),
+              std::string::npos)
+        << result.err;
+  } else {
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+  }
+  switch (kind) {
+  case TargetKind::Device:
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    break;
+  case TargetKind::Fifo:
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(reader->finish().size(), whole.size());
+    break;
+  case TargetKind::Directory:
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    break;
+  default:
+    // Same length: a linked file's time stamp may differ by a second.
+    if (refused)
+      EXPECT_EQ(dir.read(landing), kOldTargetBytes);
+    else
+      EXPECT_EQ(dir.read(landing).size(), whole.size());
+  }
+  std::set<std::string> expected = namesBefore;
+  expected.insert(target);
+  EXPECT_EQ(fileNames(dir.path()), expected);
+  if (kind == TargetKind::SymLink) {
+    EXPECT_EQ(fileNames(dir.file("real")), std::set<std::string>{target});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkerAndLibrarian, OutputTargetTest,
+    ::testing::Combine(
+        ::testing::Values(TargetProgram{"linker",
+                                        "_orvane",
+                                        {"t.o", "t.lkr", "/o"},
+                                        {},
+                                        "out.cof",
+                                        "Could not open Coff file"},
+                          TargetProgram{"librarian",
+                                        "tessil",
+                                        {"/c"},
+                                        {"t.o", "u.o"},
+                                        "out.lib",
+                                        "Could not open library file"}),
+        ::testing::ValuesIn(allTargetKinds())),
+    [](const ::testing::TestParamInfo<TargetCase> &info) {
+      return std::string(std::get<0>(info.param).what) +
+             targetKindName(std::get<1>(info.param));
+    });
+
+// A large link stopped by a signal while it writes its output removes its
+// temporary and ends as killed by that signal; the earlier output stays.
+TEST(InterruptedRun, RemovesItsTemporariesAndEndsByTheSignal) {
+  // 64 MiB of filled program memory: long enough to be caught writing.
+  const char *const kLargeCommandFile =
+      "CODEPAGE NAME=page0 START=0x0 END=0x1FFFFFF FILL=0x1234\n"
+      "DATABANK NAME=gpr0 START=0x20 END=0x6F\n";
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    TempDir dir;
+    dir.write("t.o", object("t"));
+    dir.write("large.lkr", kLargeCommandFile);
+    dir.write("t.out", "an earlier t.out\n");
+    const std::set<std::string> namesBefore = fileNames(dir.path());
+    ProcessOptions options;
+    options.workDir = dir.path();
+    // Sent as soon as any new file shows: the output's temporary.
+    options.signalWhen = [&] { return fileNames(dir.path()) != namesBefore; };
+    options.signalToSend = signal;
+    const ProcessResult result = runProcess(
+        programPath("_orvane"), {"t.o", "large.lkr", "/o", "t.out"}, options);
+    EXPECT_EQ(result.signal, signal) << result.exitCode << result.err;
+    EXPECT_EQ(fileNames(dir.path()), namesBefore);
+    EXPECT_EQ(dir.read("t.out"), "an earlier t.out\n");
+  }
+}
 
 } // namespace

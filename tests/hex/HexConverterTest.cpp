@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -400,8 +401,25 @@ TEST_F(Pelmat, ReportsFileThatCannotBeWrittenAndKeepsOldOne) {
   ProcessResult result =
       convert(linked().section(".code", kScnTypeCode).at(0).bytes({1, 2}), {});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "Error - Could not write hex file 'prog.hex'.\n");
+  EXPECT_EQ(result.err,
+            "Error - Could not open hex file 'prog.hex' for writing.\n");
   EXPECT_EQ(cDir.read("prog.hex/keep"), "x");
+}
+
+// The two files of an INHX8S pair belong together: when the high-byte file
+// cannot be written whole, the low-byte file of the same run must not
+// replace the old one either.
+TEST_F(Pelmat, KeepsBothOldFilesOfAPairWhenOneCannotBeWritten) {
+  if (access("/dev/full", W_OK) != 0)
+    GTEST_SKIP() << "no /dev/full";
+  cDir.write("prog.hxl", "old low bytes\n");
+  ASSERT_EQ(symlink("/dev/full", cDir.file("prog.hxh").c_str()), 0);
+  ProcessResult result =
+      convert(linked().section(".code", kScnTypeCode).at(0).bytes({1, 2, 3, 4}),
+              {"/a", "INHX8S"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "Error - Could not write hex file 'prog.hxh'.\n");
+  EXPECT_EQ(cDir.read("prog.hxl"), "old low bytes\n");
 }
 
 } // namespace

@@ -326,7 +326,7 @@ TEST_F(LibrarianCommands, AFailedExtractionStopsAndReportsIt) {
                        "Extracting member 'a'.\n"
                        "Extracting member 'b'.\n" +
                        kSummaryFailed);
-  EXPECT_EQ(r.err, "Error - Could not write Coff file 'b'.\n");
+  EXPECT_EQ(r.err, "Error - Could not open Coff file 'b' for writing.\n");
   EXPECT_EQ(cDir.read("a"), cA);
   EXPECT_FALSE(cDir.exists("c"));
 }

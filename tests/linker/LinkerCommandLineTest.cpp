@@ -1,5 +1,7 @@
 #include "LinkerRun.h"
 
+#include <unistd.h>
+
 namespace {
 
 const char *const kHelp =
@@ -124,6 +126,47 @@ TEST_F(LinkerCommandLineTest, RefusesAMapFileNamedLikeTheOutput) {
                 "Map file and output file must differ: 'a.out'.");
   expectRefused({"x.lkr", "a.o", "/o", "x.cof", "/m", "./x.cof"},
                 "Map file and output file must differ: './x.cof'.");
+}
+
+// Checked before anything is read: the inputs need not even be objects.
+TEST_F(LinkerCommandLineTest, RefusesAnOutputThatWouldReplaceAnInput) {
+  const std::string kObject = "not read";
+  cDir.write("a.o", kObject);
+  cDir.write("lib/m.lib", "not read");
+  cDir.write("x.lkr", "CODEPAGE NAME=p START=0 END=0xFF\n");
+  ASSERT_EQ(symlink("a.o", cDir.file("link.cof").c_str()), 0);
+  const std::vector<std::string> inputs = {"x.lkr", "a.o", "m.lib", "/l",
+                                           "lib"};
+  struct Case {
+    std::vector<std::string> outputs;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"/o", "a.o"}, "Output file 'a.o' would replace an input file."},
+      {{"/o", "./a.o"}, "Output file './a.o' would replace an input file."},
+      {{"/m", "a.o"}, "Map file 'a.o' would replace an input file."},
+      {{"/o", "x.lkr"}, "Output file 'x.lkr' would replace an input file."},
+      {{"/o", "lib/m.lib"},
+       "Output file 'lib/m.lib' would replace an input file."},
+      {{"/o", "link.cof"},
+       "Output file 'link.cof' would replace an input file."},
+      {{"/o", cDir.file("a.o")},
+       "Output file '" + cDir.file("a.o") + "' would replace an input file."},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = inputs;
+    args.insert(args.end(), c.outputs.begin(), c.outputs.end());
+    expectRefused(args, c.message);
+  }
+  EXPECT_EQ(cDir.read("a.o"), kObject);
+  // Another hard link is another name: replacing it leaves the input, so
+  // the link goes on (and fails on the input that is no object).
+  ASSERT_EQ(::link(cDir.file("a.o").c_str(), cDir.file("hard.o").c_str()), 0);
+  const ProcessResult hard = link({"x.lkr", "a.o", "/o", "hard.o"});
+  EXPECT_EQ(hard.exitCode, 1);
+  EXPECT_EQ(hard.err.find("would replace"), std::string::npos) << hard.err;
+  EXPECT_EQ(cDir.read("a.o"), kObject);
 }
 
 TEST_F(LinkerCommandLineTest, WritesNoOutputWhenTheLinkFails) {

@@ -1,13 +1,20 @@
 #include "SafeFile.h"
+#include "TargetKinds.h"
 #include "TempDir.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
+#include <set>
+#include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -69,7 +76,8 @@ TEST(SafeOutputFile, ExitWhileWritingLeavesOldFileAndNoTemporary) {
 }
 
 // A replaced file of some size is let go of beside the program's own work;
-// what other names reach must stay as it was.
+// what a hard link reaches must stay as it was, while a symbolic link
+// leads to the file to replace.
 TEST(SafeOutputFile, ReplacesALargeFileAndLeavesItsOtherNamesAlone) {
   const std::string old(3 << 20, 'o');
   enum class Other { None, HardLink, SymLinkTarget };
@@ -88,11 +96,122 @@ TEST(SafeOutputFile, ReplacesALargeFileAndLeavesItsOtherNamesAlone) {
     }
     ASSERT_TRUE(writeFileAtomically(target, "new contents"));
     EXPECT_EQ(tmp.read("out.bin"), "new contents");
-    if (other != Other::None) {
+    if (other == Other::HardLink) {
       EXPECT_TRUE(tmp.read("kept.bin") == old);
+    }
+    if (other == Other::SymLinkTarget) {
+      struct stat link;
+      ASSERT_EQ(lstat(target.c_str(), &link), 0);
+      EXPECT_TRUE(S_ISLNK(link.st_mode));
     }
     EXPECT_EQ(entryCount(tmp.path()), other == Other::None ? 1 : 2);
   }
+}
+
+std::set<std::string> entries(const std::string &dir) {
+  std::set<std::string> names;
+  DIR *d = opendir(dir.c_str());
+  while (dirent *e = readdir(d))
+    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+      names.insert(e->d_name);
+  closedir(d);
+  return names;
+}
+
+mode_t currentUmask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+// Every kind of target is written as a plain create would write it, with
+// no temporary left beside it or beside the file a link names.
+class SafeOutputTarget : public ::testing::TestWithParam<TargetKind> {};
+
+TEST_P(SafeOutputTarget, WritesAsAPlainCreateWouldAndLeavesNoTemporary) {
+  const TargetKind kind = GetParam();
+  TempDir tmp;
+  const std::string target = makeTarget(tmp, kind, "out.bin");
+  if (target.empty())
+    GTEST_SKIP() << "needs root to make a device node";
+  const std::string landing = landingName(kind, target);
+  const std::set<std::string> before = entries(tmp.path());
+  std::unique_ptr<FifoReader> reader;
+  if (kind == TargetKind::Fifo)
+    reader = std::make_unique<FifoReader>(tmp.file(target));
+
+  SafeOutputFile file(tmp.file(target));
+  const bool opened = file.open();
+  const int openError = errno;
+  const bool refused = kind == TargetKind::Directory ||
+                       (kind == TargetKind::ReadOnly && !writesReadOnlyFiles());
+  ASSERT_EQ(opened, !refused);
+  if (opened) {
+    EXPECT_TRUE(file.write("new contents"));
+    EXPECT_TRUE(file.commit());
+  }
+
+  struct stat status;
+  ASSERT_EQ(stat(tmp.file(landing).c_str(), &status), 0);
+  switch (kind) {
+  case TargetKind::Device:
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    break;
+  case TargetKind::Fifo:
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(reader->finish(), "new contents");
+    break;
+  case TargetKind::Directory:
+    EXPECT_EQ(openError, EISDIR);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    break;
+  default:
+    EXPECT_EQ(tmp.read(landing), refused ? kOldTargetBytes : "new contents");
+    if (!refused && kind != TargetKind::ReadOnly) {
+      EXPECT_EQ(status.st_mode & 0777, 0666 & ~currentUmask());
+    }
+  }
+  if (kind == TargetKind::SymLink) {
+    ASSERT_EQ(lstat(tmp.file(target).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(entries(tmp.file("real")), std::set<std::string>{target});
+  }
+  std::set<std::string> expected = before;
+  expected.insert(target);
+  EXPECT_EQ(entries(tmp.path()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, SafeOutputTarget,
+                         ::testing::ValuesIn(allTargetKinds()),
+                         [](const ::testing::TestParamInfo<TargetKind> &info) {
+                           return std::string(targetKindName(info.param));
+                         });
+
+// The mode comes from the umask of the moment, on every file, also when
+// two threads create files at once.
+TEST(SafeOutputFile, GivesEveryFileTheModeTheUmaskAllows) {
+  TempDir tmp;
+  const mode_t saved = umask(027);
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([&tmp, t] {
+      for (int i = 0; i < 50; ++i)
+        writeFileAtomically(
+            tmp.file(std::to_string(t) + "-" + std::to_string(i)), "x");
+    });
+  for (std::thread &writer : writers)
+    writer.join();
+  EXPECT_EQ(currentUmask(), 027);
+  umask(saved);
+  int wrongMode = 0;
+  for (const std::string &name : entries(tmp.path())) {
+    struct stat status;
+    if (stat(tmp.file(name).c_str(), &status) != 0 ||
+        (status.st_mode & 0777) != 0640)
+      ++wrongMode;
+  }
+  EXPECT_EQ(entries(tmp.path()).size(), 200u);
+  EXPECT_EQ(wrongMode, 0);
 }
 
 TEST(SafeOutputFile, FailsInMissingOrUnwritableDirectory) {

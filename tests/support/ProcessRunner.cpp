@@ -105,8 +105,13 @@ ProcessResult runProcess(const std::string &program,
   std::string *sinks[2] = {&result.out, &result.err};
   int open = 2;
   char buffer[65536];
+  bool signalPending = static_cast<bool>(options.signalWhen);
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    if (signalPending && options.signalWhen()) {
+      kill(pid, options.signalToSend);
+      signalPending = false;
+    }
+    if (poll(fds, 2, signalPending ? 1 : -1) < 0) {
       if (errno == EINTR)
         continue;
       break;

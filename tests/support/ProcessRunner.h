@@ -1,6 +1,7 @@
 // Runs a program as a user would and captures what it did.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct ProcessOptions {
   // When not negative: the largest file the program may write (RLIMIT_FSIZE,
   // with SIGXFSZ ignored so a write past it fails instead of killing).
   long long fileSizeLimitBytes = -1;
+  // When set: asked about every millisecond while the program runs; once
+  // it gives true, the program is sent signalToSend.
+  std::function<bool()> signalWhen;
+  int signalToSend = 15; // SIGTERM
 };
 
 ProcessResult runProcess(const std::string &program,

@@ -1,6 +1,8 @@
 #include "TempDir.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
 #include <sstream>
@@ -69,4 +71,35 @@ void writeFile(const std::string &path, const std::string &bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out)
     throw std::runtime_error("cannot write " + path);
+}
+
+FifoReader::FifoReader(const std::string &path) : cPath(path) {
+  cThread = std::thread([this] {
+    const int fd = open(cPath.c_str(), O_RDONLY);
+    if (fd < 0) {
+      cDone = true;
+      return;
+    }
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+      cBytes.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    cDone = true;
+  });
+}
+
+const std::string &FifoReader::finish() {
+  if (cThread.joinable()) {
+    // A writer that opens and closes at once lets a reader still waiting
+    // in open() go; one that already read to the end needs nothing.
+    while (!cDone) {
+      const int fd = open(cPath.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0)
+        close(fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    cThread.join();
+  }
+  return cBytes;
 }

@@ -1,7 +1,9 @@
 // A fresh directory for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 class TempDir {
 public:
@@ -25,3 +27,22 @@ private:
 // Whole-file helpers on absolute paths; read gives "" for a missing file.
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes);
+
+// Reads a FIFO on a thread of its own until its writer closes it, as a
+// program downstream of an output would.
+class FifoReader {
+public:
+  explicit FifoReader(const std::string &path);
+  ~FifoReader() { finish(); }
+  FifoReader(const FifoReader &) = delete;
+  FifoReader &operator=(const FifoReader &) = delete;
+
+  // What was read; a reader no writer came to is released with nothing.
+  const std::string &finish();
+
+private:
+  std::string cPath;
+  std::string cBytes;
+  std::atomic<bool> cDone{false};
+  std::thread cThread;
+};
