@@ -118,6 +118,11 @@ TEST(Archive, ReaderRefusesDamagedLibraries) {
   std::string good = CoffBuilder::libraryBytes({{"m", objectDefining("s", 1)}});
   std::string badMember = good;
   badMember[8 + 280] = 'X';
+  // Without a size field to frame it, an old-layout member's model lays
+  // out past the end of the file: what followed it cannot be found.
+  std::string unframed =
+      CoffBuilder::libraryBytes({{"old", oldLayoutObject()}});
+  unframed.replace(8 + 268, 1, "-");
   struct Case {
     const char *what;
     std::string bytes;
@@ -135,6 +140,10 @@ TEST(Archive, ReaderRefusesDamagedLibraries) {
       {"damaged member", badMember,
        "Coff file 'm' does not appear to be a valid COFF file.\nError - "
        "Could not build member 'm' in library file '@'. ",
+       0},
+      {"unframed member past the end", unframed,
+       "Coff file 'old' missing optional file header.\nError - "
+       "Could not build member 'old' in library file '@'. ",
        0},
   };
   for (const Case &c : cases) {
