@@ -155,6 +155,12 @@ std::uint32_t Archive::getHeaderSize(const std::uint8_t *header) {
   return getNumberField(header + kSizeFieldAt, kEndFieldAt - kSizeFieldAt);
 }
 
+std::string Archive::storedName(const Coff &member) {
+  if (member.cNamedByLibrary)
+    return member.cFileName;
+  return memberName(member.cFileName);
+}
+
 std::string Archive::memberName(const Coff &member) {
   return memberName(member.cFileName);
 }
@@ -178,19 +184,66 @@ std::string_view Archive::memberNameView(std::string_view fileName) {
 
 namespace {
 
+// The image length in a member header's size field, when the field holds
+// a decimal number the way writers store one: digits, then at most an
+// 'l', then a NUL, a blank or the field's end (what follows that means
+// nothing). False for anything else.
+bool sizeFieldValue(const std::uint8_t *header, std::uint64_t &sizeInBytes) {
+  const std::uint8_t *field = header + kSizeFieldAt;
+  const std::size_t fieldSize = kEndFieldAt - kSizeFieldAt;
+  std::size_t at = 0;
+  std::uint64_t value = 0; // ten digits at most: no overflow
+  while (at < fieldSize && field[at] >= '0' && field[at] <= '9')
+    value = value * 10 + (field[at++] - '0');
+  if (at == 0)
+    return false;
+  if (at < fieldSize && field[at] == 'l')
+    ++at;
+  if (at < fieldSize && field[at] != 0 && field[at] != ' ')
+    return false;
+  sizeInBytes = value;
+  return true;
+}
+
+// Where a member's image may reach. Its header's size field frames it
+// when that is a number that keeps the image inside the file: a member
+// whose model lays out to another length (one of the old layout, or with
+// padding after its strings) is still followed by the next member. Only
+// without such a field is the member read against the rest of the file and
+// framed by the length its model gives.
+struct MemberFrame {
+  bool cByHeader = false;
+  std::uint64_t cImageBytes = 0; // the frame, or the rest of the file
+};
+
+MemberFrame memberFrame(const FileBytes &bytes, std::uint64_t offset) {
+  const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
+  MemberFrame frame;
+  frame.cImageBytes = imageAt < bytes.size() ? bytes.size() - imageAt : 0;
+  std::uint64_t sizeInBytes = 0;
+  if (sizeFieldValue(bytes.data() + offset, sizeInBytes) &&
+      sizeInBytes <= frame.cImageBytes) {
+    frame.cByHeader = true;
+    frame.cImageBytes = sizeInBytes;
+  }
+  return frame;
+}
+
 // Where the members stand by their headers' size fields, found as the
 // library's bytes come in (while they are still in the cache). Members are
 // read ahead from there in parallel, silently; the walk in order
-// (walkMembers) still steps by each member's own length and takes what was
-// read ahead only where it starts at the same place and was read without
-// a word.
+// (walkMembers) takes what was read ahead only where it starts at the same
+// place and was read without a word. A field that frames nothing ends the
+// walk ahead: where the next member starts is known only once this one is
+// read.
 class HeaderWalk {
 public:
   void advance(const std::uint8_t *data, std::uint64_t available) {
-    while (cNext + kMemberHeaderSizeInBytes < available) {
+    while (!cStopped && cNext + kMemberHeaderSizeInBytes < available) {
       cOffsets.push_back(cNext);
-      cNext += kMemberHeaderSizeInBytes +
-               std::uint64_t(Archive::getHeaderSize(data + cNext));
+      std::uint64_t sizeInBytes = 0;
+      cStopped = !sizeFieldValue(data + cNext, sizeInBytes);
+      cNext += kMemberHeaderSizeInBytes + sizeInBytes;
     }
   }
   HugeVector<std::uint64_t> &offsets() { return cOffsets; }
@@ -198,6 +251,7 @@ public:
 private:
   HugeVector<std::uint64_t> cOffsets;
   std::uint64_t cNext = kArchiveMagicSizeInBytes;
+  bool cStopped = false;
 };
 
 // The first of the sorted offsets at or after offset, from next on.
@@ -217,17 +271,17 @@ struct MemberAhead {
 std::vector<MemberAhead>
 readMembersAhead(const FileBytes &bytes,
                  const HugeVector<std::uint64_t> &offsets) {
-  const std::uint64_t length = bytes.size();
   std::vector<MemberAhead> ahead(offsets.size());
   forEachInParallel(offsets.size(), [&](std::size_t i) {
     const std::uint8_t *header = bytes.data() + offsets[i];
     const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
     SilentAttempt silent;
     try {
-      std::unique_ptr<Coff> member =
-          Coff::make(bytes.data() + imageAt, length - imageAt,
-                     Archive::getHeaderName(header));
+      std::unique_ptr<Coff> member = Coff::make(
+          bytes.data() + imageAt, memberFrame(bytes, offsets[i]).cImageBytes,
+          Archive::getHeaderName(header));
       if (member) {
+        member->cNamedByLibrary = true;
         ahead[i].sizeInBytes = member->size();
         ahead[i].member = std::move(member);
       }
@@ -274,11 +328,20 @@ bool readLibraryBytes(const std::string &name, FileBytes &bytes,
   return true;
 }
 
-// Walks the members in file order, each found where the one before ends:
-// take(offset, sizeInBytes) takes the member whose header is at offset
-// and sets its length, or gives false after an error report. A trailing
-// piece shorter than a header ends the library silently. False after an
-// error report.
+void reportUnbuilt(std::string_view memberName, const std::string &name) {
+  std::ostringstream text;
+  text << "Could not build member '" << memberName << "' in library file '"
+       << name << "'. ";
+  reportError("Archive::make()", text);
+}
+
+// Walks the members in file order, each found where the one before ends
+// (memberFrame): take(offset, imageBytes, modelBytes) takes the member
+// whose header is at offset, reading no more than imageBytes of its image,
+// and sets the length its model lays out to, or gives false after an
+// error report. A trailing piece shorter than a header ends the library
+// silently; a member framed by its model that runs past the end does not.
+// False after an error report.
 template <class Take>
 bool walkMembers(const FileBytes &bytes, const std::string &name, Take take) {
   const std::uint64_t length = bytes.size();
@@ -292,10 +355,17 @@ bool walkMembers(const FileBytes &bytes, const std::string &name, Take take) {
       reportError("Archive::make()", text);
       return false;
     }
-    std::uint64_t sizeInBytes = 0;
-    if (!take(offset, sizeInBytes))
+    const MemberFrame frame = memberFrame(bytes, offset);
+    std::uint64_t modelBytes = 0;
+    if (!take(offset, frame.cImageBytes, modelBytes))
       return false;
-    offset = imageAt + sizeInBytes;
+    if (!frame.cByHeader && modelBytes > frame.cImageBytes) {
+      // Where the next member would start is not in the file: whatever
+      // followed cannot be found.
+      reportUnbuilt(headerNameView(bytes.data() + offset), name);
+      return false;
+    }
+    offset = imageAt + (frame.cByHeader ? frame.cImageBytes : modelBytes);
   }
   return true;
 }
@@ -303,17 +373,17 @@ bool walkMembers(const FileBytes &bytes, const std::string &name, Take take) {
 // The member at offset read in its turn, reporting whatever is amiss.
 std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
                                        std::uint64_t offset,
+                                       std::uint64_t imageBytes,
                                        const std::string &name) {
   const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
   const std::string memberName = Archive::getHeaderName(bytes.data() + offset);
   std::unique_ptr<Coff> member =
-      Coff::make(bytes.data() + imageAt, bytes.size() - imageAt, memberName);
+      Coff::make(bytes.data() + imageAt, imageBytes, memberName);
   if (!member) {
-    std::ostringstream text;
-    text << "Could not build member '" << memberName << "' in library file '"
-         << name << "'. ";
-    reportError("Archive::make()", text);
+    reportUnbuilt(memberName, name);
+    return nullptr;
   }
+  member->cNamedByLibrary = true;
   return member;
 }
 
@@ -328,24 +398,24 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
   archive->cName = name;
   std::vector<MemberAhead> ahead = readMembersAhead(bytes, offsets);
   std::size_t nextAhead = 0;
-  const bool whole =
-      walkMembers(bytes, name, [&](std::uint64_t offset, std::uint64_t &size) {
-        nextAhead = skipTo(offsets, nextAhead, offset);
-        std::unique_ptr<Coff> member;
-        if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
-            ahead[nextAhead].member) {
-          member = std::move(ahead[nextAhead].member);
-          size = ahead[nextAhead].sizeInBytes;
-        } else {
-          member = readMemberInTurn(bytes, offset, name);
-          if (!member)
-            return false;
-          size = member->size();
-        }
-        archive->cMembers.push_back(std::move(member));
-        return true;
-      });
-  if (!whole)
+  auto take = [&](std::uint64_t offset, std::uint64_t imageBytes,
+                  std::uint64_t &modelBytes) {
+    nextAhead = skipTo(offsets, nextAhead, offset);
+    std::unique_ptr<Coff> member;
+    if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
+        ahead[nextAhead].member) {
+      member = std::move(ahead[nextAhead].member);
+      modelBytes = ahead[nextAhead].sizeInBytes;
+    } else {
+      member = readMemberInTurn(bytes, offset, imageBytes, name);
+      if (!member)
+        return false;
+      modelBytes = member->size();
+    }
+    archive->cMembers.push_back(std::move(member));
+    return true;
+  };
+  if (!walkMembers(bytes, name, take))
     return nullptr;
   archive->makeSymbols();
   return archive;
@@ -495,7 +565,6 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
   HugeVector<std::uint64_t> offsets;
   if (!readLibraryBytes(name, listing.cBytes, offsets))
     return false;
-  const std::uint64_t length = bytes.size();
   struct Summarized {
     MemberSummary cSummary;
     bool cWhole = false;
@@ -503,8 +572,8 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
   HugeVector<Summarized> ahead(offsets.size());
   forEachInParallel(offsets.size(), [&](std::size_t i) {
     const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
-    ahead[i].cWhole =
-        ahead[i].cSummary.read(bytes.data() + imageAt, length - imageAt);
+    ahead[i].cWhole = ahead[i].cSummary.read(
+        bytes.data() + imageAt, memberFrame(bytes, offsets[i]).cImageBytes);
   });
   ListedMembers members;
   members.cSummaries.reserve(offsets.size());
@@ -513,8 +582,10 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
   HugeVector<Entry> &entries = listing.cEntries;
   entries.clear();
   entries.reserve(offsets.size());
-  const bool whole =
-      walkMembers(bytes, name, [&](std::uint64_t offset, std::uint64_t &size) {
+  const bool whole = walkMembers(
+      bytes, name,
+      [&](std::uint64_t offset, std::uint64_t imageBytes,
+          std::uint64_t &modelBytes) {
         nextAhead = skipTo(offsets, nextAhead, offset);
         Entry entry;
         entry.cFileName = headerNameView(bytes.data() + offset);
@@ -526,7 +597,8 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
           entry.cSizeInBytes = summary.sizeInBytes();
           expectedNames += summary.definitionCount();
         } else {
-          std::unique_ptr<Coff> model = readMemberInTurn(bytes, offset, name);
+          std::unique_ptr<Coff> model =
+              readMemberInTurn(bytes, offset, imageBytes, name);
           if (!model)
             return false;
           entry.cTimeStamp = model->cFileHdr.f_timdat;
@@ -534,7 +606,7 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
           members.cSummaries.push_back(nullptr);
           members.cModels.push_back(std::move(model));
         }
-        size = entry.cSizeInBytes;
+        modelBytes = entry.cSizeInBytes;
         entries.push_back(entry);
         return true;
       });
@@ -647,7 +719,7 @@ int Archive::write() {
   }
   for (const auto &member : cMembers) {
     std::uint8_t header[kMemberHeaderSizeInBytes];
-    setHeaderName(header, memberName(*member));
+    setHeaderName(header, storedName(*member));
     setHeaderDate(header, member->cFileHdr.f_timdat);
     setHeaderSize(header, member->size());
     setHeaderEnd(header);

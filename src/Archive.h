@@ -68,9 +68,13 @@ public:
   std::unique_ptr<Coff> takeMember(const std::string &symbol);
   void print(std::ostream &out) const;
 
-  // The name a member is stored under: its file name without directory
-  // and without an ".o" extension. A name read from a library ("a.b")
-  // stays as it is.
+  // The name a member is stored under: a name read from a library exactly
+  // as its header gave it, else the file name without directory and
+  // without an ".o" extension.
+  static std::string storedName(const Coff &member);
+  // The name a member is matched and extracted by: its file name (or the
+  // name its header gave it) without directory and without an ".o"
+  // extension. A name like "a.b" stays as it is.
   static std::string memberName(const Coff &member);
   static std::string memberName(const std::string &fileName);
   static std::string_view memberNameView(std::string_view fileName);

@@ -22,7 +22,8 @@
 
 namespace {
 
-// The name a member is known by inside the library.
+// The name a member is matched and extracted by: stored names keep to the
+// base-name rule of the command line ("x.o" and "dir\x" are "x").
 std::string nameOf(const Coff &member) { return Archive::memberName(member); }
 
 // A command-line member name matches a library member by its base name.
@@ -65,8 +66,8 @@ const char *cachedCalendarText(std::uint32_t timeStamp) {
   return text;
 }
 
-// Room for a member's line of the listing: the stored name can only get
-// shorter, and the rest is bounded.
+// Room for a member's line of the listing: the stored name, and the rest
+// is bounded.
 std::size_t listLineRoom(const Archive::Entry &entry) {
   return entry.cFileName.size() + 2 + 25 + 128;
 }
@@ -85,7 +86,7 @@ std::size_t writeListLine(char *out, const Archive::Entry &entry) {
     for (; used < width; ++used)
       *at++ = ' ';
   };
-  const std::string_view name = Archive::memberNameView(entry.cFileName);
+  const std::string_view name = entry.cFileName; // as the library stores it
   put("Member: '");
   put(name);
   put("'");

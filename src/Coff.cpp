@@ -14,6 +14,7 @@ Coff &Coff::operator=(const Coff &other) {
   if (this == &other)
     return *this;
   cFileName = other.cFileName;
+  cNamedByLibrary = other.cNamedByLibrary;
   cFileHdr = other.cFileHdr;
   cOptHdr = other.cOptHdr;
   cScnNum = other.cScnNum;

@@ -131,6 +131,9 @@ public:
   static int hasFcnNdx(const coff_lineno &line);
 
   std::string cFileName;
+  // Set when the object was read from a library: cFileName is then the
+  // name its member header stores, which a rewrite of the library keeps.
+  bool cNamedByLibrary = false;
   filehdr cFileHdr;
   opthdr cOptHdr;
   std::map<int, std::string> cScnNum;               // number -> name

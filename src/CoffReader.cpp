@@ -17,9 +17,11 @@
 
 namespace {
 
-// No memory of the supported processors comes near this; a zero-filled
-// section claiming more is a damaged file, not something to allocate.
-constexpr std::uint64_t kMaxZeroFilledSectionBytes = 16u * 1024u * 1024u;
+// No memory of the supported processors comes near this; zero-filled
+// sections claiming more in all are a damaged file, not something to
+// allocate. Bounding the total, not each section, keeps what a small file
+// can make a program allocate bounded too.
+constexpr std::uint64_t kMaxZeroFilledBytes = 16u * 1024u * 1024u;
 
 // Bounded views into one image held in memory.
 class ImageReader {
@@ -143,6 +145,7 @@ private:
   // that a sections-only read keeps.
   std::vector<std::uint32_t> cWantedStrings;
   std::uint32_t cNextStringOffset = 4;
+  std::uint64_t cZeroFilledBytes = 0; // so far, in all sections
 };
 
 bool CoffReader::fail(const std::string &what) {
@@ -252,12 +255,17 @@ void CoffReader::moveOldFileName(syment &aux) {
   std::size_t length = nul == nullptr
                            ? sizeof bytes
                            : static_cast<const std::uint8_t *>(nul) - bytes;
+  aux_file file;
+  file.x_incline = 0;
+  // An empty name stays out of the table (offset 0: no name): written
+  // there, it would end the table for every reader, hiding the names
+  // after it.
+  file.x_offset = length == 0 ? 0 : cNextStringOffset;
+  writeAux(aux, file);
+  if (length == 0)
+    return;
   cCoff->cStringTbl[static_cast<int>(cNextStringOffset)] =
       std::string(reinterpret_cast<const char *>(bytes), length);
-  aux_file file;
-  file.x_offset = cNextStringOffset;
-  file.x_incline = 0;
-  writeAux(aux, file);
   cNextStringOffset += static_cast<std::uint32_t>(length + 1);
 }
 
@@ -293,7 +301,8 @@ bool CoffReader::readSymbolTable() {
 
 bool CoffReader::readRawData(const scnhdr &hdr, const std::string &name) {
   if (hdr.s_scnptr == 0) {
-    if (hdr.s_size > kMaxZeroFilledSectionBytes)
+    cZeroFilledBytes += hdr.s_size;
+    if (cZeroFilledBytes > kMaxZeroFilledBytes)
       return fail("could not read raw data.");
     cCoff->cRawData[name] = Data(hdr.s_size);
     return true;
@@ -617,6 +626,7 @@ bool MemberSummary::readSections(std::uint16_t count) {
   ImageReader in(cBytes, cSize);
   std::vector<SectionSummary> sections;
   sections.reserve(count);
+  std::uint64_t zeroFilledBytes = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint8_t *bytes =
         in.at(filehdr::sizeInBytes + opthdr::sizeInBytes +
@@ -636,9 +646,13 @@ bool MemberSummary::readSections(std::uint16_t count) {
     s.udata = Coff::isUdata(hdr) != 0;
     s.filled = hdr.s_size != 0;
     if (s.filled) {
-      if (hdr.s_scnptr == 0 ? hdr.s_size > kMaxZeroFilledSectionBytes
-                            : in.at(hdr.s_scnptr, hdr.s_size) == nullptr)
+      if (hdr.s_scnptr == 0) {
+        zeroFilledBytes += hdr.s_size;
+        if (zeroFilledBytes > kMaxZeroFilledBytes)
+          return false;
+      } else if (in.at(hdr.s_scnptr, hdr.s_size) == nullptr) {
         return false;
+      }
       if (hdr.s_nlnno != 0 &&
           in.at(hdr.s_lnnoptr, coff_lineno::sizeInBytes *
                                    std::uint64_t(hdr.s_nlnno)) == nullptr)

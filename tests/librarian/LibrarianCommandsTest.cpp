@@ -47,6 +47,20 @@ protected:
                CoffBuilder::libraryBytes({{"a", cA}, {"b", cB}, {"c", cC}}));
   }
 
+  // The member names /t lists, in library order.
+  std::vector<std::string> listedNames(const std::string &lib) {
+    ProcessResult r = run({"/t", lib});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> names;
+    const std::string mark = "Member: '";
+    for (std::size_t at = r.out.find(mark); at != std::string::npos;
+         at = r.out.find(mark, at + 1)) {
+      const std::size_t start = at + mark.size();
+      names.push_back(r.out.substr(start, r.out.find('\'', start) - start));
+    }
+    return names;
+  }
+
   std::string cA, cB, cC;
 };
 
@@ -359,4 +373,97 @@ TEST_F(LibrarianCommands, CreateFromManyObjectsReportsTheFirstUnreadableOne) {
   EXPECT_EQ(r.err, "Error - Could not open Coff file 'm25.o' for reading.\n");
   EXPECT_EQ(r.out, banner() + kSummaryFailed);
   EXPECT_FALSE(cDir.exists("x.lib"));
+}
+
+// A member whose model lays out to another length than it is stored in
+// (the old layout, padding after its strings) is framed by its header:
+// the members after it are listed and kept by every command.
+TEST_F(LibrarianCommands, MembersAfterOneOfAnotherLengthAreNeverLost) {
+  const struct {
+    const char *what;
+    std::string first;
+  } cases[] = {
+      {"old layout", oldLayoutObject(40)},
+      {"padded strings", withPaddedStringTable(cA, 2)},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string lib =
+        CoffBuilder::libraryBytes({{"first", c.first}, {"b", cB}});
+    cDir.write("x.lib", lib);
+    EXPECT_EQ(listedNames("x.lib"), (std::vector<std::string>{"first", "b"}));
+    ProcessResult r = run({"/q", "/r", "x.lib", "c.o"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(listedNames("x.lib"),
+              (std::vector<std::string>{"first", "b", "c"}));
+    cDir.write("x.lib", lib);
+    r = run({"/q", "/d", "x.lib", "first.o"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(cDir.read("x.lib"), CoffBuilder::libraryBytes({{"b", cB}}));
+  }
+}
+
+// An empty file name of the old layout must not end the string table the
+// library stores: the names after it are kept.
+TEST_F(LibrarianCommands, ALibraryWrittenIsListedWhole) {
+  cDir.write("old.o", oldLayoutObject(2, "", "abc"));
+  ProcessResult r = run({"/q", "/c", "e.lib", "old.o", "b.o"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(listedNames("e.lib"), (std::vector<std::string>{"old", "b"}));
+  r = run({"/q", "/x", "e.lib", "old.o"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::unique_ptr<Coff> extracted;
+  EXPECT_EQ(capturedErrors([&] { extracted = Coff::make(cDir.file("old")); }),
+            "");
+  ASSERT_NE(extracted, nullptr);
+  EXPECT_EQ(Coff::getName(readAux<aux_file>(extracted->cSymbolTbl.at(3)),
+                          extracted->cStringTbl),
+            "abc");
+}
+
+// What zero-filled sections make a program allocate is bounded for the
+// whole object, not per section.
+TEST_F(LibrarianCommands, ZeroFilledSectionsAreBoundedInAll) {
+  const struct {
+    std::uint32_t sections;
+    std::uint32_t sizeInBytes; // each
+    bool read;
+  } cases[] = {
+      {2, 8u << 20, true},
+      {3, 8u << 20, false},
+      {64, 16u << 20, false}, // 2.6 KB claiming 1 GiB
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.sections);
+    CoffBuilder builder;
+    for (std::uint32_t i = 0; i < c.sections; ++i)
+      builder.section(".u" + std::to_string(i), kScnTypeUdata).zeros(1);
+    std::string bytes = builder.symbol("s", 0, 1, kClassStatic).fileBytes();
+    for (std::uint32_t i = 0; i < c.sections; ++i)
+      patch32(bytes, 36 + 40 * i + 16, c.sizeInBytes);
+    cDir.write("z.o", bytes);
+    ProcessResult r = run({"/c", "z.lib", "z.o"});
+    EXPECT_EQ(r.exitCode, c.read ? 0 : 1);
+    EXPECT_EQ(r.err,
+              c.read ? ""
+                     : "Error - Coff file 'z.o' could not read raw data.\n");
+  }
+}
+
+// Names another librarian stored are listed and kept as they are; a
+// command-line name still matches by its base name.
+TEST_F(LibrarianCommands, StoredNamesAreListedAndKeptVerbatim) {
+  cDir.write("x.lib", CoffBuilder::libraryBytes(
+                          {{"a.o", cA}, {"dir\\b", cB}, {"c.O", cC}}));
+  EXPECT_EQ(listedNames("x.lib"),
+            (std::vector<std::string>{"a.o", "dir\\b", "c.O"}));
+  ProcessResult r = run({"/q", "/d", "x.lib", "a.o"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(cDir.read("x.lib"),
+            CoffBuilder::libraryBytes({{"dir\\b", cB}, {"c.O", cC}}));
+  // A member replaced from a file takes the file's base name.
+  r = run({"/q", "/r", "x.lib", "c.o"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(cDir.read("x.lib"),
+            CoffBuilder::libraryBytes({{"dir\\b", cB}, {"c", cC}}));
 }

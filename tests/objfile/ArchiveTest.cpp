@@ -118,6 +118,11 @@ TEST(Archive, ReaderRefusesDamagedLibraries) {
   std::string good = CoffBuilder::libraryBytes({{"m", objectDefining("s", 1)}});
   std::string badMember = good;
   badMember[8 + 280] = 'X';
+  // Without a size field to frame it, an old-layout member's model lays
+  // out past the end of the file: what followed it cannot be found.
+  std::string unframed =
+      CoffBuilder::libraryBytes({{"old", oldLayoutObject()}});
+  unframed.replace(8 + 268, 1, "-");
   struct Case {
     const char *what;
     std::string bytes;
@@ -135,6 +140,10 @@ TEST(Archive, ReaderRefusesDamagedLibraries) {
       {"damaged member", badMember,
        "Coff file 'm' does not appear to be a valid COFF file.\nError - "
        "Could not build member 'm' in library file '@'. ",
+       0},
+      {"unframed member past the end", unframed,
+       "Coff file 'old' missing optional file header.\nError - "
+       "Could not build member 'old' in library file '@'. ",
        0},
   };
   for (const Case &c : cases) {
@@ -216,6 +225,38 @@ TEST(Archive, MemberNamesDropDirectoryAndObjectExtension) {
   }
 }
 
+// Names another librarian stored stay as they are; only an object added
+// from a file is named by its base name. Matching keeps the base-name rule.
+TEST(Archive, RewriteStoresNamesReadFromALibraryVerbatim) {
+  TempDir dir;
+  const char *const stored[] = {"x.o", "dir\\y", "z.O", "a.b", ""};
+  std::vector<LibraryMember> members;
+  for (const char *name : stored)
+    members.push_back({name, objectDefining(std::string("s_") + name, 5)});
+  dir.write("x.lib", CoffBuilder::libraryBytes(members));
+  dir.write("sub/n.o", objectDefining("n", 6));
+  std::unique_ptr<Archive> lib = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(lib, nullptr);
+  EXPECT_EQ(Archive::memberName(*lib->cMembers[0]), "x");
+  EXPECT_EQ(Archive::memberName(*lib->cMembers[1]), "y");
+  lib->cMembers.push_back(Coff::make(dir.file("sub/n.o")));
+  Archive copy(*lib);
+  ASSERT_EQ(copy.write(), 1);
+
+  std::unique_ptr<Archive> back = Archive::make(dir.file("x.lib"));
+  ASSERT_NE(back, nullptr);
+  Archive::Listing listing;
+  ASSERT_TRUE(Archive::readListing(dir.file("x.lib"), listing));
+  const std::vector<std::string> expected{"x.o", "dir\\y", "z.O",
+                                          "a.b", "",       "n"};
+  ASSERT_EQ(back->cMembers.size(), expected.size());
+  ASSERT_EQ(listing.cEntries.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(back->cMembers[i]->cFileName, expected[i]);
+    EXPECT_EQ(listing.cEntries[i].cFileName, expected[i]);
+  }
+}
+
 TEST(Archive, FailedRewriteLeavesTheOldLibraryIntact) {
   TempDir dir;
   std::string original =
@@ -293,30 +334,55 @@ TEST(Archive, ManyMembersReportInLibraryOrderUpToTheFirstFailure) {
   EXPECT_EQ(errorCount(), errorsBefore + 2);
 }
 
-TEST(Archive, MemberLengthsComeFromTheMembersNotTheSizeFields) {
-  TempDir dir;
-  std::string bytes = CoffBuilder::libraryBytes(manyMembers(40));
-  // Member 5's size field claims one byte more than its image holds.
+// A size field that is no number leaves the member's length to its model;
+// one that is a number frames the member, right or wrong.
+TEST(Archive, MemberLengthsComeFromTheMembersWhereSizeFieldsSayNothing) {
+  const std::string bytes = CoffBuilder::libraryBytes(manyMembers(40));
+  // Member 5's header.
   std::size_t at = kArchiveMagicSizeInBytes;
   for (int i = 0; i < 5; ++i)
     at += kMemberHeaderSizeInBytes +
           Archive::getHeaderSize(
               reinterpret_cast<const std::uint8_t *>(bytes.data() + at));
-  std::uint8_t header[kMemberHeaderSizeInBytes];
-  std::memcpy(header, bytes.data() + at, sizeof header);
-  Archive::setHeaderSize(header, Archive::getHeaderSize(header) + 1);
-  bytes.replace(at, sizeof header, reinterpret_cast<char *>(header),
-                sizeof header);
-  dir.write("x.lib", bytes);
-  std::unique_ptr<Archive> lib;
-  std::string errors =
-      capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
-  EXPECT_EQ(errors, "");
-  ASSERT_NE(lib, nullptr);
-  ASSERT_EQ(lib->cMembers.size(), 40u);
-  for (std::size_t i = 0; i < 40; ++i)
-    EXPECT_EQ(lib->cMembers[i]->cFileName, "m" + std::to_string(i));
-  EXPECT_EQ(lib->cSymbols.size(), 40u);
+  const std::uint32_t size = Archive::getHeaderSize(
+      reinterpret_cast<const std::uint8_t *>(bytes.data() + at));
+  const struct {
+    const char *what;
+    std::string field; // the 10 bytes of member 5's size field
+    std::string errors;
+  } cases[] = {
+      {"no digits", std::string("junk\0\0\0\0\0\0", 10), ""},
+      {"digits then junk", std::to_string(size) + "lx" + std::string(8, '\0'),
+       ""},
+      {"beyond the file", std::string("999999999\0", 10), ""},
+      // The next header is read one byte late: its member is refused.
+      {"one byte too many", std::to_string(size + 1) + std::string(9, '\0'),
+       "Error - Coff file '6' does not appear to be a valid COFF file.\n"
+       "Error - Could not build member '6' in library file '@'. \n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::string patched = bytes;
+    patched.replace(at + 268, 10, c.field.substr(0, 10));
+    dir.write("x.lib", patched);
+    std::unique_ptr<Archive> lib;
+    std::string errors =
+        capturedErrors([&] { lib = Archive::make(dir.file("x.lib")); });
+    std::string expected = c.errors;
+    if (!expected.empty())
+      expected.replace(expected.find('@'), 1, dir.file("x.lib"));
+    EXPECT_EQ(errors, expected);
+    if (!expected.empty()) {
+      EXPECT_EQ(lib, nullptr);
+      continue;
+    }
+    ASSERT_NE(lib, nullptr);
+    ASSERT_EQ(lib->cMembers.size(), 40u);
+    for (std::size_t i = 0; i < 40; ++i)
+      EXPECT_EQ(lib->cMembers[i]->cFileName, "m" + std::to_string(i));
+    EXPECT_EQ(lib->cSymbols.size(), 40u);
+  }
 }
 
 TEST(Archive, TakeMemberMovesItOutOnceAndKeepsTheIndex) {
@@ -465,6 +531,10 @@ TEST(Archive, ListingAgreesWithTheFullRead) {
       {"no symbol table", {{"n", noSymbols}}},
       {"repeated definitions", {{"a", plain}, {"b", plain}, {"c", plain}}},
       {"old layout", {{"a", plain}, {"old", oldLayoutObject()}}},
+      {"old layout, then another",
+       {{"old", oldLayoutObject(40)}, {"a", plain}}},
+      {"padded strings, then another",
+       {{"pad", withPaddedStringTable(plain, 2)}, {"a", plain}}},
       {"unreadable member", {{"a", plain}, {"b", badSymbols}}},
   };
   for (const auto &c : cases) {
@@ -478,5 +548,7 @@ TEST(Archive, ListingAgreesWithTheFullRead) {
     if (full.read) {
       EXPECT_EQ(listed.members, full.members);
     }
+    // Every member is found, whatever length its model lays out to.
+    EXPECT_EQ(full.members.size(), full.read ? c.members.size() : 0u);
   }
 }

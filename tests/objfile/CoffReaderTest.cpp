@@ -76,6 +76,18 @@ TEST(CoffReader, ReportsEachReadFailureWithItsOwnText) {
   patch32(zeros, scnField(0, kSize), 0xFFFFFFFFu);
   cases.push_back(
       {"huge zero-filled section", zeros, "could not read raw data."});
+  // The bound is on all zero-filled sections together.
+  std::string manyZeros = CoffBuilder()
+                              .section(".u1", kScnTypeUdata)
+                              .zeros(1)
+                              .section(".u2", kScnTypeUdata)
+                              .zeros(1)
+                              .symbol("s", 0, 1, kClassStatic)
+                              .fileBytes();
+  patch32(manyZeros, scnField(0, kSize), 8u << 20);
+  patch32(manyZeros, scnField(1, kSize), (8u << 20) + 1);
+  cases.push_back({"zero-filled sections beyond the bound in all", manyZeros,
+                   "could not read raw data."});
   std::string lines = good;
   patch16(lines, scnField(0, kNlnno), 0xFFFF);
   cases.push_back(
@@ -238,6 +250,39 @@ TEST(CoffReader, ConvertsTheOldLayout) {
     EXPECT_EQ(back->cLineNum.at(".code").size(), 2u);
   });
   EXPECT_EQ(errors, "");
+}
+
+TEST(CoffReader, ZeroFilledSectionsUpToTheBoundInAllAreRead) {
+  std::string bytes = CoffBuilder()
+                          .section(".u1", kScnTypeUdata)
+                          .zeros(1)
+                          .section(".u2", kScnTypeUdata)
+                          .zeros(1)
+                          .symbol("s", 0, 1, kClassStatic)
+                          .fileBytes();
+  patch32(bytes, scnField(0, kSize), 8u << 20);
+  patch32(bytes, scnField(1, kSize), 8u << 20);
+  std::unique_ptr<Coff> coff = makeFromBytes(bytes);
+  ASSERT_NE(coff, nullptr);
+  EXPECT_EQ(coff->cRawData.at(".u2").size(), 8u << 20);
+}
+
+// An empty name inside the string table would end it for every later
+// reader: the names after it would be lost once the object is written.
+TEST(CoffReader, EmptyOldLayoutFileNameStaysOutOfTheStringTable) {
+  std::unique_ptr<Coff> coff;
+  capturedErrors(
+      [&] { coff = makeFromBytes(oldLayoutObject(2, "", "abc"), "old.o"); });
+  ASSERT_NE(coff, nullptr);
+  const std::map<int, std::string> strings{{4, "a_long_symbol"}, {18, "abc"}};
+  EXPECT_EQ(coff->cStringTbl, strings);
+  EXPECT_EQ(readAux<aux_file>(coff->cSymbolTbl[1]).x_offset, 0u);
+  EXPECT_EQ(readAux<aux_file>(coff->cSymbolTbl[3]).x_offset, 18u);
+  coff->cFileHdr.f_opthdr = kOptHdrSizeInBytes;
+  coff->preWrite();
+  std::unique_ptr<Coff> back = makeFromBytes(writtenBytes(*coff), "new.o");
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->cStringTbl, strings);
 }
 
 TEST(CoffReader, UnreadableNamedFileIsReported) {

@@ -50,24 +50,28 @@ std::string writtenBytes(const Coff &coff) {
 
 // An image of the old layout: no optional header, 6-byte line entries,
 // 10-byte relocations, file names inside the file aux entries.
-std::string oldLayoutObject() {
+std::string oldLayoutObject(std::uint16_t lineCount,
+                            const std::string &firstFile,
+                            const std::string &secondFile) {
+  const std::uint32_t lineEntries = lineCount + 1u; // the function's first
+  const std::uint32_t symptr = 74 + 6 * lineEntries;
   std::string out;
   appendLE16(out, kCoffMagic);
-  appendLE16(out, 1);  // f_nscns
-  appendLE32(out, 99); // f_timdat
-  appendLE32(out, 92); // f_symptr
-  appendLE32(out, 5);  // f_nsyms
-  appendLE16(out, 0);  // f_opthdr: old layout
+  appendLE16(out, 1);      // f_nscns
+  appendLE32(out, 99);     // f_timdat
+  appendLE32(out, symptr); // f_symptr
+  appendLE32(out, 5);      // f_nsyms
+  appendLE16(out, 0);      // f_opthdr: old layout
   appendLE16(out, 0);
   out += std::string(".code\0\0\0", 8); // section header at 20
   appendLE32(out, 0x10);                // s_paddr
   appendLE32(out, 0);
-  appendLE32(out, 4);  // s_size
-  appendLE32(out, 60); // s_scnptr
-  appendLE32(out, 64); // s_relptr
-  appendLE32(out, 74); // s_lnnoptr
-  appendLE16(out, 1);  // s_nreloc
-  appendLE16(out, 3);  // s_nlnno
+  appendLE32(out, 4);                                       // s_size
+  appendLE32(out, 60);                                      // s_scnptr
+  appendLE32(out, 64);                                      // s_relptr
+  appendLE32(out, 74);                                      // s_lnnoptr
+  appendLE16(out, 1);                                       // s_nreloc
+  appendLE16(out, static_cast<std::uint16_t>(lineEntries)); // s_nlnno
   appendLE32(out, kScnCode);
   out += std::string("\x01\x02\x03\x04", 4); // raw data at 60
   appendLE32(out, 2);                        // relocation at 64
@@ -75,10 +79,10 @@ std::string oldLayoutObject() {
   appendLE16(out, 1);
   appendLE32(out, 7); // lines at 74: function 7
   appendLE16(out, 0);
-  appendLE32(out, 0x10);
-  appendLE16(out, 3);
-  appendLE32(out, 0x12);
-  appendLE16(out, 4);
+  for (std::uint16_t line = 0; line < lineCount; ++line) {
+    appendLE32(out, 0x10 + 2u * line);
+    appendLE16(out, static_cast<std::uint16_t>(3 + line));
+  }
   auto symbol = [&](const std::string &name8, std::int16_t scnum,
                     std::uint8_t sclass, std::uint8_t numaux) {
     out += name8;
@@ -88,16 +92,24 @@ std::string oldLayoutObject() {
     out += static_cast<char>(sclass);
     out += static_cast<char>(numaux);
   };
-  symbol(std::string(".file\0\0\0", 8), -2, kClassFile, 1); // at 92
-  out += std::string("abcde", 5) + std::string(13, '\0');
-  symbol(std::string(".file\0\0\0", 8), -2, kClassFile, 1);
-  out += std::string("fghij", 5) + std::string(13, '\0');
+  for (const std::string *file : {&firstFile, &secondFile}) {
+    symbol(std::string(".file\0\0\0", 8), -2, kClassFile, 1);
+    out += *file + std::string(18 - file->size(), '\0');
+  }
   std::string longName(8, '\0');
   longName[4] = 4;
   symbol(longName, 1, kClassExternal, 0);
   appendLE32(out, 4 + 14); // string table
   out += std::string("a_long_symbol\0", 14);
   return out;
+}
+
+std::string withPaddedStringTable(std::string image, std::size_t padBytes) {
+  const std::size_t lengthAt = peek32(image, 8) + 18 * peek32(image, 12);
+  patch32(image, lengthAt,
+          peek32(image, lengthAt) + static_cast<std::uint32_t>(padBytes));
+  image.append(padBytes, '\0');
+  return image;
 }
 
 void patch16(std::string &bytes, std::size_t at, std::uint16_t value) {

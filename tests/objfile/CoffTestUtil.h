@@ -19,10 +19,17 @@ std::string writtenBytes(const Coff &coff);
 template <class F> std::string capturedErrors(F f);
 
 // A small object of the old layout: no optional header, one ".code"
-// section with 6-byte line entries and a 10-byte relocation, two file
-// symbols whose names sit inside their aux entries ("abcde", "fghij") and
-// a symbol with the long name "a_long_symbol".
-std::string oldLayoutObject();
+// section with 6-byte line entries (function 7, then lineCount lines) and
+// a 10-byte relocation, two file symbols whose names (at most 18
+// characters) sit inside their aux entries and a symbol with the long
+// name "a_long_symbol".
+std::string oldLayoutObject(std::uint16_t lineCount = 2,
+                            const std::string &firstFile = "abcde",
+                            const std::string &secondFile = "fghij");
+
+// A current-layout image with NUL bytes of padding after its strings,
+// counted in the string table's length (as other tools write them).
+std::string withPaddedStringTable(std::string image, std::size_t padBytes);
 
 // Little-endian patching of an image in place.
 void patch16(std::string &bytes, std::size_t at, std::uint16_t value);
