@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-// The bytes of a file from some offset to its end. A large regular file is
-// mapped (no copy, no cleared buffer), anything else read into memory.
+// The bytes of a file from some offset to its end, read into memory with
+// plain reads.
 class FileBytes {
 public:
   FileBytes() = default;
@@ -34,19 +34,13 @@ public:
 private:
   bool readAll(std::FILE *file, long byteOffset, const Progress &progress);
   void release();
-  enum class LargeRead { Done, Failed, NoMemory };
-  LargeRead readLarge(int descriptor, long byteOffset, std::size_t sizeInBytes,
-                      const Progress &progress);
-  bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
   bool readRegular(int descriptor, long byteOffset,
-                   std::size_t expectedSizeInBytes);
+                   std::size_t expectedSizeInBytes, const Progress &progress);
   bool readStream(std::FILE *file, long byteOffset);
   void grow(std::size_t capacity);
 
   const std::uint8_t *cData = nullptr;
   std::size_t cSize = 0;
-  void *cMapping = nullptr;
-  std::size_t cMappingSize = 0;
   std::unique_ptr<std::uint8_t[]> cBuffer;
   std::size_t cCapacity = 0;
 };
