@@ -1,5 +1,6 @@
 #include "FileBytes.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,10 @@
 
 namespace {
 
-// A large file comes in pieces, so that the caller can work on the first
-// ones while they are still in the cache.
+// Mapping and unmapping cost more than reading a small file.
+constexpr std::size_t kMapFromBytes = 256 * 1024;
+// A file read rather than mapped comes in pieces, so that the caller can
+// work on the first ones while they are still in the cache.
 constexpr std::size_t kPieceInBytes = 1 << 20;
 
 } // namespace
@@ -18,6 +21,10 @@ constexpr std::size_t kPieceInBytes = 1 << 20;
 FileBytes::~FileBytes() { release(); }
 
 void FileBytes::release() {
+  if (cMapping != nullptr)
+    munmap(cMapping, cMappingSize);
+  cMapping = nullptr;
+  cMappingSize = 0;
   cBuffer.reset();
   cCapacity = 0;
   cData = nullptr;
@@ -46,7 +53,23 @@ bool FileBytes::readAll(std::FILE *file, long byteOffset,
       info.st_size > byteOffset
           ? static_cast<std::size_t>(info.st_size - byteOffset)
           : 0;
+  if (sizeInBytes >= kMapFromBytes && map(descriptor, byteOffset, sizeInBytes))
+    return true;
   return readRegular(descriptor, byteOffset, sizeInBytes, progress);
+}
+
+// The whole file is mapped (offsets must be page-aligned) and the view
+// starts at byteOffset. It holds the length the file had when looked at.
+bool FileBytes::map(int descriptor, long byteOffset, std::size_t sizeInBytes) {
+  const std::size_t total = static_cast<std::size_t>(byteOffset) + sizeInBytes;
+  void *mapping = mmap(nullptr, total, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  if (mapping == MAP_FAILED)
+    return false;
+  cMapping = mapping;
+  cMappingSize = total;
+  cData = static_cast<const std::uint8_t *>(mapping) + byteOffset;
+  cSize = sizeInBytes;
+  return true;
 }
 
 void FileBytes::grow(std::size_t capacity) {

@@ -8,8 +8,9 @@
 #include <functional>
 #include <memory>
 
-// The bytes of a file from some offset to its end, read into memory with
-// plain reads.
+// The bytes of a file from some offset to its end. A large regular file is
+// mapped read-only (no fresh memory to clear, no copy), anything else read
+// into memory with plain reads.
 class FileBytes {
 public:
   FileBytes() = default;
@@ -34,6 +35,7 @@ public:
 private:
   bool readAll(std::FILE *file, long byteOffset, const Progress &progress);
   void release();
+  bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
   bool readRegular(int descriptor, long byteOffset,
                    std::size_t expectedSizeInBytes, const Progress &progress);
   bool readStream(std::FILE *file, long byteOffset);
@@ -41,6 +43,8 @@ private:
 
   const std::uint8_t *cData = nullptr;
   std::size_t cSize = 0;
+  void *cMapping = nullptr;
+  std::size_t cMappingSize = 0;
   std::unique_ptr<std::uint8_t[]> cBuffer;
   std::size_t cCapacity = 0;
 };

@@ -23,8 +23,8 @@ std::string held(const FileBytes &bytes) {
                      bytes.size());
 }
 
-// Small files come in one read, large ones in pieces; both must give the
-// exact bytes from the offset on, also when the offset is not page-aligned or
+// Small files are read, large ones mapped; both must give exactly the
+// bytes from the offset on, also when the offset is not page-aligned or
 // lies past the end.
 TEST(FileBytes, GivesTheBytesFromTheOffsetToTheEnd) {
   TempDir dir;
