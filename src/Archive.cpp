@@ -1,7 +1,6 @@
 #include "Archive.h"
 
 #include "FileBytes.h"
-#include "HugePages.h"
 #include "MemberSummary.h"
 #include "Messages.h"
 #include "ParallelWork.h"
@@ -246,16 +245,16 @@ public:
       cNext += kMemberHeaderSizeInBytes + sizeInBytes;
     }
   }
-  HugeVector<std::uint64_t> &offsets() { return cOffsets; }
+  std::vector<std::uint64_t> &offsets() { return cOffsets; }
 
 private:
-  HugeVector<std::uint64_t> cOffsets;
+  std::vector<std::uint64_t> cOffsets;
   std::uint64_t cNext = kArchiveMagicSizeInBytes;
   bool cStopped = false;
 };
 
 // The first of the sorted offsets at or after offset, from next on.
-std::size_t skipTo(const HugeVector<std::uint64_t> &offsets, std::size_t next,
+std::size_t skipTo(const std::vector<std::uint64_t> &offsets, std::size_t next,
                    std::uint64_t offset) {
   while (next < offsets.size() && offsets[next] < offset)
     ++next;
@@ -270,7 +269,7 @@ struct MemberAhead {
 
 std::vector<MemberAhead>
 readMembersAhead(const FileBytes &bytes,
-                 const HugeVector<std::uint64_t> &offsets) {
+                 const std::vector<std::uint64_t> &offsets) {
   std::vector<MemberAhead> ahead(offsets.size());
   forEachInParallel(offsets.size(), [&](std::size_t i) {
     const std::uint8_t *header = bytes.data() + offsets[i];
@@ -296,7 +295,7 @@ readMembersAhead(const FileBytes &bytes,
 // device, with no length of its own, holds no members) and where its
 // headers are. False after an error report.
 bool readLibraryBytes(const std::string &name, FileBytes &bytes,
-                      HugeVector<std::uint64_t> &offsets) {
+                      std::vector<std::uint64_t> &offsets) {
   std::ostringstream text;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
@@ -391,7 +390,7 @@ std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
 
 std::unique_ptr<Archive> Archive::make(const std::string &name) {
   FileBytes bytes;
-  HugeVector<std::uint64_t> offsets;
+  std::vector<std::uint64_t> offsets;
   if (!readLibraryBytes(name, bytes, offsets))
     return nullptr;
   std::unique_ptr<Archive> archive(new Archive);
@@ -516,7 +515,7 @@ private:
     *this = std::move(bigger);
   }
 
-  HugeVector<std::string_view> cSlots;
+  std::vector<std::string_view> cSlots;
   std::vector<bool> cUsed;
   std::size_t cCount = 0;
 };
@@ -525,7 +524,7 @@ private:
 // null where the summary left it to the reader; their models then follow
 // each other in models.
 struct ListedMembers {
-  HugeVector<const MemberSummary *> cSummaries;
+  std::vector<const MemberSummary *> cSummaries;
   std::vector<std::unique_ptr<Coff>> cModels;
 };
 
@@ -562,14 +561,14 @@ void checkDefinitions(const ListedMembers &members, std::size_t expectedNames) {
 
 bool Archive::readListing(const std::string &name, Listing &listing) {
   const FileBytes &bytes = listing.cBytes;
-  HugeVector<std::uint64_t> offsets;
+  std::vector<std::uint64_t> offsets;
   if (!readLibraryBytes(name, listing.cBytes, offsets))
     return false;
   struct Summarized {
     MemberSummary cSummary;
     bool cWhole = false;
   };
-  HugeVector<Summarized> ahead(offsets.size());
+  std::vector<Summarized> ahead(offsets.size());
   forEachInParallel(offsets.size(), [&](std::size_t i) {
     const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
     ahead[i].cWhole = ahead[i].cSummary.read(
@@ -579,7 +578,7 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
   members.cSummaries.reserve(offsets.size());
   std::size_t expectedNames = 0;
   std::size_t nextAhead = 0;
-  HugeVector<Entry> &entries = listing.cEntries;
+  std::vector<Entry> &entries = listing.cEntries;
   entries.clear();
   entries.reserve(offsets.size());
   const bool whole = walkMembers(

@@ -9,7 +9,6 @@
 
 #include "Coff.h"
 #include "FileBytes.h"
-#include "HugePages.h"
 
 #include <cstdint>
 #include <map>
@@ -44,7 +43,7 @@ public:
   // and each member's entry, in file order.
   struct Listing {
     FileBytes cBytes;
-    HugeVector<Entry> cEntries;
+    std::vector<Entry> cEntries;
   };
   // Reads a library as make does, with the same checks, messages and ends
   // (those of the symbol index included), but builds no member's model.

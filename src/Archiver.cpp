@@ -4,7 +4,6 @@
 #include "Assert.h"
 #include "Coff.h"
 #include "FileInfo.h"
-#include "HugePages.h"
 #include "Messages.h"
 #include "ObjectsAhead.h"
 #include "ParallelWork.h"
@@ -203,7 +202,7 @@ int Archiver::cmdList() {
   Archive::Listing listing;
   if (!Archive::readListing(cArchive, listing))
     return 0;
-  const HugeVector<Archive::Entry> &entries = listing.cEntries;
+  const std::vector<Archive::Entry> &entries = listing.cEntries;
   if (isQuiet() != 0)
     return 1;
   // Lines made on all threads (a layout and a calendar date each), a run
@@ -216,7 +215,7 @@ int Archiver::cmdList() {
     runAt[i / kMembersPerRun + 1] += listLineRoom(entries[i]);
   for (std::size_t run = 0; run < runCount; ++run)
     runAt[run + 1] += runAt[run];
-  HugeVector<char> text(runAt[runCount]);
+  std::vector<char> text(runAt[runCount]);
   std::vector<std::size_t> runLength(runCount, 0);
   forEachInParallel(runCount, [&](std::size_t run) {
     const std::size_t end =

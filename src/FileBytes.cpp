@@ -10,8 +10,11 @@
 
 namespace {
 
+// Mapping and unmapping cost more than reading a small file.
 constexpr std::size_t kMapFromBytes = 256 * 1024;
-constexpr std::size_t kHugePageInBytes = 2 << 20;
+// A file read rather than mapped comes in pieces, so that the caller can
+// work on the first ones while they are still in the cache.
+constexpr std::size_t kPieceInBytes = 1 << 20;
 
 } // namespace
 
@@ -50,24 +53,16 @@ bool FileBytes::readAll(std::FILE *file, long byteOffset,
       info.st_size > byteOffset
           ? static_cast<std::size_t>(info.st_size - byteOffset)
           : 0;
-  // Mapping and unmapping cost more than copying a small file.
-  if (sizeInBytes >= kMapFromBytes) {
-    const LargeRead large =
-        readLarge(descriptor, byteOffset, sizeInBytes, progress);
-    if (large != LargeRead::NoMemory)
-      return large == LargeRead::Done;
-    if (map(descriptor, byteOffset, sizeInBytes))
-      return true;
-  }
-  return readRegular(descriptor, byteOffset, sizeInBytes);
+  if (sizeInBytes >= kMapFromBytes && map(descriptor, byteOffset, sizeInBytes))
+    return true;
+  return readRegular(descriptor, byteOffset, sizeInBytes, progress);
 }
 
 // The whole file is mapped (offsets must be page-aligned) and the view
-// starts at byteOffset. Pages are read in at once: every byte is used.
+// starts at byteOffset. It holds the length the file had when looked at.
 bool FileBytes::map(int descriptor, long byteOffset, std::size_t sizeInBytes) {
-  std::size_t total = static_cast<std::size_t>(byteOffset) + sizeInBytes;
-  void *mapping = mmap(nullptr, total, PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                       descriptor, 0);
+  const std::size_t total = static_cast<std::size_t>(byteOffset) + sizeInBytes;
+  void *mapping = mmap(nullptr, total, PROT_READ, MAP_PRIVATE, descriptor, 0);
   if (mapping == MAP_FAILED)
     return false;
   cMapping = mapping;
@@ -75,51 +70,6 @@ bool FileBytes::map(int descriptor, long byteOffset, std::size_t sizeInBytes) {
   cData = static_cast<const std::uint8_t *>(mapping) + byteOffset;
   cSize = sizeInBytes;
   return true;
-}
-
-// A large file is read into memory of its own, on huge pages where the
-// system gives them. On a virtual machine the first touch of every small
-// page of a file mapping is costly, far more than reading the file; a huge
-// page is made present once. Reading stops at the end the file had when
-// it was looked at, or earlier where it has shrunk since.
-FileBytes::LargeRead FileBytes::readLarge(int descriptor, long byteOffset,
-                                          std::size_t sizeInBytes,
-                                          const Progress &progress) {
-  constexpr std::size_t kPieceInBytes = 1 << 20;
-  const std::size_t capacity =
-      (sizeInBytes + kHugePageInBytes - 1) & ~(kHugePageInBytes - 1);
-  // One huge page more, so that the block can start on one.
-  const std::size_t total = capacity + kHugePageInBytes;
-  void *region = mmap(nullptr, total, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (region == MAP_FAILED)
-    return LargeRead::NoMemory;
-  std::uint8_t *block = reinterpret_cast<std::uint8_t *>(
-      (reinterpret_cast<std::uintptr_t>(region) + kHugePageInBytes - 1) &
-      ~std::uintptr_t(kHugePageInBytes - 1));
-  madvise(block, capacity, MADV_HUGEPAGE);
-  std::size_t got = 0;
-  while (got < sizeInBytes) {
-    if (got != 0 && progress)
-      progress(block, got);
-    ssize_t part = pread(
-        descriptor, block + got, std::min(kPieceInBytes, sizeInBytes - got),
-        static_cast<off_t>(byteOffset) + static_cast<off_t>(got));
-    if (part < 0 && errno == EINTR)
-      continue;
-    if (part < 0) {
-      munmap(region, total);
-      return LargeRead::Failed;
-    }
-    if (part == 0)
-      break;
-    got += static_cast<std::size_t>(part);
-  }
-  cMapping = region;
-  cMappingSize = total;
-  cData = block;
-  cSize = got;
-  return LargeRead::Done;
 }
 
 void FileBytes::grow(std::size_t capacity) {
@@ -130,16 +80,22 @@ void FileBytes::grow(std::size_t capacity) {
   cCapacity = capacity;
 }
 
-// A regular file straight from its descriptor: one call for the whole
-// file. One byte more than expected shows whether it has grown since.
+// A regular file straight from its descriptor into one buffer of its size
+// (which stays put while the file is as large as it was looked at). One
+// byte more than expected shows whether it has grown since; reading stops
+// where it has shrunk.
 bool FileBytes::readRegular(int descriptor, long byteOffset,
-                            std::size_t expectedSizeInBytes) {
+                            std::size_t expectedSizeInBytes,
+                            const Progress &progress) {
   grow(expectedSizeInBytes + 1);
   for (;;) {
     if (cSize == cCapacity)
       grow(cCapacity * 2);
+    if (cSize != 0 && progress)
+      progress(cBuffer.get(), cSize);
+    const std::size_t wanted = std::min(kPieceInBytes, cCapacity - cSize);
     ssize_t got =
-        pread(descriptor, cBuffer.get() + cSize, cCapacity - cSize,
+        pread(descriptor, cBuffer.get() + cSize, wanted,
               static_cast<off_t>(byteOffset) + static_cast<off_t>(cSize));
     if (got < 0 && errno == EINTR)
       continue;
@@ -147,10 +103,8 @@ bool FileBytes::readRegular(int descriptor, long byteOffset,
       release();
       return false;
     }
-    if (got == 0)
-      break;
     cSize += static_cast<std::size_t>(got);
-    if (cSize < cCapacity) // a short read ends a regular file
+    if (static_cast<std::size_t>(got) < wanted) // a short read ends the file
       break;
   }
   cData = cBuffer.get();

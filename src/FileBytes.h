@@ -9,7 +9,8 @@
 #include <memory>
 
 // The bytes of a file from some offset to its end. A large regular file is
-// mapped (no copy, no cleared buffer), anything else read into memory.
+// mapped read-only (no fresh memory to clear, no copy), anything else read
+// into memory with plain reads.
 class FileBytes {
 public:
   FileBytes() = default;
@@ -34,12 +35,9 @@ public:
 private:
   bool readAll(std::FILE *file, long byteOffset, const Progress &progress);
   void release();
-  enum class LargeRead { Done, Failed, NoMemory };
-  LargeRead readLarge(int descriptor, long byteOffset, std::size_t sizeInBytes,
-                      const Progress &progress);
   bool map(int descriptor, long byteOffset, std::size_t sizeInBytes);
   bool readRegular(int descriptor, long byteOffset,
-                   std::size_t expectedSizeInBytes);
+                   std::size_t expectedSizeInBytes, const Progress &progress);
   bool readStream(std::FILE *file, long byteOffset);
   void grow(std::size_t capacity);
 

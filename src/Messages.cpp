@@ -1,7 +1,8 @@
 #include "Messages.h"
 
-#include "ProcessHeap.h"
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -20,7 +21,20 @@ MessageState gState;
 
 thread_local bool tSilent = false;
 
+std::atomic<bool> gOutOfMemory{false};
+thread_local bool tEndingOutOfMemory = false;
+
+// Several threads may run out at once: the first says so and ends the
+// program, the others wait for that end instead of printing or exiting
+// too. A block the exit itself cannot get ends the process at once.
 void outOfMemory() {
+  if (tEndingOutOfMemory)
+    std::_Exit(1);
+  if (gOutOfMemory.exchange(true)) {
+    for (;;)
+      pause();
+  }
+  tEndingOutOfMemory = true;
   std::fputs("out of memory\n", stderr);
   std::exit(1);
 }
@@ -78,7 +92,6 @@ void printSummaryAndExit(int exitCode) {
 }
 
 void initProgramStreams() {
-  tuneProcessHeap();
   std::cerr.tie(&std::cout);
   std::set_new_handler(outOfMemory);
 }

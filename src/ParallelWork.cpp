@@ -2,6 +2,8 @@
 
 #include "Messages.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -21,10 +23,15 @@ constexpr unsigned kMaxThreads = 16;
 // work of its own then runs it itself, so no job waits on another.
 thread_local bool tInJob = false;
 
+unsigned coreCount() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : cores;
+}
+
 unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
-  unsigned cores = std::thread::hardware_concurrency();
-  if (cores == 0)
-    cores = 1;
+  if (!threadsFitAddressSpace())
+    return 1;
+  const unsigned cores = coreCount();
   const std::size_t wanted = count / minPiecesPerThread;
   return static_cast<unsigned>(std::max<std::size_t>(
       1, std::min<std::size_t>(wanted, std::min(cores, kMaxThreads))));
@@ -140,6 +147,30 @@ void runOnThreads(std::size_t count,
 }
 
 } // namespace
+
+// The C++ runtime's heap sets aside a region of address space for each
+// thread that allocates (64 MiB with glibc), besides the thread's stack,
+// and a thread whose region cannot be had gets every block mapped on its
+// own. The workers, and a file written alongside, take threads only where
+// all these regions together take at most half the limit; below that the
+// whole run is on one thread and needs no more than the work itself, so a
+// run that works under some limit also works under every larger one.
+bool threadsFitAddressSpace() {
+  static const bool fit = [] {
+    struct rlimit space;
+    if (getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY)
+      return true;
+    constexpr rlim_t kHeapRegionInBytes = rlim_t(64) << 20;
+    struct rlimit stack;
+    rlim_t stackInBytes = rlim_t(8) << 20;
+    if (getrlimit(RLIMIT_STACK, &stack) == 0 &&
+        stack.rlim_cur != RLIM_INFINITY && stack.rlim_cur > stackInBytes)
+      stackInBytes = stack.rlim_cur;
+    const rlim_t threads = std::min(coreCount(), kMaxThreads) + 1;
+    return space.rlim_cur / 2 >= threads * (kHeapRegionInBytes + stackInBytes);
+  }();
+  return fit;
+}
 
 void forEachInParallel(std::size_t count,
                        const std::function<void(std::size_t)> &work) {

@@ -5,6 +5,11 @@
 #include <functional>
 #include <string>
 
+// Whether the address space the process may have leaves room for its
+// threads: false under a limit (ulimit -v) that the threads' own memory
+// regions would crowd. Work then stays on the calling thread.
+bool threadsFitAddressSpace();
+
 // Calls work(i) once for every i in [0, count), on up to one thread per
 // core (the calling thread among them), and returns when all are done.
 // work must be safe to run concurrently for different i and must not

@@ -5,11 +5,13 @@
 
 namespace {
 
-// Built on first use so that it exists before any static initialiser asks.
-// Transparent, so a name is looked up without being copied.
+// Built on first use so that it exists before any static initialiser asks,
+// and never destroyed: a worker may still ask while another thread ends
+// the program ("out of memory"). Transparent, so a name is looked up
+// without being copied.
 std::map<std::string, int, std::less<>> &traceTable() {
-  static std::map<std::string, int, std::less<>> table;
-  return table;
+  static auto *table = new std::map<std::string, int, std::less<>>();
+  return *table;
 }
 
 } // namespace

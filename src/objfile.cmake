@@ -9,7 +9,6 @@ add_library(orvobj STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SafeFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileBytes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ParallelWork.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ProcessHeap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Data.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CoffRecords.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CoffPrint.cpp

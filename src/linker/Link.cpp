@@ -5,6 +5,7 @@
 
 #include "MapFile.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "Trace.h"
 
 #include <filesystem>
@@ -23,6 +24,8 @@ namespace {
 class SilentWorkAhead {
 public:
   explicit SilentWorkAhead(std::function<int()> work) {
+    if (!threadsFitAddressSpace())
+      return; // done in its turn
     try {
       cThread = std::thread([this, work] {
         SilentAttempt silent;

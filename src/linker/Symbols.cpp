@@ -268,15 +268,33 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
     return textSortLess(a.key, b.key);
   });
   std::vector<std::uint32_t> offsetOf(texts.size());
-  cOutput.cStringTbl.clear();
+  std::vector<std::uint32_t> offsetAt(order.size());
   std::uint32_t offset = 4;
-  for (const Ranked &ranked : order) {
-    const std::string &text = *ranked.key.text;
-    cOutput.cStringTbl.emplace_hint(cOutput.cStringTbl.end(),
-                                    static_cast<int>(offset), text);
-    offsetOf[ranked.distinctIndex] = offset;
-    offset += static_cast<std::uint32_t>(text.size()) + 1;
+  for (std::size_t rank = 0; rank < order.size(); ++rank) {
+    offsetAt[rank] = offset;
+    offsetOf[order[rank].distinctIndex] = offset;
+    offset += static_cast<std::uint32_t>(order[rank].key.text->size()) + 1;
   }
+  // The entries (a node and a copy of the string each) are made on all
+  // threads, a slice each, then moved into the table in order: moving a
+  // made entry in allocates and copies nothing.
+  using Entries = std::map<int, std::string>;
+  constexpr std::size_t kSliceEntries = 4096;
+  std::vector<Entries> slices((order.size() + kSliceEntries - 1) /
+                              kSliceEntries);
+  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
+    const std::size_t last =
+        std::min(order.size(), (slice + 1) * kSliceEntries);
+    Entries &made = slices[slice];
+    for (std::size_t rank = slice * kSliceEntries; rank < last; ++rank)
+      made.emplace_hint(made.end(), static_cast<int>(offsetAt[rank]),
+                        *order[rank].key.text);
+  });
+  cOutput.cStringTbl.clear();
+  for (Entries &made : slices)
+    while (!made.empty())
+      cOutput.cStringTbl.insert(cOutput.cStringTbl.end(),
+                                made.extract(made.begin()));
   forEachInParallel(moves.size(), [&](std::size_t at) {
     moves[at].newOffset = offsetOf[distinct.numberOf(at)];
   });

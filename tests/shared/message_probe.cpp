@@ -2,12 +2,36 @@
 // message module, so tests can watch the streams and exit code of a real
 // process.
 //   quiet | verbose | out:TEXT | error:TEXT | warning:TEXT | fatal:TEXT |
-//   exit:N
+//   exit:N | exhaust:N (N threads ask at once for more memory than exists)
 #include "Messages.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <iostream>
+#include <new>
 #include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+void exhaustMemory(int threadCount) {
+  std::atomic<int> waiting{threadCount};
+  auto askTooMuch = [&] {
+    waiting.fetch_sub(1);
+    while (waiting.load() > 0)
+      std::this_thread::yield();
+    ::operator delete(::operator new(std::size_t(1) << 62));
+  };
+  std::vector<std::thread> threads;
+  for (int i = 1; i < threadCount; ++i)
+    threads.emplace_back(askTooMuch);
+  askTooMuch();
+  for (std::thread &thread : threads)
+    thread.join();
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
   initProgramStreams();
@@ -33,7 +57,9 @@ int main(int argc, char **argv) {
       std::ostringstream text;
       text << "streamed " << 42 << '.';
       reportStream(MessageKind::Error, "probe", text, 0);
-    } else if (action == "exit")
+    } else if (action == "exhaust")
+      exhaustMemory(std::atoi(value.c_str()));
+    else if (action == "exit")
       printSummaryAndExit(std::atoi(value.c_str()));
   }
   printSummaryAndExit(0);

@@ -51,6 +51,30 @@ TEST(Messages, QuietHidesEverythingButTheExitCode) {
   EXPECT_EQ(r.out + r.err, "");
 }
 
+// The sanitizers' own operator new ends the program itself.
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVANE_OWN_NEW_HANDLER 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVANE_OWN_NEW_HANDLER 0
+#endif
+#endif
+#ifndef ORVANE_OWN_NEW_HANDLER
+#define ORVANE_OWN_NEW_HANDLER 1
+#endif
+
+TEST(Messages, ThreadsRunningOutTogetherGiveOneLineAndOneExit) {
+  if (!ORVANE_OWN_NEW_HANDLER)
+    GTEST_SKIP() << "the sanitizer handles exhausted memory";
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    ProcessResult r = probe({"exhaust:8"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "out of memory\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST(Messages, FatalErrorPrintsSummaryAndExits255) {
   ProcessResult r = probe({"fatal:cannot go on.", "error:never reached."});
   EXPECT_EQ(r.exitCode, 255);
