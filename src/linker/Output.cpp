@@ -271,6 +271,7 @@ int Linker::buildOutputRawData(std::string &) {
   auto findPieces = [&](InputIndex input, bool check,
                         std::vector<Found> &found) {
     const Coff &coff = *cCoff[input];
+    found.reserve(coff.cScnNum.size());
     for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
       const std::uint8_t *type = types.find(name);
@@ -396,6 +397,8 @@ int Linker::buildOutputLineInfo(std::string &) {
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const Coff &coff = *cCoff[input];
     const std::uint32_t base = valueOr(cSymIndexBase, input, 0u);
+    // At most one piece per section with lines.
+    found[input].reserve(coff.cLineNum.size());
     for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
       const std::uint8_t *type = types.find(name);

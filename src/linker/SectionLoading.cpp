@@ -108,14 +108,22 @@ int Linker::loadSections(std::string &error) {
       found[input].push_back({*section, &number.second, &hdr->second});
     }
   });
-  std::size_t order = 0;
+  // Counted first, so that a section shared by many inputs gets its list
+  // in one block.
+  std::vector<std::size_t> pieceCount(sections.size(), 0);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     // Merging and allocation gave every input section a header and a place.
     ORV_ASSERT(complete[input], kModule);
     for (const Found &piece : found[input])
+      ++pieceCount[piece.section];
+  }
+  for (std::size_t at = 0; at < sections.size(); ++at)
+    sections[at].pieces.reserve(pieceCount[at]);
+  std::size_t order = 0;
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    for (const Found &piece : found[input])
       sections[piece.section].pieces.push_back(
           {order++, input, piece.name, piece.hdr});
-  }
   // Each section stops at its first piece that does not fit; the earliest
   // of those in the walk is the one a walk in order would have met first.
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);

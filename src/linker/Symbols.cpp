@@ -484,6 +484,11 @@ int Linker::buildExtSymDef(std::string &error) {
     std::vector<syment> &table = coff.cSymbolTbl;
     SilentAttempt silent;
     try {
+      // Counted first: one block per input, not one per doubling.
+      std::size_t count = 0;
+      for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i))
+        count += Coff::isExtDef(table[i]) ? 1 : 0;
+      perInput[input].reserve(count);
       for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
         if (!Coff::isExtDef(table[i]))
           continue;
@@ -497,6 +502,10 @@ int Linker::buildExtSymDef(std::string &error) {
     }
   });
   std::vector<Definition> all = std::move(own);
+  std::size_t total = all.size();
+  for (const std::vector<Definition> &definitions : perInput)
+    total += definitions.size();
+  all.reserve(total);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
     if (spoke[input]) {
       // Its name is reported by the plain reading, which ends the run.
