@@ -42,7 +42,7 @@ int parsePageLength(const std::string &text) {
                  "[-q, /q] <coffFile>\n";
   std::cout.flush();
   std::cerr.flush();
-  std::exit(1);
+  endProgram(1);
 }
 
 // Only the two-character forms are options; anything else is the file.

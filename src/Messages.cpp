@@ -22,7 +22,7 @@ thread_local bool tSilent = false;
 
 void outOfMemory() {
   std::fputs("out of memory\n", stderr);
-  std::exit(1);
+  endProgram(1);
 }
 
 } // namespace
@@ -74,8 +74,16 @@ void printSummaryAndExit(int exitCode) {
     std::cout.flush();
     std::cerr.flush();
   }
-  std::exit(exitCode);
+  endProgram(exitCode);
 }
+
+#ifdef ORVANE_FUZZ_BUILD
+void endProgram(int exitCode) { throw ProgramEnd{exitCode}; }
+
+void resetMessages() { gState = MessageState(); }
+#else
+void endProgram(int exitCode) { std::exit(exitCode); }
+#endif
 
 void initProgramStreams() {
   tuneProcessHeap();

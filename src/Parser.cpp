@@ -151,7 +151,7 @@ void Parser::help() {
   for (const char *line : kHelpLines)
     std::cerr << line << '\n';
   std::cerr.flush();
-  std::exit(255);
+  endProgram(255);
 }
 
 void Parser::checkSetting(int accepted, const std::string &error) {

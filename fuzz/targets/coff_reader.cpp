@@ -1,6 +1,6 @@
 // The COFF reader and checker on one mutated object file.
 #include "Coff.h"
-#include "ForkRunner.h"
+#include "InputRunner.h"
 #include "Messages.h"
 
 #include <cstddef>
@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   const std::string path = writeWorkFile("in.o", data, size);
-  runInChild([&] {
+  runInProcess([&] {
     initProgramStreams();
     std::unique_ptr<Coff> coff = Coff::make(path);
     if (!coff)

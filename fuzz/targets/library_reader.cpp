@@ -1,7 +1,7 @@
 // The library reader on one mutated library: reading, the symbol index and
 // fetching the member that defines each symbol.
 #include "Archive.h"
-#include "ForkRunner.h"
+#include "InputRunner.h"
 #include "Messages.h"
 
 #include <cstddef>
@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   const std::string path = writeWorkFile("in.lib", data, size);
-  runInChild([&] {
+  runInProcess([&] {
     initProgramStreams();
     std::unique_ptr<Archive> archive = Archive::make(path);
     if (!archive)
