@@ -75,6 +75,10 @@ bool readLinePiece(std::istream &in, std::string &piece) {
   }
 }
 
+// Far beyond any real project, and a fixed bound rather than whatever the
+// stack allows: each level holds an open file and a few frames.
+constexpr int kMaxIncludeDepth = 256;
+
 std::string where(const std::string &file, int line) {
   return "'" + file + ":" + std::to_string(line) + "'";
 }
@@ -345,7 +349,13 @@ void Parser::parseLine(const std::string &text, const std::string &file,
       while (!atLineEnd(in)) {
         if (!readRequiredToken(in, token) || !isCommandFile(token))
           usage(message);
+        if (cIncludeDepth == kMaxIncludeDepth)
+          usage("INCLUDE nested deeper than " +
+                std::to_string(kMaxIncludeDepth) + " levels in " +
+                where(file, line));
+        ++cIncludeDepth;
         parseCommandFile(token, linker);
+        --cIncludeDepth;
       }
     } else if (word == "CODEPAGE") {
       Memory memory = parseMemory(in, word, kProgramMemory, file, line);

@@ -42,6 +42,7 @@ private:
 
   std::list<std::string> cLkrFile; // command files read, as found
   std::list<std::string> cLkrPath; // command-file search directories
+  int cIncludeDepth = 0;           // INCLUDEs being read, one inside another
 };
 
 // Name tests of the command line and the command files.

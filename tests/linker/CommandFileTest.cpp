@@ -107,6 +107,19 @@ TEST_F(CommandFileTest, StopsIncludeLoops) {
                 "Multliple inclusion of linker command file './c.lkr' ");
 }
 
+TEST_F(CommandFileTest, BoundsIncludeNestingAtAFixedDepth) {
+  // l0.lkr includes l1.lkr, which includes l2.lkr, and so on.
+  const int kLevels = 10000;
+  for (int i = 0; i < kLevels; ++i)
+    cDir.write("l" + std::to_string(i) + ".lkr",
+               "INCLUDE l" + std::to_string(i + 1) + ".lkr\n");
+  expectRefused({"l0.lkr"},
+                "INCLUDE nested deeper than 256 levels in './l256.lkr:1'");
+  // 256 levels are read whole.
+  cDir.write("l256.lkr", "\n");
+  expectRefused({"l0.lkr"}, "no input object files specified.");
+}
+
 TEST_F(CommandFileTest, SearchesCommandFilesInOrder) {
   cDir.write("one/x.lkr", "bogus1\n");
   cDir.write("two/x.lkr", "bogus2\n");
