@@ -20,6 +20,9 @@ struct ProcessOptions {
   // When not negative: the largest file the program may write (RLIMIT_FSIZE,
   // with SIGXFSZ ignored so a write past it fails instead of killing).
   long long fileSizeLimitBytes = -1;
+  // When not 0: the program is ended by SIGALRM after this many seconds,
+  // so that a test of something that must not block fails instead of hanging.
+  unsigned timeoutSeconds = 0;
 };
 
 ProcessResult runProcess(const std::string &program,
