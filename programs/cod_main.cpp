@@ -18,6 +18,9 @@ namespace {
 
 struct CodOptions {
   std::string coffFile;
+  // Set by any file argument, even an empty one, so that a second file
+  // argument is always a usage error.
+  bool hasCoffFile = false;
   int pageLength = 0;
   int pageLengthGiven = 0;
   int noListing = 0;
@@ -75,13 +78,14 @@ CodOptions parseCommandLine(int argc, char **argv) {
       options.noListing = 1;
       break;
     default:
-      if (!options.coffFile.empty())
+      if (options.hasCoffFile)
         usage();
       options.coffFile = arg;
+      options.hasCoffFile = true;
       break;
     }
   }
-  if (options.coffFile.empty())
+  if (!options.hasCoffFile)
     usage();
   return options;
 }
