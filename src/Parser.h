@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <istream>
 #include <list>
+#include <memory>
 #include <string>
 
 class Linker;
@@ -34,15 +35,17 @@ private:
   void parseSwitch(const std::string &arg, int argc, char **argv, int &index,
                    Linker &linker);
   std::string findCommandFile(const std::string &name) const;
+  struct OpenCommandFile;
+  std::unique_ptr<OpenCommandFile> openCommandFile(const std::string &name);
+  bool nextInclude(OpenCommandFile &file, std::string &name);
   void parseLine(const std::string &text, const std::string &file, int line,
-                 Linker &linker);
+                 Linker &linker, std::string &includes);
   void addPathList(const std::string &list, const std::string &message,
                    bool toLinker, Linker &linker);
   void checkSetting(int accepted, const std::string &error);
 
   std::list<std::string> cLkrFile; // command files read, as found
   std::list<std::string> cLkrPath; // command-file search directories
-  int cIncludeDepth = 0;           // INCLUDEs being read, one inside another
 };
 
 // Name tests of the command line and the command files.

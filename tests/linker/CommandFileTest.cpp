@@ -107,6 +107,22 @@ TEST_F(CommandFileTest, StopsIncludeLoops) {
                 "Multliple inclusion of linker command file './c.lkr' ");
 }
 
+TEST_F(CommandFileTest, ReadsEachIncludedFileWholeBeforeTheNextName) {
+  cDir.write("empty.lkr", "\n\n\n");
+  cDir.write("bad.lkr", "\nbogusA\n");
+  const std::vector<FileCase> cases = {
+      {"INCLUDE bad.lkr b.o\n", "Unrecognized input in './bad.lkr:2': bogusA"},
+      {"INCLUDE empty.lkr b.o\n",
+       "Illegal <filename> for INCLUDE in './x.lkr:1'"},
+      {"INCLUDE empty.lkr\nbogusX\n", "Unrecognized input in './x.lkr:2': bogusX"},
+  };
+  for (const FileCase &c : cases) {
+    SCOPED_TRACE(c.text);
+    cDir.write("x.lkr", c.text);
+    expectRefused({"x.lkr"}, c.message);
+  }
+}
+
 TEST_F(CommandFileTest, BoundsIncludeNestingAtAFixedDepth) {
   // l0.lkr includes l1.lkr, which includes l2.lkr, and so on.
   const int kLevels = 10000;
