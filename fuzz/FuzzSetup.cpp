@@ -1,7 +1,7 @@
 #include "FuzzSetup.h"
 
 #include "CoffBuilder.h"
-#include "ForkRunner.h"
+#include "InputRunner.h"
 #include "SeedObjects.h"
 
 const char *const kFixedCommandFile =

@@ -19,6 +19,9 @@ namespace {
 
 struct CodOptions {
   std::string coffFile;
+  // Set by any file argument, even an empty one, so that a second file
+  // argument is always a usage error.
+  bool hasCoffFile = false;
   int pageLength = 0;
   int pageLengthGiven = 0;
   int noListing = 0;
@@ -43,7 +46,7 @@ int parsePageLength(const std::string &text) {
                  "[-q, /q] <coffFile>\n";
   std::cout.flush();
   std::cerr.flush();
-  std::exit(1);
+  endProgram(1);
 }
 
 // Only the two-character forms are options; anything else is the file.
@@ -76,13 +79,14 @@ CodOptions parseCommandLine(int argc, char **argv) {
       options.noListing = 1;
       break;
     default:
-      if (!options.coffFile.empty())
+      if (options.hasCoffFile)
         usage();
       options.coffFile = arg;
+      options.hasCoffFile = true;
       break;
     }
   }
-  if (options.coffFile.empty())
+  if (!options.hasCoffFile)
     usage();
   return options;
 }

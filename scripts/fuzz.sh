@@ -64,20 +64,22 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 run_target() {
   local t=$1
-  local corpus="$dir/fuzz/corpus/$t" artifacts="$dir/fuzz/artifacts/$t"
+  # Absolute: the targets run each input inside a work directory of their
+  # own, and a crash is written down while it is there.
+  local corpus="$PWD/$dir/fuzz/corpus/$t" artifacts="$PWD/$dir/fuzz/artifacts/$t"
   local log="$dir/fuzz/$t.log"
   mkdir -p "$corpus" "$artifacts"
-  local flags=(-timeout=400 -rss_limit_mb=4096 -report_slow_units=600
+  local flags=(-timeout=60 -rss_limit_mb=4096 -report_slow_units=60
     -print_final_stats=1 -print_funcs=0 -artifact_prefix="$artifacts/"
     -dict="fuzz/dictionaries/${dicts[$t]}.dict")
   local status=0
-  # Fuzz without the costly leak check, then run every input kept (the
-  # seeds and each input that reached new code) once more with it.
-  ORVANE_FUZZ_LEAKS=0 "$dir/fuzz/bin/$t" -max_total_time="$seconds" \
+  "$dir/fuzz/bin/$t" -max_total_time="$seconds" \
     "${flags[@]}" "$corpus" "fuzz/corpus/${seeds[$t]}" >"$log" 2>&1 ||
     status=$?
   local runs
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  # Every input kept (the seeds and each that reached new code) once more,
+  # from a fresh start.
   if [ "$status" -eq 0 ]; then
     "$dir/fuzz/bin/$t" -runs=0 "${flags[@]}" "$corpus" \
       "fuzz/corpus/${seeds[$t]}" >>"$log" 2>&1 || status=$?
@@ -87,7 +89,7 @@ run_target() {
     tail -n 40 "$log"
     return 1
   fi
-  echo "ok   $t: ${runs:-?} runs in ${seconds}s, $(ls "$corpus" | wc -l) inputs kept and checked for leaks"
+  echo "ok   $t: ${runs:-?} runs in ${seconds}s ($(( ${runs:-0} / seconds ))/s), $(ls "$corpus" | wc -l) inputs kept and checked for leaks"
 }
 
 failed=0

@@ -90,5 +90,5 @@ void ArParser::help() {
             << "  /h, /?  : show this help screen            " << '\n'
             << '\n';
   std::cerr.flush();
-  std::exit(255);
+  endProgram(255);
 }

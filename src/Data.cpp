@@ -57,13 +57,16 @@ void Data::append(const Data &other) {
 }
 
 void Data::print(std::ostream &out) const {
-  char digits[3];
+  static const char kHexDigits[] = "0123456789abcdef";
+  char digits[3] = {0, 0, 0};
   for (std::uint32_t i = 0; i < cSize; ++i) {
     if (i > 0 && i % 4 == 0)
       out << ' ';
     if (i > 0 && i % 32 == 0)
       out << '\n';
-    std::snprintf(digits, sizeof digits, "%0*x", 2, cBytes[i]);
+    // Two lower-case digits per byte, without a printf per byte.
+    digits[0] = kHexDigits[cBytes[i] >> 4];
+    digits[1] = kHexDigits[cBytes[i] & 0xF];
     out << digits;
   }
   out << '\n';

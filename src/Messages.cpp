@@ -36,7 +36,7 @@ void outOfMemory() {
   }
   tEndingOutOfMemory = true;
   std::fputs("out of memory\n", stderr);
-  std::exit(1);
+  endProgram(1);
 }
 
 } // namespace
@@ -88,8 +88,22 @@ void printSummaryAndExit(int exitCode) {
     std::cout.flush();
     std::cerr.flush();
   }
-  std::exit(exitCode);
+  endProgram(exitCode);
 }
+
+#ifdef ORVANE_FUZZ_BUILD
+void endProgram(int exitCode) { throw ProgramEnd{exitCode}; }
+
+void resetMessages() {
+  gState = MessageState();
+  // An input that ran out of memory threw back to the target; the next one
+  // starts afresh.
+  gOutOfMemory = false;
+  tEndingOutOfMemory = false;
+}
+#else
+void endProgram(int exitCode) { std::exit(exitCode); }
+#endif
 
 void initProgramStreams() {
   std::cerr.tie(&std::cout);

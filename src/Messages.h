@@ -24,6 +24,21 @@ void reportStream(MessageKind kind, const std::string &context,
 
 [[noreturn]] void printSummaryAndExit(int exitCode);
 
+// Every way out of a program ends here: the summary, a fatal message, the
+// help screen, a usage line, exhausted memory.
+[[noreturn]] void endProgram(int exitCode);
+
+#ifdef ORVANE_FUZZ_BUILD
+// A fuzz build runs one input after another in one process: endProgram
+// throws this, for the fuzz target to catch, where a program would exit.
+struct ProgramEnd {
+  int cExitCode;
+};
+
+// The counts and the quiet and verbose switches as a program starts.
+void resetMessages();
+#endif
+
 // Work tried ahead of its turn on a worker thread must not speak: while a
 // SilentAttempt lives on a thread, report() there prints and counts nothing
 // and throws MessageWhileSilent instead (a fatal message included). The

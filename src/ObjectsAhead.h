@@ -11,6 +11,8 @@
 // The named objects read (and, when asked, checked) on worker threads. An
 // entry stays null wherever reading or checking had anything to report:
 // the caller reads that one again in its turn, which reports it exactly as
-// a plain read would.
+// a plain read would. Only regular files are read ahead: opening anything
+// else (a pipe, a device) can block or take what it gives, so it is left
+// null for its turn, and is never opened when an earlier input fails.
 std::vector<std::unique_ptr<Coff>>
 readObjectsAhead(const std::vector<std::string> &names, bool verify);

@@ -17,16 +17,24 @@ namespace {
 
 // Below this many pieces a thread costs more than it saves.
 constexpr std::size_t kMinPiecesPerThread = 16;
-constexpr unsigned kMaxThreads = 16;
 
 // Set while a thread runs pieces of a job: work that asks for parallel
 // work of its own then runs it itself, so no job waits on another.
 thread_local bool tInJob = false;
 
+constexpr unsigned kMaxThreads = 16;
+
 unsigned coreCount() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : cores;
 }
+
+#ifdef ORVANE_FUZZ_BUILD
+// A fuzz build ends a program by throwing to the fuzz target, which only
+// the calling thread can do; one thread also gives an input the same
+// coverage on every run.
+unsigned threadCountFor(std::size_t, std::size_t) { return 1; }
+#else
 
 unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
   if (!threadsFitAddressSpace())
@@ -36,6 +44,7 @@ unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
   return static_cast<unsigned>(std::max<std::size_t>(
       1, std::min<std::size_t>(wanted, std::min(cores, kMaxThreads))));
 }
+#endif
 
 // Threads started once and kept for every later job: a run asks for
 // parallel work dozens of times, and starting and ending threads each time

@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -74,6 +76,9 @@ bool readLinePiece(std::istream &in, std::string &piece) {
     }
   }
 }
+
+// Far beyond any real project; each level holds an open file.
+constexpr std::size_t kMaxIncludeDepth = 256;
 
 std::string where(const std::string &file, int line) {
   return "'" + file + ":" + std::to_string(line) + "'";
@@ -151,7 +156,7 @@ void Parser::help() {
   for (const char *line : kHelpLines)
     std::cerr << line << '\n';
   std::cerr.flush();
-  std::exit(255);
+  endProgram(255);
 }
 
 void Parser::checkSetting(int accepted, const std::string &error) {
@@ -279,32 +284,79 @@ std::string Parser::findCommandFile(const std::string &name) const {
   return std::string();
 }
 
-void Parser::parseCommandFile(const std::string &name, Linker &linker) {
+// A command file being read. An INCLUDE line keeps the rest of its line
+// here while each file it names is read, one after another.
+struct Parser::OpenCommandFile {
+  std::string cName; // as found
+  std::ifstream cIn;
+  int cLine = 0; // the number of the last line read
+  std::string cIncludes;
+};
+
+std::unique_ptr<Parser::OpenCommandFile>
+Parser::openCommandFile(const std::string &name) {
   const std::string found = findCommandFile(name);
   if (found.empty())
     usage("Could not find linker command file '" + name + "'.");
+  auto file = std::make_unique<OpenCommandFile>();
+  file->cName = found;
   // A directory opens as a stream on some systems but never reads.
   struct stat info;
-  std::ifstream in;
   if (stat(found.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
-    in.open(found);
-  if (!in.is_open())
+    file->cIn.open(found);
+  if (!file->cIn.is_open())
     usage("Could not open '" + found + "'");
   for (const std::string &done : cLkrFile)
     if (done == found)
       usage("Multliple inclusion of linker command file '" + found + "' ");
   cLkrFile.push_back(found);
+  return file;
+}
 
-  std::string text;
-  int line = 1;
-  while (readLinePiece(in, text))
-    parseLine(text, found, line++, linker);
-  if (in.bad())
-    usage("Could not open '" + found + "'");
+// Takes the next file name of the INCLUDE line being read, if any.
+bool Parser::nextInclude(OpenCommandFile &file, std::string &name) {
+  std::istringstream in(file.cIncludes);
+  if (atLineEnd(in)) {
+    file.cIncludes.clear();
+    return false;
+  }
+  if (!readRequiredToken(in, name) || !isCommandFile(name))
+    usage("Illegal <filename> for INCLUDE in " + where(file.cName, file.cLine));
+  file.cIncludes.assign(std::istreambuf_iterator<char>(in),
+                        std::istreambuf_iterator<char>());
+  return true;
+}
+
+// Depth first, as if each INCLUDE read its file at once; the files being
+// read are kept on the heap, so no depth of nesting costs stack.
+void Parser::parseCommandFile(const std::string &name, Linker &linker) {
+  std::vector<std::unique_ptr<OpenCommandFile>> open;
+  open.push_back(openCommandFile(name));
+  while (!open.empty()) {
+    OpenCommandFile &file = *open.back();
+    std::string included;
+    if (nextInclude(file, included)) {
+      if (open.size() > kMaxIncludeDepth)
+        usage("INCLUDE nested deeper than " +
+              std::to_string(kMaxIncludeDepth) + " levels in " +
+              where(file.cName, file.cLine));
+      open.push_back(openCommandFile(included));
+      continue;
+    }
+    std::string text;
+    if (readLinePiece(file.cIn, text)) {
+      ++file.cLine;
+      parseLine(text, file.cName, file.cLine, linker, file.cIncludes);
+      continue;
+    }
+    if (file.cIn.bad())
+      usage("Could not open '" + file.cName + "'");
+    open.pop_back();
+  }
 }
 
 void Parser::parseLine(const std::string &text, const std::string &file,
-                       int line, Linker &linker) {
+                       int line, Linker &linker, std::string &includes) {
   std::string stripped = text;
   stripComment(stripped);
   std::istringstream in(stripped + " ");
@@ -337,16 +389,12 @@ void Parser::parseLine(const std::string &text, const std::string &file,
           usage(message);
       }
     } else if (word == "INCLUDE") {
-      const std::string message =
-          "Illegal <filename> for INCLUDE in " + where(file, line);
       if (atLineEnd(in))
-        usage(message);
-      std::string token;
-      while (!atLineEnd(in)) {
-        if (!readRequiredToken(in, token) || !isCommandFile(token))
-          usage(message);
-        parseCommandFile(token, linker);
-      }
+        usage("Illegal <filename> for INCLUDE in " + where(file, line));
+      // The names take the rest of the line; the caller reads each file.
+      includes.assign(std::istreambuf_iterator<char>(in),
+                      std::istreambuf_iterator<char>());
+      return;
     } else if (word == "CODEPAGE") {
       Memory memory = parseMemory(in, word, kProgramMemory, file, line);
       checkSetting(linker.addCodePage(memory, error), error);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <istream>
 #include <list>
+#include <memory>
 #include <string>
 
 class Linker;
@@ -37,8 +38,11 @@ private:
   void parseSwitch(const std::string &arg, int argc, char **argv, int &index,
                    Linker &linker);
   std::string findCommandFile(const std::string &name) const;
+  struct OpenCommandFile;
+  std::unique_ptr<OpenCommandFile> openCommandFile(const std::string &name);
+  bool nextInclude(OpenCommandFile &file, std::string &name);
   void parseLine(const std::string &text, const std::string &file, int line,
-                 Linker &linker);
+                 Linker &linker, std::string &includes);
   void addPathList(const std::string &list, const std::string &message,
                    bool toLinker, Linker &linker);
   void checkSetting(int accepted, const std::string &error);

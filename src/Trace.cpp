@@ -31,3 +31,8 @@ int traceLevel(std::string_view name) {
   const auto found = traceTable().find(name);
   return found == traceTable().end() ? 0 : found->second;
 }
+
+void traceResetAll() {
+  for (auto &entry : traceTable())
+    entry.second = 0;
+}

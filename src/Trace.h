@@ -8,3 +8,6 @@
 std::string traceRegister(const std::string &name);
 std::string traceSet(const std::string &name, int level);
 int traceLevel(std::string_view name);
+
+// Turns every switch off again, as a program starts.
+void traceResetAll();

@@ -1,5 +1,5 @@
 // The COD converter (COD file and listing) on one mutated linked file.
-#include "ForkRunner.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The HEX converter on one mutated linked file.
-#include "ForkRunner.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The librarian extracting every member of one mutated library ("/x").
-#include "ForkRunner.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The librarian listing one mutated library ("/t").
-#include "ForkRunner.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The whole linker on one mutated command file and a fixed object.
-#include "ForkRunner.h"
 #include "FuzzSetup.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

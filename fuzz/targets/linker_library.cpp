@@ -1,7 +1,7 @@
 // The whole linker on one mutated library, a fixed object that needs its
 // members and a fixed command file.
-#include "ForkRunner.h"
 #include "FuzzSetup.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

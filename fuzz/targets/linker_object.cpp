@@ -1,6 +1,6 @@
 // The whole linker on one mutated object and a fixed command file.
-#include "ForkRunner.h"
 #include "FuzzSetup.h"
+#include "InputRunner.h"
 
 #include <cstddef>
 #include <cstdint>

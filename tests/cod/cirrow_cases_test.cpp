@@ -49,6 +49,8 @@ TEST(CirrowCommandLine, UsageErrorsExitOneWithoutSummary) {
       {{"-x", "a.out"}, BannerLines, UsageLine},
       {{"a.out", "-n"}, BannerLines, UsageLine},
       {{"a.cof", "b.cof"}, BannerLines, UsageLine},
+      // An empty argument is a file name too: the second one is too many.
+      {{"", "a.out"}, BannerLines, UsageLine},
   };
   TempDir tmp;
   for (const Case &c : cases) {
@@ -58,6 +60,14 @@ TEST(CirrowCommandLine, UsageErrorsExitOneWithoutSummary) {
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
   }
+}
+
+TEST(CirrowCommandLine, TakesAnEmptyArgumentAsTheFileName) {
+  TempDir tmp;
+  ProcessResult run = runCirrow(tmp, {""});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, std::string(BannerLines) + "Errors    : 1\n\n");
+  EXPECT_EQ(run.err, "Error - Could not open Coff file '' for reading.\n");
 }
 
 TEST(CirrowCommandLine, PageLengthTakesTheNextArgumentWhateverItIs) {

@@ -107,6 +107,35 @@ TEST_F(CommandFileTest, StopsIncludeLoops) {
                 "Multliple inclusion of linker command file './c.lkr' ");
 }
 
+TEST_F(CommandFileTest, ReadsEachIncludedFileWholeBeforeTheNextName) {
+  cDir.write("empty.lkr", "\n\n\n");
+  cDir.write("bad.lkr", "\nbogusA\n");
+  const std::vector<FileCase> cases = {
+      {"INCLUDE bad.lkr b.o\n", "Unrecognized input in './bad.lkr:2': bogusA"},
+      {"INCLUDE empty.lkr b.o\n",
+       "Illegal <filename> for INCLUDE in './x.lkr:1'"},
+      {"INCLUDE empty.lkr\nbogusX\n", "Unrecognized input in './x.lkr:2': bogusX"},
+  };
+  for (const FileCase &c : cases) {
+    SCOPED_TRACE(c.text);
+    cDir.write("x.lkr", c.text);
+    expectRefused({"x.lkr"}, c.message);
+  }
+}
+
+TEST_F(CommandFileTest, BoundsIncludeNestingAtAFixedDepth) {
+  // l0.lkr includes l1.lkr, which includes l2.lkr, and so on.
+  const int kLevels = 10000;
+  for (int i = 0; i < kLevels; ++i)
+    cDir.write("l" + std::to_string(i) + ".lkr",
+               "INCLUDE l" + std::to_string(i + 1) + ".lkr\n");
+  expectRefused({"l0.lkr"},
+                "INCLUDE nested deeper than 256 levels in './l256.lkr:1'");
+  // 256 levels are read whole.
+  cDir.write("l256.lkr", "\n");
+  expectRefused({"l0.lkr"}, "no input object files specified.");
+}
+
 TEST_F(CommandFileTest, SearchesCommandFilesInOrder) {
   cDir.write("one/x.lkr", "bogus1\n");
   cDir.write("two/x.lkr", "bogus2\n");

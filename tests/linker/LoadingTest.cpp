@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -172,6 +173,23 @@ TEST(LinkerLoading, ReportsLoadingFailuresWithExitCodeOne) {
     EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
     EXPECT_FALSE(dir.exists("a.out"));
   }
+}
+
+TEST(LinkerLoading, OpensNoInputAfterTheFirstThatFails) {
+  TempDir dir;
+  dir.write("link.lkr", kCommandFile);
+  dir.write("bad.o", objectDefining("a").substr(0, 10));
+  // Opening a pipe with no writer blocks: only a read ahead would open it.
+  ASSERT_EQ(mkfifo(dir.file("pipe.o").c_str(), 0644), 0);
+  ProcessOptions options;
+  options.workDir = dir.path();
+  options.timeoutSeconds = 20;
+  const ProcessResult result = runProcess(
+      programPath("_orvane"), {"bad.o", "pipe.o", "link.lkr"}, options);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "Error - Coff file './bad.o' could not read file "
+                        "header.\n");
 }
 
 TEST(LinkerLoading, LinksAFamilyGenericInputForTheOtherInputsProcessor) {

@@ -12,8 +12,8 @@ constexpr std::size_t kNscns = 2, kSymptr = 8, kNsyms = 12;
 std::size_t scnField(int section, std::size_t field) {
   return 36 + 40 * section + field;
 }
-constexpr std::size_t kSize = 16, kScnptr = 20, kRelptr = 24, kLnnoptr = 28,
-                      kNreloc = 32, kNlnno = 34;
+constexpr std::size_t kSize = 16, kScnptr = 20, kRelptr = 24, kNreloc = 32,
+                      kNlnno = 34;
 
 std::string smallObject() {
   return CoffBuilder()

@@ -186,7 +186,9 @@ TEST(CoffData, CopiesDeeplyAndAppends) {
   c.append(b);
   EXPECT_EQ(c.size(), 6u);
   EXPECT_EQ(c.bytes()[3], 9);
-  c = c;
+  // Assigned to itself through another name, as a container may do.
+  const Data &same = c;
+  c = same;
   EXPECT_EQ(c.size(), 6u);
   Data zeros(4);
   EXPECT_EQ(zeros.bytes()[3], 0);

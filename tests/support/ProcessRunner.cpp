@@ -75,6 +75,9 @@ ProcessResult runProcess(const std::string &program,
       if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
         _exit(126);
     }
+    // A pending alarm stays set across execve.
+    if (options.timeoutSeconds != 0)
+      alarm(options.timeoutSeconds);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }

@@ -25,6 +25,9 @@ struct ProcessOptions {
   // it gives true, the program is sent signalToSend.
   std::function<bool()> signalWhen;
   int signalToSend = 15; // SIGTERM
+  // When not 0: the program is ended by SIGALRM after this many seconds,
+  // so that a test of something that must not block fails instead of hanging.
+  unsigned timeoutSeconds = 0;
 };
 
 ProcessResult runProcess(const std::string &program,

@@ -8,8 +8,6 @@ namespace {
 
 const char *const kAssertMginst = "Assertion failed: 0, file mginst, line";
 
-const ProcessorFamily kAllFamilies[] = {Trell, Brask, Vesk, Quolm};
-
 // The codes of a family's mnemonics.
 std::vector<MnemonicCode> mnemonicsOf(ProcessorFamily family) {
   std::vector<MnemonicCode> codes;
