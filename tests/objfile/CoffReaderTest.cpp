@@ -36,6 +36,21 @@ std::string readErrors(const std::string &bytes, bool *gotObject = nullptr) {
   return errors;
 }
 
+// Two uninitialised sections claiming the given sizes, with no file data.
+std::string zeroFilledSections(std::uint32_t firstBytes,
+                               std::uint32_t secondBytes) {
+  std::string bytes = CoffBuilder()
+                          .section(".u1", kScnTypeUdata)
+                          .zeros(1)
+                          .section(".u2", kScnTypeUdata)
+                          .zeros(1)
+                          .symbol("s", 0, 1, kClassStatic)
+                          .fileBytes();
+  patch32(bytes, scnField(0, kSize), firstBytes);
+  patch32(bytes, scnField(1, kSize), secondBytes);
+  return bytes;
+}
+
 } // namespace
 
 TEST(CoffReader, ReportsEachReadFailureWithItsOwnText) {
@@ -77,16 +92,8 @@ TEST(CoffReader, ReportsEachReadFailureWithItsOwnText) {
   cases.push_back(
       {"huge zero-filled section", zeros, "could not read raw data."});
   // The bound is on all zero-filled sections together.
-  std::string manyZeros = CoffBuilder()
-                              .section(".u1", kScnTypeUdata)
-                              .zeros(1)
-                              .section(".u2", kScnTypeUdata)
-                              .zeros(1)
-                              .symbol("s", 0, 1, kClassStatic)
-                              .fileBytes();
-  patch32(manyZeros, scnField(0, kSize), 8u << 20);
-  patch32(manyZeros, scnField(1, kSize), (8u << 20) + 1);
-  cases.push_back({"zero-filled sections beyond the bound in all", manyZeros,
+  cases.push_back({"zero-filled sections beyond the bound in all",
+                   zeroFilledSections(8u << 20, (8u << 20) + 1),
                    "could not read raw data."});
   std::string lines = good;
   patch16(lines, scnField(0, kNlnno), 0xFFFF);
@@ -253,16 +260,8 @@ TEST(CoffReader, ConvertsTheOldLayout) {
 }
 
 TEST(CoffReader, ZeroFilledSectionsUpToTheBoundInAllAreRead) {
-  std::string bytes = CoffBuilder()
-                          .section(".u1", kScnTypeUdata)
-                          .zeros(1)
-                          .section(".u2", kScnTypeUdata)
-                          .zeros(1)
-                          .symbol("s", 0, 1, kClassStatic)
-                          .fileBytes();
-  patch32(bytes, scnField(0, kSize), 8u << 20);
-  patch32(bytes, scnField(1, kSize), 8u << 20);
-  std::unique_ptr<Coff> coff = makeFromBytes(bytes);
+  std::unique_ptr<Coff> coff =
+      makeFromBytes(zeroFilledSections(8u << 20, 8u << 20));
   ASSERT_NE(coff, nullptr);
   EXPECT_EQ(coff->cRawData.at(".u2").size(), 8u << 20);
 }
