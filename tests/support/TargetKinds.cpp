@@ -75,3 +75,8 @@ std::string landingName(TargetKind kind, const std::string &name) {
 }
 
 bool writesReadOnlyFiles() { return geteuid() == 0; }
+
+bool plainCreateRefuses(TargetKind kind) {
+  return kind == TargetKind::Directory ||
+         (kind == TargetKind::ReadOnly && !writesReadOnlyFiles());
+}

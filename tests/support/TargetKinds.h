@@ -36,3 +36,7 @@ std::string landingName(TargetKind kind, const std::string &name);
 
 // Whether a plain create could write the read-only target: root's can.
 bool writesReadOnlyFiles();
+
+// Whether a plain create is refused the target here: a directory always,
+// a read-only file unless writesReadOnlyFiles().
+bool plainCreateRefuses(TargetKind kind);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
@@ -102,4 +103,17 @@ const std::string &FifoReader::finish() {
     cThread.join();
   }
   return cBytes;
+}
+
+std::set<std::string> fileNamesIn(const std::string &path) {
+  std::set<std::string> names;
+  if (DIR *dir = opendir(path.c_str())) {
+    while (const dirent *entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..")
+        names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -27,6 +28,8 @@ private:
 // Whole-file helpers on absolute paths; read gives "" for a missing file.
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes);
+// The names in a directory, without "." and ".."; none for a missing one.
+std::set<std::string> fileNamesIn(const std::string &path);
 
 // Reads a FIFO on a thread of its own until its writer closes it, as a
 // program downstream of an output would.
