@@ -24,9 +24,14 @@ thread_local bool tInJob = false;
 
 constexpr unsigned kMaxThreads = 16;
 
+// Asked once: the runtime reads it from the system on every call, and a
+// run asks before every parallel job.
 unsigned coreCount() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : cores;
+  static const unsigned cores = [] {
+    const unsigned reported = std::thread::hardware_concurrency();
+    return reported == 0 ? 1u : reported;
+  }();
+  return cores;
 }
 
 #ifdef ORVANE_FUZZ_BUILD
