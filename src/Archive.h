@@ -9,6 +9,7 @@
 
 #include "Coff.h"
 #include "FileBytes.h"
+#include "MemberSummary.h"
 
 #include <cstdint>
 #include <map>
@@ -32,6 +33,31 @@ public:
 
   // Reads a library; null after an error report.
   static std::unique_ptr<Archive> make(const std::string &name);
+
+  // Reads a library for a link, which takes only some of its members:
+  // every member is checked as make checks it, with the same messages and
+  // ends (those of the symbol index included), but one whose image reads
+  // without a word is left unbuilt, its place in cMembers empty, until
+  // buildMember makes its model. cSymbols stays empty: linkIndex() is the
+  // index. Null after an error report.
+  static std::unique_ptr<Archive> makeForLink(const std::string &name);
+
+  // An index entry by place: a name and the position in cMembers of the
+  // first member that defines it.
+  struct IndexEntry {
+    std::string_view cName;
+    std::uint32_t cMember = 0;
+  };
+  // The index in name order: makeForLink's, or else cSymbols' (members
+  // taken out left out). The names view the members' bytes or models.
+  std::vector<IndexEntry> linkIndex() const;
+  // The summary of the member at position at while it is unbuilt; null
+  // once it is built (or for a library read by make).
+  const MemberSummary *unbuiltSummary(std::size_t at) const;
+  // Builds the unbuilt member at position at into cMembers, reporting as
+  // make would; false after the report. Members at different positions
+  // may be built at the same time.
+  bool buildMember(std::size_t at);
 
   // A member as a listing shows it.
   struct Entry {
@@ -84,6 +110,7 @@ public:
   static void setHeaderSize(std::uint8_t *header, std::uint32_t sizeInBytes);
   static void setHeaderEnd(std::uint8_t *header);
   static std::string getHeaderName(const std::uint8_t *header);
+  static std::string_view headerNameView(const std::uint8_t *header);
   static std::uint32_t getHeaderDate(const std::uint8_t *header);
   static std::uint32_t getHeaderSize(const std::uint8_t *header);
 
@@ -91,8 +118,24 @@ public:
   std::vector<std::unique_ptr<Coff>> cMembers; // in file order
   std::map<std::string, Coff *> cSymbols;      // symbol -> defining member
 
+  // A member's image in a library's bytes, as makeForLink and
+  // readListing find it; cSummarized while its summary stands for it.
+  struct MemberImage {
+    std::string_view cName; // as its header gives it
+    const std::uint8_t *cImage = nullptr;
+    std::uint64_t cImageBytes = 0;
+    MemberSummary cSummary;
+    bool cSummarized = false;
+  };
+
 private:
   // Where each member stands in cMembers, for takeMember; rebuilt whenever
   // it no longer agrees with cMembers.
   std::unordered_map<const Coff *, std::size_t> cPositions;
+  // Kept by makeForLink: the library's bytes, which the images, their
+  // summaries and the index view; an image per member, in cMembers'
+  // order; the index.
+  std::shared_ptr<const FileBytes> cBytes;
+  std::vector<MemberImage> cImages;
+  std::vector<IndexEntry> cIndex;
 };

@@ -13,10 +13,10 @@ class MemberSummary {
 public:
   // Looks over the image at bytes (which may run on past it, as a
   // library's later members do). True when reading it in full would give
-  // a model without a single message and every external definition has
-  // its name; the summary then holds what that model would give. False
-  // otherwise, having reported nothing: the caller reads the image in
-  // full, which reports whatever is amiss.
+  // a model without a single message and every external symbol (defined
+  // or referenced) has its name; the summary then holds what that model
+  // would give. False otherwise, having reported nothing: the caller reads
+  // the image in full, which reports whatever is amiss.
   bool read(const std::uint8_t *bytes, std::uint64_t sizeInBytes);
 
   std::uint32_t timeStamp() const { return cTimeStamp; }
@@ -27,12 +27,23 @@ public:
   // names[0, definitionCount()). They view the image's bytes.
   void definitions(std::string_view *names) const;
 
+  // An external symbol's name (viewing the image) and whether it is a
+  // definition rather than a reference.
+  struct External {
+    std::string_view cName;
+    bool cDefined = false;
+  };
+  std::uint32_t externalCount() const { return cExternalCount; }
+  // Stores the external symbols in symbol-table order, as Coff::isExtDef
+  // and Coff::isExtRef pick them, at externals[0, externalCount()).
+  void externals(External *externals) const;
+
 private:
   bool readStrings(std::uint64_t at, bool optional);
   bool readSections(std::uint16_t count);
   bool readSymbols(std::uint32_t symptr);
   bool findString(std::uint32_t offset, std::string_view &name) const;
-  bool definitionName(const std::uint8_t *entry, std::string_view &name) const;
+  bool symbolName(const std::uint8_t *entry, std::string_view &name) const;
 
   const std::uint8_t *cBytes = nullptr;
   std::uint64_t cSize = 0;
@@ -40,6 +51,7 @@ private:
   std::uint32_t cSizeInBytes = 0;
   std::uint32_t cSymbolCount = 0;
   std::uint32_t cDefinitionCount = 0;
+  std::uint32_t cExternalCount = 0;
   const std::uint8_t *cSymbols = nullptr;
   // The strings the reader keeps: from the table's first byte up to the
   // first empty or unterminated one (cStringsKept bytes, NULs included).
