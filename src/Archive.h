@@ -48,8 +48,9 @@ public:
     std::string_view cName;
     std::uint32_t cMember = 0;
   };
-  // The index in name order: makeForLink's, or else cSymbols' (members
-  // taken out left out). The names view the members' bytes or models.
+  // The index in name order: makeForLink's, or else cSymbols' (where a
+  // member taken out has the position cMembers.size()). The names view the
+  // members' bytes or models.
   std::vector<IndexEntry> linkIndex() const;
   // The summary of the member at position at while it is unbuilt; null
   // once it is built (or for a library read by make).

@@ -592,10 +592,11 @@ std::vector<Archive::IndexEntry> Archive::linkIndex() const {
       positions.emplace(cMembers[i].get(), static_cast<std::uint32_t>(i));
   std::vector<IndexEntry> index;
   index.reserve(cSymbols.size());
+  const auto gone = static_cast<std::uint32_t>(cMembers.size());
   for (const auto &entry : cSymbols) {
     const auto found = positions.find(entry.second);
-    if (found != positions.end())
-      index.push_back({entry.first, found->second});
+    index.push_back(
+        {entry.first, found != positions.end() ? found->second : gone});
   }
   return index;
 }
