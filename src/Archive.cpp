@@ -91,17 +91,17 @@ Archive &Archive::operator=(const Archive &other) {
   cPositions.clear();
   cBytes.reset();
   cImages.clear();
+  cExternals.clear();
   cIndex.clear();
   // A member that makeForLink left unbuilt is built for the copy.
   for (std::size_t i = 0; i < other.cMembers.size(); ++i) {
     const std::unique_ptr<Coff> &member = other.cMembers[i];
-    const MemberSummary *unbuilt = other.unbuiltSummary(i);
+    const MemberImage *image = other.unbuilt(i);
     if (member) {
       cMembers.emplace_back(new Coff(*member));
-    } else if (unbuilt != nullptr) {
-      const MemberImage &image = other.cImages[i];
-      cMembers.push_back(Coff::make(image.cImage, image.cImageBytes,
-                                    std::string(image.cName)));
+    } else if (image != nullptr) {
+      cMembers.push_back(Coff::make(image->cImage, image->cImageBytes,
+                                    std::string(image->cName)));
       if (cMembers.back())
         cMembers.back()->cNamedByLibrary = true;
     } else {

@@ -52,9 +52,20 @@ public:
   // member taken out has the position cMembers.size()). The names view the
   // members' bytes or models.
   std::vector<IndexEntry> linkIndex() const;
-  // The summary of the member at position at while it is unbuilt; null
-  // once it is built (or for a library read by make).
-  const MemberSummary *unbuiltSummary(std::size_t at) const;
+  // A member's image in a library's bytes, as makeForLink and
+  // readListing find it; cSummarized while its summary stands for it,
+  // cExternals then holding the summary's external symbols.
+  struct MemberImage {
+    std::string_view cName; // as its header gives it
+    const std::uint8_t *cImage = nullptr;
+    std::uint64_t cImageBytes = 0;
+    MemberSummary cSummary;
+    bool cSummarized = false;
+    const MemberSummary::External *cExternals = nullptr;
+  };
+  // The member at position at while it is unbuilt; null once it is built
+  // (or for a library read by make).
+  const MemberImage *unbuilt(std::size_t at) const;
   // Builds the unbuilt member at position at into cMembers, reporting as
   // make would; false after the report. Members at different positions
   // may be built at the same time.
@@ -119,24 +130,15 @@ public:
   std::vector<std::unique_ptr<Coff>> cMembers; // in file order
   std::map<std::string, Coff *> cSymbols;      // symbol -> defining member
 
-  // A member's image in a library's bytes, as makeForLink and
-  // readListing find it; cSummarized while its summary stands for it.
-  struct MemberImage {
-    std::string_view cName; // as its header gives it
-    const std::uint8_t *cImage = nullptr;
-    std::uint64_t cImageBytes = 0;
-    MemberSummary cSummary;
-    bool cSummarized = false;
-  };
-
 private:
   // Where each member stands in cMembers, for takeMember; rebuilt whenever
   // it no longer agrees with cMembers.
   std::unordered_map<const Coff *, std::size_t> cPositions;
   // Kept by makeForLink: the library's bytes, which the images, their
   // summaries and the index view; an image per member, in cMembers'
-  // order; the index.
+  // order; the lists its images' external symbols stand in; the index.
   std::shared_ptr<const FileBytes> cBytes;
   std::vector<MemberImage> cImages;
+  std::vector<std::vector<MemberSummary::External>> cExternals;
   std::vector<IndexEntry> cIndex;
 };

@@ -236,23 +236,46 @@ std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
 // The members of a library in file order, with every check, message and
 // end of make's walk: each one summarized where its summary stands for it
 // (its model null), else read in its turn (reporting whatever is amiss).
-// The images view bytes. False after an error report.
+// The images view bytes, and externals, which hold the summarized
+// members' external symbols. False after an error report.
 bool scanMembers(const std::string &name, FileBytes &bytes,
                  std::vector<Archive::MemberImage> &images,
-                 std::vector<std::unique_ptr<Coff>> &models) {
+                 std::vector<std::unique_ptr<Coff>> &models,
+                 std::vector<std::vector<MemberSummary::External>> &externals) {
   std::vector<std::uint64_t> offsets;
   if (!readLibraryBytes(name, bytes, offsets))
     return false;
   std::vector<Archive::MemberImage> ahead(offsets.size());
   std::vector<MemberFrame> frames(offsets.size());
-  forEachInParallel(offsets.size(), [&](std::size_t i) {
-    Archive::MemberImage &image = ahead[i];
-    const std::uint8_t *header = bytes.data() + offsets[i];
-    frames[i] = memberFrame(bytes, offsets[i]);
-    image.cName = Archive::headerNameView(header);
-    image.cImage = header + kMemberHeaderSizeInBytes;
-    image.cImageBytes = frames[i].cImageBytes;
-    image.cSummarized = image.cSummary.read(image.cImage, image.cImageBytes);
+  // A run of members at a time, their external symbols listed while their
+  // bytes are still in the cache, into one list per run.
+  constexpr std::size_t kMembersPerRun = 64;
+  externals.clear();
+  externals.resize((offsets.size() + kMembersPerRun - 1) / kMembersPerRun);
+  forEachInParallel(externals.size(), [&](std::size_t run) {
+    std::vector<MemberSummary::External> &listed = externals[run];
+    std::vector<std::size_t> firstListed;
+    const std::size_t end =
+        std::min(offsets.size(), (run + 1) * kMembersPerRun);
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i) {
+      Archive::MemberImage &image = ahead[i];
+      const std::uint8_t *header = bytes.data() + offsets[i];
+      frames[i] = memberFrame(bytes, offsets[i]);
+      image.cName = Archive::headerNameView(header);
+      image.cImage = header + kMemberHeaderSizeInBytes;
+      image.cImageBytes = frames[i].cImageBytes;
+      image.cSummarized = image.cSummary.read(image.cImage, image.cImageBytes);
+      firstListed.push_back(listed.size());
+      if (image.cSummarized) {
+        listed.resize(listed.size() + image.cSummary.externalCount());
+        image.cSummary.externals(listed.data() + firstListed.back());
+      }
+    }
+    // The list no longer grows: its entries stay put.
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+      if (ahead[i].cSummarized)
+        ahead[i].cExternals =
+            listed.data() + firstListed[i - run * kMembersPerRun];
   });
   // Normally the walk takes every member read ahead, in order.
   std::vector<std::size_t> order;
@@ -377,50 +400,24 @@ MissingName
 collectScannedDefinitions(const std::vector<Archive::MemberImage> &images,
                           const std::vector<std::unique_ptr<Coff>> &models,
                           std::vector<PlacedDefinition> &definitions) {
-  // Where each member's definitions start; the models' are found here.
   MissingName missing;
-  std::vector<std::size_t> startAt(images.size() + 1, 0);
-  std::vector<PlacedDefinition> fromModels;
-  std::size_t memberCount = 0;
-  std::size_t total = 0;
-  for (; memberCount < images.size(); ++memberCount) {
-    startAt[memberCount] = total;
-    const std::uint32_t at = static_cast<std::uint32_t>(memberCount);
-    if (images[memberCount].cSummarized) {
-      total += images[memberCount].cSummary.definitionCount();
+  definitions.clear();
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const auto at = static_cast<std::uint32_t>(i);
+    const Archive::MemberImage &image = images[i];
+    if (image.cSummarized) {
+      const std::uint32_t count = image.cSummary.externalCount();
+      for (std::uint32_t e = 0; e < count; ++e)
+        if (image.cExternals[e].cDefined)
+          definitions.push_back({image.cExternals[e].cName, at});
       continue;
     }
-    const std::size_t before = fromModels.size();
-    auto add = [&](std::string_view name) { fromModels.push_back({name, at}); };
-    const bool whole =
-        collectMemberDefinitions(*models[memberCount], add, missing);
-    total += fromModels.size() - before;
-    if (!whole) {
-      ++memberCount;
+    auto add = [&](std::string_view name) {
+      definitions.push_back({name, at});
+    };
+    if (!collectMemberDefinitions(*models[i], add, missing))
       break;
-    }
   }
-  startAt[memberCount] = total;
-  definitions.resize(total);
-  std::size_t nextModel = 0;
-  for (std::size_t i = 0; i < memberCount; ++i)
-    if (!images[i].cSummarized)
-      for (std::size_t d = startAt[i]; d < startAt[i + 1]; ++d)
-        definitions[d] = fromModels[nextModel++];
-  // The summaries' definitions on all threads, each member's as a block.
-  forEachInParallel(memberCount, [&](std::size_t i) {
-    if (!images[i].cSummarized)
-      return;
-    const std::size_t count = startAt[i + 1] - startAt[i];
-    if (count == 0)
-      return;
-    std::string_view found[64];
-    std::vector<std::string_view> many(count > 64 ? count : 0);
-    std::string_view *into = count > 64 ? many.data() : found;
-    images[i].cSummary.definitions(into);
-    for (std::size_t d = 0; d < count; ++d)
-      definitions[startAt[i] + d] = {into[d], static_cast<std::uint32_t>(i)};
-  });
   return missing;
 }
 
@@ -532,7 +529,8 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
 bool Archive::readListing(const std::string &name, Listing &listing) {
   std::vector<MemberImage> images;
   std::vector<std::unique_ptr<Coff>> models;
-  if (!scanMembers(name, listing.cBytes, images, models))
+  std::vector<std::vector<MemberSummary::External>> externals;
+  if (!scanMembers(name, listing.cBytes, images, models, externals))
     return false;
   std::vector<Entry> &entries = listing.cEntries;
   entries.resize(images.size());
@@ -560,7 +558,8 @@ std::unique_ptr<Archive> Archive::makeForLink(const std::string &name) {
   std::shared_ptr<FileBytes> bytes = std::make_shared<FileBytes>();
   std::vector<MemberImage> images;
   std::vector<std::unique_ptr<Coff>> models;
-  if (!scanMembers(name, *bytes, images, models))
+  std::vector<std::vector<MemberSummary::External>> externals;
+  if (!scanMembers(name, *bytes, images, models, externals))
     return nullptr;
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;
@@ -570,6 +569,7 @@ std::unique_ptr<Archive> Archive::makeForLink(const std::string &name) {
   indexDefinitions(definitions, &archive->cIndex);
   archive->cMembers = std::move(models);
   archive->cImages = std::move(images);
+  archive->cExternals = std::move(externals);
   archive->cBytes = std::move(bytes);
   // After the repeats, as makeSymbols has it.
   if (missing.cSymbol != nullptr)
@@ -601,10 +601,10 @@ std::vector<Archive::IndexEntry> Archive::linkIndex() const {
   return index;
 }
 
-const MemberSummary *Archive::unbuiltSummary(std::size_t at) const {
+const Archive::MemberImage *Archive::unbuilt(std::size_t at) const {
   if (at >= cImages.size() || !cImages[at].cSummarized)
     return nullptr;
-  return &cImages[at].cSummary;
+  return &cImages[at];
 }
 
 bool Archive::buildMember(std::size_t at) {

@@ -575,33 +575,18 @@ bool MemberSummary::readSymbols(std::uint32_t symptr) {
     return false;
   for (std::uint32_t i = 0; i < cSymbolCount; ++i) {
     const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
-    const ExternalKind kind = externalOf(entry);
-    if (kind != ExternalKind::None) {
+    if (externalOf(entry) != ExternalKind::None) {
       std::string_view name;
-      // A definition's is reported by the symbol index, a reference's by
-      // the link that reads it.
+      // A missing name is left to the model: a definition's is reported
+      // by the symbol index, a reference's by the link that takes it.
       if (!symbolName(entry, name))
         return false;
       ++cExternalCount;
-      if (kind == ExternalKind::Definition)
-        ++cDefinitionCount;
     }
     if (hasAuxEntry(entry) && i + 1 < cSymbolCount)
       ++i;
   }
   return true;
-}
-
-void MemberSummary::definitions(std::string_view *names) const {
-  std::size_t stored = 0;
-  for (std::uint32_t i = 0; i < cSymbolCount && stored < cDefinitionCount;
-       ++i) {
-    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
-    if (externalOf(entry) == ExternalKind::Definition)
-      symbolName(entry, names[stored++]);
-    if (hasAuxEntry(entry) && i + 1 < cSymbolCount)
-      ++i;
-  }
 }
 
 void MemberSummary::externals(External *externals) const {

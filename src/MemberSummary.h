@@ -1,8 +1,8 @@
-// What listing a library and checking its symbol index need of a member,
-// found in the member's bytes without building its model: its time stamp,
-// the length its model gives (and so where the next member starts) and
-// the names of its external definitions. Defined beside the object reader,
-// whose rules it follows.
+// What listing a library, checking its symbol index and choosing the
+// members a link imports need of a member, found in the member's bytes
+// without building its model: its time stamp, the length its model gives
+// (and so where the next member starts) and its external symbols. Defined
+// beside the object reader, whose rules it follows.
 #pragma once
 
 #include <cstddef>
@@ -22,11 +22,6 @@ public:
   std::uint32_t timeStamp() const { return cTimeStamp; }
   // As Coff::size() gives it for the model read from the image.
   std::uint32_t sizeInBytes() const { return cSizeInBytes; }
-  std::uint32_t definitionCount() const { return cDefinitionCount; }
-  // Stores the external definitions' names, in symbol-table order, at
-  // names[0, definitionCount()). They view the image's bytes.
-  void definitions(std::string_view *names) const;
-
   // An external symbol's name (viewing the image) and whether it is a
   // definition rather than a reference.
   struct External {
@@ -50,7 +45,6 @@ private:
   std::uint32_t cTimeStamp = 0;
   std::uint32_t cSizeInBytes = 0;
   std::uint32_t cSymbolCount = 0;
-  std::uint32_t cDefinitionCount = 0;
   std::uint32_t cExternalCount = 0;
   const std::uint8_t *cSymbols = nullptr;
   // The strings the reader keeps: from the table's first byte up to the

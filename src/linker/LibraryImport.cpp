@@ -214,8 +214,8 @@ public:
         MemberInfo &member = cMembers[cFirstMember[archive] + at];
         member.cArchive = static_cast<std::uint32_t>(archive);
         member.cPosition = static_cast<std::uint32_t>(at);
-        member.cPresent = library.cMembers[at] != nullptr ||
-                          library.unbuiltSummary(at) != nullptr;
+        member.cPresent =
+            library.cMembers[at] != nullptr || library.unbuilt(at) != nullptr;
       }
     }
     readAhead(inputs);
@@ -267,7 +267,7 @@ public:
       Archive &archive = archiveOf(member);
       SilentAttempt silent;
       try {
-        if (archive.unbuiltSummary(member.cPosition) != nullptr &&
+        if (archive.unbuilt(member.cPosition) != nullptr &&
             !archive.buildMember(member.cPosition))
           return;
         member.cPassed = coffOf(member).verify() != 0;
@@ -368,7 +368,6 @@ private:
 
   void readGroup(std::uint32_t group) {
     std::vector<NameId> &names = cGroupNames[group];
-    std::vector<MemberSummary::External> externals;
     auto enterName = [&](std::string_view name, bool defined) {
       const NameId id = cNames.find(name);
       if (id != kNoName)
@@ -382,13 +381,12 @@ private:
       if (!member.cPresent)
         continue;
       // An unbuilt member's names are all there: its summary says so.
-      const MemberSummary *summary =
-          archiveOf(member).unbuiltSummary(member.cPosition);
-      if (summary != nullptr) {
-        externals.resize(summary->externalCount());
-        summary->externals(externals.data());
-        for (const MemberSummary::External &external : externals)
-          enterName(external.cName, external.cDefined);
+      const Archive::MemberImage *image =
+          archiveOf(member).unbuilt(member.cPosition);
+      if (image != nullptr) {
+        const std::uint32_t count = image->cSummary.externalCount();
+        for (std::uint32_t e = 0; e < count; ++e)
+          enterName(image->cExternals[e].cName, image->cExternals[e].cDefined);
       } else {
         SilentAttempt silent;
         try {
@@ -456,7 +454,7 @@ int Linker::importLibraryMembers(std::string & /*error*/) {
       MemberInfo &info = state.member(import.cMember);
       Archive &archive = state.archiveOf(info);
       // One that could not be built ahead is built now, and reports.
-      if (archive.unbuiltSummary(info.cPosition) != nullptr &&
+      if (archive.unbuilt(info.cPosition) != nullptr &&
           !archive.buildMember(info.cPosition))
         return 0;
       // Each member joins at most once, so it is moved out, not copied.

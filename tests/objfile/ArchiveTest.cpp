@@ -489,10 +489,10 @@ LibraryView viewForLink(const std::string &path) {
     view.index.push_back(std::string(entry.cName) + " " +
                          std::to_string(entry.cMember));
   for (std::size_t at = 0; at < lib->cMembers.size(); ++at) {
-    if (lib->unbuiltSummary(at) != nullptr) {
+    if (lib->unbuilt(at) != nullptr) {
       EXPECT_TRUE(lib->buildMember(at));
     }
-    EXPECT_EQ(lib->unbuiltSummary(at), nullptr);
+    EXPECT_EQ(lib->unbuilt(at), nullptr);
     view.members.push_back(memberText(*lib->cMembers[at]));
   }
   for (std::string &entry : view.index) {
