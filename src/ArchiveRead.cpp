@@ -2,6 +2,7 @@
 // file, and its symbol index with the index's messages.
 #include "Archive.h"
 
+#include "ByteOrder.h"
 #include "FileBytes.h"
 #include "MemberSummary.h"
 #include "Messages.h"
@@ -431,12 +432,13 @@ struct SortKey {
   std::uint32_t cAt = 0;
 };
 
-std::uint64_t bigEndianPart(std::string_view name, std::size_t from) {
-  std::uint64_t value = 0;
-  for (std::size_t i = from; i < from + 8; ++i)
-    value = (value << 8) |
-            (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
-  return value;
+constexpr std::size_t kKeyBytes = 16;
+
+SortKey sortKey(std::string_view name, std::uint32_t at) {
+  std::uint8_t bytes[kKeyBytes] = {};
+  if (!name.empty())
+    std::memcpy(bytes, name.data(), std::min(name.size(), kKeyBytes));
+  return {readBE64(bytes), readBE64(bytes + 8), at};
 }
 
 // Reports each repeated name of the definitions (given in member order),
@@ -444,12 +446,9 @@ std::uint64_t bigEndianPart(std::string_view name, std::size_t from) {
 // first definition of each name, in name order. False when a name repeats.
 bool indexDefinitions(const std::vector<PlacedDefinition> &definitions,
                       std::vector<Archive::IndexEntry> *index) {
-  constexpr std::size_t kKeyBytes = 16;
   std::vector<SortKey> keys(definitions.size());
   forEachInParallel(keys.size(), [&](std::size_t i) {
-    const std::string_view name = definitions[i].cName;
-    keys[i] = {bigEndianPart(name, 0), bigEndianPart(name, 8),
-               static_cast<std::uint32_t>(i)};
+    keys[i] = sortKey(definitions[i].cName, static_cast<std::uint32_t>(i));
   });
   // Equal keys: equal names, unless either runs on past the key.
   auto compareNames = [&](const SortKey &a, const SortKey &b) {
