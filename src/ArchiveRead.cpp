@@ -255,28 +255,24 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
   externals.resize((offsets.size() + kMembersPerRun - 1) / kMembersPerRun);
   forEachInParallel(externals.size(), [&](std::size_t run) {
     std::vector<MemberSummary::External> &listed = externals[run];
-    std::vector<std::size_t> firstListed;
-    const std::size_t end =
-        std::min(offsets.size(), (run + 1) * kMembersPerRun);
-    for (std::size_t i = run * kMembersPerRun; i < end; ++i) {
+    std::size_t firstListed[kMembersPerRun];
+    const std::size_t first = run * kMembersPerRun;
+    const std::size_t end = std::min(offsets.size(), first + kMembersPerRun);
+    for (std::size_t i = first; i < end; ++i) {
       Archive::MemberImage &image = ahead[i];
       const std::uint8_t *header = bytes.data() + offsets[i];
       frames[i] = memberFrame(bytes, offsets[i]);
       image.cName = Archive::headerNameView(header);
       image.cImage = header + kMemberHeaderSizeInBytes;
       image.cImageBytes = frames[i].cImageBytes;
-      image.cSummarized = image.cSummary.read(image.cImage, image.cImageBytes);
-      firstListed.push_back(listed.size());
-      if (image.cSummarized) {
-        listed.resize(listed.size() + image.cSummary.externalCount());
-        image.cSummary.externals(listed.data() + firstListed.back());
-      }
+      firstListed[i - first] = listed.size();
+      image.cSummarized =
+          image.cSummary.read(image.cImage, image.cImageBytes, &listed);
     }
     // The list no longer grows: its entries stay put.
-    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+    for (std::size_t i = first; i < end; ++i)
       if (ahead[i].cSummarized)
-        ahead[i].cExternals =
-            listed.data() + firstListed[i - run * kMembersPerRun];
+        ahead[i].cExternals = listed.data() + firstListed[i - first];
   });
   // Normally the walk takes every member read ahead, in order.
   std::vector<std::size_t> order;
@@ -403,6 +399,11 @@ collectScannedDefinitions(const std::vector<Archive::MemberImage> &images,
                           std::vector<PlacedDefinition> &definitions) {
   MissingName missing;
   definitions.clear();
+  // Room for the summaries' externals, definitions or not, at once.
+  std::size_t room = 0;
+  for (const Archive::MemberImage &image : images)
+    room += image.cSummary.externalCount();
+  definitions.reserve(room);
   for (std::size_t i = 0; i < images.size(); ++i) {
     const auto at = static_cast<std::uint32_t>(i);
     const Archive::MemberImage &image = images[i];
@@ -608,7 +609,7 @@ const Archive::MemberImage *Archive::unbuilt(std::size_t at) const {
 
 bool Archive::buildMember(std::size_t at) {
   if (at >= cImages.size() || !cImages[at].cSummarized)
-    return cMembers[at] != nullptr;
+    return at < cMembers.size() && cMembers[at] != nullptr;
   const MemberImage &image = cImages[at];
   const std::string memberName(image.cName);
   std::unique_ptr<Coff> member =

@@ -466,7 +466,8 @@ std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
 // The summary follows the reader step by step but keeps nothing: wherever
 // the reader would report anything (an old-layout object included), it
 // gives up and leaves the reader to it.
-bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
+bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
+                         std::vector<External> *externals) {
   *this = MemberSummary();
   cBytes = bytes;
   cSize = sizeInBytes;
@@ -486,8 +487,13 @@ bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
           : readStrings(std::uint64_t(fh.f_symptr) +
                             syment::sizeInBytes * std::uint64_t(fh.f_nsyms),
                         false);
-  if (!readable || !readSymbols(fh.f_symptr) || !readSections(fh.f_nscns))
+  const std::size_t listed = externals != nullptr ? externals->size() : 0;
+  if (!readable || !readSymbols(fh.f_symptr, externals) ||
+      !readSections(fh.f_nscns)) {
+    if (externals != nullptr)
+      externals->resize(listed);
     return false;
+  }
   return true;
 }
 
@@ -566,7 +572,8 @@ bool hasAuxEntry(const std::uint8_t *entry) {
 } // namespace
 
 // Symbols and their auxiliary entries as the reader pairs them.
-bool MemberSummary::readSymbols(std::uint32_t symptr) {
+bool MemberSummary::readSymbols(std::uint32_t symptr,
+                                std::vector<External> *externals) {
   if (cSymbolCount == 0)
     return true;
   ImageReader in(cBytes, cSize);
@@ -575,33 +582,21 @@ bool MemberSummary::readSymbols(std::uint32_t symptr) {
     return false;
   for (std::uint32_t i = 0; i < cSymbolCount; ++i) {
     const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
-    if (externalOf(entry) != ExternalKind::None) {
+    const ExternalKind kind = externalOf(entry);
+    if (kind != ExternalKind::None) {
       std::string_view name;
       // A missing name is left to the model: a definition's is reported
       // by the symbol index, a reference's by the link that takes it.
       if (!symbolName(entry, name))
         return false;
       ++cExternalCount;
+      if (externals != nullptr)
+        externals->push_back({name, kind == ExternalKind::Definition});
     }
     if (hasAuxEntry(entry) && i + 1 < cSymbolCount)
       ++i;
   }
   return true;
-}
-
-void MemberSummary::externals(External *externals) const {
-  std::size_t stored = 0;
-  for (std::uint32_t i = 0; i < cSymbolCount && stored < cExternalCount; ++i) {
-    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
-    const ExternalKind kind = externalOf(entry);
-    if (kind != ExternalKind::None) {
-      External &external = externals[stored++];
-      symbolName(entry, external.cName);
-      external.cDefined = kind == ExternalKind::Definition;
-    }
-    if (hasAuxEntry(entry) && i + 1 < cSymbolCount)
-      ++i;
-  }
 }
 
 namespace {

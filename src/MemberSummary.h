@@ -8,35 +8,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 class MemberSummary {
 public:
-  // Looks over the image at bytes (which may run on past it, as a
-  // library's later members do). True when reading it in full would give
-  // a model without a single message and every external symbol (defined
-  // or referenced) has its name; the summary then holds what that model
-  // would give. False otherwise, having reported nothing: the caller reads
-  // the image in full, which reports whatever is amiss.
-  bool read(const std::uint8_t *bytes, std::uint64_t sizeInBytes);
-
-  std::uint32_t timeStamp() const { return cTimeStamp; }
-  // As Coff::size() gives it for the model read from the image.
-  std::uint32_t sizeInBytes() const { return cSizeInBytes; }
   // An external symbol's name (viewing the image) and whether it is a
-  // definition rather than a reference.
+  // definition rather than a reference, as Coff::isExtDef and
+  // Coff::isExtRef pick them.
   struct External {
     std::string_view cName;
     bool cDefined = false;
   };
+
+  // Looks over the image at bytes (which may run on past it, as a
+  // library's later members do). True when reading it in full would give
+  // a model without a single message and every external symbol (defined
+  // or referenced) has its name; the summary then holds what that model
+  // would give, and the external symbols, in symbol-table order, have been
+  // added to externals when it is given. False otherwise, having reported
+  // and added nothing: the caller reads the image in full, which reports
+  // whatever is amiss.
+  bool read(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
+            std::vector<External> *externals = nullptr);
+
+  std::uint32_t timeStamp() const { return cTimeStamp; }
+  // As Coff::size() gives it for the model read from the image.
+  std::uint32_t sizeInBytes() const { return cSizeInBytes; }
   std::uint32_t externalCount() const { return cExternalCount; }
-  // Stores the external symbols in symbol-table order, as Coff::isExtDef
-  // and Coff::isExtRef pick them, at externals[0, externalCount()).
-  void externals(External *externals) const;
 
 private:
   bool readStrings(std::uint64_t at, bool optional);
   bool readSections(std::uint16_t count);
-  bool readSymbols(std::uint32_t symptr);
+  bool readSymbols(std::uint32_t symptr, std::vector<External> *externals);
   bool findString(std::uint32_t offset, std::string_view &name) const;
   bool symbolName(const std::uint8_t *entry, std::string_view &name) const;
 
