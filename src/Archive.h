@@ -1,6 +1,7 @@
 // An object library: "!<arch>\n", then per member a 280-byte header and the
-// member's COFF image. The file has no symbol index; cSymbols is rebuilt
-// from the members' symbol tables (makeSymbols) whenever it is read.
+// member's COFF image. The file has no symbol index; it is rebuilt from the
+// members' symbol tables whenever the library is read (cSymbols by
+// makeSymbols, or a link's index by makeForLink).
 //
 // Member header: name (256 bytes: base name, '/', blanks), date (12 bytes:
 // f_timdat as "%ul", byte 267 always 0), size (10 bytes: image length as
@@ -50,8 +51,10 @@ public:
   };
   // The index in name order: makeForLink's, or else cSymbols' (where a
   // member taken out has the position cMembers.size()). The names view the
-  // members' bytes or models.
+  // library's bytes or the members' models, valid while those models are
+  // kept as they are.
   std::vector<IndexEntry> linkIndex() const;
+
   // A member's image in a library's bytes, as makeForLink and
   // readListing find it; cSummarized while its summary stands for it,
   // cExternals then holding the summary's external symbols.

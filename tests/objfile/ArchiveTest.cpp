@@ -488,6 +488,13 @@ LibraryView viewForLink(const std::string &path) {
   for (const Archive::IndexEntry &entry : lib->linkIndex())
     view.index.push_back(std::string(entry.cName) + " " +
                          std::to_string(entry.cMember));
+  // A copy builds what is still unbuilt (and indexes it again).
+  std::vector<std::string> copied;
+  capturedErrors([&] {
+    const Archive copy(*lib);
+    for (const auto &member : copy.cMembers)
+      copied.push_back(memberText(*member));
+  });
   for (std::size_t at = 0; at < lib->cMembers.size(); ++at) {
     if (lib->unbuilt(at) != nullptr) {
       EXPECT_TRUE(lib->buildMember(at));
@@ -500,6 +507,7 @@ LibraryView viewForLink(const std::string &path) {
     const std::size_t at = std::stoul(entry.substr(blank + 1));
     entry = entry.substr(0, blank + 1) + lib->cMembers[at]->cFileName;
   }
+  EXPECT_EQ(copied, view.members);
   return view;
 }
 
