@@ -198,11 +198,13 @@ int Archiver::cmdCreate() {
 
 int Archiver::cmdList() {
   // A listing needs no member's model: the entries are read with every
-  // check a full read makes.
-  Archive::Listing listing;
-  if (!Archive::readListing(cArchive, listing))
+  // check a full read makes. The library's bytes stay until the program
+  // ends, which gives them back at once: unmapping them first would only
+  // cost time.
+  static Archive::Listing *const listing = new Archive::Listing();
+  if (!Archive::readListing(cArchive, *listing))
     return 0;
-  const std::vector<Archive::Entry> &entries = listing.cEntries;
+  const std::vector<Archive::Entry> &entries = listing->cEntries;
   if (isQuiet() != 0)
     return 1;
   // Lines made on all threads (a layout and a calendar date each), a run
