@@ -234,27 +234,69 @@ std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
   return member;
 }
 
+// A definition as the index sorts it: the first 16 bytes of its name,
+// big-endian and zero-padded (a name holds no NUL, so these order as the
+// names do), and its number among the definitions. Most names fit, and
+// then the sort never looks at the library's bytes.
+struct SortKey {
+  std::uint64_t cHigh = 0;
+  std::uint64_t cLow = 0;
+  std::uint32_t cAt = 0;
+};
+
+constexpr std::size_t kKeyBytes = 16;
+
+SortKey sortKey(std::string_view name, std::uint32_t at) {
+  std::uint8_t bytes[kKeyBytes] = {};
+  if (!name.empty())
+    std::memcpy(bytes, name.data(), std::min(name.size(), kKeyBytes));
+  return {readBE64(bytes), readBE64(bytes + 8), at};
+}
+
+// A definition as a run of members read ahead lists it: its name, the
+// bytes of its sort key and its member (numbered as read ahead).
+struct RunDefinition {
+  std::string_view cName;
+  std::uint64_t cHigh = 0;
+  std::uint64_t cLow = 0;
+  std::uint32_t cMember = 0;
+};
+
+// A library's members as scanMembers finds them, in file order.
+struct ScannedLibrary {
+  std::vector<Archive::MemberImage> cImages;  // they view the bytes
+  std::vector<std::unique_ptr<Coff>> cModels; // null where summarized
+  // Per run of members read ahead: the summaries' external symbols (which
+  // the images view) and, of those, the definitions.
+  std::vector<std::vector<MemberSummary::External>> cExternals;
+  std::vector<std::vector<RunDefinition>> cDefinitions;
+  // Every member summarized and in the order read ahead: the runs'
+  // definitions, one run after another, are the members' in order.
+  bool cAheadInOrder = false;
+};
+
 // The members of a library in file order, with every check, message and
 // end of make's walk: each one summarized where its summary stands for it
 // (its model null), else read in its turn (reporting whatever is amiss).
-// The images view bytes, and externals, which hold the summarized
-// members' external symbols. False after an error report.
+// False after an error report.
 bool scanMembers(const std::string &name, FileBytes &bytes,
-                 std::vector<Archive::MemberImage> &images,
-                 std::vector<std::unique_ptr<Coff>> &models,
-                 std::vector<std::vector<MemberSummary::External>> &externals) {
+                 ScannedLibrary &library) {
   std::vector<std::uint64_t> offsets;
   if (!readLibraryBytes(name, bytes, offsets))
     return false;
   std::vector<Archive::MemberImage> ahead(offsets.size());
   std::vector<MemberFrame> frames(offsets.size());
-  // A run of members at a time, their external symbols listed while their
-  // bytes are still in the cache, into one list per run.
+  // A run of members at a time, their external symbols and the keys of
+  // their definitions listed while their bytes are still in the cache,
+  // into lists per run.
   constexpr std::size_t kMembersPerRun = 64;
-  externals.clear();
-  externals.resize((offsets.size() + kMembersPerRun - 1) / kMembersPerRun);
-  forEachInParallel(externals.size(), [&](std::size_t run) {
-    std::vector<MemberSummary::External> &listed = externals[run];
+  const std::size_t runCount =
+      (offsets.size() + kMembersPerRun - 1) / kMembersPerRun;
+  library.cExternals.assign(runCount, {});
+  library.cDefinitions.assign(runCount, {});
+  forEachInParallel(runCount, [&](std::size_t run) {
+    std::vector<MemberSummary::External> &listed = library.cExternals[run];
+    std::vector<RunDefinition> &defined = library.cDefinitions[run];
     std::size_t firstListed[kMembersPerRun];
     const std::size_t first = run * kMembersPerRun;
     const std::size_t end = std::min(offsets.size(), first + kMembersPerRun);
@@ -268,12 +310,20 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
       firstListed[i - first] = listed.size();
       image.cSummarized =
           image.cSummary.read(image.cImage, image.cImageBytes, &listed);
+      for (std::size_t e = firstListed[i - first]; e < listed.size(); ++e)
+        if (listed[e].cDefined) {
+          const SortKey key = sortKey(listed[e].cName, 0);
+          defined.push_back({listed[e].cName, key.cHigh, key.cLow,
+                             static_cast<std::uint32_t>(i)});
+        }
     }
     // The list no longer grows: its entries stay put.
     for (std::size_t i = first; i < end; ++i)
       if (ahead[i].cSummarized)
         ahead[i].cExternals = listed.data() + firstListed[i - first];
   });
+  std::vector<Archive::MemberImage> &images = library.cImages;
+  std::vector<std::unique_ptr<Coff>> &models = library.cModels;
   // Normally the walk takes every member read ahead, in order.
   std::vector<std::size_t> order;
   order.reserve(offsets.size());
@@ -318,6 +368,7 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
   bool inOrder = order.size() == ahead.size();
   for (std::size_t i = 0; inOrder && i < order.size(); ++i)
     inOrder = order[i] == i;
+  library.cAheadInOrder = inOrder;
   if (inOrder) {
     images.swap(ahead);
     return true;
@@ -392,18 +443,34 @@ void reportRepeated(std::string_view symbol) {
 }
 
 // The external definitions of scanned members, in member order, up to the
-// first one whose long name is missing (only a model can miss one).
+// first one whose long name is missing (only a model can miss one), and
+// their sort keys.
 MissingName
-collectScannedDefinitions(const std::vector<Archive::MemberImage> &images,
-                          const std::vector<std::unique_ptr<Coff>> &models,
-                          std::vector<PlacedDefinition> &definitions) {
+collectScannedDefinitions(const ScannedLibrary &library,
+                          std::vector<PlacedDefinition> &definitions,
+                          std::vector<SortKey> &keys) {
   MissingName missing;
   definitions.clear();
-  // Room for the summaries' externals, definitions or not, at once.
-  std::size_t room = 0;
-  for (const Archive::MemberImage &image : images)
-    room += image.cSummary.externalCount();
-  definitions.reserve(room);
+  keys.clear();
+  if (library.cAheadInOrder) {
+    // The runs' lists one after another, each copied on its own thread.
+    const auto &runs = library.cDefinitions;
+    std::vector<std::size_t> runAt(runs.size() + 1, 0);
+    for (std::size_t run = 0; run < runs.size(); ++run)
+      runAt[run + 1] = runAt[run] + runs[run].size();
+    definitions.resize(runAt.back());
+    keys.resize(runAt.back());
+    forEachInParallel(runs.size(), [&](std::size_t run) {
+      for (std::size_t k = 0; k < runs[run].size(); ++k) {
+        const RunDefinition &listed = runs[run][k];
+        const std::size_t at = runAt[run] + k;
+        definitions[at] = {listed.cName, listed.cMember};
+        keys[at] = {listed.cHigh, listed.cLow, static_cast<std::uint32_t>(at)};
+      }
+    });
+    return missing;
+  }
+  const std::vector<Archive::MemberImage> &images = library.cImages;
   for (std::size_t i = 0; i < images.size(); ++i) {
     const auto at = static_cast<std::uint32_t>(i);
     const Archive::MemberImage &image = images[i];
@@ -417,40 +484,23 @@ collectScannedDefinitions(const std::vector<Archive::MemberImage> &images,
     auto add = [&](std::string_view name) {
       definitions.push_back({name, at});
     };
-    if (!collectMemberDefinitions(*models[i], add, missing))
+    if (!collectMemberDefinitions(*library.cModels[i], add, missing))
       break;
   }
-  return missing;
-}
-
-// A definition as the index sorts it: the first 16 bytes of its name,
-// big-endian and zero-padded (a name holds no NUL, so these order as the
-// names do), and its number among the definitions. Most names fit, and
-// then the sort never looks at the library's bytes.
-struct SortKey {
-  std::uint64_t cHigh = 0;
-  std::uint64_t cLow = 0;
-  std::uint32_t cAt = 0;
-};
-
-constexpr std::size_t kKeyBytes = 16;
-
-SortKey sortKey(std::string_view name, std::uint32_t at) {
-  std::uint8_t bytes[kKeyBytes] = {};
-  if (!name.empty())
-    std::memcpy(bytes, name.data(), std::min(name.size(), kKeyBytes));
-  return {readBE64(bytes), readBE64(bytes + 8), at};
-}
-
-// Reports each repeated name of the definitions (given in member order),
-// in that order, as makeSymbols does; fills index, when given, with the
-// first definition of each name, in name order. False when a name repeats.
-bool indexDefinitions(const std::vector<PlacedDefinition> &definitions,
-                      std::vector<Archive::IndexEntry> *index) {
-  std::vector<SortKey> keys(definitions.size());
+  keys.resize(definitions.size());
   forEachInParallel(keys.size(), [&](std::size_t i) {
     keys[i] = sortKey(definitions[i].cName, static_cast<std::uint32_t>(i));
   });
+  return missing;
+}
+
+// Reports each repeated name of the definitions (given in member order,
+// with their keys), in that order, as makeSymbols does; fills index, when
+// given, with the first definition of each name, in name order. False when a
+// name repeats.
+bool indexDefinitions(const std::vector<PlacedDefinition> &definitions,
+                      std::vector<SortKey> &keys,
+                      std::vector<Archive::IndexEntry> *index) {
   // Equal keys: equal names, unless either runs on past the key.
   auto compareNames = [&](const SortKey &a, const SortKey &b) {
     if (a.cHigh != b.cHigh)
@@ -527,11 +577,10 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
 }
 
 bool Archive::readListing(const std::string &name, Listing &listing) {
-  std::vector<MemberImage> images;
-  std::vector<std::unique_ptr<Coff>> models;
-  std::vector<std::vector<MemberSummary::External>> externals;
-  if (!scanMembers(name, listing.cBytes, images, models, externals))
+  ScannedLibrary library;
+  if (!scanMembers(name, listing.cBytes, library))
     return false;
+  const std::vector<MemberImage> &images = library.cImages;
   std::vector<Entry> &entries = listing.cEntries;
   entries.resize(images.size());
   forEachInParallel(images.size(), [&](std::size_t i) {
@@ -541,14 +590,15 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
       entry.cTimeStamp = images[i].cSummary.timeStamp();
       entry.cSizeInBytes = images[i].cSummary.sizeInBytes();
     } else {
-      entry.cTimeStamp = models[i]->cFileHdr.f_timdat;
-      entry.cSizeInBytes = models[i]->size();
+      entry.cTimeStamp = library.cModels[i]->cFileHdr.f_timdat;
+      entry.cSizeInBytes = library.cModels[i]->size();
     }
   });
   std::vector<PlacedDefinition> definitions;
+  std::vector<SortKey> keys;
   const MissingName missing =
-      collectScannedDefinitions(images, models, definitions);
-  indexDefinitions(definitions, nullptr);
+      collectScannedDefinitions(library, definitions, keys);
+  indexDefinitions(definitions, keys, nullptr);
   if (missing.cSymbol != nullptr)
     Coff::getName(*missing.cSymbol, missing.cMember->cStringTbl);
   return true;
@@ -556,20 +606,19 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
 
 std::unique_ptr<Archive> Archive::makeForLink(const std::string &name) {
   std::shared_ptr<FileBytes> bytes = std::make_shared<FileBytes>();
-  std::vector<MemberImage> images;
-  std::vector<std::unique_ptr<Coff>> models;
-  std::vector<std::vector<MemberSummary::External>> externals;
-  if (!scanMembers(name, *bytes, images, models, externals))
+  ScannedLibrary library;
+  if (!scanMembers(name, *bytes, library))
     return nullptr;
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;
   std::vector<PlacedDefinition> definitions;
+  std::vector<SortKey> keys;
   const MissingName missing =
-      collectScannedDefinitions(images, models, definitions);
-  indexDefinitions(definitions, &archive->cIndex);
-  archive->cMembers = std::move(models);
-  archive->cImages = std::move(images);
-  archive->cExternals = std::move(externals);
+      collectScannedDefinitions(library, definitions, keys);
+  indexDefinitions(definitions, keys, &archive->cIndex);
+  archive->cMembers = std::move(library.cModels);
+  archive->cImages = std::move(library.cImages);
+  archive->cExternals = std::move(library.cExternals);
   archive->cBytes = std::move(bytes);
   // After the repeats, as makeSymbols has it.
   if (missing.cSymbol != nullptr)
