@@ -577,11 +577,12 @@ bool MemberSummary::readSymbols(std::uint32_t symptr,
   if (cSymbolCount == 0)
     return true;
   ImageReader in(cBytes, cSize);
-  cSymbols = in.at(symptr, syment::sizeInBytes * std::uint64_t(cSymbolCount));
-  if (cSymbols == nullptr)
+  const std::uint8_t *symbols =
+      in.at(symptr, syment::sizeInBytes * std::uint64_t(cSymbolCount));
+  if (symbols == nullptr)
     return false;
   for (std::uint32_t i = 0; i < cSymbolCount; ++i) {
-    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
+    const std::uint8_t *entry = symbols + syment::sizeInBytes * i;
     const ExternalKind kind = externalOf(entry);
     if (kind != ExternalKind::None) {
       std::string_view name;

@@ -34,6 +34,7 @@ public:
   std::uint32_t timeStamp() const { return cTimeStamp; }
   // As Coff::size() gives it for the model read from the image.
   std::uint32_t sizeInBytes() const { return cSizeInBytes; }
+  // How many external symbols read added.
   std::uint32_t externalCount() const { return cExternalCount; }
 
 private:
@@ -49,7 +50,6 @@ private:
   std::uint32_t cSizeInBytes = 0;
   std::uint32_t cSymbolCount = 0;
   std::uint32_t cExternalCount = 0;
-  const std::uint8_t *cSymbols = nullptr;
   // The strings the reader keeps: from the table's first byte up to the
   // first empty or unterminated one (cStringsKept bytes, NULs included).
   const std::uint8_t *cStrings = nullptr;
