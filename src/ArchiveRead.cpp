@@ -583,7 +583,7 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
   const std::vector<MemberImage> &images = library.cImages;
   std::vector<Entry> &entries = listing.cEntries;
   entries.resize(images.size());
-  forEachInParallel(images.size(), [&](std::size_t i) {
+  for (std::size_t i = 0; i < images.size(); ++i) {
     Entry &entry = entries[i];
     entry.cFileName = images[i].cName;
     if (images[i].cSummarized) {
@@ -593,7 +593,7 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
       entry.cTimeStamp = library.cModels[i]->cFileHdr.f_timdat;
       entry.cSizeInBytes = library.cModels[i]->size();
     }
-  });
+  }
   std::vector<PlacedDefinition> definitions;
   std::vector<SortKey> keys;
   const MissingName missing =
