@@ -1,9 +1,6 @@
 #include "Archive.h"
 
-#include "FileBytes.h"
-#include "MemberSummary.h"
 #include "Messages.h"
-#include "ParallelWork.h"
 #include "SafeFile.h"
 #include "Trace.h"
 
@@ -92,8 +89,25 @@ Archive &Archive::operator=(const Archive &other) {
   cName = other.cName;
   cMembers.clear();
   cPositions.clear();
-  for (const auto &member : other.cMembers)
-    cMembers.emplace_back(member ? new Coff(*member) : nullptr);
+  cBytes.reset();
+  cImages.clear();
+  cExternals.clear();
+  cIndex.clear();
+  // A member that makeForLink left unbuilt is built for the copy.
+  for (std::size_t i = 0; i < other.cMembers.size(); ++i) {
+    const std::unique_ptr<Coff> &member = other.cMembers[i];
+    const MemberImage *image = other.unbuilt(i);
+    if (member) {
+      cMembers.emplace_back(new Coff(*member));
+    } else if (image != nullptr) {
+      cMembers.push_back(Coff::make(image->cImage, image->cImageBytes,
+                                    std::string(image->cName)));
+      if (cMembers.back())
+        cMembers.back()->cNamedByLibrary = true;
+    } else {
+      cMembers.emplace_back();
+    }
+  }
   makeSymbols();
   return *this;
 }
@@ -122,17 +136,11 @@ void Archive::setHeaderEnd(std::uint8_t *header) {
   header[kEndFieldAt + 1] = 0x0A;
 }
 
-namespace {
-std::string_view headerNameView(const std::uint8_t *header);
-} // namespace
-
 std::string Archive::getHeaderName(const std::uint8_t *header) {
   return std::string(headerNameView(header));
 }
 
-namespace {
-
-std::string_view headerNameView(const std::uint8_t *header) {
+std::string_view Archive::headerNameView(const std::uint8_t *header) {
   // Bounded: a name field without any NUL ends with the field.
   const char *text = reinterpret_cast<const char *>(header);
   const void *nul = std::memchr(text, 0, kNameFieldSizeInBytes);
@@ -143,8 +151,6 @@ std::string_view headerNameView(const std::uint8_t *header) {
     length = static_cast<const char *>(slash) - text;
   return std::string_view(text, length);
 }
-
-} // namespace
 
 std::uint32_t Archive::getHeaderDate(const std::uint8_t *header) {
   return getNumberField(header + kDateFieldAt, kSizeFieldAt - kDateFieldAt);
@@ -179,483 +185,6 @@ std::string_view Archive::memberNameView(std::string_view fileName) {
       dot != std::string_view::npos && last.size() - dot == 2 &&
       std::tolower(static_cast<unsigned char>(last[dot + 1])) == 'o';
   return objectExt ? last.substr(0, dot) : last;
-}
-
-namespace {
-
-// The image length in a member header's size field, when the field holds
-// a decimal number the way writers store one: digits, then at most an
-// 'l', then a NUL, a blank or the field's end (what follows that means
-// nothing). False for anything else.
-bool sizeFieldValue(const std::uint8_t *header, std::uint64_t &sizeInBytes) {
-  const std::uint8_t *field = header + kSizeFieldAt;
-  const std::size_t fieldSize = kEndFieldAt - kSizeFieldAt;
-  std::size_t at = 0;
-  std::uint64_t value = 0; // ten digits at most: no overflow
-  while (at < fieldSize && field[at] >= '0' && field[at] <= '9')
-    value = value * 10 + (field[at++] - '0');
-  if (at == 0)
-    return false;
-  if (at < fieldSize && field[at] == 'l')
-    ++at;
-  if (at < fieldSize && field[at] != 0 && field[at] != ' ')
-    return false;
-  sizeInBytes = value;
-  return true;
-}
-
-// Where a member's image may reach. Its header's size field frames it
-// when that is a number that keeps the image inside the file: a member
-// whose model lays out to another length (one of the old layout, or with
-// padding after its strings) is still followed by the next member. Only
-// without such a field is the member read against the rest of the file and
-// framed by the length its model gives.
-struct MemberFrame {
-  bool cByHeader = false;
-  std::uint64_t cImageBytes = 0; // the frame, or the rest of the file
-};
-
-MemberFrame memberFrame(const FileBytes &bytes, std::uint64_t offset) {
-  const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
-  MemberFrame frame;
-  frame.cImageBytes = imageAt < bytes.size() ? bytes.size() - imageAt : 0;
-  std::uint64_t sizeInBytes = 0;
-  if (sizeFieldValue(bytes.data() + offset, sizeInBytes) &&
-      sizeInBytes <= frame.cImageBytes) {
-    frame.cByHeader = true;
-    frame.cImageBytes = sizeInBytes;
-  }
-  return frame;
-}
-
-// Where the members stand by their headers' size fields, found as the
-// library's bytes come in (while they are still in the cache). Members are
-// read ahead from there in parallel, silently; the walk in order
-// (walkMembers) takes what was read ahead only where it starts at the same
-// place and was read without a word. A field that frames nothing ends the
-// walk ahead: where the next member starts is known only once this one is
-// read.
-class HeaderWalk {
-public:
-  void advance(const std::uint8_t *data, std::uint64_t available) {
-    while (!cStopped && cNext + kMemberHeaderSizeInBytes < available) {
-      cOffsets.push_back(cNext);
-      std::uint64_t sizeInBytes = 0;
-      cStopped = !sizeFieldValue(data + cNext, sizeInBytes);
-      cNext += kMemberHeaderSizeInBytes + sizeInBytes;
-    }
-  }
-  std::vector<std::uint64_t> &offsets() { return cOffsets; }
-
-private:
-  std::vector<std::uint64_t> cOffsets;
-  std::uint64_t cNext = kArchiveMagicSizeInBytes;
-  bool cStopped = false;
-};
-
-// The first of the sorted offsets at or after offset, from next on.
-std::size_t skipTo(const std::vector<std::uint64_t> &offsets, std::size_t next,
-                   std::uint64_t offset) {
-  while (next < offsets.size() && offsets[next] < offset)
-    ++next;
-  return next;
-}
-
-// A member read ahead of its turn.
-struct MemberAhead {
-  std::unique_ptr<Coff> member;
-  std::uint64_t sizeInBytes = 0; // of its image
-};
-
-std::vector<MemberAhead>
-readMembersAhead(const FileBytes &bytes,
-                 const std::vector<std::uint64_t> &offsets) {
-  std::vector<MemberAhead> ahead(offsets.size());
-  forEachInParallel(offsets.size(), [&](std::size_t i) {
-    const std::uint8_t *header = bytes.data() + offsets[i];
-    const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
-    SilentAttempt silent;
-    try {
-      std::unique_ptr<Coff> member = Coff::make(
-          bytes.data() + imageAt, memberFrame(bytes, offsets[i]).cImageBytes,
-          Archive::getHeaderName(header));
-      if (member) {
-        member->cNamedByLibrary = true;
-        ahead[i].sizeInBytes = member->size();
-        ahead[i].member = std::move(member);
-      }
-    } catch (const MessageWhileSilent &) {
-      // Read again in its turn, where the message is given.
-    }
-  });
-  return ahead;
-}
-
-// Opens the library and checks its magic; the whole file in memory (a
-// device, with no length of its own, holds no members) and where its
-// headers are. False after an error report.
-bool readLibraryBytes(const std::string &name, FileBytes &bytes,
-                      std::vector<std::uint64_t> &offsets) {
-  std::ostringstream text;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
-  if (!file) {
-    text << "Could not open library file '" << name << "' for reading.";
-    reportError("Archive::make()", text);
-    return false;
-  }
-  std::uint8_t magic[kArchiveMagicSizeInBytes];
-  if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
-      std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) {
-    text << "Could not read archive magic string in library file '" << name
-         << "'.";
-    reportError("Archive::make()", text);
-    return false;
-  }
-  if (std::memcmp(magic, kArchiveMagic, sizeof magic) != 0) {
-    text << "File '" << name << "' is not a valid library file.";
-    reportError("Archive::make()", text);
-    return false;
-  }
-  HeaderWalk walk;
-  const bool read = bytes.read(
-      file.get(), 0, [&](const std::uint8_t *data, std::size_t sizeInBytes) {
-        walk.advance(data, sizeInBytes);
-      });
-  offsets.clear();
-  if (read) // else nothing is held
-    offsets.swap(walk.offsets());
-  return true;
-}
-
-void reportUnbuilt(std::string_view memberName, const std::string &name) {
-  std::ostringstream text;
-  text << "Could not build member '" << memberName << "' in library file '"
-       << name << "'. ";
-  reportError("Archive::make()", text);
-}
-
-// Walks the members in file order, each found where the one before ends
-// (memberFrame): take(offset, imageBytes, modelBytes) takes the member
-// whose header is at offset, reading no more than imageBytes of its image,
-// and sets the length its model lays out to, or gives false after an
-// error report. A trailing piece shorter than a header ends the library
-// silently; a member framed by its model that runs past the end does not.
-// False after an error report.
-template <class Take>
-bool walkMembers(const FileBytes &bytes, const std::string &name, Take take) {
-  const std::uint64_t length = bytes.size();
-  // 64-bit offsets: the members' own sizes move the position forward.
-  std::uint64_t offset = kArchiveMagicSizeInBytes;
-  while (offset + kMemberHeaderSizeInBytes <= length) {
-    const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
-    if (imageAt >= length) {
-      std::ostringstream text;
-      text << "Library file '" << name << "' has a missing member object file.";
-      reportError("Archive::make()", text);
-      return false;
-    }
-    const MemberFrame frame = memberFrame(bytes, offset);
-    std::uint64_t modelBytes = 0;
-    if (!take(offset, frame.cImageBytes, modelBytes))
-      return false;
-    if (!frame.cByHeader && modelBytes > frame.cImageBytes) {
-      // Where the next member would start is not in the file: whatever
-      // followed cannot be found.
-      reportUnbuilt(headerNameView(bytes.data() + offset), name);
-      return false;
-    }
-    offset = imageAt + (frame.cByHeader ? frame.cImageBytes : modelBytes);
-  }
-  return true;
-}
-
-// The member at offset read in its turn, reporting whatever is amiss.
-std::unique_ptr<Coff> readMemberInTurn(const FileBytes &bytes,
-                                       std::uint64_t offset,
-                                       std::uint64_t imageBytes,
-                                       const std::string &name) {
-  const std::uint64_t imageAt = offset + kMemberHeaderSizeInBytes;
-  const std::string memberName = Archive::getHeaderName(bytes.data() + offset);
-  std::unique_ptr<Coff> member =
-      Coff::make(bytes.data() + imageAt, imageBytes, memberName);
-  if (!member) {
-    reportUnbuilt(memberName, name);
-    return nullptr;
-  }
-  member->cNamedByLibrary = true;
-  return member;
-}
-
-} // namespace
-
-std::unique_ptr<Archive> Archive::make(const std::string &name) {
-  FileBytes bytes;
-  std::vector<std::uint64_t> offsets;
-  if (!readLibraryBytes(name, bytes, offsets))
-    return nullptr;
-  std::unique_ptr<Archive> archive(new Archive);
-  archive->cName = name;
-  std::vector<MemberAhead> ahead = readMembersAhead(bytes, offsets);
-  std::size_t nextAhead = 0;
-  auto take = [&](std::uint64_t offset, std::uint64_t imageBytes,
-                  std::uint64_t &modelBytes) {
-    nextAhead = skipTo(offsets, nextAhead, offset);
-    std::unique_ptr<Coff> member;
-    if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
-        ahead[nextAhead].member) {
-      member = std::move(ahead[nextAhead].member);
-      modelBytes = ahead[nextAhead].sizeInBytes;
-    } else {
-      member = readMemberInTurn(bytes, offset, imageBytes, name);
-      if (!member)
-        return false;
-      modelBytes = member->size();
-    }
-    archive->cMembers.push_back(std::move(member));
-    return true;
-  };
-  if (!walkMembers(bytes, name, take))
-    return nullptr;
-  archive->makeSymbols();
-  return archive;
-}
-
-namespace {
-
-struct Definition {
-  std::string_view cName;
-  Coff *cMember;
-};
-
-// The external definitions in member order, up to the first one whose long
-// name is missing from its string table (its symbol is then set).
-struct MissingName {
-  const Coff *cMember = nullptr;
-  const syment *cSymbol = nullptr;
-};
-
-// One member's part of collectDefinitions: add(name) for each; false when
-// it stopped at a missing name.
-template <class Add>
-bool collectMemberDefinitions(const Coff &member, Add add,
-                              MissingName &missing) {
-  const std::vector<syment> &table = member.cSymbolTbl;
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (i < member.cAuxType.size() && member.cAuxType[i] != kAuxNone)
-      continue;
-    if (!Coff::isExtDef(table[i]))
-      continue;
-    std::string_view name;
-    if (!Coff::findName(table[i], member.cStringTbl, name)) {
-      missing = {&member, &table[i]};
-      return false;
-    }
-    add(name);
-  }
-  return true;
-}
-
-MissingName
-collectDefinitions(const std::vector<std::unique_ptr<Coff>> &members,
-                   std::vector<Definition> &definitions) {
-  MissingName missing;
-  for (const auto &member : members) {
-    if (!member)
-      continue; // taken out by takeMember
-    Coff *at = member.get();
-    auto add = [&](std::string_view name) {
-      definitions.push_back({name, at});
-    };
-    if (!collectMemberDefinitions(*member, add, missing))
-      break;
-  }
-  return missing;
-}
-
-void reportRepeated(std::string_view symbol) {
-  std::ostringstream text;
-  text << "Symbol '" << symbol << "' has multiple external definitions.";
-  reportError("Archive::makeSymbols()", text);
-}
-
-// Names seen so far, in one block (open addressing): a library's index
-// holds tens of thousands of them.
-class NameSet {
-public:
-  explicit NameSet(std::size_t expected) {
-    std::size_t slots = 16;
-    while (slots < 2 * expected)
-      slots *= 2;
-    cSlots.assign(slots, std::string_view());
-    cUsed.assign(slots, false);
-  }
-  // False when the name was seen before.
-  bool insert(std::string_view name) {
-    if (2 * (cCount + 1) > cSlots.size())
-      grow();
-    std::size_t mask = cSlots.size() - 1;
-    std::size_t at = std::hash<std::string_view>()(name) & mask;
-    while (cUsed[at]) {
-      if (cSlots[at] == name)
-        return false;
-      at = (at + 1) & mask;
-    }
-    cUsed[at] = true;
-    cSlots[at] = name;
-    ++cCount;
-    return true;
-  }
-
-private:
-  void grow() {
-    NameSet bigger(cSlots.size());
-    for (std::size_t i = 0; i < cSlots.size(); ++i)
-      if (cUsed[i])
-        bigger.insert(cSlots[i]);
-    *this = std::move(bigger);
-  }
-
-  std::vector<std::string_view> cSlots;
-  std::vector<bool> cUsed;
-  std::size_t cCount = 0;
-};
-
-// The members of a listed library in file order: each one's summary, or
-// null where the summary left it to the reader; their models then follow
-// each other in models.
-struct ListedMembers {
-  std::vector<const MemberSummary *> cSummaries;
-  std::vector<std::unique_ptr<Coff>> cModels;
-};
-
-// Gives the symbol index's messages (and its end), as makeSymbols would
-// for these members: each repeated name in member order, then the first
-// missing one.
-void checkDefinitions(const ListedMembers &members, std::size_t expectedNames) {
-  NameSet seen(expectedNames);
-  MissingName missing;
-  std::vector<std::string_view> names;
-  std::size_t nextModel = 0;
-  for (const MemberSummary *summary : members.cSummaries) {
-    bool whole = true;
-    if (summary != nullptr) {
-      names.resize(summary->definitionCount());
-      summary->definitions(names.data());
-    } else {
-      names.clear();
-      auto add = [&](std::string_view name) { names.push_back(name); };
-      whole =
-          collectMemberDefinitions(*members.cModels[nextModel++], add, missing);
-    }
-    for (std::string_view name : names)
-      if (!seen.insert(name))
-        reportRepeated(name);
-    if (!whole)
-      break;
-  }
-  if (missing.cSymbol != nullptr)
-    Coff::getName(*missing.cSymbol, missing.cMember->cStringTbl);
-}
-
-} // namespace
-
-bool Archive::readListing(const std::string &name, Listing &listing) {
-  const FileBytes &bytes = listing.cBytes;
-  std::vector<std::uint64_t> offsets;
-  if (!readLibraryBytes(name, listing.cBytes, offsets))
-    return false;
-  struct Summarized {
-    MemberSummary cSummary;
-    bool cWhole = false;
-  };
-  std::vector<Summarized> ahead(offsets.size());
-  forEachInParallel(offsets.size(), [&](std::size_t i) {
-    const std::uint64_t imageAt = offsets[i] + kMemberHeaderSizeInBytes;
-    ahead[i].cWhole = ahead[i].cSummary.read(
-        bytes.data() + imageAt, memberFrame(bytes, offsets[i]).cImageBytes);
-  });
-  ListedMembers members;
-  members.cSummaries.reserve(offsets.size());
-  std::size_t expectedNames = 0;
-  std::size_t nextAhead = 0;
-  std::vector<Entry> &entries = listing.cEntries;
-  entries.clear();
-  entries.reserve(offsets.size());
-  const bool whole = walkMembers(
-      bytes, name,
-      [&](std::uint64_t offset, std::uint64_t imageBytes,
-          std::uint64_t &modelBytes) {
-        nextAhead = skipTo(offsets, nextAhead, offset);
-        Entry entry;
-        entry.cFileName = headerNameView(bytes.data() + offset);
-        if (nextAhead < offsets.size() && offsets[nextAhead] == offset &&
-            ahead[nextAhead].cWhole) {
-          const MemberSummary &summary = ahead[nextAhead].cSummary;
-          members.cSummaries.push_back(&summary);
-          entry.cTimeStamp = summary.timeStamp();
-          entry.cSizeInBytes = summary.sizeInBytes();
-          expectedNames += summary.definitionCount();
-        } else {
-          std::unique_ptr<Coff> model =
-              readMemberInTurn(bytes, offset, imageBytes, name);
-          if (!model)
-            return false;
-          entry.cTimeStamp = model->cFileHdr.f_timdat;
-          entry.cSizeInBytes = model->size();
-          members.cSummaries.push_back(nullptr);
-          members.cModels.push_back(std::move(model));
-        }
-        modelBytes = entry.cSizeInBytes;
-        entries.push_back(entry);
-        return true;
-      });
-  if (!whole)
-    return false;
-  checkDefinitions(members, expectedNames);
-  return true;
-}
-
-int Archive::makeSymbols() {
-  cSymbols.clear();
-  int result = 1;
-  std::vector<Definition> definitions;
-  const MissingName missing = collectDefinitions(cMembers, definitions);
-  // Sorted by name, member order kept among equal names: the index fills
-  // from its end, and the later definitions of a name are the repeats,
-  // reported in member order.
-  std::vector<std::size_t> order(definitions.size());
-  for (std::size_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) {
-                     return definitions[a].cName < definitions[b].cName;
-                   });
-  std::vector<std::size_t> repeats;
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    const Definition &definition = definitions[order[k]];
-    if (k > 0 && definitions[order[k - 1]].cName == definition.cName) {
-      repeats.push_back(order[k]);
-      continue;
-    }
-    cSymbols.emplace_hint(cSymbols.end(), std::string(definition.cName),
-                          definition.cMember);
-  }
-  std::sort(repeats.begin(), repeats.end());
-  for (std::size_t at : repeats) {
-    reportRepeated(definitions[at].cName);
-    result = 0;
-  }
-  // After the repeats before it, the missing name is reported and ends
-  // the program, as a walk in member order would have it.
-  if (missing.cSymbol != nullptr)
-    Coff::getName(*missing.cSymbol, missing.cMember->cStringTbl);
-  if (traceLevel(traceRegister("Archive::makeSymbols")) != 0) {
-    std::cout << "  Symbols: " << '\n';
-    for (const auto &entry : cSymbols)
-      std::cout << "    '" << entry.first << "' -> " << entry.second->cFileName
-                << '\n';
-  }
-  return result;
 }
 
 int Archive::hasSymbol(const std::string &symbol) const {

@@ -1,6 +1,7 @@
 // An object library: "!<arch>\n", then per member a 280-byte header and the
-// member's COFF image. The file has no symbol index; cSymbols is rebuilt
-// from the members' symbol tables (makeSymbols) whenever it is read.
+// member's COFF image. The file has no symbol index; it is rebuilt from the
+// members' symbol tables whenever the library is read (cSymbols by
+// makeSymbols, or a link's index by makeForLink).
 //
 // Member header: name (256 bytes: base name, '/', blanks), date (12 bytes:
 // f_timdat as "%ul", byte 267 always 0), size (10 bytes: image length as
@@ -9,6 +10,7 @@
 
 #include "Coff.h"
 #include "FileBytes.h"
+#include "MemberSummary.h"
 
 #include <cstdint>
 #include <map>
@@ -32,6 +34,45 @@ public:
 
   // Reads a library; null after an error report.
   static std::unique_ptr<Archive> make(const std::string &name);
+
+  // Reads a library for a link, which takes only some of its members:
+  // every member is checked as make checks it, with the same messages and
+  // ends (those of the symbol index included), but one whose image reads
+  // without a word is left unbuilt, its place in cMembers empty, until
+  // buildMember makes its model. cSymbols stays empty: linkIndex() is the
+  // index. Null after an error report.
+  static std::unique_ptr<Archive> makeForLink(const std::string &name);
+
+  // An index entry by place: a name and the position in cMembers of the
+  // first member that defines it.
+  struct IndexEntry {
+    std::string_view cName;
+    std::uint32_t cMember = 0;
+  };
+  // The index in name order: makeForLink's, or else cSymbols' (where a
+  // member taken out has the position cMembers.size()). The names view the
+  // library's bytes or the members' models, valid while those models are
+  // kept as they are.
+  std::vector<IndexEntry> linkIndex() const;
+
+  // A member's image in a library's bytes, as makeForLink and
+  // readListing find it; cSummarized while its summary stands for it,
+  // cExternals then holding the summary's external symbols.
+  struct MemberImage {
+    std::string_view cName; // as its header gives it
+    const std::uint8_t *cImage = nullptr;
+    std::uint64_t cImageBytes = 0;
+    MemberSummary cSummary;
+    bool cSummarized = false;
+    const MemberSummary::External *cExternals = nullptr;
+  };
+  // The member at position at while it is unbuilt; null once it is built
+  // (or for a library read by make).
+  const MemberImage *unbuilt(std::size_t at) const;
+  // Builds the unbuilt member at position at into cMembers, reporting as
+  // make would; false after the report. Members at different positions
+  // may be built at the same time.
+  bool buildMember(std::size_t at);
 
   // A member as a listing shows it.
   struct Entry {
@@ -84,6 +125,7 @@ public:
   static void setHeaderSize(std::uint8_t *header, std::uint32_t sizeInBytes);
   static void setHeaderEnd(std::uint8_t *header);
   static std::string getHeaderName(const std::uint8_t *header);
+  static std::string_view headerNameView(const std::uint8_t *header);
   static std::uint32_t getHeaderDate(const std::uint8_t *header);
   static std::uint32_t getHeaderSize(const std::uint8_t *header);
 
@@ -95,4 +137,11 @@ private:
   // Where each member stands in cMembers, for takeMember; rebuilt whenever
   // it no longer agrees with cMembers.
   std::unordered_map<const Coff *, std::size_t> cPositions;
+  // Kept by makeForLink: the library's bytes, which the images, their
+  // summaries and the index view; an image per member, in cMembers'
+  // order; the lists its images' external symbols stand in; the index.
+  std::shared_ptr<const FileBytes> cBytes;
+  std::vector<MemberImage> cImages;
+  std::vector<std::vector<MemberSummary::External>> cExternals;
+  std::vector<IndexEntry> cIndex;
 };

@@ -198,35 +198,37 @@ int Archiver::cmdCreate() {
 
 int Archiver::cmdList() {
   // A listing needs no member's model: the entries are read with every
-  // check a full read makes.
-  Archive::Listing listing;
-  if (!Archive::readListing(cArchive, listing))
+  // check a full read makes. The library's bytes stay until the program
+  // ends, which gives them back at once: unmapping them first would only
+  // cost time.
+  static Archive::Listing *const listing = new Archive::Listing();
+  if (!Archive::readListing(cArchive, *listing))
     return 0;
-  const std::vector<Archive::Entry> &entries = listing.cEntries;
+  const std::vector<Archive::Entry> &entries = listing->cEntries;
   if (isQuiet() != 0)
     return 1;
   // Lines made on all threads (a layout and a calendar date each), a run
-  // of members at a time, into one block, and printed in library order.
+  // of members at a time, each run into its own block, and printed in
+  // library order.
   constexpr std::size_t kMembersPerRun = 64;
   const std::size_t runCount =
       (entries.size() + kMembersPerRun - 1) / kMembersPerRun;
-  std::vector<std::size_t> runAt(runCount + 1, 0);
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    runAt[i / kMembersPerRun + 1] += listLineRoom(entries[i]);
-  for (std::size_t run = 0; run < runCount; ++run)
-    runAt[run + 1] += runAt[run];
-  std::vector<char> text(runAt[runCount]);
-  std::vector<std::size_t> runLength(runCount, 0);
+  std::vector<std::string> runText(runCount);
   forEachInParallel(runCount, [&](std::size_t run) {
-    const std::size_t end =
-        std::min(entries.size(), (run + 1) * kMembersPerRun);
-    char *out = text.data() + runAt[run];
-    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+    const std::size_t first = run * kMembersPerRun;
+    const std::size_t end = std::min(entries.size(), first + kMembersPerRun);
+    std::size_t room = 0;
+    for (std::size_t i = first; i < end; ++i)
+      room += listLineRoom(entries[i]);
+    std::string &text = runText[run];
+    text.resize(room);
+    char *out = &text[0];
+    for (std::size_t i = first; i < end; ++i)
       out += writeListLine(out, entries[i]);
-    runLength[run] = static_cast<std::size_t>(out - (text.data() + runAt[run]));
+    text.resize(static_cast<std::size_t>(out - text.data()));
   });
-  for (std::size_t run = 0; run < runCount; ++run)
-    std::fwrite(text.data() + runAt[run], 1, runLength[run], stdout);
+  for (const std::string &text : runText)
+    std::fwrite(text.data(), 1, text.size(), stdout);
   return 1;
 }
 

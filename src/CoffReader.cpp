@@ -466,7 +466,8 @@ std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
 // The summary follows the reader step by step but keeps nothing: wherever
 // the reader would report anything (an old-layout object included), it
 // gives up and leaves the reader to it.
-bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
+bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
+                         std::vector<External> *externals) {
   *this = MemberSummary();
   cBytes = bytes;
   cSize = sizeInBytes;
@@ -486,8 +487,13 @@ bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
           : readStrings(std::uint64_t(fh.f_symptr) +
                             syment::sizeInBytes * std::uint64_t(fh.f_nsyms),
                         false);
-  if (!readable || !readSymbols(fh.f_symptr) || !readSections(fh.f_nscns))
+  const std::size_t listed = externals != nullptr ? externals->size() : 0;
+  if (!readable || !readSymbols(fh.f_symptr, externals) ||
+      !readSections(fh.f_nscns)) {
+    if (externals != nullptr)
+      externals->resize(listed);
     return false;
+  }
   return true;
 }
 
@@ -530,48 +536,68 @@ bool MemberSummary::findString(std::uint32_t offset,
 }
 
 // An entry's name as Coff::findName gives it.
-bool MemberSummary::definitionName(const std::uint8_t *entry,
-                                   std::string_view &name) const {
+bool MemberSummary::symbolName(const std::uint8_t *entry,
+                               std::string_view &name) const {
   if (entry[0] == 0 && entry[1] == 0 && entry[2] == 0 && entry[3] == 0)
     return findString(readLE32(entry + 4), name);
   name = inlineView(entry);
   return true;
 }
 
+namespace {
+
+// What Coff::isExtDef and Coff::isExtRef make of a symbol entry, and
+// whether the reader pairs it with the entry after it, read from the two
+// fields they look at (a library has tens of thousands of entries).
+enum class ExternalKind { None, Definition, Reference };
+
+constexpr std::size_t kScnumAt = 12;  // syment::n_scnum
+constexpr std::size_t kSclassAt = 16; // syment::n_sclass
+constexpr std::size_t kNumauxAt = 17; // syment::n_numaux
+
+ExternalKind externalOf(const std::uint8_t *entry) {
+  if (entry[kSclassAt] != kClassExternal)
+    return ExternalKind::None;
+  const auto scnum = static_cast<std::int16_t>(readLE16(entry + kScnumAt));
+  return scnum > 0    ? ExternalKind::Definition
+         : scnum == 0 ? ExternalKind::Reference
+                      : ExternalKind::None;
+}
+
+bool hasAuxEntry(const std::uint8_t *entry) {
+  return entry[kNumauxAt] != 0 &&
+         Coff::auxType(syment::decode(entry)) != kAuxNone;
+}
+
+} // namespace
+
 // Symbols and their auxiliary entries as the reader pairs them.
-bool MemberSummary::readSymbols(std::uint32_t symptr) {
+bool MemberSummary::readSymbols(std::uint32_t symptr,
+                                std::vector<External> *externals) {
   if (cSymbolCount == 0)
     return true;
   ImageReader in(cBytes, cSize);
-  cSymbols = in.at(symptr, syment::sizeInBytes * std::uint64_t(cSymbolCount));
-  if (cSymbols == nullptr)
+  const std::uint8_t *symbols =
+      in.at(symptr, syment::sizeInBytes * std::uint64_t(cSymbolCount));
+  if (symbols == nullptr)
     return false;
   for (std::uint32_t i = 0; i < cSymbolCount; ++i) {
-    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
-    const syment sym = syment::decode(entry);
-    if (Coff::isExtDef(sym)) {
+    const std::uint8_t *entry = symbols + syment::sizeInBytes * i;
+    const ExternalKind kind = externalOf(entry);
+    if (kind != ExternalKind::None) {
       std::string_view name;
-      if (!definitionName(entry, name))
-        return false; // the symbol index reports it
-      ++cDefinitionCount;
+      // A missing name is left to the model: a definition's is reported
+      // by the symbol index, a reference's by the link that takes it.
+      if (!symbolName(entry, name))
+        return false;
+      ++cExternalCount;
+      if (externals != nullptr)
+        externals->push_back({name, kind == ExternalKind::Definition});
     }
-    if (Coff::auxType(sym) != kAuxNone && i + 1 < cSymbolCount)
+    if (hasAuxEntry(entry) && i + 1 < cSymbolCount)
       ++i;
   }
   return true;
-}
-
-void MemberSummary::definitions(std::string_view *names) const {
-  std::size_t stored = 0;
-  for (std::uint32_t i = 0; i < cSymbolCount && stored < cDefinitionCount;
-       ++i) {
-    const std::uint8_t *entry = cSymbols + syment::sizeInBytes * i;
-    const syment sym = syment::decode(entry);
-    if (Coff::isExtDef(sym))
-      definitionName(entry, names[stored++]);
-    if (Coff::auxType(sym) != kAuxNone && i + 1 < cSymbolCount)
-      ++i;
-  }
 }
 
 namespace {
@@ -591,17 +617,16 @@ struct SectionSummary {
 // model's entries: the contents of the last one with any, the relocations
 // and line numbers of all of them, the flags of the last; each of them is
 // counted at its own place.
-std::uint64_t laidOutSectionBytes(std::vector<SectionSummary> &sections) {
-  std::sort(sections.begin(), sections.end(),
+std::uint64_t laidOutSectionBytes(SectionSummary *sections, std::size_t count) {
+  std::sort(sections, sections + count,
             [](const SectionSummary &a, const SectionSummary &b) {
               return a.name != b.name ? a.name < b.name : a.number < b.number;
             });
   std::uint64_t total = 0;
-  for (std::size_t first = 0; first < sections.size();) {
+  for (std::size_t first = 0; first < count;) {
     std::size_t last = first;
     std::uint64_t contents = 0, relocs = 0, lines = 0;
-    for (;
-         last < sections.size() && sections[last].name == sections[first].name;
+    for (; last < count && sections[last].name == sections[first].name;
          ++last) {
       const SectionSummary &s = sections[last];
       if (!s.filled)
@@ -624,8 +649,14 @@ std::uint64_t laidOutSectionBytes(std::vector<SectionSummary> &sections) {
 
 bool MemberSummary::readSections(std::uint16_t count) {
   ImageReader in(cBytes, cSize);
-  std::vector<SectionSummary> sections;
-  sections.reserve(count);
+  if (in.at(filehdr::sizeInBytes + opthdr::sizeInBytes,
+            scnhdr::sizeInBytes * std::uint64_t(count)) == nullptr)
+    return false; // the reader reports the first header missing
+  // Members have a few sections: no allocation for them.
+  constexpr std::uint16_t kFewSections = 16;
+  SectionSummary few[kFewSections];
+  std::vector<SectionSummary> many(count > kFewSections ? count : 0);
+  SectionSummary *sections = count > kFewSections ? many.data() : few;
   std::uint64_t zeroFilledBytes = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint8_t *bytes =
@@ -665,12 +696,12 @@ bool MemberSummary::readSections(std::uint16_t count) {
       s.relocs = hdr.s_nreloc;
       s.lines = hdr.s_nlnno;
     }
-    sections.push_back(s);
+    sections[i] = s;
   }
   const std::uint64_t fileLength =
       filehdr::sizeInBytes + opthdr::sizeInBytes +
       scnhdr::sizeInBytes * std::uint64_t(count) +
-      laidOutSectionBytes(sections) +
+      laidOutSectionBytes(sections, count) +
       syment::sizeInBytes * std::uint64_t(cSymbolCount) + 4 + cStringsKept;
   cSizeInBytes = static_cast<std::uint32_t>(fileLength);
   return true;

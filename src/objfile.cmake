@@ -17,6 +17,7 @@ add_library(orvobj STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CoffVerify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CoffWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Archive.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ArchiveRead.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ObjectsAhead.cpp
 )
 target_include_directories(orvobj PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -12,6 +12,7 @@
 
 #include "Archive.h"
 #include "Assert.h"
+#include "MemberSummary.h"
 #include "Messages.h"
 #include "ParallelWork.h"
 #include "Trace.h"
@@ -22,7 +23,6 @@
 #include <functional>
 #include <iostream>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
@@ -87,7 +87,8 @@ public:
   std::size_t size() const { return cNames.size(); }
   std::string_view name(NameId id) const { return cNames[id]; }
   std::size_t archiveOf(NameId id) const { return cArchiveOf[id]; }
-  const Coff *memberOf(NameId id) const { return cMemberOf[id]; }
+  // The position in its library of the member that defines the name.
+  std::uint32_t memberOf(NameId id) const { return cMemberOf[id]; }
 
   // The name's number, or kNoName when no library defines it.
   NameId find(std::string_view name) const {
@@ -112,20 +113,23 @@ private:
   // The libraries' indexes merged in name order; where several libraries
   // define a name, the first one given keeps it.
   void mergeIndexes(const std::vector<std::unique_ptr<Archive>> &archives) {
-    using Index = std::map<std::string, Coff *>;
+    using Index = std::vector<Archive::IndexEntry>;
     struct Head {
       Index::const_iterator at;
       Index::const_iterator end;
       std::size_t archive;
     };
     auto later = [](const Head &one, const Head &other) {
-      const int order = one.at->first.compare(other.at->first);
+      const int order = one.at->cName.compare(other.at->cName);
       return order != 0 ? order > 0 : one.archive > other.archive;
     };
+    std::vector<Index> indexes;
+    indexes.reserve(archives.size());
     std::size_t total = 0;
     std::vector<Head> heads;
     for (std::size_t at = 0; at < archives.size(); ++at) {
-      const Index &index = archives[at]->cSymbols;
+      indexes.push_back(archives[at]->linkIndex());
+      const Index &index = indexes.back();
       total += index.size();
       if (!index.empty())
         heads.push_back({index.begin(), index.end(), at});
@@ -140,10 +144,10 @@ private:
       Head &head = heads.back();
       // One library's names all differ; only another's can repeat one.
       if (cNames.empty() || cArchiveOf.back() == head.archive ||
-          cNames.back() != head.at->first) {
-        cNames.push_back(head.at->first);
+          cNames.back() != head.at->cName) {
+        cNames.push_back(head.at->cName);
         cArchiveOf.push_back(static_cast<std::uint32_t>(head.archive));
-        cMemberOf.push_back(head.at->second);
+        cMemberOf.push_back(head.at->cMember);
       }
       if (++head.at == head.end)
         heads.pop_back();
@@ -152,9 +156,9 @@ private:
     }
   }
 
-  std::vector<std::string_view> cNames; // keys of the libraries' indexes
+  std::vector<std::string_view> cNames; // as the libraries' indexes view
   std::vector<std::uint32_t> cArchiveOf;
-  std::vector<const Coff *> cMemberOf;
+  std::vector<std::uint32_t> cMemberOf;
   std::unique_ptr<std::atomic<std::uint64_t>[]> cSlots;
   std::size_t cMask = 0;
 };
@@ -179,8 +183,9 @@ struct MemberInfo {
   std::uint32_t cPosition = 0;  // in the library's cMembers
   std::uint32_t cFirstName = 0; // in its group's names
   std::uint32_t cNameCount = 0;
-  bool cSpoke = false;  // reading its names had something to report
-  bool cPassed = false; // its check passed without a word
+  bool cPresent = false; // not taken out of its library before
+  bool cSpoke = false;   // reading its names had something to report
+  bool cPassed = false;  // its check passed without a word
   bool cImported = false;
 };
 
@@ -195,21 +200,23 @@ public:
   ImportState(const std::vector<std::unique_ptr<Archive>> &archives,
               const std::vector<std::unique_ptr<Coff>> &inputs)
       : cArchives(archives), cNames(archives), cSettled(cNames.size()),
-        cReferenced(cNames.size()), cPending(cNames.size(), 0),
-        cMemberFor(cNames.size(), kNoMember) {
+        cReferenced(cNames.size()), cPending(cNames.size(), 0) {
     std::size_t total = 0;
-    for (const std::unique_ptr<Archive> &archive : archives)
+    for (const std::unique_ptr<Archive> &archive : archives) {
+      cFirstMember.push_back(static_cast<std::uint32_t>(total));
       total += archive->cMembers.size();
-    cMembers.reserve(total);
+    }
+    ORV_ASSERT(total < kNoMember, "LibraryImport");
+    cMembers.resize(total);
     for (std::size_t archive = 0; archive < archives.size(); ++archive) {
-      const auto &members = archives[archive]->cMembers;
-      for (std::size_t at = 0; at < members.size(); ++at)
-        if (members[at]) {
-          MemberInfo member;
-          member.cArchive = static_cast<std::uint32_t>(archive);
-          member.cPosition = static_cast<std::uint32_t>(at);
-          cMembers.push_back(member);
-        }
+      const Archive &library = *archives[archive];
+      for (std::size_t at = 0; at < library.cMembers.size(); ++at) {
+        MemberInfo &member = cMembers[cFirstMember[archive] + at];
+        member.cArchive = static_cast<std::uint32_t>(archive);
+        member.cPosition = static_cast<std::uint32_t>(at);
+        member.cPresent =
+            library.cMembers[at] != nullptr || library.unbuilt(at) != nullptr;
+      }
     }
     readAhead(inputs);
     for (NameId id = 0; id < cNames.size(); ++id)
@@ -249,18 +256,23 @@ public:
     return imports;
   }
 
-  // Checks the members of the imports on all threads; those that pass
-  // without a word need no check in their turn.
+  // Builds the members of the imports that are still unbuilt and checks
+  // them, on all threads; those that pass without a word need no check in
+  // their turn.
   void checkAhead(const std::vector<Import> &imports) {
     forEachInParallel(imports.size(), [&](std::size_t at) {
       if (imports[at].cMember == kNoMember)
         return;
       MemberInfo &member = cMembers[imports[at].cMember];
+      Archive &archive = archiveOf(member);
       SilentAttempt silent;
       try {
+        if (archive.unbuilt(member.cPosition) != nullptr &&
+            !archive.buildMember(member.cPosition))
+          return;
         member.cPassed = coffOf(member).verify() != 0;
       } catch (const MessageWhileSilent &) {
-        // Checked again in its turn, where it reports.
+        // Built or checked again in its turn, where it reports.
       }
     });
   }
@@ -356,50 +368,47 @@ private:
 
   void readGroup(std::uint32_t group) {
     std::vector<NameId> &names = cGroupNames[group];
+    auto enterName = [&](std::string_view name, bool defined) {
+      const NameId id = cNames.find(name);
+      if (id != kNoName)
+        names.push_back(defined ? id | kDefinedBit : id);
+    };
     const std::uint32_t end = std::min<std::uint32_t>(
         (group + 1) * kGroupSize, static_cast<std::uint32_t>(cMembers.size()));
     for (std::uint32_t at = group * kGroupSize; at < end; ++at) {
       MemberInfo &member = cMembers[at];
-      const Coff &coff = coffOf(member);
       member.cFirstName = static_cast<std::uint32_t>(names.size());
-      SilentAttempt silent;
-      try {
-        forEachExternal(coff, [&](std::string_view name, bool defined) {
-          const NameId id = cNames.find(name);
-          if (id == kNoName)
-            return;
-          names.push_back(defined ? id | kDefinedBit : id);
-          // Normally a name's index entry is the member of its library
-          // that defines it; only that member writes the entry.
-          if (defined && cNames.memberOf(id) == &coff &&
-              cNames.archiveOf(id) == member.cArchive)
-            cMemberFor[id] = at;
-        });
-        member.cNameCount =
-            static_cast<std::uint32_t>(names.size()) - member.cFirstName;
-      } catch (const MessageWhileSilent &) {
-        member.cSpoke = true;
-        names.resize(member.cFirstName);
+      if (!member.cPresent)
+        continue;
+      // An unbuilt member's names are all there: its summary says so.
+      const Archive::MemberImage *image =
+          archiveOf(member).unbuilt(member.cPosition);
+      if (image != nullptr) {
+        const std::uint32_t count = image->cSummary.externalCount();
+        for (std::uint32_t e = 0; e < count; ++e)
+          enterName(image->cExternals[e].cName, image->cExternals[e].cDefined);
+      } else {
+        SilentAttempt silent;
+        try {
+          forEachExternal(coffOf(member), enterName);
+        } catch (const MessageWhileSilent &) {
+          member.cSpoke = true;
+          names.resize(member.cFirstName);
+        }
       }
+      member.cNameCount =
+          static_cast<std::uint32_t>(names.size()) - member.cFirstName;
     }
   }
 
-  // The member that the name's library index names, or kNoMember when
-  // that is no member of that library (nothing can be taken for it).
-  std::uint32_t memberFor(NameId id) {
-    if (cMemberFor[id] != kNoMember)
-      return cMemberFor[id];
-    // An entry no member claimed while reading ahead.
-    if (!cByAddress) {
-      cByAddress.reset(new std::unordered_map<const Coff *, std::uint32_t>());
-      for (std::uint32_t at = 0; at < cMembers.size(); ++at)
-        cByAddress->emplace(&coffOf(cMembers[at]), at);
-    }
-    const auto found = cByAddress->find(cNames.memberOf(id));
-    if (found == cByAddress->end() ||
-        cMembers[found->second].cArchive != cNames.archiveOf(id))
+  // The member that the name's library index names, or kNoMember when it
+  // is no longer in its library (nothing can be taken for it).
+  std::uint32_t memberFor(NameId id) const {
+    const std::size_t archive = cNames.archiveOf(id);
+    if (cNames.memberOf(id) >= cArchives[archive]->cMembers.size())
       return kNoMember;
-    return found->second;
+    const std::uint32_t at = cFirstMember[archive] + cNames.memberOf(id);
+    return cMembers[at].cPresent ? at : kNoMember;
   }
 
   const std::vector<std::unique_ptr<Archive>> &cArchives;
@@ -410,10 +419,10 @@ private:
   // Referenced, undefined; lowest number (first name) on top. A name
   // settled after it came in is skipped when it comes out.
   std::vector<NameId> cCandidates;
-  std::vector<MemberInfo> cMembers; // every library's members, in order
+  // Every library's members, in order, each library's from its first.
+  std::vector<MemberInfo> cMembers;
+  std::vector<std::uint32_t> cFirstMember;
   std::vector<std::vector<NameId>> cGroupNames; // kDefinedBit: definition
-  std::vector<std::uint32_t> cMemberFor;        // name -> cMembers entry
-  std::unique_ptr<std::unordered_map<const Coff *, std::uint32_t>> cByAddress;
 };
 
 void traceImport(const Archive &archive, const Coff &member,
@@ -444,6 +453,10 @@ int Linker::importLibraryMembers(std::string & /*error*/) {
         return 0;
       MemberInfo &info = state.member(import.cMember);
       Archive &archive = state.archiveOf(info);
+      // One that could not be built ahead is built now, and reports.
+      if (archive.unbuilt(info.cPosition) != nullptr &&
+          !archive.buildMember(info.cPosition))
+        return 0;
       // Each member joins at most once, so it is moved out, not copied.
       std::unique_ptr<Coff> member =
           std::move(archive.cMembers[info.cPosition]);

@@ -159,7 +159,8 @@ int Linker::loadLibraryFiles(std::string &error) {
   if (!resolveNames(cLibraryFile, dirs, error))
     return 0;
   for (const std::string &path : cLibraryFile) {
-    std::unique_ptr<Archive> archive = Archive::make(path);
+    // A link takes only some members: the others are checked, not built.
+    std::unique_ptr<Archive> archive = Archive::makeForLink(path);
     // The archive reader reports why.
     if (!archive)
       return 0;

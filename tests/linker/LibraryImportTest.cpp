@@ -383,6 +383,35 @@ TEST(LinkerLibraries, ReportsLibraryFailuresWithExitCodeOne) {
   }
 }
 
+TEST(LinkerLibraries, AMemberWithAnUnnamedReferenceFailsOnlyWhenTaken) {
+  TempDir dir;
+  dir.write("link.lkr", "CODEPAGE NAME=page START=0x0 END=0x1FF\n"
+                        "LIBPATH .\n");
+  // The reference's long name is the string table's last: its first byte
+  // made NUL, the name is gone and the member still reads.
+  auto unnamed = [](const std::string &defined) {
+    std::string bytes =
+        object({defined}, {"a_long_missing_reference"}).fileBytes();
+    bytes[bytes.rfind("a_long_missing_reference")] = '\0';
+    return bytes;
+  };
+  dir.write("x.lib",
+            CoffBuilder::libraryBytes({{"spare", unnamed("spare")},
+                                       {"good", object({"good"}).fileBytes()},
+                                       {"taken", unnamed("taken")}}));
+  dir.write("good.o", object({"main"}, {"good"}).fileBytes());
+  dir.write("taking.o", object({"main"}, {"good", "taken"}).fileBytes());
+  const ProcessResult good = runLinker(dir, {"good.o", "x.lib"});
+  EXPECT_EQ(good.exitCode, 0) << good.out;
+  const ProcessResult taking = runLinker(dir, {"taking.o", "x.lib"});
+  EXPECT_EQ(taking.exitCode, 1) << taking.out;
+  EXPECT_NE(
+      taking.out.find("Error - Coff file 'taken' symbol[0] has an invalid "
+                      "n_offset.\nErrors    : 1"),
+      std::string::npos)
+      << taking.out;
+}
+
 CoffBuilder codeObject(const std::string &section,
                        const std::vector<std::string> &defines,
                        const std::vector<std::string> &references = {}) {

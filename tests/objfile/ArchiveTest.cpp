@@ -441,9 +441,10 @@ TEST(ArchiveDeathTest, MissingSymbolNameEndsTheProgramAfterEarlierRepeats) {
             CoffBuilder::libraryBytes({{"one", objectDefining("twice", 1)},
                                        {"two", objectDefining("twice", 2)},
                                        {"three", writtenBytes(*broken)}}));
-  EXPECT_EXIT(Archive::make(dir.file("x.lib")), testing::ExitedWithCode(255),
-              "Error - Symbol 'twice' has multiple external definitions.\n"
-              "Error - Unable to find symbol name in string table.\n");
+  for (auto read : {&Archive::make, &Archive::makeForLink})
+    EXPECT_EXIT(read(dir.file("x.lib")), testing::ExitedWithCode(255),
+                "Error - Symbol 'twice' has multiple external definitions.\n"
+                "Error - Unable to find symbol name in string table.\n");
 }
 
 namespace {
@@ -454,18 +455,59 @@ struct LibraryView {
   std::string errors;
   bool read = false;
   std::vector<std::string> members;
+  std::vector<std::string> index; // "name member" in name order
 };
+
+std::string memberText(const Coff &member) {
+  return member.cFileName + " " + std::to_string(member.cFileHdr.f_timdat) +
+         " " + std::to_string(member.size());
+}
 
 LibraryView viewThroughModels(const std::string &path) {
   LibraryView view;
   std::unique_ptr<Archive> lib;
   view.errors = capturedErrors([&] { lib = Archive::make(path); });
   view.read = lib != nullptr;
-  if (lib)
+  if (lib) {
     for (const auto &member : lib->cMembers)
-      view.members.push_back(member->cFileName + " " +
-                             std::to_string(member->cFileHdr.f_timdat) + " " +
-                             std::to_string(member->size()));
+      view.members.push_back(memberText(*member));
+    for (const auto &entry : lib->cSymbols)
+      view.index.push_back(entry.first + " " + entry.second->cFileName);
+  }
+  return view;
+}
+
+// A link's read, with every member it left unbuilt built afterwards.
+LibraryView viewForLink(const std::string &path) {
+  LibraryView view;
+  std::unique_ptr<Archive> lib;
+  view.errors = capturedErrors([&] { lib = Archive::makeForLink(path); });
+  view.read = lib != nullptr;
+  if (!lib)
+    return view;
+  for (const Archive::IndexEntry &entry : lib->linkIndex())
+    view.index.push_back(std::string(entry.cName) + " " +
+                         std::to_string(entry.cMember));
+  // A copy builds what is still unbuilt (and indexes it again).
+  std::vector<std::string> copied;
+  capturedErrors([&] {
+    const Archive copy(*lib);
+    for (const auto &member : copy.cMembers)
+      copied.push_back(memberText(*member));
+  });
+  for (std::size_t at = 0; at < lib->cMembers.size(); ++at) {
+    if (lib->unbuilt(at) != nullptr) {
+      EXPECT_TRUE(lib->buildMember(at));
+    }
+    EXPECT_EQ(lib->unbuilt(at), nullptr);
+    view.members.push_back(memberText(*lib->cMembers[at]));
+  }
+  for (std::string &entry : view.index) {
+    const std::size_t blank = entry.find(' ');
+    const std::size_t at = std::stoul(entry.substr(blank + 1));
+    entry = entry.substr(0, blank + 1) + lib->cMembers[at]->cFileName;
+  }
+  EXPECT_EQ(copied, view.members);
   return view;
 }
 
@@ -509,9 +551,15 @@ std::string withRepeatedSectionName(std::string object) {
 
 } // namespace
 
-// Listing reads no member's model; whatever the members hold, it must see
-// the same lengths and give the same messages as the full read.
-TEST(Archive, ListingAgreesWithTheFullRead) {
+namespace {
+
+struct AgreementCase {
+  const char *name;
+  std::vector<LibraryMember> members;
+};
+
+// Libraries whose members a reading without models could get wrong.
+std::vector<AgreementCase> agreementCases() {
   const std::string plain = twoSectionObject("p", 11);
   std::string emptyFirst = twoSectionObject("e", 12);
   patch32(emptyFirst, 20 + 16 + 16, 0); // .code has no contents left
@@ -521,10 +569,18 @@ TEST(Archive, ListingAgreesWithTheFullRead) {
   patch32(noSymbols, 12, 0);
   std::string badSymbols = twoSectionObject("b", 14);
   patch32(badSymbols, 8, 0x7FFFFFF0);
-  const struct {
-    const char *name;
-    std::vector<LibraryMember> members;
-  } cases[] = {
+  // A reference whose long name is missing from the string table: the
+  // object reads, but its names do not.
+  std::string unnamedReference = twoSectionObject("u", 15);
+  std::unique_ptr<Coff> model = makeFromBytes(unnamedReference, "u");
+  for (auto entry = model->cStringTbl.begin(); entry != model->cStringTbl.end();
+       ++entry)
+    if (entry->second == "elsewhere") {
+      model->cStringTbl.erase(entry);
+      break;
+    }
+  unnamedReference = writtenBytes(*model);
+  return {
       {"plain", {{"a", plain}, {"b", twoSectionObject("q", 1)}}},
       {"repeated section name", {{"r", withRepeatedSectionName(plain)}}},
       {"section without contents", {{"e", emptyFirst}}},
@@ -536,7 +592,16 @@ TEST(Archive, ListingAgreesWithTheFullRead) {
       {"padded strings, then another",
        {{"pad", withPaddedStringTable(plain, 2)}, {"a", plain}}},
       {"unreadable member", {{"a", plain}, {"b", badSymbols}}},
+      {"unnamed reference", {{"a", plain}, {"u", unnamedReference}}},
   };
+}
+
+} // namespace
+
+// Listing reads no member's model; whatever the members hold, it must see
+// the same lengths and give the same messages as the full read.
+TEST(Archive, ListingAgreesWithTheFullRead) {
+  const std::vector<AgreementCase> cases = agreementCases();
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -550,5 +615,21 @@ TEST(Archive, ListingAgreesWithTheFullRead) {
     }
     // Every member is found, whatever length its model lays out to.
     EXPECT_EQ(full.members.size(), full.read ? c.members.size() : 0u);
+  }
+}
+
+// A link's read builds members only when they are taken; whatever the
+// members hold, it must give the full read's messages, index and models.
+TEST(Archive, LinkReadAgreesWithTheFullRead) {
+  for (const AgreementCase &c : agreementCases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("x.lib", CoffBuilder::libraryBytes(c.members));
+    const LibraryView full = viewThroughModels(dir.file("x.lib"));
+    const LibraryView linked = viewForLink(dir.file("x.lib"));
+    EXPECT_EQ(linked.errors, full.errors);
+    EXPECT_EQ(linked.read, full.read);
+    EXPECT_EQ(linked.members, full.members);
+    EXPECT_EQ(linked.index, full.index);
   }
 }
