@@ -6,6 +6,7 @@
 
 #include "Assert.h"
 #include "ByteOrder.h"
+#include "IntKeySlices.h"
 #include "MapFile.h"
 #include "ParallelWork.h"
 #include "mginst/InstructionSet.h"
@@ -491,33 +492,24 @@ using NameOffsets = std::unordered_map<std::string, std::uint32_t>;
 
 // Enters in offsets (whose names all want one) the lowest offset at which
 // the table holds each name, where it still has none. The table is
-// searched in slices on all threads; the slices are then taken in offset
-// order, so the lowest offset wins as in one walk.
+// searched in runs of offsets on all threads; the runs are then taken in
+// offset order, so the lowest offset wins as in one walk.
 void findLowestOffsets(const std::map<int, std::string> &strTbl,
                        NameOffsets &offsets, std::uint32_t none) {
-  using Entry = std::pair<const int, std::string>;
-  std::vector<const Entry *> entries;
-  entries.reserve(strTbl.size());
-  for (const Entry &entry : strTbl)
-    if (entry.second.size() > 8) // only long names want an offset
-      entries.push_back(&entry);
-  constexpr std::size_t kSliceEntries = 4096;
-  const std::size_t slices =
-      (entries.size() + kSliceEntries - 1) / kSliceEntries;
+  const auto runs = intKeySlices(strTbl);
   std::vector<std::vector<std::pair<NameOffsets::iterator, std::uint32_t>>>
-      found(slices);
-  forEachInParallel(slices, [&](std::size_t slice) {
-    const std::size_t last =
-        std::min(entries.size(), (slice + 1) * kSliceEntries);
-    for (std::size_t at = slice * kSliceEntries; at < last; ++at) {
-      const auto wanted = offsets.find(entries[at]->second);
+      found(runs.size() - 1);
+  forEachLargeInParallel(found.size(), [&](std::size_t run) {
+    for (auto at = runs[run]; at != runs[run + 1]; ++at) {
+      if (at->second.size() <= 8) // only long names want an offset
+        continue;
+      const auto wanted = offsets.find(at->second);
       if (wanted != offsets.end())
-        found[slice].emplace_back(
-            wanted, static_cast<std::uint32_t>(entries[at]->first));
+        found[run].emplace_back(wanted, static_cast<std::uint32_t>(at->first));
     }
   });
-  for (const auto &slice : found)
-    for (const auto &match : slice)
+  for (const auto &run : found)
+    for (const auto &match : run)
       if (match.first->second == none)
         match.first->second = match.second;
 }
