@@ -233,6 +233,12 @@ std::vector<Coff::WrittenSection> Coff::writtenSections() const {
 
 std::uint64_t Coff::stringTblSize() const {
   std::uint64_t length = 4;
+  // Every input's size is asked for: a small table is summed here.
+  if (cStringTbl.size() < kIntKeySliceMinEntries) {
+    for (const auto &entry : cStringTbl)
+      length += entry.second.size() + 1;
+    return length;
+  }
   for (const std::uint64_t bytes : stringRunBytes(intKeySlices(cStringTbl)))
     length += bytes;
   return length;
