@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -226,11 +225,12 @@ int Linker::buildOutputSymbolTbl(std::string &) {
   if (cStrip)
     return 1;
   // Names in cOutput.cScnNum, which this phase does not change; a name
-  // numbered twice takes its last number.
-  std::unordered_map<std::string_view, int> outputNumber;
-  outputNumber.reserve(cOutput.cScnNum.size());
-  for (const auto &entry : cOutput.cScnNum)
-    outputNumber[entry.second] = entry.first;
+  // numbered twice takes its last number, as the index keeps the first
+  // entry of a name and is filled from the last number down.
+  FlatNameIndex<int> outputNumber(cOutput.cScnNum.size());
+  for (auto entry = cOutput.cScnNum.crbegin(); entry != cOutput.cScnNum.crend();
+       ++entry)
+    outputNumber.add(entry->second, entry->first);
 
   // Every input's entries keep their count, so where each input's part of
   // the table starts is known before any is copied: the inputs are copied
@@ -253,10 +253,9 @@ int Linker::buildOutputSymbolTbl(std::string &) {
     std::vector<std::pair<int, std::int16_t>> renumber;
     renumber.reserve(coff.cScnNum.size());
     for (const auto &entry : coff.cScnNum) {
-      const auto number = outputNumber.find(entry.second);
-      renumber.emplace_back(
-          entry.first, static_cast<std::int16_t>(
-                           number == outputNumber.end() ? 0 : number->second));
+      const int *number = outputNumber.find(entry.second);
+      renumber.emplace_back(entry.first, static_cast<std::int16_t>(
+                                             number == nullptr ? 0 : *number));
     }
     syment *out = cOutput.cSymbolTbl.data() + firstSymbol + base[input];
     int *outKind = cOutput.cAuxType.data() + firstAuxType + base[input];
@@ -548,54 +547,37 @@ void Linker::setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
 
 namespace {
 
-using NameOffsets = std::unordered_map<std::string, std::uint32_t>;
+// The names that want an offset, each with a slot in a list of offsets.
+using NameSlots = FlatNameIndex<std::uint32_t>;
 
-// Enters in offsets (whose names all want one) the lowest offset at which
-// the table holds each name, where it still has none. The table is
-// searched in runs of offsets on all threads; the runs are then taken in
-// offset order, so the lowest offset wins as in one walk.
+// Enters in each slot of offsets the lowest offset at which the table
+// holds its name, where it still has none. The table is searched in runs
+// of offsets on all threads; the runs are then taken in offset order, so
+// the lowest offset wins as in one walk.
 void findLowestOffsets(const std::map<int, std::string> &strTbl,
-                       NameOffsets &offsets, std::uint32_t none) {
+                       const NameSlots &slots,
+                       std::vector<std::uint32_t> &offsets,
+                       std::uint32_t none) {
   const auto runs = intKeySlices(strTbl);
-  std::vector<std::vector<std::pair<NameOffsets::iterator, std::uint32_t>>>
-      found(runs.size() - 1);
+  std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> found(
+      runs.size() - 1);
   forEachLargeInParallel(found.size(), [&](std::size_t run) {
     for (auto at = runs[run]; at != runs[run + 1]; ++at) {
       if (at->second.size() <= 8) // only long names want an offset
         continue;
-      const auto wanted = offsets.find(at->second);
-      if (wanted != offsets.end())
-        found[run].emplace_back(wanted, static_cast<std::uint32_t>(at->first));
+      if (const std::uint32_t *slot = slots.find(at->second))
+        found[run].emplace_back(*slot, static_cast<std::uint32_t>(at->first));
     }
   });
   for (const auto &run : found)
     for (const auto &match : run)
-      if (match.first->second == none)
-        match.first->second = match.second;
+      if (offsets[match.first] == none)
+        offsets[match.first] = match.second;
 }
 
 } // namespace
 
 int Linker::buildOutputScnHdrs(std::string &) {
-  // Lowest offset of each long header name, as Coff::setName looks it up;
-  // only these names are indexed, not every string of the table.
-  cOutputNameOffset.clear();
-  cOutputNameOffset.reserve(2 * cScnType.size() + 2);
-  auto want = [&](const std::string &name) {
-    if (name.size() > 8)
-      cOutputNameOffset.emplace(name, kNoNameOffset);
-  };
-  for (const auto &entry : cScnType) {
-    want(entry.first);
-    if (entry.second == kScnTypeIdata)
-      want(imageName(entry.first));
-  }
-  want(cInitScnName);
-  if (cStackDescSet)
-    want(cStackScnName);
-  if (!cOutputNameOffset.empty())
-    findLowestOffsets(cOutput.cStringTbl, cOutputNameOffset, kNoNameOffset);
-
   // The headers in the order they are set. Each is made on its own
   // thread where nothing can go wrong; the rest (a section not placed, a
   // name the table lacks) are set in their turn, which reports as before.
@@ -605,6 +587,7 @@ int Linker::buildOutputScnHdrs(std::string &) {
     const Memory *memory = nullptr; // the section's, from cScnMem
     int type = 0, absolute = 0, shared = 0, access = 0;
     bool ready = false;
+    std::size_t hash = 0; // of the name
     scnhdr hdr;
     const std::string &name() const {
       return section != nullptr ? *section : own;
@@ -629,6 +612,7 @@ int Linker::buildOutputScnHdrs(std::string &) {
     plan.emplace_back();
     plan.back().own = std::move(name);
     plan.back().type = type;
+    plan.back().hash = NameSlots::hashOf(plan.back().own);
   };
   // The attribute maps are filled together with cScnType, so their
   // entries come in the same name order: each run of sections walks them
@@ -660,16 +644,31 @@ int Linker::buildOutputScnHdrs(std::string &) {
           section.absolute = alongside(cScnAbs, absolute, name);
           section.shared = alongside(cScnShare, shared, name);
           section.access = alongside(cScnAccess, access, name);
+          section.hash = NameSlots::hashOf(name);
           if (type == kScnTypeIdata) {
             Planned &image = plan[planAt[i] + 1];
             image.own = imageName(name);
             image.type = kScnTypeRomdata;
+            image.hash = NameSlots::hashOf(image.own);
           }
         }
       });
   plain(cInitScnName, kScnTypeRomdata);
   if (cStackDescSet)
     plain(cStackScnName, kScnTypeUdata);
+
+  // Lowest offset of each long header name, as Coff::setName looks it up;
+  // only these names are indexed, not every string of the table.
+  NameSlots slots(plan.size());
+  std::vector<std::uint32_t> lowest;
+  for (const Planned &own : plan)
+    if (own.name().size() > 8 && slots.find(own.name(), own.hash) == nullptr) {
+      slots.add(own.name(), own.hash,
+                static_cast<std::uint32_t>(lowest.size()));
+      lowest.push_back(kNoNameOffset);
+    }
+  if (!lowest.empty())
+    findLowestOffsets(cOutput.cStringTbl, slots, lowest, kNoNameOffset);
   // Asking once readies each memory's name index for the threads.
   for (const auto *memories :
        {&cCodePage, &cDataBanks, &cShareBanks, &cAccessBanks})
@@ -689,10 +688,10 @@ int Linker::buildOutputScnHdrs(std::string &) {
       return;
     std::uint32_t offset = kNoNameOffset;
     if (name.size() > 8) {
-      const auto known = cOutputNameOffset.find(name);
-      if (known == cOutputNameOffset.end() || known->second == kNoNameOffset)
+      const std::uint32_t *slot = slots.find(name, own.hash);
+      if (slot == nullptr || lowest[*slot] == kNoNameOffset)
         return;
-      offset = known->second;
+      offset = lowest[*slot];
     }
     scnhdr &hdr = own.hdr;
     if (offset != kNoNameOffset)
@@ -705,6 +704,16 @@ int Linker::buildOutputScnHdrs(std::string &) {
     own.ready = true;
   });
 
+  // A header set in its turn finds the offsets through cOutputNameOffset.
+  cOutputNameOffset.clear();
+  for (const Planned &own : plan)
+    if (!own.ready) {
+      for (const Planned &wanted : plan)
+        if (wanted.name().size() > 8)
+          cOutputNameOffset.emplace(
+              wanted.name(), lowest[*slots.find(wanted.name(), wanted.hash)]);
+      break;
+    }
   for (const Planned &own : plan) {
     const std::string &name = own.name();
     if (!own.ready) {
