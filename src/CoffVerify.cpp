@@ -21,9 +21,9 @@ public:
 
   // Reports every failure in the order of the checks.
   int run() {
-    // A sound object, the usual case, is cleared on all threads; only one
-    // with a failure is walked again in order, to report.
-    if (allSound())
+    // A large sound object, the usual linked output, is cleared on all
+    // threads; only one with a failure is walked again in order, to report.
+    if (cCoff.cSymbolTbl.size() >= kLargeTable && allSound())
       return 1;
     checkSymbolSections();
     checkSymbolNames();
@@ -64,6 +64,8 @@ private:
     return invalidIndex(line.l_srcndx) || invalidIndex(line.l_fcnndx);
   }
 
+  // Below this many symbols the checks are not worth the threads.
+  static constexpr std::size_t kLargeTable = 16384;
   bool allSound() const;
   void checkSymbolSections();
   void checkSymbolNames();
@@ -127,9 +129,8 @@ bool Verifier::badSectionName(const scnhdr &hdr) const {
 
 // True when no check below has anything to report.
 bool Verifier::allSound() const {
-  // A small table (every input's) is not worth waking the threads for.
+  constexpr std::size_t slices = 32;
   const std::size_t count = cCoff.cSymbolTbl.size();
-  const std::size_t slices = count < 16384 ? 1 : 32;
   std::vector<char> bad(slices, 0);
   forEachLargeInParallel(slices, [&](std::size_t slice) {
     const std::size_t last = count * (slice + 1) / slices;

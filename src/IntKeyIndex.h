@@ -33,6 +33,15 @@ public:
     cBits.assign(static_cast<std::size_t>((range + 63) / 64), 0);
     cCounts.resize(cBits.size());
     cValues.resize(map.size());
+    if (map.size() < kIntKeySliceMinEntries) {
+      std::size_t to = 0;
+      for (const auto &entry : map) {
+        setBit(entry.first);
+        cValues[to++] = &entry.second;
+      }
+      countBits();
+      return;
+    }
     // Runs cut at whole words, on all threads: each sets bits in words of
     // its own, counts its keys, and then, knowing how many keys come
     // before it, places its values.
@@ -40,11 +49,8 @@ public:
     std::vector<std::size_t> runFirst(runs.size(), 0);
     forEachLargeInParallel(runs.size() - 1, [&](std::size_t run) {
       std::size_t keys = 0;
-      for (auto at = runs[run]; at != runs[run + 1]; ++at, ++keys) {
-        const std::uint64_t bit =
-            static_cast<std::uint64_t>(std::int64_t{at->first} - cFirst);
-        cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
-      }
+      for (auto at = runs[run]; at != runs[run + 1]; ++at, ++keys)
+        setBit(at->first);
       runFirst[run + 1] = keys;
     });
     for (std::size_t run = 1; run < runFirst.size(); ++run)
@@ -54,11 +60,7 @@ public:
       for (auto at = runs[run]; at != runs[run + 1]; ++at)
         cValues[to++] = &at->second;
     });
-    std::uint32_t before = 0;
-    for (std::size_t word = 0; word < cBits.size(); ++word) {
-      cCounts[word] = before;
-      before += static_cast<std::uint32_t>(__builtin_popcountll(cBits[word]));
-    }
+    countBits();
   }
 
   // The value stored under key, or null.
@@ -84,6 +86,19 @@ public:
 
 private:
   static constexpr std::size_t kSmallCount = 64;
+
+  void setBit(int key) {
+    const std::uint64_t bit =
+        static_cast<std::uint64_t>(std::int64_t{key} - cFirst);
+    cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
+  void countBits() {
+    std::uint32_t before = 0;
+    for (std::size_t word = 0; word < cBits.size(); ++word) {
+      cCounts[word] = before;
+      before += static_cast<std::uint32_t>(__builtin_popcountll(cBits[word]));
+    }
+  }
 
   bool cDense = false;
   std::int64_t cFirst = 0;

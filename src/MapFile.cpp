@@ -428,10 +428,13 @@ bool collectSymbolsInParallel(const Coff &output, const StringIndex &strings,
     std::uint32_t top = 0; // the innermost open file at its start
     bool named = true;
   };
+  // Room for every row of a slice, made here: memory taken on the threads
+  // grows their heaps, which stalls every thread a while.
   std::vector<Slice> slices(firsts.size() - 1);
+  for (std::size_t at = 0; at < slices.size(); ++at)
+    slices[at].rows.reserve(firsts[at + 1] - firsts[at]);
   forEachLargeInParallel(slices.size(), [&](std::size_t at) {
     Slice &slice = slices[at];
-    slice.rows.reserve(firsts[at + 1] - firsts[at]);
     for (std::size_t i = firsts[at]; i < firsts[at + 1];
          i += 1 + table[i].n_numaux) {
       const syment &sym = table[i];
@@ -726,7 +729,12 @@ void writeSymbolRows(MapOut &out, const SymbolLists &lists,
   // memory at once.
   constexpr std::size_t kBatchRows = 32768;
   constexpr std::size_t kBatchSlices = 16;
+  // Room for a slice of usual rows, made here (see collectSymbolsInParallel).
+  constexpr std::size_t kUsualRowBytes = 128;
   std::vector<std::string> slices(kBatchSlices);
+  if (order.size() >= 4096)
+    for (std::string &slice : slices)
+      slice.reserve(kBatchRows / kBatchSlices * kUsualRowBytes);
   for (std::size_t batch = 0; batch < order.size(); batch += kBatchRows) {
     const std::size_t rows = std::min(kBatchRows, order.size() - batch);
     // A short table is not worth waking the threads for.
