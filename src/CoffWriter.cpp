@@ -192,11 +192,20 @@ void fixupFunctionLines(
 using StringTable = std::map<int, std::string>;
 using StringRuns = std::vector<StringTable::const_iterator>;
 
+// work(run) for every run; a single run (every small object's table) is
+// walked here: even asking for the threads costs more than its walk.
+template <class Work> void forEachRun(std::size_t runs, const Work &work) {
+  if (runs == 1)
+    work(0);
+  else
+    forEachLargeInParallel(runs, work);
+}
+
 // The bytes each run of the string table takes in the file: its strings,
 // each with its NUL. Runs are summed on all threads.
 std::vector<std::uint64_t> stringRunBytes(const StringRuns &runs) {
   std::vector<std::uint64_t> bytes(runs.size() - 1, 0);
-  forEachLargeInParallel(bytes.size(), [&](std::size_t run) {
+  forEachRun(bytes.size(), [&](std::size_t run) {
     std::uint64_t sum = 0;
     for (auto at = runs[run]; at != runs[run + 1]; ++at)
       sum += at->second.size() + 1;
@@ -551,7 +560,7 @@ int Coff::writeImage(ImageWriter &out,
     return 0;
   writeLE32(length, static_cast<std::uint32_t>(4 + runStart.back()));
   std::vector<std::uint8_t> strings(static_cast<std::size_t>(runStart.back()));
-  forEachLargeInParallel(runBytes.size(), [&](std::size_t run) {
+  forEachRun(runBytes.size(), [&](std::size_t run) {
     std::uint8_t *to = strings.data() + runStart[run];
     for (auto at = runs[run]; at != runs[run + 1]; ++at) {
       to = std::copy(at->second.begin(), at->second.end(), to);
