@@ -162,8 +162,8 @@ private:
   std::vector<WrittenSection> writtenSections() const;
   std::uint64_t stringTblSize() const;
   // The length of the file write() gives, counted without 32-bit limits.
-  std::uint64_t
-  imageSizeInBytes(const std::vector<WrittenSection> &sections) const;
+  std::uint64_t imageSizeInBytes(const std::vector<WrittenSection> &sections,
+                                 std::uint64_t stringTblBytes) const;
   class ImageWriter;
   // The image at byteOffset, or where the stream stands when null.
   int writeImage(ImageWriter &out, const std::vector<WrittenSection> &sections,

@@ -4,7 +4,9 @@
 #include "Coff.h"
 
 #include "ByteOrder.h"
+#include "IntKeySlices.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "SafeFile.h"
 #include "SectionNameIndex.h"
 #include "TextUtil.h"
@@ -187,6 +189,31 @@ void fixupFunctionLines(
   }
 }
 
+using StringTable = std::map<int, std::string>;
+using StringRuns = std::vector<StringTable::const_iterator>;
+
+// work(run) for every run; a single run (every small object's table) is
+// walked here: even asking for the threads costs more than its walk.
+template <class Work> void forEachRun(std::size_t runs, const Work &work) {
+  if (runs == 1)
+    work(0);
+  else
+    forEachLargeInParallel(runs, work);
+}
+
+// The bytes each run of the string table takes in the file: its strings,
+// each with its NUL. Runs are summed on all threads.
+std::vector<std::uint64_t> stringRunBytes(const StringRuns &runs) {
+  std::vector<std::uint64_t> bytes(runs.size() - 1, 0);
+  forEachRun(bytes.size(), [&](std::size_t run) {
+    std::uint64_t sum = 0;
+    for (auto at = runs[run]; at != runs[run + 1]; ++at)
+      sum += at->second.size() + 1;
+    bytes[run] = sum;
+  });
+  return bytes;
+}
+
 bool sameBytes(const syment &a, const syment &b) {
   std::uint8_t left[syment::sizeInBytes];
   std::uint8_t right[syment::sizeInBytes];
@@ -215,8 +242,14 @@ std::vector<Coff::WrittenSection> Coff::writtenSections() const {
 
 std::uint64_t Coff::stringTblSize() const {
   std::uint64_t length = 4;
-  for (const auto &entry : cStringTbl)
-    length += entry.second.size() + 1;
+  // Every input's size is asked for: a small table is summed here.
+  if (cStringTbl.size() < kIntKeySliceMinEntries) {
+    for (const auto &entry : cStringTbl)
+      length += entry.second.size() + 1;
+    return length;
+  }
+  for (const std::uint64_t bytes : stringRunBytes(intKeySlices(cStringTbl)))
+    length += bytes;
   return length;
 }
 
@@ -441,11 +474,12 @@ const char *const kBeyond32Bits = "' would need file offsets beyond 32 bits.";
 } // namespace
 
 std::uint64_t
-Coff::imageSizeInBytes(const std::vector<WrittenSection> &sections) const {
+Coff::imageSizeInBytes(const std::vector<WrittenSection> &sections,
+                       std::uint64_t stringTblBytes) const {
   std::uint64_t imageSize = filehdr::sizeInBytes + opthdr::sizeInBytes +
                             scnhdr::sizeInBytes * sections.size() +
                             syment::sizeInBytes * cSymbolTbl.size() +
-                            stringTblSize();
+                            stringTblBytes;
   for (const WrittenSection &section : sections) {
     if (section.rawData != nullptr && !isUdata(*section.hdr))
       imageSize += section.rawData->size();
@@ -459,7 +493,7 @@ Coff::imageSizeInBytes(const std::vector<WrittenSection> &sections) const {
 
 int Coff::write(std::FILE *file, long byteOffset) const {
   const std::vector<WrittenSection> sections = writtenSections();
-  const std::uint64_t imageSize = imageSizeInBytes(sections);
+  const std::uint64_t imageSize = imageSizeInBytes(sections, stringTblSize());
   ImageWriter out(file, cFileName, imageSize);
   if (imageSize > kMaxImageSizeInBytes)
     return out.fail(kBeyond32Bits);
@@ -514,19 +548,27 @@ int Coff::writeImage(ImageWriter &out,
   for (const syment &sym : cSymbolTbl)
     if (!out.put(sym, "' could not write symbol."))
       return 0;
+  // The strings are laid side by side on all threads, each run of the
+  // table at its own place, then written as one block.
+  const StringRuns runs = intKeySlices(cStringTbl);
+  const std::vector<std::uint64_t> runBytes = stringRunBytes(runs);
+  std::vector<std::uint64_t> runStart(runBytes.size() + 1, 0);
+  for (std::size_t run = 0; run < runBytes.size(); ++run)
+    runStart[run + 1] = runStart[run] + runBytes[run];
   std::uint8_t *length = out.room(4, "' could not write string table length.");
   if (length == nullptr)
     return 0;
-  writeLE32(length, static_cast<std::uint32_t>(stringTblSize()));
-  for (const auto &entry : cStringTbl) {
-    std::uint8_t *to =
-        out.room(entry.second.size() + 1, "' could not write string.");
-    if (to == nullptr)
-      return 0;
-    std::copy(entry.second.begin(), entry.second.end(), to);
-    to[entry.second.size()] = 0;
-  }
-  if (!out.flush("' could not write string."))
+  writeLE32(length, static_cast<std::uint32_t>(4 + runStart.back()));
+  std::vector<std::uint8_t> strings(static_cast<std::size_t>(runStart.back()));
+  forEachRun(runBytes.size(), [&](std::size_t run) {
+    std::uint8_t *to = strings.data() + runStart[run];
+    for (auto at = runs[run]; at != runs[run + 1]; ++at) {
+      to = std::copy(at->second.begin(), at->second.end(), to);
+      *to++ = 0;
+    }
+  });
+  if (!out.put(strings.data(), strings.size(), "' could not write string.") ||
+      !out.flush("' could not write string."))
     return 0;
   if (std::fflush(file) != 0)
     return out.fail("' could not write string.");
@@ -536,7 +578,7 @@ int Coff::writeImage(ImageWriter &out,
 int Coff::write() const {
   // Refused before the file is touched.
   const std::vector<WrittenSection> sections = writtenSections();
-  const std::uint64_t imageSize = imageSizeInBytes(sections);
+  const std::uint64_t imageSize = imageSizeInBytes(sections, stringTblSize());
   if (imageSize > kMaxImageSizeInBytes) {
     report(MessageKind::Error, "Coff::write()",
            "Coff file '" + cFileName + kBeyond32Bits, 0);

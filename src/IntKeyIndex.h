@@ -4,6 +4,9 @@
 // is a bit test and a population count; otherwise a sorted array.
 #pragma once
 
+#include "IntKeySlices.h"
+#include "ParallelWork.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,18 +32,35 @@ public:
     cDense = true;
     cBits.assign(static_cast<std::size_t>((range + 63) / 64), 0);
     cCounts.resize(cBits.size());
-    cValues.reserve(map.size());
-    for (const auto &entry : map) {
-      const std::uint64_t bit =
-          static_cast<std::uint64_t>(std::int64_t{entry.first} - cFirst);
-      cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
-      cValues.push_back(&entry.second);
+    cValues.resize(map.size());
+    if (map.size() < kIntKeySliceMinEntries) {
+      std::size_t to = 0;
+      for (const auto &entry : map) {
+        setBit(entry.first);
+        cValues[to++] = &entry.second;
+      }
+      countBits();
+      return;
     }
-    std::uint32_t before = 0;
-    for (std::size_t word = 0; word < cBits.size(); ++word) {
-      cCounts[word] = before;
-      before += static_cast<std::uint32_t>(__builtin_popcountll(cBits[word]));
-    }
+    // Runs cut at whole words, on all threads: each sets bits in words of
+    // its own, counts its keys, and then, knowing how many keys come
+    // before it, places its values.
+    const auto runs = intKeySlices(map, 64);
+    std::vector<std::size_t> runFirst(runs.size(), 0);
+    forEachLargeInParallel(runs.size() - 1, [&](std::size_t run) {
+      std::size_t keys = 0;
+      for (auto at = runs[run]; at != runs[run + 1]; ++at, ++keys)
+        setBit(at->first);
+      runFirst[run + 1] = keys;
+    });
+    for (std::size_t run = 1; run < runFirst.size(); ++run)
+      runFirst[run] += runFirst[run - 1];
+    forEachLargeInParallel(runs.size() - 1, [&](std::size_t run) {
+      std::size_t to = runFirst[run];
+      for (auto at = runs[run]; at != runs[run + 1]; ++at)
+        cValues[to++] = &at->second;
+    });
+    countBits();
   }
 
   // The value stored under key, or null.
@@ -66,6 +86,19 @@ public:
 
 private:
   static constexpr std::size_t kSmallCount = 64;
+
+  void setBit(int key) {
+    const std::uint64_t bit =
+        static_cast<std::uint64_t>(std::int64_t{key} - cFirst);
+    cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
+  void countBits() {
+    std::uint32_t before = 0;
+    for (std::size_t word = 0; word < cBits.size(); ++word) {
+      cCounts[word] = before;
+      before += static_cast<std::uint32_t>(__builtin_popcountll(cBits[word]));
+    }
+  }
 
   bool cDense = false;
   std::int64_t cFirst = 0;

@@ -4,6 +4,9 @@
 // array otherwise.
 #pragma once
 
+#include "IntKeySlices.h"
+#include "ParallelWork.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -27,11 +30,17 @@ public:
     }
     cDense = true;
     cBits.assign(static_cast<std::size_t>((range + 63) / 64), 0);
-    for (const auto &entry : map) {
-      const std::uint64_t bit =
-          static_cast<std::uint64_t>(std::int64_t{entry.first} - cFirst);
-      cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    if (map.size() < kIntKeySliceMinEntries) {
+      for (const auto &entry : map)
+        setBit(entry.first);
+      return;
     }
+    // Runs cut at whole words: each thread sets bits in words of its own.
+    const auto runs = intKeySlices(map, 64);
+    forEachLargeInParallel(runs.size() - 1, [&](std::size_t run) {
+      for (auto at = runs[run]; at != runs[run + 1]; ++at)
+        setBit(at->first);
+    });
   }
 
   bool holds(int key) const {
@@ -45,6 +54,12 @@ public:
 
 private:
   static constexpr std::size_t kSmallCount = 64;
+
+  void setBit(int key) {
+    const std::uint64_t bit =
+        static_cast<std::uint64_t>(std::int64_t{key} - cFirst);
+    cBits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
 
   bool cDense = false;
   std::int64_t cFirst = 0;

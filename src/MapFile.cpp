@@ -18,9 +18,11 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <future>
 #include <iostream>
 #include <map>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -302,7 +304,8 @@ std::uint32_t lengthToNul(const char *text, std::size_t length) {
 }
 
 struct SymbolLists {
-  std::vector<SymbolRow> rows; // in table order
+  // The rows in table order: part after part, each made on a thread.
+  std::vector<std::vector<SymbolRow>> parts;
   // Every source file met (the first: none), and the names made when the
   // table lacked them.
   std::vector<FileText> files;
@@ -344,13 +347,30 @@ const std::string *fileName(const Coff &output, std::size_t at,
   return &lists.madeNames.back();
 }
 
+// A row of the symbol table made from its entry, without its file.
+SymbolRow makeRow(const syment &sym, std::string_view name) {
+  SymbolRow row;
+  row.name = name.data();
+  row.nameLength = static_cast<std::uint32_t>(name.size());
+  row.shownLength = lengthToNul(name.data(), name.size());
+  row.address = sym.n_value;
+  row.section = static_cast<std::uint16_t>(sym.n_scnum);
+  row.storageClass = sym.n_sclass == kClassExternal ? 0 : 1;
+  row.kind = Coff::isFunction(sym) ? 0 : 1;
+  return row;
+}
+
 // The rows of the symbol table in table order, and their files; their
 // memory is set by placeRows. Reports what Coff::getName reports.
-void collectSymbols(const Coff &output, SymbolLists &lists) {
+void collectSymbolsInOrder(const Coff &output, const StringIndex &strings,
+                           SymbolLists &lists) {
   static const std::string noFile;
   const std::vector<syment> &table = output.cSymbolTbl;
-  const StringIndex strings(output.cStringTbl);
   lists.files.push_back({&noFile, 0});
+  lists.parts.emplace_back();
+  std::vector<SymbolRow> &rows = lists.parts.back();
+  // Room for every row: only the rows made touch it.
+  rows.reserve(table.size());
   std::vector<std::uint32_t> open; // the source files open here
   for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux) {
     const syment &sym = table[at];
@@ -373,33 +393,138 @@ void collectSymbols(const Coff &output, SymbolLists &lists) {
     }
     if (sym.n_scnum < 1 || !isListedClass(sym.n_sclass))
       continue;
-    SymbolRow row;
-    row.name = name.data();
-    row.nameLength = static_cast<std::uint32_t>(name.size());
-    row.shownLength = lengthToNul(name.data(), name.size());
+    SymbolRow row = makeRow(sym, name);
     row.file = open.empty() ? 0 : open.back();
-    row.address = sym.n_value;
-    row.section = static_cast<std::uint16_t>(sym.n_scnum);
-    row.storageClass = sym.n_sclass == kClassExternal ? 0 : 1;
-    row.kind = Coff::isFunction(sym) ? 0 : 1;
-    lists.rows.push_back(row);
+    rows.push_back(row);
   }
+}
+
+// The same rows, made on all threads: the table is cut at entry starts,
+// each slice makes its rows and notes where source files open and close,
+// and a walk over those few notes then gives every row its file. False,
+// with lists untouched, when a name is missing: the walk in order then
+// reports it.
+bool collectSymbolsInParallel(const Coff &output, const StringIndex &strings,
+                              SymbolLists &lists) {
+  static const std::string noFile;
+  const std::vector<syment> &table = output.cSymbolTbl;
+  // Entry starts are known only by walking from the first, which reads
+  // one byte per entry.
+  const std::size_t sliceEntries = table.size() / kSlices + 1;
+  std::vector<std::size_t> firsts;
+  std::size_t entries = 0;
+  for (std::size_t at = 0; at < table.size(); at += 1 + table[at].n_numaux)
+    if (entries++ % sliceEntries == 0)
+      firsts.push_back(at);
+  firsts.push_back(table.size());
+  struct Note {
+    std::size_t rowsBefore;  // of its slice
+    const std::string *file; // null: an ".eof"
+    std::uint32_t top = 0;   // the innermost open file after it
+  };
+  struct Slice {
+    std::vector<SymbolRow> rows;
+    std::vector<Note> notes;
+    std::uint32_t top = 0; // the innermost open file at its start
+    bool named = true;
+  };
+  // Room for every row of a slice, made here: memory taken on the threads
+  // grows their heaps, which stalls every thread a while.
+  std::vector<Slice> slices(firsts.size() - 1);
+  for (std::size_t at = 0; at < slices.size(); ++at)
+    slices[at].rows.reserve(firsts[at + 1] - firsts[at]);
+  forEachLargeInParallel(slices.size(), [&](std::size_t at) {
+    Slice &slice = slices[at];
+    for (std::size_t i = firsts[at]; i < firsts[at + 1];
+         i += 1 + table[i].n_numaux) {
+      const syment &sym = table[i];
+      std::string_view name;
+      if (!symbolName(sym, strings, name)) {
+        slice.named = false;
+        return;
+      }
+      if (name == ".file") {
+        if (sym.n_numaux >= 1 && i + 1 < table.size()) {
+          const aux_file aux = readAux<aux_file>(table[i + 1]);
+          const std::string *file = strings.find(aux.x_offset);
+          if (file == nullptr) {
+            slice.named = false;
+            return;
+          }
+          slice.notes.push_back({slice.rows.size(), file});
+        }
+        continue;
+      }
+      if (name == ".eof") {
+        slice.notes.push_back({slice.rows.size(), nullptr});
+        continue;
+      }
+      if (sym.n_scnum < 1 || !isListedClass(sym.n_sclass))
+        continue;
+      slice.rows.push_back(makeRow(sym, name));
+    }
+  });
+  for (const Slice &slice : slices)
+    if (!slice.named)
+      return false;
+  lists.files.push_back({&noFile, 0});
+  std::vector<std::uint32_t> open;
+  for (Slice &slice : slices) {
+    slice.top = open.empty() ? 0 : open.back();
+    for (Note &note : slice.notes) {
+      if (note.file != nullptr) {
+        open.push_back(static_cast<std::uint32_t>(lists.files.size()));
+        lists.files.push_back(
+            {note.file, lengthToNul(note.file->c_str(), note.file->size())});
+      } else if (!open.empty()) {
+        open.pop_back();
+      }
+      note.top = open.empty() ? 0 : open.back();
+    }
+  }
+  forEachLargeInParallel(slices.size(), [&](std::size_t at) {
+    Slice &slice = slices[at];
+    std::uint32_t top = slice.top;
+    auto note = slice.notes.begin();
+    for (std::size_t row = 0; row < slice.rows.size(); ++row) {
+      for (; note != slice.notes.end() && note->rowsBefore <= row; ++note)
+        top = note->top;
+      slice.rows[row].file = top;
+    }
+  });
+  lists.parts.reserve(slices.size());
+  for (Slice &slice : slices)
+    lists.parts.push_back(std::move(slice.rows));
+  return true;
+}
+
+void collectSymbols(const Coff &output, SymbolLists &lists) {
+  const StringIndex strings(output.cStringTbl);
+  // A small table is not worth waking the threads for.
+  if (output.cSymbolTbl.size() >= 16384 &&
+      collectSymbolsInParallel(output, strings, lists))
+    return;
+  collectSymbolsInOrder(output, strings, lists);
 }
 
 // Sets each row's memory from its section's type, and the rows shown.
 void placeRows(const std::vector<std::uint8_t> &sectionTypes,
                SymbolLists &lists) {
   std::size_t programCount = 0;
-  for (SymbolRow &row : lists.rows) {
-    row.location = isDataType(sectionTypes[row.section]) ? 1 : 0;
-    programCount += row.location == 0 ? 1 : 0;
-  }
+  std::size_t count = 0;
+  for (std::vector<SymbolRow> &part : lists.parts)
+    for (SymbolRow &row : part) {
+      row.location = isDataType(sectionTypes[row.section]) ? 1 : 0;
+      programCount += row.location == 0 ? 1 : 0;
+      ++count;
+    }
   lists.programCount = programCount;
-  lists.shown.resize(lists.rows.size());
+  lists.shown.resize(count);
   std::size_t program = 0;
   std::size_t data = programCount;
-  for (const SymbolRow &row : lists.rows)
-    lists.shown[row.location == 0 ? program++ : data++] = &row;
+  for (const std::vector<SymbolRow> &part : lists.parts)
+    for (const SymbolRow &row : part)
+      lists.shown[row.location == 0 ? program++ : data++] = &row;
 }
 
 // The rows shown in the order of a table: positions into SymbolLists::shown.
@@ -585,15 +710,45 @@ void putSymbolRow(char *to, const SymbolRow &info, std::size_t nameLength,
   *to = '\n';
 }
 
+// Rows [first, last) of a table, made into text.
+void putSymbolRows(std::string &text, const SymbolLists &lists,
+                   const RowOrder &order, std::size_t first, std::size_t last) {
+  for (std::size_t i = first; i < last; ++i) {
+    const SymbolRow &row = *lists.shown[order[i]];
+    const FileText &file = lists.files[row.file];
+    const std::size_t at = text.size();
+    text.resize(at + rowBytes(row.shownLength, file));
+    putSymbolRow(&text[at], row, row.shownLength, file);
+  }
+}
+
 void writeSymbolRows(MapOut &out, const SymbolLists &lists,
                      const RowOrder &order) {
-  for (const std::uint32_t position : order) {
-    const SymbolRow &row = *lists.shown[position];
-    const FileText &file = lists.files[row.file];
-    const std::size_t at = out.text.size();
-    out.text.resize(at + rowBytes(row.shownLength, file));
-    putSymbolRow(&out.text[at], row, row.shownLength, file);
-    out.endRow();
+  // Rows are made in batches, each cut into slices made side by side and
+  // then added in order: a batch is all of a large table that is held in
+  // memory at once.
+  constexpr std::size_t kBatchRows = 32768;
+  constexpr std::size_t kBatchSlices = 16;
+  // Room for a slice of usual rows, made here (see collectSymbolsInParallel).
+  constexpr std::size_t kUsualRowBytes = 128;
+  std::vector<std::string> slices(kBatchSlices);
+  if (order.size() >= 4096)
+    for (std::string &slice : slices)
+      slice.reserve(kBatchRows / kBatchSlices * kUsualRowBytes);
+  for (std::size_t batch = 0; batch < order.size(); batch += kBatchRows) {
+    const std::size_t rows = std::min(kBatchRows, order.size() - batch);
+    // A short table is not worth waking the threads for.
+    const std::size_t count = rows < 4096 ? 1 : kBatchSlices;
+    auto sliceFirst = [&](std::size_t slice) {
+      return batch + rows * slice / count;
+    };
+    forEachLargeInParallel(count, [&](std::size_t slice) {
+      slices[slice].clear();
+      putSymbolRows(slices[slice], lists, order, sliceFirst(slice),
+                    sliceFirst(slice + 1));
+    });
+    for (std::size_t slice = 0; slice < count; ++slice)
+      out.add(slices[slice].data(), slices[slice].size());
   }
 }
 
@@ -692,11 +847,21 @@ namespace {
 void writeMap(MapOut &out, const Coff &output,
               std::uint32_t programAddressCount, const std::string &timeText) {
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
-  const SectionLists sections = collectSections(output);
+  // The sections are gathered on a thread of their own while this one
+  // gathers the symbols (which may report, and so stay here).
+  std::future<SectionLists> sectionsAhead;
+  if (output.cSymbolTbl.size() >= 16384 && threadsFitAddressSpace()) {
+    try {
+      sectionsAhead = std::async(std::launch::async,
+                                 [&output] { return collectSections(output); });
+    } catch (const std::system_error &) {
+      // No thread to be had: gathered below.
+    }
+  }
   SymbolLists symbols;
-  // Room for every row: only the rows made touch it.
-  symbols.rows.reserve(output.cSymbolTbl.size());
   collectSymbols(output, symbols);
+  const SectionLists sections =
+      sectionsAhead.valid() ? sectionsAhead.get() : collectSections(output);
   placeRows(sections.typeOfNumber, symbols);
   out.text += linkerBanner();
   out.text += "\nLinker Map File - Created " + timeText;

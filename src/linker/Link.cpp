@@ -185,12 +185,14 @@ int Linker::link(std::string &error) {
 int Linker::writeOutputFile(std::string &error) {
   cMapWritten = false;
   cOutput.preWrite();
+  // Made while the output is checked and written; it is dropped unless the
+  // output is written.
+  MapFileAhead map(cMapFile, cOutput, programMemorySize());
   // The checker reports each problem itself.
   if (!cOutput.verify()) {
     error = "Internal Coff output file is corrupt.";
     return 0;
   }
-  MapFileAhead map(cMapFile, cOutput, programMemorySize());
   // A failed write is reported by the writer.
   const int written = cOutput.write() ? 1 : 0;
   cMapWritten = map.finish(written == 1);

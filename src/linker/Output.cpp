@@ -6,6 +6,7 @@
 
 #include "Assert.h"
 #include "ByteOrder.h"
+#include "IntKeySlices.h"
 #include "MapFile.h"
 #include "ParallelWork.h"
 #include "mginst/InstructionSet.h"
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -120,54 +120,105 @@ std::uint32_t Linker::outputSectionStart(const std::string &name) const {
 }
 
 int Linker::buildOutputScnNum(std::string &) {
-  // Every input section in input order, with its name's hash and, for an
-  // initialised-data section, its image's name and hash: made on all
-  // threads, so numbering them is a walk over flat lists.
-  struct Met {
-    const std::string *name;
-    std::size_t hash;
-    std::string image; // empty: not initialised data
-    std::size_t imageHash;
-  };
+  // Every input section in input order, each with its image (an
+  // initialised-data section's) right after it: two places per section,
+  // the second empty where there is no image. Made on all threads, with
+  // each name's hash.
   using Names = FlatNameIndex<char>;
+  struct Place {
+    std::size_t hash = 0;
+    const std::string *name = nullptr;
+  };
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  std::vector<std::vector<Met>> met(cCoff.size());
+  std::vector<std::size_t> firstPlace(cCoff.size() + 1, 0);
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    firstPlace[input + 1] =
+        firstPlace[input] + 2 * cCoff[input]->cScnNum.size();
+  std::vector<Place> places(firstPlace.back());
+  std::vector<std::string> images(places.size() / 2);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    const Coff &coff = *cCoff[input];
-    met[input].reserve(coff.cScnNum.size());
-    for (const auto &entry : coff.cScnNum) {
+    std::size_t at = firstPlace[input];
+    for (const auto &entry : cCoff[input]->cScnNum) {
       const std::string &name = entry.second;
-      Met own{&name, Names::hashOf(name), std::string(), 0};
+      places[at] = {Names::hashOf(name), &name};
       const std::uint8_t *type = types.find(name);
       if (type != nullptr && *type == kScnTypeIdata) {
-        own.image = imageName(name);
-        own.imageHash = Names::hashOf(own.image);
+        std::string &image = images[at / 2];
+        image = imageName(name);
+        places[at + 1] = {Names::hashOf(image), &image};
       }
-      met[input].push_back(std::move(own));
+      at += 2;
     }
   });
-  // Names seen, as views of the numbered names kept in cOutput.cScnNum.
-  Names numbered(2 * cScnType.size() + 2);
-  int count = 0;
-  auto number = [&](const std::string &name, std::size_t hash) {
-    if (numbered.find(name, hash) != nullptr)
-      return;
-    // Numbers only grow, so each entry goes in at the end.
-    const auto entry = cOutput.cScnNum.emplace_hint(cOutput.cScnNum.end(),
-                                                    ++count, std::string());
-    entry->second = name;
-    numbered.add(entry->second, hash, 1);
+  // Each name's first place is found on all threads, each thread for the
+  // names of its own share of hashes; the names are then numbered in the
+  // order of their first places.
+  // Fewer places are found faster by one thread than by waking the others.
+  const std::size_t shards = places.size() < 32768 ? 1 : 16;
+  auto shardOf = [shards](std::size_t hash) {
+    return (hash >> (8 * sizeof hash - 8)) % shards;
   };
-  for (const std::vector<Met> &sections : met)
-    for (const Met &section : sections) {
-      number(*section.name, section.hash);
-      // The image follows its section directly.
-      if (!section.image.empty())
-        number(section.image, section.imageHash);
+  std::vector<Names> seen;
+  seen.reserve(shards);
+  for (std::size_t shard = 0; shard < shards; ++shard)
+    seen.emplace_back(2 * cScnType.size() / shards + 16);
+  std::vector<char> first(places.size(), 0);
+  forEachLargeInParallel(shards, [&](std::size_t shard) {
+    Names &names = seen[shard];
+    for (std::size_t at = 0; at < places.size(); ++at) {
+      const Place &place = places[at];
+      if (place.name == nullptr || shardOf(place.hash) != shard ||
+          names.find(*place.name, place.hash) != nullptr)
+        continue;
+      names.add(*place.name, place.hash, 1);
+      first[at] = 1;
     }
-  number(cInitScnName, Names::hashOf(cInitScnName));
+  });
+  std::vector<std::size_t> order;
+  order.reserve(cScnType.size() * 2 + 2);
+  for (std::size_t at = 0; at < places.size(); ++at)
+    if (first[at])
+      order.push_back(at);
+  // Numbers only grow, so each entry goes in at the end. Into an empty
+  // map, the entries (a node and a copy of the name each) are made in
+  // slices on all threads and then moved in, which allocates nothing.
+  constexpr std::size_t kSliceEntries = 1024;
+  using Numbers = std::map<int, std::string>;
+  std::vector<Numbers> slices;
+  if (cOutput.cScnNum.empty() && order.size() >= 4 * kSliceEntries)
+    slices.resize((order.size() + kSliceEntries - 1) / kSliceEntries);
+  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
+    const std::size_t last =
+        std::min(order.size(), (slice + 1) * kSliceEntries);
+    for (std::size_t rank = slice * kSliceEntries; rank < last; ++rank)
+      slices[slice].emplace_hint(slices[slice].end(),
+                                 static_cast<int>(rank + 1),
+                                 *places[order[rank]].name);
+  });
+  for (Numbers &made : slices)
+    while (!made.empty())
+      cOutput.cScnNum.insert(cOutput.cScnNum.end(), made.extract(made.begin()));
+  int count = 0;
+  auto enter = [&](const std::string &name) {
+    cOutput.cScnNum.emplace_hint(cOutput.cScnNum.end(), ++count, std::string())
+        ->second = name;
+  };
+  if (slices.empty())
+    for (const std::size_t at : order)
+      enter(*places[at].name);
+  else
+    count = static_cast<int>(order.size());
+  auto number = [&](const std::string &name) {
+    const std::size_t hash = Names::hashOf(name);
+    Names &names = seen[shardOf(hash)];
+    if (names.find(name, hash) != nullptr)
+      return;
+    names.add(name, hash, 1);
+    enter(name);
+  };
+  number(cInitScnName);
   if (cStackDescSet)
-    number(cStackScnName, Names::hashOf(cStackScnName));
+    number(cStackScnName);
   return 1;
 }
 
@@ -175,11 +226,12 @@ int Linker::buildOutputSymbolTbl(std::string &) {
   if (cStrip)
     return 1;
   // Names in cOutput.cScnNum, which this phase does not change; a name
-  // numbered twice takes its last number.
-  std::unordered_map<std::string_view, int> outputNumber;
-  outputNumber.reserve(cOutput.cScnNum.size());
-  for (const auto &entry : cOutput.cScnNum)
-    outputNumber[entry.second] = entry.first;
+  // numbered twice takes its last number, as the index keeps the first
+  // entry of a name and is filled from the last number down.
+  FlatNameIndex<int> outputNumber(cOutput.cScnNum.size());
+  for (auto entry = cOutput.cScnNum.crbegin(); entry != cOutput.cScnNum.crend();
+       ++entry)
+    outputNumber.add(entry->second, entry->first);
 
   // Every input's entries keep their count, so where each input's part of
   // the table starts is known before any is copied: the inputs are copied
@@ -202,10 +254,9 @@ int Linker::buildOutputSymbolTbl(std::string &) {
     std::vector<std::pair<int, std::int16_t>> renumber;
     renumber.reserve(coff.cScnNum.size());
     for (const auto &entry : coff.cScnNum) {
-      const auto number = outputNumber.find(entry.second);
-      renumber.emplace_back(
-          entry.first, static_cast<std::int16_t>(
-                           number == outputNumber.end() ? 0 : number->second));
+      const int *number = outputNumber.find(entry.second);
+      renumber.emplace_back(entry.first, static_cast<std::int16_t>(
+                                             number == nullptr ? 0 : *number));
     }
     syment *out = cOutput.cSymbolTbl.data() + firstSymbol + base[input];
     int *outKind = cOutput.cAuxType.data() + firstAuxType + base[input];
@@ -352,18 +403,28 @@ int Linker::buildOutputRawData(std::string &) {
       std::copy_n(piece.bytes->bytes(), piece.bytes->size(),
                   buffer.data.bytes() + piece.startByte);
   });
-  // Mostly in name order already, so most entries go in at the end.
+  // Mostly in name order already, so most entries go in at the end. The
+  // first buffers are those of cScnSize, in its order.
+  std::vector<std::map<std::string, Data>::iterator> placed;
+  placed.reserve(buffers.size());
   for (Buffer &buffer : buffers) {
-    const auto placed = cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
-                                                      *buffer.name, Data());
-    placed->second = std::move(buffer.data);
+    placed.push_back(cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
+                                                   *buffer.name, Data()));
+    placed.back()->second = std::move(buffer.data);
   }
 
+  // An image's name sorts soon after its section's, where the search for
+  // its place starts.
+  std::size_t at = 0;
   for (const auto &entry : cScnSize) {
+    const auto section = placed[at++];
     const std::uint8_t *type = types.find(entry.first);
-    if (type != nullptr && *type == kScnTypeIdata)
-      cOutput.cRawData[imageName(entry.first)] =
-          romImage(cOutput.cRawData[entry.first]);
+    if (type == nullptr || *type != kScnTypeIdata)
+      continue;
+    Data image = romImage(section->second);
+    cOutput.cRawData
+        .emplace_hint(std::next(section), imageName(entry.first), Data())
+        ->second = std::move(image);
   }
   cOutput.cRawData[cInitScnName] = romImage(cInitTable);
   if (cStackDescSet)
@@ -487,63 +548,37 @@ void Linker::setOutputScnHdr(const std::string &name, std::uint32_t startLoc,
 
 namespace {
 
-using NameOffsets = std::unordered_map<std::string, std::uint32_t>;
+// The names that want an offset, each with a slot in a list of offsets.
+using NameSlots = FlatNameIndex<std::uint32_t>;
 
-// Enters in offsets (whose names all want one) the lowest offset at which
-// the table holds each name, where it still has none. The table is
-// searched in slices on all threads; the slices are then taken in offset
-// order, so the lowest offset wins as in one walk.
+// Enters in each slot of offsets the lowest offset at which the table
+// holds its name, where it still has none. The table is searched in runs
+// of offsets on all threads; the runs are then taken in offset order, so
+// the lowest offset wins as in one walk.
 void findLowestOffsets(const std::map<int, std::string> &strTbl,
-                       NameOffsets &offsets, std::uint32_t none) {
-  using Entry = std::pair<const int, std::string>;
-  std::vector<const Entry *> entries;
-  entries.reserve(strTbl.size());
-  for (const Entry &entry : strTbl)
-    if (entry.second.size() > 8) // only long names want an offset
-      entries.push_back(&entry);
-  constexpr std::size_t kSliceEntries = 4096;
-  const std::size_t slices =
-      (entries.size() + kSliceEntries - 1) / kSliceEntries;
-  std::vector<std::vector<std::pair<NameOffsets::iterator, std::uint32_t>>>
-      found(slices);
-  forEachInParallel(slices, [&](std::size_t slice) {
-    const std::size_t last =
-        std::min(entries.size(), (slice + 1) * kSliceEntries);
-    for (std::size_t at = slice * kSliceEntries; at < last; ++at) {
-      const auto wanted = offsets.find(entries[at]->second);
-      if (wanted != offsets.end())
-        found[slice].emplace_back(
-            wanted, static_cast<std::uint32_t>(entries[at]->first));
+                       const NameSlots &slots,
+                       std::vector<std::uint32_t> &offsets,
+                       std::uint32_t none) {
+  const auto runs = intKeySlices(strTbl);
+  std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> found(
+      runs.size() - 1);
+  forEachLargeInParallel(found.size(), [&](std::size_t run) {
+    for (auto at = runs[run]; at != runs[run + 1]; ++at) {
+      if (at->second.size() <= 8) // only long names want an offset
+        continue;
+      if (const std::uint32_t *slot = slots.find(at->second))
+        found[run].emplace_back(*slot, static_cast<std::uint32_t>(at->first));
     }
   });
-  for (const auto &slice : found)
-    for (const auto &match : slice)
-      if (match.first->second == none)
-        match.first->second = match.second;
+  for (const auto &run : found)
+    for (const auto &match : run)
+      if (offsets[match.first] == none)
+        offsets[match.first] = match.second;
 }
 
 } // namespace
 
 int Linker::buildOutputScnHdrs(std::string &) {
-  // Lowest offset of each long header name, as Coff::setName looks it up;
-  // only these names are indexed, not every string of the table.
-  cOutputNameOffset.clear();
-  cOutputNameOffset.reserve(2 * cScnType.size() + 2);
-  auto want = [&](const std::string &name) {
-    if (name.size() > 8)
-      cOutputNameOffset.emplace(name, kNoNameOffset);
-  };
-  for (const auto &entry : cScnType) {
-    want(entry.first);
-    if (entry.second == kScnTypeIdata)
-      want(imageName(entry.first));
-  }
-  want(cInitScnName);
-  if (cStackDescSet)
-    want(cStackScnName);
-  if (!cOutputNameOffset.empty())
-    findLowestOffsets(cOutput.cStringTbl, cOutputNameOffset, kNoNameOffset);
-
   // The headers in the order they are set. Each is made on its own
   // thread where nothing can go wrong; the rest (a section not placed, a
   // name the table lacks) are set in their turn, which reports as before.
@@ -553,44 +588,88 @@ int Linker::buildOutputScnHdrs(std::string &) {
     const Memory *memory = nullptr; // the section's, from cScnMem
     int type = 0, absolute = 0, shared = 0, access = 0;
     bool ready = false;
+    std::size_t hash = 0; // of the name
     scnhdr hdr;
     const std::string &name() const {
       return section != nullptr ? *section : own;
     }
   };
+  // The sections in name order, each with its place in the plan (an
+  // initialised-data section's image right after it).
+  std::vector<std::map<std::string, std::uint8_t>::const_iterator> sections;
+  std::vector<std::size_t> planAt;
+  sections.reserve(cScnType.size());
+  planAt.reserve(cScnType.size());
+  std::size_t planned = 0;
+  for (auto entry = cScnType.cbegin(); entry != cScnType.cend(); ++entry) {
+    sections.push_back(entry);
+    planAt.push_back(planned);
+    planned += entry->second == kScnTypeIdata ? 2 : 1;
+  }
   std::vector<Planned> plan;
-  plan.reserve(cScnType.size() + 2);
+  plan.reserve(planned + 2);
+  plan.resize(planned);
   auto plain = [&](std::string name, int type) {
     plan.emplace_back();
     plan.back().own = std::move(name);
     plan.back().type = type;
+    plan.back().hash = NameSlots::hashOf(plan.back().own);
   };
   // The attribute maps are filled together with cScnType, so their
-  // entries come in the same name order: walk them alongside.
-  // So does cScnMem, which holds every merged section once allocated.
-  auto absolute = cScnAbs.cbegin();
-  auto shared = cScnShare.cbegin();
-  auto access = cScnAccess.cbegin();
-  auto memory = cScnMem.cbegin();
-  for (const auto &entry : cScnType) {
-    const std::string &name = entry.first;
-    while (memory != cScnMem.cend() && memory->first < name)
-      ++memory;
-    plan.emplace_back();
-    Planned &section = plan.back();
-    section.section = &name;
-    if (memory != cScnMem.cend() && memory->first == name)
-      section.memory = memory->second;
-    section.type = entry.second;
-    section.absolute = alongside(cScnAbs, absolute, name);
-    section.shared = alongside(cScnShare, shared, name);
-    section.access = alongside(cScnAccess, access, name);
-    if (entry.second == kScnTypeIdata)
-      plain(imageName(name), kScnTypeRomdata);
-  }
+  // entries come in the same name order: each run of sections walks them
+  // alongside, from where its first name is or would be. So does cScnMem,
+  // which holds every merged section once allocated.
+  constexpr std::size_t kRunSections = 512;
+  forEachLargeInParallel(
+      (sections.size() + kRunSections - 1) / kRunSections,
+      [&](std::size_t run) {
+        const std::size_t first = run * kRunSections;
+        const std::size_t last =
+            std::min(sections.size(), first + kRunSections);
+        const std::string &firstName = sections[first]->first;
+        using Attribute = std::map<std::string, int>::const_iterator;
+        Attribute absolute = cScnAbs.lower_bound(firstName);
+        Attribute shared = cScnShare.lower_bound(firstName);
+        Attribute access = cScnAccess.lower_bound(firstName);
+        auto memory = cScnMem.lower_bound(firstName);
+        for (std::size_t i = first; i < last; ++i) {
+          const std::string &name = sections[i]->first;
+          const std::uint8_t type = sections[i]->second;
+          while (memory != cScnMem.cend() && memory->first < name)
+            ++memory;
+          Planned &section = plan[planAt[i]];
+          section.section = &name;
+          if (memory != cScnMem.cend() && memory->first == name)
+            section.memory = memory->second;
+          section.type = type;
+          section.absolute = alongside(cScnAbs, absolute, name);
+          section.shared = alongside(cScnShare, shared, name);
+          section.access = alongside(cScnAccess, access, name);
+          section.hash = NameSlots::hashOf(name);
+          if (type == kScnTypeIdata) {
+            Planned &image = plan[planAt[i] + 1];
+            image.own = imageName(name);
+            image.type = kScnTypeRomdata;
+            image.hash = NameSlots::hashOf(image.own);
+          }
+        }
+      });
   plain(cInitScnName, kScnTypeRomdata);
   if (cStackDescSet)
     plain(cStackScnName, kScnTypeUdata);
+
+  // Lowest offset of each long header name, as Coff::setName looks it up;
+  // only these names are indexed, not every string of the table.
+  NameSlots slots(plan.size());
+  std::vector<std::uint32_t> lowest;
+  for (const Planned &own : plan)
+    if (own.name().size() > 8 && slots.find(own.name(), own.hash) == nullptr) {
+      slots.add(own.name(), own.hash,
+                static_cast<std::uint32_t>(lowest.size()));
+      lowest.push_back(kNoNameOffset);
+    }
+  if (!lowest.empty())
+    findLowestOffsets(cOutput.cStringTbl, slots, lowest, kNoNameOffset);
   // Asking once readies each memory's name index for the threads.
   for (const auto *memories :
        {&cCodePage, &cDataBanks, &cShareBanks, &cAccessBanks})
@@ -610,10 +689,10 @@ int Linker::buildOutputScnHdrs(std::string &) {
       return;
     std::uint32_t offset = kNoNameOffset;
     if (name.size() > 8) {
-      const auto known = cOutputNameOffset.find(name);
-      if (known == cOutputNameOffset.end() || known->second == kNoNameOffset)
+      const std::uint32_t *slot = slots.find(name, own.hash);
+      if (slot == nullptr || lowest[*slot] == kNoNameOffset)
         return;
-      offset = known->second;
+      offset = lowest[*slot];
     }
     scnhdr &hdr = own.hdr;
     if (offset != kNoNameOffset)
@@ -626,6 +705,16 @@ int Linker::buildOutputScnHdrs(std::string &) {
     own.ready = true;
   });
 
+  // A header set in its turn finds the offsets through cOutputNameOffset.
+  cOutputNameOffset.clear();
+  for (const Planned &own : plan)
+    if (!own.ready) {
+      for (const Planned &wanted : plan)
+        if (wanted.name().size() > 8)
+          cOutputNameOffset.emplace(
+              wanted.name(), lowest[*slots.find(wanted.name(), wanted.hash)]);
+      break;
+    }
   for (const Planned &own : plan) {
     const std::string &name = own.name();
     if (!own.ready) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <tuple>
 #include <unistd.h>
@@ -210,6 +211,50 @@ TEST(MapFile, KeepsStaticsOfEachFileWithTheirFileName) {
             std::string::npos);
 }
 
+// A table large enough to be gathered on several threads, its files opened
+// and closed (some nested) across the threads' slices: each row shows the
+// file open at its symbol, none before the first or after the last.
+TEST(MapFile, GivesEachRowOfALargeTableTheFileOpenAtIt) {
+  CoffBuilder out;
+  out.processor(0x1001).section("code", kScnTypeCode).words({0});
+  std::map<std::string, std::string> fileOf;
+  auto add = [&](const std::string &name, const std::string &file) {
+    out.symbolIn(name, 0, "code", kClassStatic);
+    fileOf[name] = file;
+  };
+  add("before", "");
+  for (int group = 0; group < 200; ++group) {
+    const std::string outer = "f" + std::to_string(group) + ".asm";
+    out.fileSymbol(outer);
+    for (int i = 0; i < 150; ++i)
+      add("s" + std::to_string(group) + "_" + std::to_string(i), outer);
+    if (group % 3 == 0) {
+      const std::string inner = "n" + std::to_string(group) + ".asm";
+      out.fileSymbol(inner);
+      for (int i = 0; i < 50; ++i)
+        add("n" + std::to_string(group) + "_" + std::to_string(i), inner);
+      out.symbol(".eof", 0, kScnNumDebug, kClassFile);
+      add("t" + std::to_string(group), outer);
+    }
+    out.symbol(".eof", 0, kScnNumDebug, kClassFile);
+  }
+  add("after", "");
+  const std::string text = MapFile::text(out.build(), 0x100, kTime);
+  std::istringstream in(text.substr(text.find("Sorted by Name")));
+  std::string line;
+  for (int skip = 0; skip < 3; ++skip)
+    std::getline(in, line);
+  std::size_t rows = 0;
+  while (std::getline(in, line) && !line.empty()) {
+    std::istringstream fields(line);
+    std::string name, address, location, storage, file;
+    fields >> name >> address >> location >> storage >> file;
+    ASSERT_EQ(file, fileOf.at(name)) << name;
+    ++rows;
+  }
+  EXPECT_EQ(rows, fileOf.size());
+}
+
 // The name rows of a map text: name and address of each, in order.
 std::vector<std::pair<std::string, std::string>>
 nameTableOf(const std::string &text) {
@@ -293,29 +338,35 @@ TEST(MapFile, SortsLargeTablesAsAStableSortByName) {
   EXPECT_TRUE(written == made);
 }
 
-// A name missing from the string table stops the map with one message.
+// A name missing from the string table stops the map with one message,
+// also in a table gathered on several threads (the name in a middle slice).
 TEST(MapFile, StopsAtANameTheStringTableLacksWithOneMessage) {
-  CoffBuilder out;
-  out.processor(0x1001).section("code", kScnTypeCode).words({0});
-  for (int i = 0; i < 100; ++i)
-    out.symbolIn("a_long_symbol_name_" + std::to_string(i), 0, "code",
-                 kClassExternal);
-  syment missing;
-  std::memset(missing._n_name, 0, sizeof missing._n_name);
-  missing._n_name[4] = 0x7F; // an offset past the string table
-  missing.n_scnum = 1;
-  missing.n_sclass = kClassExternal;
-  out.rawEntry(missing);
-  const Coff output = out.build();
-  EXPECT_EXIT(
-      {
-        dup2(2, 1); // the messages, where the death test sees them
-        MapFile::text(output, 0x100, kTime);
-        std::exit(0);
-      },
-      ::testing::ExitedWithCode(255),
-      "^Error - Unable to find symbol name in string table\\.\n"
-      "Errors    : 1\n");
+  for (const int count : {100, 40000}) {
+    SCOPED_TRACE(count);
+    CoffBuilder out;
+    out.processor(0x1001).section("code", kScnTypeCode).words({0});
+    syment missing;
+    std::memset(missing._n_name, 0, sizeof missing._n_name);
+    missing._n_name[4] = 0x7F; // an offset past the string table
+    missing.n_scnum = 1;
+    missing.n_sclass = kClassExternal;
+    for (int i = 0; i < count; ++i) {
+      out.symbolIn("a_long_symbol_name_" + std::to_string(i), 0, "code",
+                   kClassExternal);
+      if (i == count / 2)
+        out.rawEntry(missing);
+    }
+    const Coff output = out.build();
+    EXPECT_EXIT(
+        {
+          dup2(2, 1); // the messages, where the death test sees them
+          MapFile::text(output, 0x100, kTime);
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(255),
+        "^Error - Unable to find symbol name in string table\\.\n"
+        "Errors    : 1\n");
+  }
 }
 
 TEST(MapFile, ReportsAMapFileThatCannotBeOpened) {
