@@ -200,6 +200,49 @@ TEST(CoffReader, SectionCountsFollowSizeAndPointer) {
   EXPECT_EQ(coff->cLineNum.count(".b"), 0u);
 }
 
+TEST(CoffReader, SectionsSharingANameKeepTheLastHeaderAndEveryEntry) {
+  // Names alike in their first 16 bytes; the third section is renamed to
+  // the first one's name.
+  std::string bytes = CoffBuilder()
+                          .section("x_long_section_name_b", kScnTypeCode)
+                          .words({1, 2})
+                          .reloc(0, "s", 2)
+                          .line(5, 0)
+                          .section("x_long_section_name_a", kScnTypeCode)
+                          .words({3})
+                          .section("x_long_section_name_c", kScnTypeCode)
+                          .words({4})
+                          .reloc(0, "s", 3)
+                          .line(6, 1)
+                          .symbol("s", 0, 1, kClassStatic)
+                          .fileBytes();
+  patch32(bytes, scnField(2, 4), peek32(bytes, scnField(0, 4)));
+  for (Coff::Parts parts : {Coff::Parts::All, Coff::Parts::Sections}) {
+    std::unique_ptr<Coff> coff =
+        Coff::make(reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                   bytes.size(), "t.o", parts);
+    ASSERT_NE(coff, nullptr);
+    EXPECT_EQ(coff->cScnNum,
+              (std::map<int, std::string>{{1, "x_long_section_name_b"},
+                                          {2, "x_long_section_name_a"},
+                                          {3, "x_long_section_name_b"}}));
+    ASSERT_EQ(coff->cScnHdr.size(), 2u);
+    EXPECT_EQ(coff->cScnHdr.begin()->first, "x_long_section_name_a");
+    EXPECT_EQ(coff->cScnHdr.at("x_long_section_name_b").s_size, 2u);
+    ASSERT_EQ(coff->cRawData.at("x_long_section_name_b").size(), 2u);
+    EXPECT_EQ(coff->cRawData.at("x_long_section_name_b").bytes()[0], 4);
+    if (parts == Coff::Parts::Sections)
+      continue;
+    const std::vector<reloc> &relocs = coff->cReloc.at("x_long_section_name_b");
+    ASSERT_EQ(relocs.size(), 2u);
+    EXPECT_EQ(relocs[1].r_type, 3);
+    const std::vector<coff_lineno> &lines =
+        coff->cLineNum.at("x_long_section_name_b");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].l_lnno, 6);
+  }
+}
+
 TEST(CoffReader, OnlyTheFirstAuxEntryIsRecognised) {
   CoffBuilder b;
   b.section(".code", kScnTypeCode).words({0});
