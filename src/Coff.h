@@ -34,8 +34,9 @@ public:
   // Reading and checking.
 
   // What a reader keeps: everything; only the headers and the sections'
-  // names and contents (for a program that needs no symbols, line numbers
-  // or relocations); or everything but relocations, with only the section
+  // names (as the keys of the maps; no string table) and contents (for a
+  // program that needs no symbols, line numbers or relocations); or
+  // everything but relocations, with only the section
   // names of the string table (for a program that looks its other names
   // up in the file's own bytes). Every block is checked against the file
   // in every case, with the same messages.

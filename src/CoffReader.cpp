@@ -130,13 +130,13 @@ public:
   std::unique_ptr<Coff> read();
 
 private:
-  // A section header that passed its checks: its name (in the image or the
-  // model's string table) and its blocks in the image.
+  // A checked section's header and its blocks in the image (null when the
+  // header names none; rawData null also for zero-filled contents). Only
+  // the names are kept between the checks and the storing: the rest is
+  // read again where the checks found it.
   struct SectionBlocks {
     scnhdr hdr;
-    std::string_view name;
-    bool nameInImage = false; // a long name among the image's strings
-    const std::uint8_t *rawData = nullptr; // null: zero-filled
+    const std::uint8_t *rawData = nullptr;
     const std::uint8_t *lines = nullptr;
     const std::uint8_t *relocs = nullptr;
   };
@@ -149,18 +149,21 @@ private:
   bool readSymbolTable();
   void moveOldFileName(syment &aux);
   bool readSections();
-  bool checkSection(int number, SectionBlocks &section);
-  void findSectionName(const std::uint8_t *headerBytes, SectionBlocks &section);
+  std::uint64_t sectionHeaderAt(int number) const;
+  bool checkSection(int number, std::string_view &name);
+  void findSectionName(const scnhdr &hdr, const std::uint8_t *headerBytes,
+                       std::string_view &name);
+  SectionBlocks checkedSection(std::uint32_t index) const;
   std::vector<NameKey>
-  sectionsByName(const std::vector<SectionBlocks> &sections) const;
-  void storeSections(const std::vector<SectionBlocks> &sections);
-  void storeSectionGroup(const std::vector<SectionBlocks> &sections,
-                         const NameKey *first, const NameKey *last);
+  sectionsByName(const std::vector<std::string_view> &names) const;
+  void storeSections(const std::vector<std::string_view> &names);
+  void storeSectionGroup(const std::string_view &name, const NameKey *first,
+                         const NameKey *last);
   void appendLineNumbers(const SectionBlocks &section,
                          std::vector<coff_lineno> &lines) const;
   void appendRelocations(const SectionBlocks &section,
                          std::vector<reloc> &relocs) const;
-  void storeSectionNameStrings(const std::vector<SectionBlocks> &sections);
+  void storeSectionNameStrings();
   std::uint64_t endOfSectionBlocks();
 
   ImageReader cIn;
@@ -168,8 +171,9 @@ private:
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
   bool cSectionsOnly;
-  // The string table keeps only what section headers name, and no
-  // relocations are kept (both for Sections and SectionNames).
+  // The string table keeps only what section headers name (nothing for
+  // Sections), and no relocations are kept (both for Sections and
+  // SectionNames).
   bool cSectionNamesOnly;
   // The string table's text in the image and the bytes of it that hold
   // the kept strings: section names are looked up there, in place.
@@ -334,18 +338,20 @@ bool CoffReader::readSymbolTable() {
   return true;
 }
 
+std::uint64_t CoffReader::sectionHeaderAt(int number) const {
+  return filehdr::sizeInBytes + std::uint64_t(cCoff->cFileHdr.f_opthdr) +
+         scnhdr::sizeInBytes * std::uint64_t(number - 1);
+}
+
 // Every block the header names is checked before anything is kept, in the
 // order the messages name them.
-bool CoffReader::checkSection(int number, SectionBlocks &section) {
-  const filehdr &fh = cCoff->cFileHdr;
-  std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
-                     scnhdr::sizeInBytes * std::uint64_t(number - 1);
-  const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
+bool CoffReader::checkSection(int number, std::string_view &name) {
+  const std::uint8_t *bytes =
+      cIn.at(sectionHeaderAt(number), scnhdr::sizeInBytes);
   if (bytes == nullptr)
     return fail("could not read section header.");
-  section.hdr = scnhdr::decode(bytes);
-  findSectionName(bytes, section);
-  const scnhdr &hdr = section.hdr;
+  const scnhdr hdr = scnhdr::decode(bytes);
+  findSectionName(hdr, bytes, name);
   // An empty section has nothing more, whatever its counts say.
   if (hdr.s_size == 0)
     return true;
@@ -353,64 +359,79 @@ bool CoffReader::checkSection(int number, SectionBlocks &section) {
     cZeroFilledBytes += hdr.s_size;
     if (cZeroFilledBytes > kMaxZeroFilledBytes)
       return fail("could not read raw data.");
-  } else {
-    section.rawData = cIn.at(hdr.s_scnptr, hdr.s_size);
-    if (section.rawData == nullptr)
-      return fail("could not read raw data.");
+  } else if (cIn.at(hdr.s_scnptr, hdr.s_size) == nullptr) {
+    return fail("could not read raw data.");
   }
-  if (hdr.s_nlnno != 0) {
-    std::size_t entrySize =
-        cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
-    section.lines =
-        cIn.at(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno));
-    if (section.lines == nullptr)
-      return fail("could not read line numbers.");
-  }
-  if (hdr.s_nreloc != 0) {
-    std::size_t entrySize =
-        cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
-    section.relocs =
-        cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
-    if (section.relocs == nullptr)
-      return fail("could not read relocation info.");
-  }
+  const std::size_t lineSize =
+      cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
+  if (hdr.s_nlnno != 0 &&
+      cIn.at(hdr.s_lnnoptr, lineSize * std::uint64_t(hdr.s_nlnno)) == nullptr)
+    return fail("could not read line numbers.");
+  const std::size_t relocSize =
+      cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
+  if (hdr.s_nreloc != 0 &&
+      cIn.at(hdr.s_relptr, relocSize * std::uint64_t(hdr.s_nreloc)) == nullptr)
+    return fail("could not read relocation info.");
   return true;
 }
 
-void CoffReader::findSectionName(const std::uint8_t *headerBytes,
-                                 SectionBlocks &section) {
-  const scnhdr &hdr = section.hdr;
+void CoffReader::findSectionName(const scnhdr &hdr,
+                                 const std::uint8_t *headerBytes,
+                                 std::string_view &name) {
   if (!hdr.hasLongName()) {
-    section.name = inlineView(headerBytes);
+    name = inlineView(headerBytes);
     return;
   }
-  if (keptString(hdr.nameOffset(), section.name)) {
-    section.nameInImage = true;
+  if (keptString(hdr.nameOffset(), name))
     return;
-  }
   // Names moved out of old file entries live in the model's table only.
   const std::map<int, std::string> &table = cCoff->cStringTbl;
   auto found = hdr.nameOffset() > 0x7FFFFFFFu
                    ? table.end()
                    : table.find(static_cast<int>(hdr.nameOffset()));
   if (found != table.end()) {
-    section.name = found->second;
+    name = found->second;
     return;
   }
   // Missing: the lookup reports it and ends the program.
   Coff::getName(hdr, table);
-  section.name = std::string_view();
+  name = std::string_view();
+}
+
+// Section index (from 0) of a section whose checks passed.
+CoffReader::SectionBlocks
+CoffReader::checkedSection(std::uint32_t index) const {
+  SectionBlocks section;
+  section.hdr = scnhdr::decode(cIn.at(
+      sectionHeaderAt(static_cast<int>(index) + 1), scnhdr::sizeInBytes));
+  const scnhdr &hdr = section.hdr;
+  if (hdr.s_size == 0)
+    return section;
+  if (hdr.s_scnptr != 0)
+    section.rawData = cIn.at(hdr.s_scnptr, hdr.s_size);
+  if (hdr.s_nlnno != 0)
+    section.lines =
+        cIn.at(hdr.s_lnnoptr, (cOldLayout ? gnu_lineno::sizeInBytes
+                                          : coff_lineno::sizeInBytes) *
+                                  std::uint64_t(hdr.s_nlnno));
+  if (hdr.s_nreloc != 0)
+    section.relocs = cIn.at(hdr.s_relptr, (cOldLayout ? gnu_reloc::sizeInBytes
+                                                      : reloc::sizeInBytes) *
+                                              std::uint64_t(hdr.s_nreloc));
+  return section;
 }
 
 bool CoffReader::readSections() {
   const int count = cCoff->cFileHdr.f_nscns;
-  std::vector<SectionBlocks> sections(static_cast<std::size_t>(count));
+  std::vector<std::string_view> names(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i)
-    if (!checkSection(i + 1, sections[std::size_t(i)]))
+    if (!checkSection(i + 1, names[std::size_t(i)]))
       return false;
-  storeSections(sections);
-  if (cSectionNamesOnly)
-    storeSectionNameStrings(sections);
+  storeSections(names);
+  // The sections' maps hold their names; only a reader that keeps symbols
+  // keeps the strings that section headers point at.
+  if (cSectionNamesOnly && !cSectionsOnly)
+    storeSectionNameStrings();
   return true;
 }
 
@@ -418,10 +439,10 @@ bool CoffReader::readSections() {
 // linked file has thousands of sections in no name order: sorted once,
 // they go into every name-keyed map at its end, without a search.
 std::vector<NameKey>
-CoffReader::sectionsByName(const std::vector<SectionBlocks> &sections) const {
-  std::vector<NameKey> order(sections.size());
-  for (std::size_t i = 0; i < sections.size(); ++i)
-    order[i] = {nameWord(sections[i].name, 0), nameWord(sections[i].name, 8),
+CoffReader::sectionsByName(const std::vector<std::string_view> &names) const {
+  std::vector<NameKey> order(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i)
+    order[i] = {nameWord(names[i], 0), nameWord(names[i], 8),
                 static_cast<std::uint32_t>(i)};
   std::sort(order.begin(), order.end(),
             [&](const NameKey &a, const NameKey &b) {
@@ -429,8 +450,8 @@ CoffReader::sectionsByName(const std::vector<SectionBlocks> &sections) const {
                 return a.cHigh < b.cHigh;
               if (a.cLow != b.cLow)
                 return a.cLow < b.cLow;
-              const std::string_view nameA = sections[a.cIndex].name;
-              const std::string_view nameB = sections[b.cIndex].name;
+              const std::string_view nameA = names[a.cIndex];
+              const std::string_view nameB = names[b.cIndex];
               if (nameA.size() > 16 || nameB.size() > 16) {
                 const int order = nameA.compare(nameB);
                 if (order != 0)
@@ -441,36 +462,35 @@ CoffReader::sectionsByName(const std::vector<SectionBlocks> &sections) const {
   return order;
 }
 
-void CoffReader::storeSections(const std::vector<SectionBlocks> &sections) {
+void CoffReader::storeSections(const std::vector<std::string_view> &names) {
   std::map<int, std::string> &numbers = cCoff->cScnNum;
-  for (std::size_t i = 0; i < sections.size(); ++i)
+  for (std::size_t i = 0; i < names.size(); ++i)
     numbers.emplace_hint(numbers.end(), static_cast<int>(i + 1),
-                         std::string(sections[i].name));
-  const std::vector<NameKey> order = sectionsByName(sections);
+                         std::string(names[i]));
+  const std::vector<NameKey> order = sectionsByName(names);
   const NameKey *end = order.data() + order.size();
   for (const NameKey *first = order.data(); first != end;) {
     const NameKey *last = first + 1;
-    while (last != end &&
-           sections[last->cIndex].name == sections[first->cIndex].name)
+    while (last != end && names[last->cIndex] == names[first->cIndex])
       ++last;
-    storeSectionGroup(sections, first, last);
+    storeSectionGroup(names[first->cIndex], first, last);
     first = last;
   }
 }
 
 // The sections of one name: a later one replaces the header and the
 // contents of an earlier one; their line numbers and relocations add up.
-void CoffReader::storeSectionGroup(const std::vector<SectionBlocks> &sections,
+void CoffReader::storeSectionGroup(const std::string_view &name,
                                    const NameKey *first, const NameKey *last) {
   Coff &coff = *cCoff;
-  const SectionBlocks &lastOfName = sections[(last - 1)->cIndex];
-  const std::string name(lastOfName.name);
-  coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), name, lastOfName.hdr);
-  for (const NameKey *key = last; key-- != first;) {
-    const SectionBlocks &section = sections[key->cIndex];
+  const std::string key(name);
+  coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), key,
+                            checkedSection((last - 1)->cIndex).hdr);
+  for (const NameKey *at = last; at-- != first;) {
+    const SectionBlocks section = checkedSection(at->cIndex);
     if (section.hdr.s_size == 0)
       continue;
-    coff.cRawData.emplace_hint(coff.cRawData.end(), name,
+    coff.cRawData.emplace_hint(coff.cRawData.end(), key,
                                section.rawData == nullptr
                                    ? Data(section.hdr.s_size)
                                    : Data(section.hdr.s_size, section.rawData));
@@ -478,17 +498,17 @@ void CoffReader::storeSectionGroup(const std::vector<SectionBlocks> &sections,
   }
   if (!cSectionsOnly) {
     std::vector<coff_lineno> lines;
-    for (const NameKey *key = first; key != last; ++key)
-      appendLineNumbers(sections[key->cIndex], lines);
+    for (const NameKey *at = first; at != last; ++at)
+      appendLineNumbers(checkedSection(at->cIndex), lines);
     if (!lines.empty())
-      coff.cLineNum.emplace_hint(coff.cLineNum.end(), name, std::move(lines));
+      coff.cLineNum.emplace_hint(coff.cLineNum.end(), key, std::move(lines));
   }
   if (!cSectionNamesOnly) {
     std::vector<reloc> relocs;
-    for (const NameKey *key = first; key != last; ++key)
-      appendRelocations(sections[key->cIndex], relocs);
+    for (const NameKey *at = first; at != last; ++at)
+      appendRelocations(checkedSection(at->cIndex), relocs);
     if (!relocs.empty())
-      coff.cReloc.emplace_hint(coff.cReloc.end(), name, std::move(relocs));
+      coff.cReloc.emplace_hint(coff.cReloc.end(), key, std::move(relocs));
   }
 }
 
@@ -547,12 +567,15 @@ void CoffReader::appendRelocations(const SectionBlocks &section,
 }
 
 // Of the string table, a reader of sections keeps what they are named by.
-void CoffReader::storeSectionNameStrings(
-    const std::vector<SectionBlocks> &sections) {
+void CoffReader::storeSectionNameStrings() {
   std::vector<std::pair<std::uint32_t, std::string_view>> names;
-  for (const SectionBlocks &section : sections)
-    if (section.nameInImage)
-      names.emplace_back(section.hdr.nameOffset(), section.name);
+  for (int number = 1; number <= cCoff->cFileHdr.f_nscns; ++number) {
+    const scnhdr hdr =
+        scnhdr::decode(cIn.at(sectionHeaderAt(number), scnhdr::sizeInBytes));
+    std::string_view name;
+    if (hdr.hasLongName() && keptString(hdr.nameOffset(), name))
+      names.emplace_back(hdr.nameOffset(), name);
+  }
   std::sort(names.begin(), names.end(),
             [](const std::pair<std::uint32_t, std::string_view> &a,
                const std::pair<std::uint32_t, std::string_view> &b) {
