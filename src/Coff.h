@@ -34,13 +34,13 @@ public:
   // Reading and checking.
 
   // What a reader keeps: everything; only the headers and the sections'
-  // names (as the keys of the maps; no string table) and contents (for a
-  // program that needs no symbols, line numbers or relocations); or
-  // everything but relocations, with only the section
-  // names of the string table (for a program that looks its other names
-  // up in the file's own bytes). Every block is checked against the file
-  // in every case, with the same messages.
-  enum class Parts { All, Sections, SectionNames };
+  // names (as the keys of the maps) and contents (for a program that needs
+  // no symbols, line numbers or relocations); or everything but the
+  // relocations and the string table (for a program that looks names up
+  // in the image's own bytes: the table keeps only the file names the
+  // reader moves out of old-layout entries). Every block is checked
+  // against the file in every case, with the same messages.
+  enum class Parts { All, Sections, NamesFromImage };
 
   // Reads the named file from its first byte; null after an error report.
   static std::unique_ptr<Coff> make(const std::string &name);

@@ -207,28 +207,28 @@ std::string_view Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
   // When every section has a name of its own, the header kept for a
-  // number is the one the image holds at that number: read there, it
-  // needs no search by name.
-  const bool fromImage =
-      cImage != nullptr && coff.cScnHdr.size() == coff.cScnNum.size();
+  // number is the one the image holds at that number, and the numbers run
+  // from 1 to the section count: the headers are read there, in order,
+  // without a walk through the maps.
   const std::uint64_t firstHeader =
       filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
+  const std::size_t count = coff.cScnNum.size();
+  if (cImage != nullptr && count != 0 && coff.cScnHdr.size() == count &&
+      coff.cScnNum.begin()->first == 1 &&
+      coff.cScnNum.rbegin()->first == int(count) &&
+      firstHeader + scnhdr::sizeInBytes * std::uint64_t(count) <=
+          cImageSizeInBytes) {
+    inProgramMemory.assign(count + 1, false);
+    for (std::size_t number = 1; number <= count; ++number)
+      inProgramMemory[number] = isCodeOrRomdata(scnhdr::decode(
+          cImage + firstHeader + scnhdr::sizeInBytes * (number - 1)));
+    return inProgramMemory;
+  }
   for (const auto &number : coff.cScnNum) {
     if (number.first < 0)
       continue;
-    std::uint64_t at =
-        firstHeader + scnhdr::sizeInBytes * std::uint64_t(number.first - 1);
-    scnhdr read;
-    const scnhdr *header = nullptr;
-    if (fromImage && number.first >= 1 &&
-        at + scnhdr::sizeInBytes <= cImageSizeInBytes) {
-      read = scnhdr::decode(cImage + at);
-      header = &read;
-    } else {
-      auto found = coff.cScnHdr.find(number.second);
-      header = found != coff.cScnHdr.end() ? &found->second : nullptr;
-    }
-    if (header == nullptr || !isCodeOrRomdata(*header))
+    auto found = coff.cScnHdr.find(number.second);
+    if (found == coff.cScnHdr.end() || !isCodeOrRomdata(found->second))
       continue;
     if (inProgramMemory.size() <= std::size_t(number.first))
       inProgramMemory.resize(std::size_t(number.first) + 1, false);

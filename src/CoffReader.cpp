@@ -125,7 +125,7 @@ public:
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
         cSectionsOnly(parts == Coff::Parts::Sections),
-        cSectionNamesOnly(parts != Coff::Parts::All) {}
+        cKeepStringsAndRelocations(parts == Coff::Parts::All) {}
 
   std::unique_ptr<Coff> read();
 
@@ -163,7 +163,6 @@ private:
                          std::vector<coff_lineno> &lines) const;
   void appendRelocations(const SectionBlocks &section,
                          std::vector<reloc> &relocs) const;
-  void storeSectionNameStrings();
   std::uint64_t endOfSectionBlocks();
 
   ImageReader cIn;
@@ -171,10 +170,8 @@ private:
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
   bool cSectionsOnly;
-  // The string table keeps only what section headers name (nothing for
-  // Sections), and no relocations are kept (both for Sections and
-  // SectionNames).
-  bool cSectionNamesOnly;
+  // Only a full read keeps the string table and the relocations.
+  bool cKeepStringsAndRelocations;
   // The string table's text in the image and the bytes of it that hold
   // the kept strings: section names are looked up there, in place.
   const std::uint8_t *cStringText = nullptr;
@@ -212,12 +209,12 @@ bool CoffReader::readHeaders() {
 
 // Strings follow each other from offset 4; the first empty string, or text
 // without a closing NUL, ends the table. Only a full read splits it into
-// the model's table; the others enter the section names they meet.
+// the model's table; every read looks section names up in place.
 void CoffReader::takeStringText(const std::uint8_t *text, std::size_t size) {
   cStringText = text;
   cKeptStringBytes = keptStringsEnd(text, size);
   cNextStringOffset = static_cast<std::uint32_t>(4 + cKeptStringBytes);
-  if (cSectionNamesOnly)
+  if (!cKeepStringsAndRelocations)
     return;
   std::map<int, std::string> &table = cCoff->cStringTbl;
   walkKeptStrings(
@@ -428,10 +425,6 @@ bool CoffReader::readSections() {
     if (!checkSection(i + 1, names[std::size_t(i)]))
       return false;
   storeSections(names);
-  // The sections' maps hold their names; only a reader that keeps symbols
-  // keeps the strings that section headers point at.
-  if (cSectionNamesOnly && !cSectionsOnly)
-    storeSectionNameStrings();
   return true;
 }
 
@@ -503,7 +496,7 @@ void CoffReader::storeSectionGroup(const std::string_view &name,
     if (!lines.empty())
       coff.cLineNum.emplace_hint(coff.cLineNum.end(), key, std::move(lines));
   }
-  if (!cSectionNamesOnly) {
+  if (cKeepStringsAndRelocations) {
     std::vector<reloc> relocs;
     for (const NameKey *at = first; at != last; ++at)
       appendRelocations(checkedSection(at->cIndex), relocs);
@@ -564,27 +557,6 @@ void CoffReader::appendRelocations(const SectionBlocks &section,
     rel.r_type = 4;
     relocs.push_back(rel);
   }
-}
-
-// Of the string table, a reader of sections keeps what they are named by.
-void CoffReader::storeSectionNameStrings() {
-  std::vector<std::pair<std::uint32_t, std::string_view>> names;
-  for (int number = 1; number <= cCoff->cFileHdr.f_nscns; ++number) {
-    const scnhdr hdr =
-        scnhdr::decode(cIn.at(sectionHeaderAt(number), scnhdr::sizeInBytes));
-    std::string_view name;
-    if (hdr.hasLongName() && keptString(hdr.nameOffset(), name))
-      names.emplace_back(hdr.nameOffset(), name);
-  }
-  std::sort(names.begin(), names.end(),
-            [](const std::pair<std::uint32_t, std::string_view> &a,
-               const std::pair<std::uint32_t, std::string_view> &b) {
-              return a.first < b.first;
-            });
-  std::map<int, std::string> &table = cCoff->cStringTbl;
-  for (const auto &name : names)
-    table.emplace_hint(table.end(), static_cast<int>(name.first),
-                       std::string(name.second));
 }
 
 std::unique_ptr<Coff> CoffReader::read() {

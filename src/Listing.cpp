@@ -142,18 +142,27 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
   cScanKind.assign(count, ScanKind::Other);
   cRegion = ScanRegion();
   std::string scratch;
+  // File symbols that name a source file, by ascending index like i.
+  auto source = cSourceNum.begin();
   for (std::size_t i = 0; i + 1 < count; ++i) {
     if (coff.cAuxType[i] != kAuxNone)
       continue;
-    const std::string_view name = symbolName(coff, coff.cSymbolTbl[i], scratch);
+    const syment &sym = coff.cSymbolTbl[i];
+    char first = 0;
+    if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
+        first != '.')
+      continue; // a name in the image's table, none of those below
+    const std::string_view name = symbolName(coff, sym, scratch);
     if (name.size() < 4 || name[0] != '.')
       continue; // none of the names below
-    if (name == ".file")
+    if (name == ".file") {
+      while (source != cSourceNum.end() && source->first < i)
+        ++source;
       // Only file symbols that name a source file can be listed.
-      cScanKind[i] = sourceNumber(std::uint32_t(i)) != nullptr
+      cScanKind[i] = source != cSourceNum.end() && source->first == i
                          ? ScanKind::File
                          : ScanKind::Other;
-    else if (name == ".eof")
+    } else if (name == ".eof")
       cScanKind[i] = ScanKind::Eof;
     else if (name == ".list")
       cScanKind[i] = ScanKind::List;
