@@ -102,13 +102,14 @@ std::string_view inlineView(const std::uint8_t *name) {
       nul == nullptr ? 8 : static_cast<const std::uint8_t *>(nul) - name);
 }
 
-// The first 16 bytes of a section name as two big-endian numbers, zero
+// A section's name with its first 16 bytes as two big-endian numbers, zero
 // filled: names hold no NUL, so comparing the numbers orders the names as
 // their strings compare, unless both start with the same 16 bytes.
 struct NameKey {
   std::uint64_t cHigh;
   std::uint64_t cLow;
-  std::uint32_t cIndex;
+  std::string_view cName;
+  std::uint32_t cIndex; // section number - 1
 };
 
 std::uint64_t nameWord(std::string_view name, std::size_t from) {
@@ -117,6 +118,22 @@ std::uint64_t nameWord(std::string_view name, std::size_t from) {
     word = (word << 8) |
            (k < name.size() ? static_cast<std::uint8_t>(name[k]) : 0u);
   return word;
+}
+
+// Section numbers in name order, a name's sections in number order.
+void sortByName(NameKey *first, NameKey *last) {
+  std::sort(first, last, [](const NameKey &a, const NameKey &b) {
+    if (a.cHigh != b.cHigh)
+      return a.cHigh < b.cHigh;
+    if (a.cLow != b.cLow)
+      return a.cLow < b.cLow;
+    if (a.cName.size() > 16 || b.cName.size() > 16) {
+      const int order = a.cName.compare(b.cName);
+      if (order != 0)
+        return order < 0;
+    }
+    return a.cIndex < b.cIndex;
+  });
 }
 
 class CoffReader {
@@ -154,11 +171,8 @@ private:
   void findSectionName(const scnhdr &hdr, const std::uint8_t *headerBytes,
                        std::string_view &name);
   SectionBlocks checkedSection(std::uint32_t index) const;
-  std::vector<NameKey>
-  sectionsByName(const std::vector<std::string_view> &names) const;
-  void storeSections(const std::vector<std::string_view> &names);
-  void storeSectionGroup(const std::string_view &name, const NameKey *first,
-                         const NameKey *last);
+  void storeSections(NameKey *sections, std::size_t count);
+  void storeSectionGroup(const NameKey *first, const NameKey *last);
   void appendLineNumbers(const SectionBlocks &section,
                          std::vector<coff_lineno> &lines) const;
   void appendRelocations(const SectionBlocks &section,
@@ -419,64 +433,47 @@ CoffReader::checkedSection(std::uint32_t index) const {
 }
 
 bool CoffReader::readSections() {
-  const int count = cCoff->cFileHdr.f_nscns;
-  std::vector<std::string_view> names(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i)
-    if (!checkSection(i + 1, names[std::size_t(i)]))
+  const std::size_t count = cCoff->cFileHdr.f_nscns;
+  // An object's few sections need no allocation of their own.
+  constexpr std::size_t kFewSections = 16;
+  NameKey few[kFewSections];
+  std::vector<NameKey> many(count > kFewSections ? count : 0);
+  NameKey *sections = count > kFewSections ? many.data() : few;
+  for (std::size_t i = 0; i < count; ++i) {
+    NameKey &section = sections[i];
+    if (!checkSection(static_cast<int>(i) + 1, section.cName))
       return false;
-  storeSections(names);
+    section.cHigh = nameWord(section.cName, 0);
+    section.cLow = nameWord(section.cName, 8);
+    section.cIndex = static_cast<std::uint32_t>(i);
+  }
+  storeSections(sections, count);
   return true;
 }
 
-// Section numbers in name order, a name's sections in number order. A
-// linked file has thousands of sections in no name order: sorted once,
+// A linked file has thousands of sections in no name order: sorted once,
 // they go into every name-keyed map at its end, without a search.
-std::vector<NameKey>
-CoffReader::sectionsByName(const std::vector<std::string_view> &names) const {
-  std::vector<NameKey> order(names.size());
-  for (std::size_t i = 0; i < names.size(); ++i)
-    order[i] = {nameWord(names[i], 0), nameWord(names[i], 8),
-                static_cast<std::uint32_t>(i)};
-  std::sort(order.begin(), order.end(),
-            [&](const NameKey &a, const NameKey &b) {
-              if (a.cHigh != b.cHigh)
-                return a.cHigh < b.cHigh;
-              if (a.cLow != b.cLow)
-                return a.cLow < b.cLow;
-              const std::string_view nameA = names[a.cIndex];
-              const std::string_view nameB = names[b.cIndex];
-              if (nameA.size() > 16 || nameB.size() > 16) {
-                const int order = nameA.compare(nameB);
-                if (order != 0)
-                  return order < 0;
-              }
-              return a.cIndex < b.cIndex;
-            });
-  return order;
-}
-
-void CoffReader::storeSections(const std::vector<std::string_view> &names) {
+void CoffReader::storeSections(NameKey *sections, std::size_t count) {
   std::map<int, std::string> &numbers = cCoff->cScnNum;
-  for (std::size_t i = 0; i < names.size(); ++i)
+  for (std::size_t i = 0; i < count; ++i)
     numbers.emplace_hint(numbers.end(), static_cast<int>(i + 1),
-                         std::string(names[i]));
-  const std::vector<NameKey> order = sectionsByName(names);
-  const NameKey *end = order.data() + order.size();
-  for (const NameKey *first = order.data(); first != end;) {
+                         std::string(sections[i].cName));
+  NameKey *end = sections + count;
+  sortByName(sections, end);
+  for (const NameKey *first = sections; first != end;) {
     const NameKey *last = first + 1;
-    while (last != end && names[last->cIndex] == names[first->cIndex])
+    while (last != end && last->cName == first->cName)
       ++last;
-    storeSectionGroup(names[first->cIndex], first, last);
+    storeSectionGroup(first, last);
     first = last;
   }
 }
 
 // The sections of one name: a later one replaces the header and the
 // contents of an earlier one; their line numbers and relocations add up.
-void CoffReader::storeSectionGroup(const std::string_view &name,
-                                   const NameKey *first, const NameKey *last) {
+void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
   Coff &coff = *cCoff;
-  const std::string key(name);
+  const std::string key(first->cName);
   coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), key,
                             checkedSection((last - 1)->cIndex).hdr);
   for (const NameKey *at = last; at-- != first;) {
