@@ -141,7 +141,7 @@ public:
   CoffReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
-        cSectionsOnly(parts == Coff::Parts::Sections),
+        cProgramMemoryOnly(parts == Coff::Parts::ProgramMemory),
         cKeepStringsAndRelocations(parts == Coff::Parts::All) {}
 
   std::unique_ptr<Coff> read();
@@ -183,7 +183,9 @@ private:
   std::string cName;
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
-  bool cSectionsOnly;
+  // Only the code and romdata sections, without their numbers or line
+  // numbers, and no symbols.
+  bool cProgramMemoryOnly;
   // Only a full read keeps the string table and the relocations.
   bool cKeepStringsAndRelocations;
   // The string table's text in the image and the bytes of it that hold
@@ -327,7 +329,7 @@ bool CoffReader::readSymbolTable() {
   const std::uint8_t *bytes = cIn.at(fh.f_symptr, length);
   if (bytes == nullptr)
     return fail("could not read symbol table.");
-  if (cSectionsOnly)
+  if (cProgramMemoryOnly)
     return true;
   std::vector<syment> &table = cCoff->cSymbolTbl;
   table.reserve(fh.f_nsyms);
@@ -455,7 +457,7 @@ bool CoffReader::readSections() {
 // they go into every name-keyed map at its end, without a search.
 void CoffReader::storeSections(NameKey *sections, std::size_t count) {
   std::map<int, std::string> &numbers = cCoff->cScnNum;
-  for (std::size_t i = 0; i < count; ++i)
+  for (std::size_t i = 0; i < count && !cProgramMemoryOnly; ++i)
     numbers.emplace_hint(numbers.end(), static_cast<int>(i + 1),
                          std::string(sections[i].cName));
   NameKey *end = sections + count;
@@ -471,12 +473,19 @@ void CoffReader::storeSections(NameKey *sections, std::size_t count) {
 
 // The sections of one name: a later one replaces the header and the
 // contents of an earlier one; their line numbers and relocations add up.
+// The header that stays decides whether a name is in program memory.
 void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
   Coff &coff = *cCoff;
+  const scnhdr hdr = checkedSection((last - 1)->cIndex).hdr;
+  const std::uint8_t type = Coff::scnType(hdr);
+  const bool programMemory = type == kScnTypeCode || type == kScnTypeRomdata;
+  if (cProgramMemoryOnly && !programMemory)
+    return;
   const std::string key(first->cName);
-  coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), key,
-                            checkedSection((last - 1)->cIndex).hdr);
-  for (const NameKey *at = last; at-- != first;) {
+  coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), key, hdr);
+  // Data contents are of no use to a converter.
+  const bool keepContents = programMemory || cKeepStringsAndRelocations;
+  for (const NameKey *at = last; keepContents && at-- != first;) {
     const SectionBlocks section = checkedSection(at->cIndex);
     if (section.hdr.s_size == 0)
       continue;
@@ -486,7 +495,7 @@ void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
                                    : Data(section.hdr.s_size, section.rawData));
     break;
   }
-  if (!cSectionsOnly) {
+  if (!cProgramMemoryOnly) {
     std::vector<coff_lineno> lines;
     for (const NameKey *at = first; at != last; ++at)
       appendLineNumbers(checkedSection(at->cIndex), lines);

@@ -105,9 +105,9 @@ int hexConverterMain(int argc, char **argv) {
   if (int code = parseOptions(argc, argv, options))
     return code;
 
-  // Only sections become HEX records.
+  // Only code and romdata sections become HEX records.
   std::unique_ptr<Coff> coff =
-      Coff::make(options.cCoffFile, Coff::Parts::Sections);
+      Coff::make(options.cCoffFile, Coff::Parts::ProgramMemory);
   if (!coff)
     printSummaryAndExit(1);
   coff2hex converter;

@@ -202,7 +202,7 @@ TEST(CoffReader, SectionCountsFollowSizeAndPointer) {
 
 TEST(CoffReader, SectionsSharingANameKeepTheLastHeaderAndEveryEntry) {
   // Names alike in their first 16 bytes; the third section is renamed to
-  // the first one's name.
+  // the first one's name, the fourth (data) to the second one's.
   std::string bytes = CoffBuilder()
                           .section("x_long_section_name_b", kScnTypeCode)
                           .words({1, 2})
@@ -214,32 +214,43 @@ TEST(CoffReader, SectionsSharingANameKeepTheLastHeaderAndEveryEntry) {
                           .words({4})
                           .reloc(0, "s", 3)
                           .line(6, 1)
+                          .section("x_long_section_name_d", kScnTypeUdata)
+                          .zeros(6)
                           .symbol("s", 0, 1, kClassStatic)
                           .fileBytes();
   patch32(bytes, scnField(2, 4), peek32(bytes, scnField(0, 4)));
-  for (Coff::Parts parts : {Coff::Parts::All, Coff::Parts::Sections}) {
+  patch32(bytes, scnField(3, 4), peek32(bytes, scnField(1, 4)));
+  const std::string a = "x_long_section_name_a", b = "x_long_section_name_b";
+  for (Coff::Parts parts : {Coff::Parts::All, Coff::Parts::NamesFromImage,
+                            Coff::Parts::ProgramMemory}) {
     std::unique_ptr<Coff> coff =
         Coff::make(reinterpret_cast<const std::uint8_t *>(bytes.data()),
                    bytes.size(), "t.o", parts);
     ASSERT_NE(coff, nullptr);
-    EXPECT_EQ(coff->cScnNum,
-              (std::map<int, std::string>{{1, "x_long_section_name_b"},
-                                          {2, "x_long_section_name_a"},
-                                          {3, "x_long_section_name_b"}}));
-    ASSERT_EQ(coff->cScnHdr.size(), 2u);
-    EXPECT_EQ(coff->cScnHdr.begin()->first, "x_long_section_name_a");
-    EXPECT_EQ(coff->cScnHdr.at("x_long_section_name_b").s_size, 2u);
-    ASSERT_EQ(coff->cRawData.at("x_long_section_name_b").size(), 2u);
-    EXPECT_EQ(coff->cRawData.at("x_long_section_name_b").bytes()[0], 4);
-    if (parts == Coff::Parts::Sections)
+    EXPECT_EQ(coff->cScnHdr.at(b).s_size, 2u);
+    ASSERT_EQ(coff->cRawData.at(b).size(), 2u);
+    EXPECT_EQ(coff->cRawData.at(b).bytes()[0], 4);
+    if (parts == Coff::Parts::ProgramMemory) {
+      // The data header that stays leaves the other name out.
+      EXPECT_EQ(coff->cScnHdr.size(), 1u);
+      EXPECT_EQ(coff->cRawData.size(), 1u);
+      EXPECT_TRUE(coff->cScnNum.empty());
       continue;
-    const std::vector<reloc> &relocs = coff->cReloc.at("x_long_section_name_b");
-    ASSERT_EQ(relocs.size(), 2u);
-    EXPECT_EQ(relocs[1].r_type, 3);
-    const std::vector<coff_lineno> &lines =
-        coff->cLineNum.at("x_long_section_name_b");
+    }
+    EXPECT_EQ(coff->cScnNum,
+              (std::map<int, std::string>{{1, b}, {2, a}, {3, b}, {4, a}}));
+    ASSERT_EQ(coff->cScnHdr.size(), 2u);
+    EXPECT_EQ(Coff::scnType(coff->cScnHdr.at(a)), kScnTypeUdata);
+    EXPECT_EQ(coff->cRawData.count(a), parts == Coff::Parts::All ? 1u : 0u);
+    const std::vector<coff_lineno> &lines = coff->cLineNum.at(b);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].l_lnno, 6);
+    if (parts != Coff::Parts::All)
+      continue;
+    EXPECT_EQ(coff->cRawData.at(a).size(), 6u);
+    const std::vector<reloc> &relocs = coff->cReloc.at(b);
+    ASSERT_EQ(relocs.size(), 2u);
+    EXPECT_EQ(relocs[1].r_type, 3);
   }
 }
 
@@ -373,9 +384,11 @@ TEST(CoffReader, PartsKeepWhatTheyNameAndCheckEverything) {
   EXPECT_EQ(names->cRawData.at(".a_long_section_name").size(), 4u);
   EXPECT_TRUE(names->cReloc.empty());
 
-  std::unique_ptr<Coff> sections = read(bytes, Coff::Parts::Sections);
+  std::unique_ptr<Coff> sections = read(bytes, Coff::Parts::ProgramMemory);
   ASSERT_NE(sections, nullptr);
-  EXPECT_EQ(sections->cScnNum, all->cScnNum);
+  EXPECT_EQ(sections->cScnHdr.size(), 1u);
+  EXPECT_EQ(sections->cRawData.at(".a_long_section_name").size(), 4u);
+  EXPECT_TRUE(sections->cScnNum.empty());
   EXPECT_TRUE(sections->cStringTbl.empty());
   EXPECT_TRUE(sections->cSymbolTbl.empty());
   EXPECT_TRUE(sections->cLineNum.empty());
@@ -385,7 +398,7 @@ TEST(CoffReader, PartsKeepWhatTheyNameAndCheckEverything) {
   std::string cut = bytes;
   patch16(cut, scnField(0, kNreloc), 0x7FFF);
   for (Coff::Parts parts :
-       {Coff::Parts::Sections, Coff::Parts::NamesFromImage}) {
+       {Coff::Parts::ProgramMemory, Coff::Parts::NamesFromImage}) {
     std::unique_ptr<Coff> coff;
     EXPECT_EQ(capturedErrors([&] { coff = read(cut, parts); }),
               "Error - Coff file 't.o' could not read relocation info.\n");
