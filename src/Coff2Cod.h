@@ -145,4 +145,5 @@ private:
   StringTableBytes cImageNames; // empty without an image
   int cIncludeDepth = 0;
   std::string cListTime; // first page header's time, used on every page
+  std::string cMessage;  // a warning's text, built in place
 };

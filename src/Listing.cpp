@@ -264,10 +264,13 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
   }
   FileBytes source;
   if (!cSources.read(name, source)) {
-    report(MessageKind::Warning, "Coff2Cod::doNextFile()",
-           "Could not open source file '" + name +
-               "'.\nThis file will not be present in the list file.",
-           0);
+    // A project listed away from its sources misses thousands of them: the
+    // warning's text is built in a buffer kept for the run.
+    static const std::string context = "Coff2Cod::doNextFile()";
+    cMessage.assign("Could not open source file '")
+        .append(name)
+        .append("'.\nThis file will not be present in the list file.");
+    report(MessageKind::Warning, context, cMessage, 0);
     position += 1;
     return 0;
   }
