@@ -206,22 +206,33 @@ std::string_view Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
 
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
-  // When every section has a name of its own, the header kept for a
-  // number is the one the image holds at that number, and the numbers run
-  // from 1 to the section count: the headers are read there, in order,
-  // without a walk through the maps.
   const std::uint64_t firstHeader =
       filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
-  const std::size_t count = coff.cScnNum.size();
-  if (cImage != nullptr && count != 0 && coff.cScnHdr.size() == count &&
-      coff.cScnNum.begin()->first == 1 &&
-      coff.cScnNum.rbegin()->first == int(count) &&
+  const std::size_t count = coff.cFileHdr.f_nscns;
+  if (cImage != nullptr &&
       firstHeader + scnhdr::sizeInBytes * std::uint64_t(count) <=
           cImageSizeInBytes) {
+    // The headers are read where the image holds them, in number order.
+    // When every section has a name of its own (one header a name), the
+    // header kept for a number is the image's; otherwise the one kept for
+    // its name decides.
+    const bool namesOwn = coff.cScnHdr.size() == count;
     inProgramMemory.assign(count + 1, false);
-    for (std::size_t number = 1; number <= count; ++number)
-      inProgramMemory[number] = isCodeOrRomdata(scnhdr::decode(
-          cImage + firstHeader + scnhdr::sizeInBytes * (number - 1)));
+    for (std::size_t number = 1; number <= count; ++number) {
+      const std::uint8_t *bytes =
+          cImage + firstHeader + scnhdr::sizeInBytes * (number - 1);
+      const scnhdr hdr = scnhdr::decode(bytes);
+      if (namesOwn) {
+        inProgramMemory[number] = isCodeOrRomdata(hdr);
+        continue;
+      }
+      std::string_view name;
+      if (!sectionName(coff, hdr, name))
+        continue;
+      auto found = coff.cScnHdr.find(std::string(name));
+      inProgramMemory[number] =
+          found != coff.cScnHdr.end() && isCodeOrRomdata(found->second);
+    }
     return inProgramMemory;
   }
   for (const auto &number : coff.cScnNum) {
@@ -235,6 +246,29 @@ std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
     inProgramMemory[std::size_t(number.first)] = true;
   }
   return inProgramMemory;
+}
+
+// A section header's name as the reader found it: inline, in the image's
+// string table, or among the names it moved out of old file entries.
+bool Coff2Cod::sectionName(const Coff &coff, const scnhdr &hdr,
+                           std::string_view &name) const {
+  if (!hdr.hasLongName()) {
+    const void *nul = std::memchr(hdr._s_name, 0, sizeof hdr._s_name);
+    name = std::string_view(hdr._s_name,
+                            nul == nullptr
+                                ? sizeof hdr._s_name
+                                : static_cast<const char *>(nul) - hdr._s_name);
+    return true;
+  }
+  if (cImageNames.find(hdr.nameOffset(), name))
+    return true;
+  if (hdr.nameOffset() > 0x7FFFFFFFu)
+    return false;
+  auto found = coff.cStringTbl.find(static_cast<int>(hdr.nameOffset()));
+  if (found == coff.cStringTbl.end())
+    return false;
+  name = found->second;
+  return true;
 }
 
 void Coff2Cod::createDirectory(const Coff &coff) {

@@ -111,6 +111,10 @@ private:
                             std::string &scratch);
   // Whether each section number names a code or romdata section.
   std::vector<bool> programMemorySections(const Coff &coff) const;
+  // Views the name of a header read from the image (while hdr lives, for
+  // an inline one); false when the reader could not have named it.
+  bool sectionName(const Coff &coff, const scnhdr &hdr,
+                   std::string_view &name) const;
   // The run of cLine entries of one source line.
   std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
                                                           int line) const;

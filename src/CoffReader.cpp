@@ -186,7 +186,8 @@ private:
   // Only the code and romdata sections, without their numbers or line
   // numbers, and no symbols.
   bool cProgramMemoryOnly;
-  // Only a full read keeps the string table and the relocations.
+  // Only a full read keeps the string table, the relocations and the
+  // section numbers.
   bool cKeepStringsAndRelocations;
   // The string table's text in the image and the bytes of it that hold
   // the kept strings: section names are looked up there, in place.
@@ -457,7 +458,8 @@ bool CoffReader::readSections() {
 // they go into every name-keyed map at its end, without a search.
 void CoffReader::storeSections(NameKey *sections, std::size_t count) {
   std::map<int, std::string> &numbers = cCoff->cScnNum;
-  for (std::size_t i = 0; i < count && !cProgramMemoryOnly; ++i)
+  // Only a full read keeps the section numbers: the converters go by name.
+  for (std::size_t i = 0; i < count && cKeepStringsAndRelocations; ++i)
     numbers.emplace_hint(numbers.end(), static_cast<int>(i + 1),
                          std::string(sections[i].cName));
   NameKey *end = sections + count;

@@ -101,6 +101,32 @@ TEST(CirrowRobustness, LongSymbolNamesAreCutTo255Characters) {
   EXPECT_EQ(cod.text(cod.symTab(0), 0), name.substr(0, 12));
 }
 
+TEST(CirrowRobustness, SectionsSharingANameTakeTheTypeOfTheHeaderThatStays) {
+  TempDir tmp;
+  std::string bytes = CoffBuilder()
+                          .processor(0x1001)
+                          .section("first_long_name", kScnTypeCode)
+                          .words({1})
+                          .section("second_long_name", kScnTypeUdata)
+                          .zeros(2)
+                          .section(".code", kScnTypeCode)
+                          .words({2})
+                          .symbol("in_first", 0, 1, kClassStatic)
+                          .symbol("in_code", 0, 3, kClassStatic)
+                          .fileBytes();
+  // The data section takes the code section's name: its header stays.
+  bytes.replace(36 + 40, 8, bytes.substr(36, 8));
+  tmp.write("prog.cof", bytes);
+  ASSERT_EQ(runCirrow(tmp, {"-d", "prog.cof"}).exitCode, 0);
+  CodFileReader cod(tmp.read("prog.cod"));
+  const unsigned block = cod.symTab(0);
+  ASSERT_NE(block, 0u);
+  EXPECT_EQ(cod.text(block, 0), "in_first");
+  EXPECT_EQ(cod.u8(block, 13), 47u); // constant
+  EXPECT_EQ(cod.text(block, 16), "in_code");
+  EXPECT_EQ(cod.u8(block, 16 + 13), 46u); // address
+}
+
 TEST(CirrowRobustness, VeryLongSourceLineCountsAsOneLine) {
   TempDir tmp;
   std::string longLine(3000, 'x');
