@@ -142,7 +142,7 @@ public:
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
         cProgramMemoryOnly(parts == Coff::Parts::ProgramMemory),
-        cKeepStringsAndRelocations(parts == Coff::Parts::All) {}
+        cFullRead(parts == Coff::Parts::All) {}
 
   std::unique_ptr<Coff> read();
 
@@ -186,9 +186,9 @@ private:
   // Only the code and romdata sections, without their numbers or line
   // numbers, and no symbols.
   bool cProgramMemoryOnly;
-  // Only a full read keeps the string table, the relocations and the
-  // section numbers.
-  bool cKeepStringsAndRelocations;
+  // Only a full read keeps the string table, the relocations, the section
+  // numbers and the contents of data sections.
+  bool cFullRead;
   // The string table's text in the image and the bytes of it that hold
   // the kept strings: section names are looked up there, in place.
   const std::uint8_t *cStringText = nullptr;
@@ -231,13 +231,12 @@ void CoffReader::takeStringText(const std::uint8_t *text, std::size_t size) {
   cStringText = text;
   cKeptStringBytes = keptStringsEnd(text, size);
   cNextStringOffset = static_cast<std::uint32_t>(4 + cKeptStringBytes);
-  if (!cKeepStringsAndRelocations)
+  if (!cFullRead)
     return;
   std::map<int, std::string> &table = cCoff->cStringTbl;
   walkKeptStrings(
       text, cKeptStringBytes, [&](std::size_t start, std::size_t end) {
-        // Offsets ascend, so each entry goes in at the end
-        // without a search.
+        // Offsets ascend: each entry goes in at the end, without a search.
         table.emplace_hint(
             table.end(), static_cast<int>(4 + start),
             std::string(reinterpret_cast<const char *>(text) + start,
@@ -412,7 +411,7 @@ void CoffReader::findSectionName(const scnhdr &hdr,
   name = std::string_view();
 }
 
-// Section index (from 0) of a section whose checks passed.
+// The section at index (from 0), whose checks passed.
 CoffReader::SectionBlocks
 CoffReader::checkedSection(std::uint32_t index) const {
   SectionBlocks section;
@@ -459,7 +458,7 @@ bool CoffReader::readSections() {
 void CoffReader::storeSections(NameKey *sections, std::size_t count) {
   std::map<int, std::string> &numbers = cCoff->cScnNum;
   // Only a full read keeps the section numbers: the converters go by name.
-  for (std::size_t i = 0; i < count && cKeepStringsAndRelocations; ++i)
+  for (std::size_t i = 0; i < count && cFullRead; ++i)
     numbers.emplace_hint(numbers.end(), static_cast<int>(i + 1),
                          std::string(sections[i].cName));
   NameKey *end = sections + count;
@@ -485,8 +484,9 @@ void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
     return;
   const std::string key(first->cName);
   coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), key, hdr);
-  // Data contents are of no use to a converter.
-  const bool keepContents = programMemory || cKeepStringsAndRelocations;
+  // The converters place only code and romdata: a data section's contents
+  // are kept by a full read alone.
+  const bool keepContents = programMemory || cFullRead;
   for (const NameKey *at = last; keepContents && at-- != first;) {
     const SectionBlocks section = checkedSection(at->cIndex);
     if (section.hdr.s_size == 0)
@@ -504,7 +504,7 @@ void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
     if (!lines.empty())
       coff.cLineNum.emplace_hint(coff.cLineNum.end(), key, std::move(lines));
   }
-  if (cKeepStringsAndRelocations) {
+  if (cFullRead) {
     std::vector<reloc> relocs;
     for (const NameKey *at = first; at != last; ++at)
       appendRelocations(checkedSection(at->cIndex), relocs);
