@@ -91,10 +91,10 @@ CodOptions parseCommandLine(int argc, char **argv) {
   return options;
 }
 
-// Reads the COFF file into bytes, which the converter then reads names and
-// numbered section headers from: the Coff keeps neither a string table nor
-// section numbers. A file that does not open is left to Coff::make to report
-// (and read whole, should it open then).
+// Reads the COFF file into bytes, which the converter then reads symbols,
+// names and numbered section headers from: the Coff keeps neither (but for
+// an old-layout file's symbols). A file that does not open is left to
+// Coff::make to report (and read whole, should it open then).
 std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   std::FILE *file = std::fopen(name.c_str(), "rb");
   if (file == nullptr)

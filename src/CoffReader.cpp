@@ -329,7 +329,9 @@ bool CoffReader::readSymbolTable() {
   const std::uint8_t *bytes = cIn.at(fh.f_symptr, length);
   if (bytes == nullptr)
     return fail("could not read symbol table.");
-  if (cProgramMemoryOnly)
+  // The COD converter reads the entries in the image; only the old
+  // layout's, changed as they are read, are kept for it.
+  if (cProgramMemoryOnly || (!cFullRead && !cOldLayout))
     return true;
   std::vector<syment> &table = cCoff->cSymbolTbl;
   table.reserve(fh.f_nsyms);

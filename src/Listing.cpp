@@ -138,16 +138,17 @@ int Coff2Cod::createListFile(const Coff &coff) {
 // Names are looked up once per entry; the scans below then only compare
 // kinds. The last entry is never scanned.
 void Coff2Cod::classifySymbols(const Coff &coff) {
-  const std::size_t count = coff.cSymbolTbl.size();
+  const std::size_t count = cSymbols.size();
   cScanKind.assign(count, ScanKind::Other);
   cRegion = ScanRegion();
   std::string scratch;
   // File symbols that name a source file, by ascending index like i.
   auto source = cSourceNum.begin();
   for (std::size_t i = 0; i + 1 < count; ++i) {
-    if (coff.cAuxType[i] != kAuxNone)
+    if (cSymbols.auxKind(i) != kAuxNone)
       continue;
-    const syment &sym = coff.cSymbolTbl[i];
+    // An inline name is viewed in this copy.
+    const syment sym = cSymbols.entry(i);
     char first = 0;
     if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
         first != '.')
@@ -200,7 +201,7 @@ int Coff2Cod::findEndOfFile(const Coff &, std::uint32_t &position) {
 
 // The position moves only when a file ends or an include is listed, so the
 // region after it is worked out once and then serves every source line.
-const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
+const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &,
                                                std::uint32_t position) {
   if (cRegion.valid && cRegion.position == position)
     return cRegion;
@@ -215,7 +216,7 @@ const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
       break;
     }
     if (kind == ScanKind::List || kind == ScanKind::NoList)
-      cRegion.listSwitch.emplace(coff.cSymbolTbl[i].n_value,
+      cRegion.listSwitch.emplace(cSymbols.entry(i).n_value,
                                  kind == ScanKind::List ? 1 : 0);
   }
   return cRegion;
@@ -230,7 +231,7 @@ bool Coff2Cod::hasInclude(const Coff &coff, std::uint32_t position, int line) {
   if (!region.hasBoundary || cScanKind[region.boundary] != ScanKind::File)
     return false;
   std::uint32_t index = region.boundary;
-  aux_file aux = readAux<aux_file>(coff.cSymbolTbl[index + 1]);
+  aux_file aux = readAux<aux_file>(cSymbols.entry(index + 1));
   bool included = aux.x_incline == std::uint32_t(line) ||
                   (aux.x_incline == 0 && index == position);
   if (included && tracing)
@@ -252,7 +253,7 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
     return 1;
   const std::uint32_t fileKey = position;
   std::string scratch;
-  const std::string name(fileName(coff, coff.cSymbolTbl[fileKey + 1], scratch));
+  const std::string name(fileName(coff, cSymbols.entry(fileKey + 1), scratch));
   if (cIncludeDepth >= MaxIncludeDepth) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Source file '" + name +
