@@ -91,10 +91,10 @@ CodOptions parseCommandLine(int argc, char **argv) {
   return options;
 }
 
-// Reads the COFF file into bytes, which the converter then reads symbol
-// and file names from: the Coff keeps only the section names of the string
-// table. A file that does not open is left to Coff::make to report (and
-// read whole, should it open then).
+// Reads the COFF file into bytes, which the converter then reads symbols,
+// names and numbered section headers from: the Coff keeps neither (but for
+// an old-layout file's symbols). A file that does not open is left to
+// Coff::make to report (and read whole, should it open then).
 std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   std::FILE *file = std::fopen(name.c_str(), "rb");
   if (file == nullptr)
@@ -103,7 +103,7 @@ std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   bytes.read(file, 0);
   std::fclose(file);
   return Coff::make(bytes.data(), bytes.size(), name,
-                    Coff::Parts::SectionNames);
+                    Coff::Parts::NamesFromImage);
 }
 
 } // namespace

@@ -33,13 +33,18 @@ public:
 
   // Reading and checking.
 
-  // What a reader keeps: everything; only the headers and the sections'
-  // names and contents (for a program that needs no symbols, line numbers
-  // or relocations); or everything but relocations, with only the section
-  // names of the string table (for a program that looks its other names
-  // up in the file's own bytes). Every block is checked against the file
-  // in every case, with the same messages.
-  enum class Parts { All, Sections, SectionNames };
+  // What a reader keeps: everything; only the code and romdata sections,
+  // their headers and contents by name (for a program that needs nothing
+  // else: no section numbers, symbols, line numbers, relocations or
+  // string table); or the headers by name, the contents of code and
+  // romdata sections and the line numbers (for a converter that reads
+  // symbols, names and numbered headers in the image's own bytes; an
+  // old-layout image, whose symbols and file names the reader changes,
+  // keeps its symbol table and the moved file names). Where sections share
+  // a name, the header that stays decides whether they are code or
+  // romdata. Every block is checked against the file in every case, with
+  // the same messages.
+  enum class Parts { All, ProgramMemory, NamesFromImage };
 
   // Reads the named file from its first byte; null after an error report.
   static std::unique_ptr<Coff> make(const std::string &name);

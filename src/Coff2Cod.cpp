@@ -60,8 +60,36 @@ void Coff2Cod::setImage(const std::uint8_t *bytes, std::uint64_t sizeInBytes) {
   cImageSizeInBytes = sizeInBytes;
 }
 
+void Coff2Cod::SymbolEntries::take(const Coff &coff, const std::uint8_t *image,
+                                   std::uint64_t imageSizeInBytes) {
+  const filehdr &header = coff.cFileHdr;
+  const std::uint64_t tableBytes =
+      syment::sizeInBytes * std::uint64_t(header.f_nsyms);
+  *this = SymbolEntries();
+  if (!coff.cSymbolTbl.empty() || header.f_nsyms == 0 || image == nullptr ||
+      header.f_symptr > imageSizeInBytes ||
+      tableBytes > imageSizeInBytes - header.f_symptr) {
+    cModel = &coff.cSymbolTbl;
+    cModelAux = &coff.cAuxType;
+    cCount = coff.cSymbolTbl.size();
+    return;
+  }
+  cBytes = image + header.f_symptr;
+  cCount = header.f_nsyms;
+  // Each symbol is followed by at most one auxiliary entry, of the kind
+  // the symbol calls for, as the reader pairs them.
+  cAux.assign(cCount, std::uint8_t(kAuxNone));
+  for (std::size_t i = 0; i < cCount; ++i) {
+    const int kind = Coff::auxType(syment::decode(at(i)));
+    if (kind == kAuxNone || i + 1 >= cCount)
+      continue;
+    cAux[++i] = static_cast<std::uint8_t>(kind);
+  }
+}
+
 Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
   cImageNames = StringTableBytes(cImage, cImageSizeInBytes, coff.cFileHdr);
+  cSymbols.take(coff, cImage, cImageSizeInBytes);
   cPageLength = pageLength;
   cLineCount = 0;
   // The device code comes from the file: test it before any processor
@@ -206,35 +234,69 @@ std::string_view Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
 
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
-  // When every section has a name of its own, the header kept for a
-  // number is the one the image holds at that number: read there, it
-  // needs no search by name.
-  const bool fromImage =
-      cImage != nullptr && coff.cScnHdr.size() == coff.cScnNum.size();
   const std::uint64_t firstHeader =
       filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
+  const std::size_t count = coff.cFileHdr.f_nscns;
+  if (cImage != nullptr &&
+      firstHeader + scnhdr::sizeInBytes * std::uint64_t(count) <=
+          cImageSizeInBytes) {
+    // The headers are read where the image holds them, in number order.
+    // When every section has a name of its own (one header a name), the
+    // header kept for a number is the image's; otherwise the one kept for
+    // its name decides.
+    const bool namesOwn = coff.cScnHdr.size() == count;
+    inProgramMemory.assign(count + 1, false);
+    for (std::size_t number = 1; number <= count; ++number) {
+      const std::uint8_t *bytes =
+          cImage + firstHeader + scnhdr::sizeInBytes * (number - 1);
+      const scnhdr hdr = scnhdr::decode(bytes);
+      if (namesOwn) {
+        inProgramMemory[number] = isCodeOrRomdata(hdr);
+        continue;
+      }
+      std::string_view name;
+      if (!sectionName(coff, hdr, name))
+        continue;
+      auto found = coff.cScnHdr.find(std::string(name));
+      inProgramMemory[number] =
+          found != coff.cScnHdr.end() && isCodeOrRomdata(found->second);
+    }
+    return inProgramMemory;
+  }
   for (const auto &number : coff.cScnNum) {
     if (number.first < 0)
       continue;
-    std::uint64_t at =
-        firstHeader + scnhdr::sizeInBytes * std::uint64_t(number.first - 1);
-    scnhdr read;
-    const scnhdr *header = nullptr;
-    if (fromImage && number.first >= 1 &&
-        at + scnhdr::sizeInBytes <= cImageSizeInBytes) {
-      read = scnhdr::decode(cImage + at);
-      header = &read;
-    } else {
-      auto found = coff.cScnHdr.find(number.second);
-      header = found != coff.cScnHdr.end() ? &found->second : nullptr;
-    }
-    if (header == nullptr || !isCodeOrRomdata(*header))
+    auto found = coff.cScnHdr.find(number.second);
+    if (found == coff.cScnHdr.end() || !isCodeOrRomdata(found->second))
       continue;
     if (inProgramMemory.size() <= std::size_t(number.first))
       inProgramMemory.resize(std::size_t(number.first) + 1, false);
     inProgramMemory[std::size_t(number.first)] = true;
   }
   return inProgramMemory;
+}
+
+// A section header's name as the reader found it: inline, in the image's
+// string table, or among the names it moved out of old file entries.
+bool Coff2Cod::sectionName(const Coff &coff, const scnhdr &hdr,
+                           std::string_view &name) const {
+  if (!hdr.hasLongName()) {
+    const void *nul = std::memchr(hdr._s_name, 0, sizeof hdr._s_name);
+    name = std::string_view(hdr._s_name,
+                            nul == nullptr
+                                ? sizeof hdr._s_name
+                                : static_cast<const char *>(nul) - hdr._s_name);
+    return true;
+  }
+  if (cImageNames.find(hdr.nameOffset(), name))
+    return true;
+  if (hdr.nameOffset() > 0x7FFFFFFFu)
+    return false;
+  auto found = coff.cStringTbl.find(static_cast<int>(hdr.nameOffset()));
+  if (found == coff.cStringTbl.end())
+    return false;
+  name = found->second;
+  return true;
 }
 
 void Coff2Cod::createDirectory(const Coff &coff) {
@@ -314,14 +376,14 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
 }
 
 int Coff2Cod::createSourceFileInfo(const Coff &coff) {
-  const std::size_t count = coff.cSymbolTbl.size();
+  const std::size_t count = cSymbols.size();
   for (std::size_t i = 0; i < count; ++i) {
-    if (coff.cAuxType[i] != kAuxNone)
+    if (cSymbols.auxKind(i) != kAuxNone)
       continue; // auxiliary entries belong to the symbol before them
-    if (coff.cSymbolTbl[i].n_sclass != kClassFile)
+    if (cSymbols.storageClass(i) != kClassFile)
       continue;
     // A file symbol without its file entry names no file.
-    if (i + 1 >= count || coff.cAuxType[i + 1] != kAuxFile)
+    if (i + 1 >= count || cSymbols.auxKind(i + 1) != kAuxFile)
       continue;
     if (addSourceName(coff, std::uint32_t(i)) == 0)
       return 0;
@@ -331,7 +393,7 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
 
 int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
   std::string scratch;
-  const std::string name(fileName(coff, coff.cSymbolTbl[index + 1], scratch));
+  const std::string name(fileName(coff, cSymbols.entry(index + 1), scratch));
   if (name.size() > SourceName::MAX_LENGTH) {
     report(MessageKind::Error, "Coff2Cod::createSourceFileInfo()",
            "Source file '" + name +
@@ -354,35 +416,32 @@ const int *Coff2Cod::sourceNumber(std::uint32_t index) const {
                                                             : nullptr;
 }
 
-namespace {
-
 // Symbols the COD file lists: defined ones of the external, static and
 // label classes (an auxiliary entry's bytes only look like a class and a
 // section).
-bool isListedSymbol(const Coff &coff, std::size_t index) {
-  if (coff.cAuxType[index] != kAuxNone)
+bool Coff2Cod::isListedSymbol(std::size_t index) const {
+  if (cSymbols.auxKind(index) != kAuxNone)
     return false;
-  const syment &sym = coff.cSymbolTbl[index];
-  return (sym.n_sclass == kClassExternal || sym.n_sclass == kClassStatic ||
-          sym.n_sclass == kClassLabel) &&
-         sym.n_scnum >= 1;
+  const std::uint8_t storageClass = cSymbols.storageClass(index);
+  return (storageClass == kClassExternal || storageClass == kClassStatic ||
+          storageClass == kClassLabel) &&
+         cSymbols.sectionNumber(index) >= 1;
 }
-
-} // namespace
 
 void Coff2Cod::createSymbols(const Coff &coff) {
   const std::vector<bool> inProgramMemory = programMemorySections(coff);
-  const std::size_t count = coff.cSymbolTbl.size();
+  const std::size_t count = cSymbols.size();
   std::size_t listed = 0;
   for (std::size_t i = 0; i < count; ++i)
-    listed += isListedSymbol(coff, i) ? 1 : 0;
+    listed += isListedSymbol(i) ? 1 : 0;
   SymbolList.reserve(SymbolList.size() + listed);
   LongSymbolList.reserve(LongSymbolList.size() + listed);
   std::string scratch;
   for (std::size_t i = 0; i < count; ++i) {
-    if (!isListedSymbol(coff, i))
+    if (!isListedSymbol(i))
       continue;
-    const syment &sym = coff.cSymbolTbl[i];
+    // An inline name is viewed in this copy.
+    const syment sym = cSymbols.entry(i);
     std::size_t number = std::size_t(sym.n_scnum);
     std::uint8_t type =
         number < inProgramMemory.size() && inProgramMemory[number]

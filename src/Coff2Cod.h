@@ -43,7 +43,8 @@ public:
 
   // The bytes the Coff to convert was read from, kept by the caller until
   // the conversion is done: names are then read from its string table in
-  // place instead of through an index of the Coff's.
+  // place instead of through an index of the Coff's, and symbols from its
+  // symbol table when the Coff was read without one.
   void setImage(const std::uint8_t *bytes, std::uint64_t sizeInBytes);
 
   // This object, or null after an error report.
@@ -80,6 +81,41 @@ public:
   std::vector<LstLine> cLine;
 
 private:
+  // The symbol table as the reader pairs symbols with their auxiliary
+  // entries: the Coff's own, or, for a Coff read without one, the image's
+  // entries, read in place.
+  class SymbolEntries {
+  public:
+    void take(const Coff &coff, const std::uint8_t *image,
+              std::uint64_t imageSizeInBytes);
+    std::size_t size() const { return cCount; }
+    int auxKind(std::size_t index) const {
+      return cModel != nullptr ? (*cModelAux)[index] : cAux[index];
+    }
+    syment entry(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index] : syment::decode(at(index));
+    }
+    std::uint8_t storageClass(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index].n_sclass : at(index)[16];
+    }
+    std::int16_t sectionNumber(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index].n_scnum
+                               : static_cast<std::int16_t>(at(index)[12] |
+                                                           at(index)[13] << 8);
+    }
+
+  private:
+    const std::uint8_t *at(std::size_t index) const {
+      return cBytes + syment::sizeInBytes * index;
+    }
+
+    const std::vector<syment> *cModel = nullptr;
+    const std::vector<int> *cModelAux = nullptr;
+    const std::uint8_t *cBytes = nullptr;
+    std::vector<std::uint8_t> cAux; // aux kind of each image entry
+    std::size_t cCount = 0;
+  };
+
   // What a symbol-table entry means to the listing's scans.
   enum class ScanKind : std::uint8_t { Other, File, Eof, List, NoList };
   // The symbols from a position up to the next ".file" or ".eof": where
@@ -109,8 +145,13 @@ private:
                               std::string &scratch);
   std::string_view fileName(const Coff &coff, const syment &auxEntry,
                             std::string &scratch);
+  bool isListedSymbol(std::size_t index) const;
   // Whether each section number names a code or romdata section.
   std::vector<bool> programMemorySections(const Coff &coff) const;
+  // Views the name of a header read from the image (while hdr lives, for
+  // an inline one); false when the reader could not have named it.
+  bool sectionName(const Coff &coff, const scnhdr &hdr,
+                   std::string_view &name) const;
   // The run of cLine entries of one source line.
   std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
                                                           int line) const;
@@ -143,6 +184,8 @@ private:
   const std::uint8_t *cImage = nullptr;
   std::uint64_t cImageSizeInBytes = 0;
   StringTableBytes cImageNames; // empty without an image
+  SymbolEntries cSymbols;
   int cIncludeDepth = 0;
   std::string cListTime; // first page header's time, used on every page
+  std::string cMessage;  // a warning's text, built in place
 };

@@ -76,28 +76,22 @@ std::uint64_t lastSectionBlockEnd(const ImageReader &in, const filehdr &fh,
 }
 
 // Calls visit(start, end) for each string the reader keeps from a table
-// (text from start up to its NUL at end) and returns the bytes they take,
-// NULs included: strings follow each other from the table's start, and the
-// first empty string, or text without a closing NUL, ends them.
+// (text from start up to its NUL at end): those before keptStringsEnd.
 template <class Visit>
-std::size_t walkKeptStrings(const std::uint8_t *text, std::size_t size,
-                            Visit visit) {
+void walkKeptStrings(const std::uint8_t *text, std::size_t keptBytes,
+                     Visit visit) {
   std::size_t pos = 0;
-  while (pos < size) {
-    const void *nul = std::memchr(text + pos, 0, size - pos);
-    if (nul == nullptr)
-      break;
-    std::size_t end = static_cast<const std::uint8_t *>(nul) - text;
-    if (end == pos)
-      break;
+  while (pos < keptBytes) {
+    // Every kept string ends in a NUL inside the kept bytes.
+    const std::size_t end =
+        pos + std::strlen(reinterpret_cast<const char *>(text + pos));
     visit(pos, end);
     pos = end + 1;
   }
-  return pos;
 }
 
 std::uint64_t keptStringBytes(const std::uint8_t *text, std::size_t size) {
-  return walkKeptStrings(text, size, [](std::size_t, std::size_t) {});
+  return keptStringsEnd(text, size);
 }
 
 // An inline name of 8 bytes, up to its first NUL.
@@ -108,42 +102,97 @@ std::string_view inlineView(const std::uint8_t *name) {
       nul == nullptr ? 8 : static_cast<const std::uint8_t *>(nul) - name);
 }
 
+// A section's name with its first 16 bytes as two big-endian numbers, zero
+// filled: names hold no NUL, so comparing the numbers orders the names as
+// their strings compare, unless both start with the same 16 bytes.
+struct NameKey {
+  std::uint64_t cHigh;
+  std::uint64_t cLow;
+  std::string_view cName;
+  std::uint32_t cIndex; // section number - 1
+};
+
+std::uint64_t nameWord(std::string_view name, std::size_t from) {
+  std::uint64_t word = 0;
+  for (std::size_t k = from; k < from + 8; ++k)
+    word = (word << 8) |
+           (k < name.size() ? static_cast<std::uint8_t>(name[k]) : 0u);
+  return word;
+}
+
+// Section numbers in name order, a name's sections in number order.
+void sortByName(NameKey *first, NameKey *last) {
+  std::sort(first, last, [](const NameKey &a, const NameKey &b) {
+    if (a.cHigh != b.cHigh)
+      return a.cHigh < b.cHigh;
+    if (a.cLow != b.cLow)
+      return a.cLow < b.cLow;
+    if (a.cName.size() > 16 || b.cName.size() > 16) {
+      const int order = a.cName.compare(b.cName);
+      if (order != 0)
+        return order < 0;
+    }
+    return a.cIndex < b.cIndex;
+  });
+}
+
 class CoffReader {
 public:
   CoffReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
-        cSectionsOnly(parts == Coff::Parts::Sections),
-        cSectionNamesOnly(parts != Coff::Parts::All) {}
+        cProgramMemoryOnly(parts == Coff::Parts::ProgramMemory),
+        cFullRead(parts == Coff::Parts::All) {}
 
   std::unique_ptr<Coff> read();
 
 private:
+  // A checked section's header and its blocks in the image (null when the
+  // header names none; rawData null also for zero-filled contents). Only
+  // the names are kept between the checks and the storing: the rest is
+  // read again where the checks found it.
+  struct SectionBlocks {
+    scnhdr hdr;
+    const std::uint8_t *rawData = nullptr;
+    const std::uint8_t *lines = nullptr;
+    const std::uint8_t *relocs = nullptr;
+  };
+
   bool fail(const std::string &what);
   bool readHeaders();
-  void findSectionNameOffsets();
   bool readStringTable();
-  void splitStrings(const std::uint8_t *text, std::size_t size);
+  void takeStringText(const std::uint8_t *text, std::size_t size);
+  bool keptString(std::uint32_t offset, std::string_view &name) const;
   bool readSymbolTable();
   void moveOldFileName(syment &aux);
   bool readSections();
-  bool readSection(int number);
-  bool readRawData(const scnhdr &hdr, const std::string &name);
-  bool readLineNumbers(const scnhdr &hdr, const std::string &name);
-  bool readRelocations(const scnhdr &hdr, const std::string &name);
+  std::uint64_t sectionHeaderAt(int number) const;
+  bool checkSection(int number, std::string_view &name);
+  void findSectionName(const scnhdr &hdr, const std::uint8_t *headerBytes,
+                       std::string_view &name);
+  SectionBlocks checkedSection(std::uint32_t index) const;
+  void storeSections(NameKey *sections, std::size_t count);
+  void storeSectionGroup(const NameKey *first, const NameKey *last);
+  void appendLineNumbers(const SectionBlocks &section,
+                         std::vector<coff_lineno> &lines) const;
+  void appendRelocations(const SectionBlocks &section,
+                         std::vector<reloc> &relocs) const;
   std::uint64_t endOfSectionBlocks();
 
   ImageReader cIn;
   std::string cName;
   std::unique_ptr<Coff> cCoff;
   bool cOldLayout = false;
-  bool cSectionsOnly;
-  // The string table keeps only what section headers name, and no
-  // relocations are kept (both for Sections and SectionNames).
-  bool cSectionNamesOnly;
-  // Sorted offsets of the long section names: all of the string table
-  // that a sections-only read keeps.
-  std::vector<std::uint32_t> cWantedStrings;
+  // Only the code and romdata sections, without their numbers or line
+  // numbers, and no symbols.
+  bool cProgramMemoryOnly;
+  // Only a full read keeps the string table, the relocations, the section
+  // numbers and the contents of data sections.
+  bool cFullRead;
+  // The string table's text in the image and the bytes of it that hold
+  // the kept strings: section names are looked up there, in place.
+  const std::uint8_t *cStringText = nullptr;
+  std::size_t cKeptStringBytes = 0;
   std::uint32_t cNextStringOffset = 4;
   std::uint64_t cZeroFilledBytes = 0; // so far, in all sections
 };
@@ -176,47 +225,50 @@ bool CoffReader::readHeaders() {
 }
 
 // Strings follow each other from offset 4; the first empty string, or text
-// without a closing NUL, ends the table.
-void CoffReader::splitStrings(const std::uint8_t *text, std::size_t size) {
-  const std::size_t kept =
-      walkKeptStrings(text, size, [&](std::size_t start, std::size_t end) {
-        if (cSectionNamesOnly &&
-            !std::binary_search(cWantedStrings.begin(), cWantedStrings.end(),
-                                static_cast<std::uint32_t>(4 + start)))
-          return;
-        // Offsets ascend, so each entry goes in at the end without a search.
-        auto entry = cCoff->cStringTbl.emplace_hint(cCoff->cStringTbl.end(),
-                                                    static_cast<int>(4 + start),
-                                                    std::string());
-        entry->second.assign(reinterpret_cast<const char *>(text + start),
-                             end - start);
+// without a closing NUL, ends the table. Only a full read splits it into
+// the model's table; every read looks section names up in place.
+void CoffReader::takeStringText(const std::uint8_t *text, std::size_t size) {
+  cStringText = text;
+  cKeptStringBytes = keptStringsEnd(text, size);
+  cNextStringOffset = static_cast<std::uint32_t>(4 + cKeptStringBytes);
+  if (!cFullRead)
+    return;
+  std::map<int, std::string> &table = cCoff->cStringTbl;
+  walkKeptStrings(
+      text, cKeptStringBytes, [&](std::size_t start, std::size_t end) {
+        // Offsets ascend: each entry goes in at the end, without a search.
+        table.emplace_hint(
+            table.end(), static_cast<int>(4 + start),
+            std::string(reinterpret_cast<const char *>(text) + start,
+                        end - start));
       });
-  cNextStringOffset = static_cast<std::uint32_t>(4 + kept);
+}
+
+// The kept string at offset, as the model's table would hold it.
+bool CoffReader::keptString(std::uint32_t offset,
+                            std::string_view &name) const {
+  // Offsets above INT_MAX cannot be keys of the table.
+  if (offset < 4 || offset > 0x7FFFFFFFu)
+    return false;
+  const std::size_t pos = offset - 4;
+  // Kept strings start at 0 and right after each NUL before their end.
+  if (pos >= cKeptStringBytes || (pos != 0 && cStringText[pos - 1] != 0))
+    return false;
+  const void *nul = std::memchr(cStringText + pos, 0, cKeptStringBytes - pos);
+  if (nul == nullptr)
+    return false;
+  name = std::string_view(reinterpret_cast<const char *>(cStringText) + pos,
+                          static_cast<const std::uint8_t *>(nul) -
+                              (cStringText + pos));
+  return true;
 }
 
 std::uint64_t CoffReader::endOfSectionBlocks() {
   return lastSectionBlockEnd(cIn, cCoff->cFileHdr, cOldLayout);
 }
 
-void CoffReader::findSectionNameOffsets() {
-  const filehdr &fh = cCoff->cFileHdr;
-  for (std::uint32_t i = 0; i < fh.f_nscns; ++i) {
-    std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
-                       scnhdr::sizeInBytes * std::uint64_t(i);
-    const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
-    if (bytes == nullptr)
-      break; // the section read reports it
-    scnhdr hdr = scnhdr::decode(bytes);
-    if (hdr.hasLongName())
-      cWantedStrings.push_back(hdr.nameOffset());
-  }
-  std::sort(cWantedStrings.begin(), cWantedStrings.end());
-}
-
 bool CoffReader::readStringTable() {
   const filehdr &fh = cCoff->cFileHdr;
-  if (cSectionNamesOnly)
-    findSectionNameOffsets();
   if (fh.f_nsyms == 0) {
     // Without symbols the string table is optional: take it only when a
     // whole one is there.
@@ -228,7 +280,7 @@ bool CoffReader::readStringTable() {
     const std::uint8_t *text =
         length > 4 ? cIn.at(at + 4, length - 4) : nullptr;
     if (text != nullptr)
-      splitStrings(text, length - 4);
+      takeStringText(text, length - 4);
     return true;
   }
   std::uint64_t at = std::uint64_t(fh.f_symptr) +
@@ -242,7 +294,7 @@ bool CoffReader::readStringTable() {
   const std::uint8_t *text = cIn.at(at + 4, length - 4);
   if (text == nullptr)
     return fail("could not read string table.");
-  splitStrings(text, length - 4);
+  takeStringText(text, length - 4);
   return true;
 }
 
@@ -277,7 +329,9 @@ bool CoffReader::readSymbolTable() {
   const std::uint8_t *bytes = cIn.at(fh.f_symptr, length);
   if (bytes == nullptr)
     return fail("could not read symbol table.");
-  if (cSectionsOnly)
+  // The COD converter reads the entries in the image; only the old
+  // layout's, changed as they are read, are kept for it.
+  if (cProgramMemoryOnly || (!cFullRead && !cOldLayout))
     return true;
   std::vector<syment> &table = cCoff->cSymbolTbl;
   table.reserve(fh.f_nsyms);
@@ -299,43 +353,185 @@ bool CoffReader::readSymbolTable() {
   return true;
 }
 
-bool CoffReader::readRawData(const scnhdr &hdr, const std::string &name) {
+std::uint64_t CoffReader::sectionHeaderAt(int number) const {
+  return filehdr::sizeInBytes + std::uint64_t(cCoff->cFileHdr.f_opthdr) +
+         scnhdr::sizeInBytes * std::uint64_t(number - 1);
+}
+
+// Every block the header names is checked before anything is kept, in the
+// order the messages name them.
+bool CoffReader::checkSection(int number, std::string_view &name) {
+  const std::uint8_t *bytes =
+      cIn.at(sectionHeaderAt(number), scnhdr::sizeInBytes);
+  if (bytes == nullptr)
+    return fail("could not read section header.");
+  const scnhdr hdr = scnhdr::decode(bytes);
+  findSectionName(hdr, bytes, name);
+  // An empty section has nothing more, whatever its counts say.
+  if (hdr.s_size == 0)
+    return true;
   if (hdr.s_scnptr == 0) {
     cZeroFilledBytes += hdr.s_size;
     if (cZeroFilledBytes > kMaxZeroFilledBytes)
       return fail("could not read raw data.");
-    cCoff->cRawData[name] = Data(hdr.s_size);
-    return true;
-  }
-  const std::uint8_t *bytes = cIn.at(hdr.s_scnptr, hdr.s_size);
-  if (bytes == nullptr)
+  } else if (cIn.at(hdr.s_scnptr, hdr.s_size) == nullptr) {
     return fail("could not read raw data.");
-  cCoff->cRawData[name] = Data(hdr.s_size, bytes);
+  }
+  const std::size_t lineSize =
+      cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
+  if (hdr.s_nlnno != 0 &&
+      cIn.at(hdr.s_lnnoptr, lineSize * std::uint64_t(hdr.s_nlnno)) == nullptr)
+    return fail("could not read line numbers.");
+  const std::size_t relocSize =
+      cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
+  if (hdr.s_nreloc != 0 &&
+      cIn.at(hdr.s_relptr, relocSize * std::uint64_t(hdr.s_nreloc)) == nullptr)
+    return fail("could not read relocation info.");
   return true;
 }
 
-bool CoffReader::readLineNumbers(const scnhdr &hdr, const std::string &name) {
-  if (hdr.s_nlnno == 0)
-    return true;
-  std::size_t entrySize =
-      cOldLayout ? gnu_lineno::sizeInBytes : coff_lineno::sizeInBytes;
-  const std::uint8_t *bytes =
-      cIn.at(hdr.s_lnnoptr, entrySize * std::uint64_t(hdr.s_nlnno));
-  if (bytes == nullptr)
-    return fail("could not read line numbers.");
-  if (cSectionsOnly)
-    return true;
-  std::vector<coff_lineno> &lines = cCoff->cLineNum[name];
-  lines.reserve(hdr.s_nlnno);
+void CoffReader::findSectionName(const scnhdr &hdr,
+                                 const std::uint8_t *headerBytes,
+                                 std::string_view &name) {
+  if (!hdr.hasLongName()) {
+    name = inlineView(headerBytes);
+    return;
+  }
+  if (keptString(hdr.nameOffset(), name))
+    return;
+  // Names moved out of old file entries live in the model's table only.
+  const std::map<int, std::string> &table = cCoff->cStringTbl;
+  auto found = hdr.nameOffset() > 0x7FFFFFFFu
+                   ? table.end()
+                   : table.find(static_cast<int>(hdr.nameOffset()));
+  if (found != table.end()) {
+    name = found->second;
+    return;
+  }
+  // Missing: the lookup reports it and ends the program.
+  Coff::getName(hdr, table);
+  name = std::string_view();
+}
+
+// The section at index (from 0), whose checks passed.
+CoffReader::SectionBlocks
+CoffReader::checkedSection(std::uint32_t index) const {
+  SectionBlocks section;
+  section.hdr = scnhdr::decode(cIn.at(
+      sectionHeaderAt(static_cast<int>(index) + 1), scnhdr::sizeInBytes));
+  const scnhdr &hdr = section.hdr;
+  if (hdr.s_size == 0)
+    return section;
+  if (hdr.s_scnptr != 0)
+    section.rawData = cIn.at(hdr.s_scnptr, hdr.s_size);
+  if (hdr.s_nlnno != 0)
+    section.lines =
+        cIn.at(hdr.s_lnnoptr, (cOldLayout ? gnu_lineno::sizeInBytes
+                                          : coff_lineno::sizeInBytes) *
+                                  std::uint64_t(hdr.s_nlnno));
+  if (hdr.s_nreloc != 0)
+    section.relocs = cIn.at(hdr.s_relptr, (cOldLayout ? gnu_reloc::sizeInBytes
+                                                      : reloc::sizeInBytes) *
+                                              std::uint64_t(hdr.s_nreloc));
+  return section;
+}
+
+bool CoffReader::readSections() {
+  const std::size_t count = cCoff->cFileHdr.f_nscns;
+  // An object's few sections need no allocation of their own.
+  constexpr std::size_t kFewSections = 16;
+  NameKey few[kFewSections];
+  std::vector<NameKey> many(count > kFewSections ? count : 0);
+  NameKey *sections = count > kFewSections ? many.data() : few;
+  for (std::size_t i = 0; i < count; ++i) {
+    NameKey &section = sections[i];
+    if (!checkSection(static_cast<int>(i) + 1, section.cName))
+      return false;
+    section.cHigh = nameWord(section.cName, 0);
+    section.cLow = nameWord(section.cName, 8);
+    section.cIndex = static_cast<std::uint32_t>(i);
+  }
+  storeSections(sections, count);
+  return true;
+}
+
+// A linked file has thousands of sections in no name order: sorted once,
+// they go into every name-keyed map at its end, without a search.
+void CoffReader::storeSections(NameKey *sections, std::size_t count) {
+  std::map<int, std::string> &numbers = cCoff->cScnNum;
+  // Only a full read keeps the section numbers: the converters go by name.
+  for (std::size_t i = 0; i < count && cFullRead; ++i)
+    numbers.emplace_hint(numbers.end(), static_cast<int>(i + 1),
+                         std::string(sections[i].cName));
+  NameKey *end = sections + count;
+  sortByName(sections, end);
+  for (const NameKey *first = sections; first != end;) {
+    const NameKey *last = first + 1;
+    while (last != end && last->cName == first->cName)
+      ++last;
+    storeSectionGroup(first, last);
+    first = last;
+  }
+}
+
+// The sections of one name: a later one replaces the header and the
+// contents of an earlier one; their line numbers and relocations add up.
+// The header that stays decides whether a name is in program memory.
+void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
+  Coff &coff = *cCoff;
+  const scnhdr hdr = checkedSection((last - 1)->cIndex).hdr;
+  const std::uint8_t type = Coff::scnType(hdr);
+  const bool programMemory = type == kScnTypeCode || type == kScnTypeRomdata;
+  if (cProgramMemoryOnly && !programMemory)
+    return;
+  const std::string key(first->cName);
+  coff.cScnHdr.emplace_hint(coff.cScnHdr.end(), key, hdr);
+  // The converters place only code and romdata: a data section's contents
+  // are kept by a full read alone.
+  const bool keepContents = programMemory || cFullRead;
+  for (const NameKey *at = last; keepContents && at-- != first;) {
+    const SectionBlocks section = checkedSection(at->cIndex);
+    if (section.hdr.s_size == 0)
+      continue;
+    coff.cRawData.emplace_hint(coff.cRawData.end(), key,
+                               section.rawData == nullptr
+                                   ? Data(section.hdr.s_size)
+                                   : Data(section.hdr.s_size, section.rawData));
+    break;
+  }
+  if (!cProgramMemoryOnly) {
+    std::vector<coff_lineno> lines;
+    for (const NameKey *at = first; at != last; ++at)
+      appendLineNumbers(checkedSection(at->cIndex), lines);
+    if (!lines.empty())
+      coff.cLineNum.emplace_hint(coff.cLineNum.end(), key, std::move(lines));
+  }
+  if (cFullRead) {
+    std::vector<reloc> relocs;
+    for (const NameKey *at = first; at != last; ++at)
+      appendRelocations(checkedSection(at->cIndex), relocs);
+    if (!relocs.empty())
+      coff.cReloc.emplace_hint(coff.cReloc.end(), key, std::move(relocs));
+  }
+}
+
+void CoffReader::appendLineNumbers(const SectionBlocks &section,
+                                   std::vector<coff_lineno> &lines) const {
+  if (section.lines == nullptr)
+    return;
+  const std::size_t count = section.hdr.s_nlnno;
+  lines.reserve(lines.size() + count);
+  if (!cOldLayout) {
+    for (std::size_t j = 0; j < count; ++j)
+      lines.push_back(
+          coff_lineno::decode(section.lines + coff_lineno::sizeInBytes * j));
+    return;
+  }
   // Old entries name their function once (line 0) before its lines.
   std::uint32_t function = 0;
-  for (std::size_t j = 0; j < hdr.s_nlnno; ++j) {
-    const std::uint8_t *at = bytes + entrySize * j;
-    if (!cOldLayout) {
-      lines.push_back(coff_lineno::decode(at));
-      continue;
-    }
-    gnu_lineno old = gnu_lineno::decode(at);
+  for (std::size_t j = 0; j < count; ++j) {
+    gnu_lineno old =
+        gnu_lineno::decode(section.lines + gnu_lineno::sizeInBytes * j);
     if (old.l_lnno == 0) {
       function = old.l_symndx();
       continue;
@@ -348,32 +544,22 @@ bool CoffReader::readLineNumbers(const scnhdr &hdr, const std::string &name) {
     line.l_fcnndx = function;
     lines.push_back(line);
   }
-  if (lines.empty())
-    cCoff->cLineNum.erase(name);
-  return true;
 }
 
-bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
-  if (hdr.s_nreloc == 0)
-    return true;
-  std::size_t entrySize =
-      cOldLayout ? gnu_reloc::sizeInBytes : reloc::sizeInBytes;
-  const std::uint8_t *bytes =
-      cIn.at(hdr.s_relptr, entrySize * std::uint64_t(hdr.s_nreloc));
-  if (bytes == nullptr)
-    return fail("could not read relocation info.");
-  if (cSectionNamesOnly)
-    return true;
-  std::vector<reloc> &relocs = cCoff->cReloc[name];
-  relocs.reserve(hdr.s_nreloc);
-  for (std::size_t j = 0; j < hdr.s_nreloc; ++j) {
-    const std::uint8_t *at = bytes + entrySize * j;
+void CoffReader::appendRelocations(const SectionBlocks &section,
+                                   std::vector<reloc> &relocs) const {
+  if (section.relocs == nullptr)
+    return;
+  const std::size_t count = section.hdr.s_nreloc;
+  relocs.reserve(relocs.size() + count);
+  for (std::size_t j = 0; j < count; ++j) {
     if (!cOldLayout) {
-      relocs.push_back(reloc::decode(at));
+      relocs.push_back(reloc::decode(section.relocs + reloc::sizeInBytes * j));
       continue;
     }
     // Old entries carry a type of their own that means nothing here.
-    gnu_reloc old = gnu_reloc::decode(at);
+    gnu_reloc old =
+        gnu_reloc::decode(section.relocs + gnu_reloc::sizeInBytes * j);
     reloc rel;
     rel.r_vaddr = old.r_vaddr;
     rel.r_symndx = old.r_symndx;
@@ -381,32 +567,6 @@ bool CoffReader::readRelocations(const scnhdr &hdr, const std::string &name) {
     rel.r_type = 4;
     relocs.push_back(rel);
   }
-  return true;
-}
-
-bool CoffReader::readSection(int number) {
-  const filehdr &fh = cCoff->cFileHdr;
-  std::uint64_t at = filehdr::sizeInBytes + std::uint64_t(fh.f_opthdr) +
-                     scnhdr::sizeInBytes * std::uint64_t(number - 1);
-  const std::uint8_t *bytes = cIn.at(at, scnhdr::sizeInBytes);
-  if (bytes == nullptr)
-    return fail("could not read section header.");
-  scnhdr hdr = scnhdr::decode(bytes);
-  std::string name = Coff::getName(hdr, cCoff->cStringTbl);
-  cCoff->cScnHdr[name] = hdr;
-  cCoff->cScnNum[number] = name;
-  // An empty section has nothing more, whatever its counts say.
-  if (hdr.s_size == 0)
-    return true;
-  return readRawData(hdr, name) && readLineNumbers(hdr, name) &&
-         readRelocations(hdr, name);
-}
-
-bool CoffReader::readSections() {
-  for (int i = 0; i < cCoff->cFileHdr.f_nscns; ++i)
-    if (!readSection(i + 1))
-      return false;
-  return true;
 }
 
 std::unique_ptr<Coff> CoffReader::read() {

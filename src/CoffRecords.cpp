@@ -22,6 +22,38 @@ void storeLongNameOffset(char *name, std::uint32_t offset) {
 
 } // namespace
 
+// Eight bytes at a time: a linked file's table holds a string every few
+// bytes, too many for a search call per string.
+std::size_t keptStringsEnd(const std::uint8_t *text, std::size_t sizeInBytes) {
+  if (sizeInBytes == 0)
+    return 0;
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  // Bit 7 set when the byte before the current word is a NUL; at the start
+  // it counts as one, since an empty first string ends the table too.
+  std::uint64_t nulBefore = 0x80;
+  std::size_t at = 0;
+  for (; at + 8 <= sizeInBytes; at += 8) {
+    const std::uint64_t word = readLE64(text + at);
+    // Bit 7 of each NUL byte, exactly.
+    const std::uint64_t nuls = ~(((word & kLow7) + kLow7) | word | kLow7);
+    // NULs whose previous byte is a NUL too: an empty string starts there.
+    const std::uint64_t empty = nuls & ((nuls << 8) | nulBefore);
+    if (empty != 0)
+      return at + static_cast<std::size_t>(__builtin_ctzll(empty) / 8);
+    nulBefore = nuls >> 56;
+  }
+  for (; at < sizeInBytes; ++at)
+    if (text[at] == 0 && (at == 0 || text[at - 1] == 0))
+      return at;
+  // No empty string: an unterminated tail is not a string.
+  const void *lastNul = memrchr(text, 0, sizeInBytes);
+  return lastNul == nullptr
+             ? 0
+             : static_cast<std::size_t>(
+                   static_cast<const std::uint8_t *>(lastNul) - text) +
+                   1;
+}
+
 filehdr filehdr::decode(const std::uint8_t *bytes) {
   filehdr rec;
   rec.f_magic = readLE16(bytes + 0);

@@ -270,6 +270,12 @@ struct aux_var {
   void encode(std::uint8_t *bytes) const;
 };
 
+// The string table's text (the bytes after its length field) holds the
+// strings a reader keeps from its start up to the first empty string, or,
+// without one, up to the last NUL. Gives the length of that stretch, NULs
+// included: 4 + it is the first offset past the kept strings.
+std::size_t keptStringsEnd(const std::uint8_t *text, std::size_t sizeInBytes);
+
 // Reads a symbol-table entry as the auxiliary record Aux.
 template <class Aux> Aux readAux(const syment &entry) {
   std::uint8_t bytes[syment::sizeInBytes];

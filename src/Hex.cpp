@@ -18,31 +18,6 @@ bool isProgramMemory(const scnhdr &hdr) {
   return type == kScnTypeCode || type == kScnTypeRomdata;
 }
 
-// The section's contents padded to whole words: an odd length gets one
-// 0x00 byte. Byte-addressed memory needs no padding, and padding there
-// would write a byte at an address the next section may own. Only the
-// padded case copies; otherwise the view is the contents themselves.
-class PaddedContents {
-public:
-  PaddedContents(const Data &contents, std::uint64_t unitBytes)
-      : cBytes(contents.bytes()), cSize(contents.size()) {
-    if (unitBytes > 1 && cSize % 2 != 0) {
-      cPadded.assign(cBytes, cBytes + cSize);
-      cPadded.push_back(0x00);
-      cBytes = cPadded.data();
-      cSize = cPadded.size();
-    }
-  }
-  const std::uint8_t *data() const { return cBytes; }
-  std::size_t size() const { return cSize; }
-  bool empty() const { return cSize == 0; }
-
-private:
-  const std::uint8_t *cBytes;
-  std::size_t cSize;
-  std::vector<std::uint8_t> cPadded;
-};
-
 struct HexFileText {
   std::string cName;
   const std::string *cText;
@@ -94,7 +69,7 @@ int inRanges(std::uint32_t address, const std::list<AddrRange> &ranges) {
 
 void HexRange::print(std::ostream &out) const {
   out << "HexRange: cStart=" << hexText(cStart, 4) << ", cData=";
-  cData.print(out);
+  Data(cSize, cBytes).print(out);
 }
 
 bool hexRangeLess(const HexRange &a, const HexRange &b) {
@@ -113,11 +88,19 @@ coff2hex *coff2hex::convert(const Coff &coff,
     return nullptr;
   }
   static const Data empty;
+  if (ranges.empty())
+    cRanges.reserve(cRanges.size() + coff.cRawData.size());
+  // Headers and contents are both ordered by name: one walk pairs them
+  // without a search per section.
+  auto raw = coff.cRawData.begin();
   for (const auto &entry : coff.cScnHdr) {
+    int order = 1;
+    while (raw != coff.cRawData.end() &&
+           (order = raw->first.compare(entry.first)) < 0)
+      ++raw;
     if (!isProgramMemory(entry.second))
       continue;
-    auto raw = coff.cRawData.find(entry.first);
-    const Data &contents = raw == coff.cRawData.end() ? empty : raw->second;
+    const Data &contents = order == 0 ? raw->second : empty;
     if (!addSection(entry.first, entry.second.s_paddr, contents, unitBytes,
                     ranges))
       return nullptr;
@@ -131,36 +114,45 @@ coff2hex *coff2hex::convert(const Coff &coff,
 bool coff2hex::addSection(const std::string &name, std::uint32_t startLoc,
                           const Data &contents, std::uint64_t unitBytes,
                           const std::list<AddrRange> &ranges) {
-  const PaddedContents bytes(contents, unitBytes);
-  if (bytes.empty())
+  if (contents.size() == 0)
     return true;
+  // Contents are padded to whole words: an odd length gets one 0x00 byte.
+  // Byte-addressed memory needs no padding, and padding there would write
+  // a byte at an address the next section may own.
+  const std::uint8_t *data = contents.bytes();
+  std::size_t size = contents.size();
+  if (unitBytes > 1 && size % 2 != 0) {
+    cPadded.emplace_back(data, data + size);
+    cPadded.back().push_back(0x00);
+    data = cPadded.back().data();
+    size = cPadded.back().size();
+  }
   const std::uint64_t startByte = unitBytes * startLoc;
-  if (startByte + bytes.size() > kAddressSpaceBytes) {
+  if (startByte + size > kAddressSpaceBytes) {
     report(MessageKind::Error, "Hex::convert()",
            "Section '" + name + "' extends beyond byte address 0xffffffff.", 0);
     return false;
   }
   if (ranges.empty()) {
-    addRange(startByte, bytes.data(), bytes.size());
+    addRange(startByte, data, size);
     return true;
   }
   // One address unit at a time; each run of selected units becomes one
   // range holding just their bytes.
   std::size_t runStart = 0;
   bool inRun = false;
-  for (std::size_t i = 0; i < bytes.size(); i += unitBytes) {
+  for (std::size_t i = 0; i < size; i += unitBytes) {
     std::uint64_t loc = startLoc + i / unitBytes;
     bool selected =
         loc <= 0xFFFFFFFFu && inRanges(static_cast<std::uint32_t>(loc), ranges);
     if (selected && !inRun)
       runStart = i;
     if (!selected && inRun)
-      addRange(startByte + runStart, bytes.data() + runStart, i - runStart);
+      addRange(startByte + runStart, data + runStart, i - runStart);
     inRun = selected;
   }
   if (inRun)
-    addRange(startByte + runStart, bytes.data() + runStart,
-             bytes.size() - runStart);
+    addRange(startByte + runStart, data + runStart, size - runStart);
   return true;
 }
 
@@ -168,8 +160,9 @@ void coff2hex::addRange(std::uint64_t startByte, const std::uint8_t *bytes,
                         std::size_t count) {
   HexRange range;
   range.cStart = static_cast<std::uint32_t>(startByte);
-  range.cData = Data(static_cast<std::uint32_t>(count), bytes);
-  cRanges.push_back(std::move(range));
+  range.cBytes = bytes;
+  range.cSize = static_cast<std::uint32_t>(count);
+  cRanges.push_back(range);
 }
 
 void coff2hex::sortRanges() {
@@ -186,10 +179,10 @@ int coff2hex::write(HexFormat format) {
   HexRecordWriter writer(format);
   std::size_t dataBytes = 0;
   for (const HexRange &range : cRanges)
-    dataBytes += range.cData.size();
+    dataBytes += range.cSize;
   writer.reserve(dataBytes, cRanges.size());
   for (const HexRange &range : cRanges) {
-    if (!writer.addBytes(range.cStart, range.cData.bytes(), range.cData.size()))
+    if (!writer.addBytes(range.cStart, range.cBytes, range.cSize))
       report(MessageKind::Error, "Hex::doLinearAddressRecord()",
              "Selected hex format does not support byte addresses above "
              "64kb; use INHX32 format!",

@@ -6,6 +6,7 @@
 #include "HexRecords.h"
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <ostream>
 #include <string>
@@ -27,10 +28,13 @@ struct AddrRange {
 
 int inRanges(std::uint32_t address, const std::list<AddrRange> &ranges);
 
-// One contiguous run of output bytes at a byte address.
+// One contiguous run of output bytes at a byte address. The bytes are not
+// copied: they belong to the converted Coff, or to the converter for
+// padded contents, and stay while both do.
 struct HexRange {
   std::uint32_t cStart = 0;
-  Data cData;
+  const std::uint8_t *cBytes = nullptr;
+  std::uint32_t cSize = 0;
 
   void print(std::ostream &out) const;
 };
@@ -41,7 +45,7 @@ class coff2hex {
 public:
   // Collects the code and romdata contents; null when the file cannot be
   // converted (reported) or when ranges were given and select nothing
-  // (not reported).
+  // (not reported). The Coff must stay until the converter is done.
   coff2hex *convert(const Coff &coff, const std::list<AddrRange> &ranges);
   // Writes cFileBaseName + ".hex" (".hxl" and ".hxh" for INHX8S) in the
   // current directory; 1 on success, 0 after an error report.
@@ -61,4 +65,7 @@ private:
 
   std::string cFileBaseName;
   std::vector<HexRange> cRanges;
+  // Contents of odd length with their padding byte; a deque keeps each
+  // where it was while more are added.
+  std::deque<std::vector<std::uint8_t>> cPadded;
 };

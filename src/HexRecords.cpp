@@ -2,18 +2,31 @@
 
 #include "Assert.h"
 
+#include <cstring>
+
 namespace {
 
-const char kDigits[] = "0123456789ABCDEF";
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+// The two digits of every byte value, side by side: a byte is then one
+// two-character copy, for the millions of bytes a large file holds.
+struct DigitPairs {
+  char cText[2 * 256];
+  constexpr DigitPairs() : cText() {
+    for (int value = 0; value < 256; ++value) {
+      cText[2 * value] = kDigits[value >> 4];
+      cText[2 * value + 1] = kDigits[value & 0xF];
+    }
+  }
+};
+constexpr DigitPairs kDigitPairs;
 
 void appendByte(std::string &out, unsigned value) {
-  out += kDigits[(value >> 4) & 0xF];
-  out += kDigits[value & 0xF];
+  out.append(kDigitPairs.cText + 2 * (value & 0xFF), 2);
 }
 
 char *putByte(char *at, unsigned value) {
-  at[0] = kDigits[(value >> 4) & 0xF];
-  at[1] = kDigits[value & 0xF];
+  std::memcpy(at, kDigitPairs.cText + 2 * (value & 0xFF), 2);
   return at + 2;
 }
 

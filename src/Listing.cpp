@@ -138,22 +138,32 @@ int Coff2Cod::createListFile(const Coff &coff) {
 // Names are looked up once per entry; the scans below then only compare
 // kinds. The last entry is never scanned.
 void Coff2Cod::classifySymbols(const Coff &coff) {
-  const std::size_t count = coff.cSymbolTbl.size();
+  const std::size_t count = cSymbols.size();
   cScanKind.assign(count, ScanKind::Other);
   cRegion = ScanRegion();
   std::string scratch;
+  // File symbols that name a source file, by ascending index like i.
+  auto source = cSourceNum.begin();
   for (std::size_t i = 0; i + 1 < count; ++i) {
-    if (coff.cAuxType[i] != kAuxNone)
+    if (cSymbols.auxKind(i) != kAuxNone)
       continue;
-    const std::string_view name = symbolName(coff, coff.cSymbolTbl[i], scratch);
+    // An inline name is viewed in this copy.
+    const syment sym = cSymbols.entry(i);
+    char first = 0;
+    if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
+        first != '.')
+      continue; // a name in the image's table, none of those below
+    const std::string_view name = symbolName(coff, sym, scratch);
     if (name.size() < 4 || name[0] != '.')
       continue; // none of the names below
-    if (name == ".file")
+    if (name == ".file") {
+      while (source != cSourceNum.end() && source->first < i)
+        ++source;
       // Only file symbols that name a source file can be listed.
-      cScanKind[i] = sourceNumber(std::uint32_t(i)) != nullptr
+      cScanKind[i] = source != cSourceNum.end() && source->first == i
                          ? ScanKind::File
                          : ScanKind::Other;
-    else if (name == ".eof")
+    } else if (name == ".eof")
       cScanKind[i] = ScanKind::Eof;
     else if (name == ".list")
       cScanKind[i] = ScanKind::List;
@@ -191,7 +201,7 @@ int Coff2Cod::findEndOfFile(const Coff &, std::uint32_t &position) {
 
 // The position moves only when a file ends or an include is listed, so the
 // region after it is worked out once and then serves every source line.
-const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
+const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &,
                                                std::uint32_t position) {
   if (cRegion.valid && cRegion.position == position)
     return cRegion;
@@ -206,7 +216,7 @@ const Coff2Cod::ScanRegion &Coff2Cod::regionAt(const Coff &coff,
       break;
     }
     if (kind == ScanKind::List || kind == ScanKind::NoList)
-      cRegion.listSwitch.emplace(coff.cSymbolTbl[i].n_value,
+      cRegion.listSwitch.emplace(cSymbols.entry(i).n_value,
                                  kind == ScanKind::List ? 1 : 0);
   }
   return cRegion;
@@ -221,7 +231,7 @@ bool Coff2Cod::hasInclude(const Coff &coff, std::uint32_t position, int line) {
   if (!region.hasBoundary || cScanKind[region.boundary] != ScanKind::File)
     return false;
   std::uint32_t index = region.boundary;
-  aux_file aux = readAux<aux_file>(coff.cSymbolTbl[index + 1]);
+  aux_file aux = readAux<aux_file>(cSymbols.entry(index + 1));
   bool included = aux.x_incline == std::uint32_t(line) ||
                   (aux.x_incline == 0 && index == position);
   if (included && tracing)
@@ -243,7 +253,7 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
     return 1;
   const std::uint32_t fileKey = position;
   std::string scratch;
-  const std::string name(fileName(coff, coff.cSymbolTbl[fileKey + 1], scratch));
+  const std::string name(fileName(coff, cSymbols.entry(fileKey + 1), scratch));
   if (cIncludeDepth >= MaxIncludeDepth) {
     report(MessageKind::Warning, "Coff2Cod::doNextFile()",
            "Source file '" + name +
@@ -255,10 +265,13 @@ int Coff2Cod::doNextFile(const Coff &coff, std::uint32_t &position) {
   }
   FileBytes source;
   if (!cSources.read(name, source)) {
-    report(MessageKind::Warning, "Coff2Cod::doNextFile()",
-           "Could not open source file '" + name +
-               "'.\nThis file will not be present in the list file.",
-           0);
+    // A project listed away from its sources misses thousands of them: the
+    // warning's text is built in a buffer kept for the run.
+    static const std::string context = "Coff2Cod::doNextFile()";
+    cMessage.assign("Could not open source file '")
+        .append(name)
+        .append("'.\nThis file will not be present in the list file.");
+    report(MessageKind::Warning, context, cMessage, 0);
     position += 1;
     return 0;
   }

@@ -34,6 +34,18 @@ public:
     return true;
   }
 
+  // The first character of the string at offset, without measuring the
+  // string; false when the table holds no string there.
+  bool firstChar(std::uint32_t offset, char &first) const {
+    if (offset < 4 || offset > 0x7FFFFFFFu)
+      return false;
+    std::size_t pos = offset - 4;
+    if (pos >= cEndInBytes || (pos != 0 && cText[pos - 1] != 0))
+      return false;
+    first = cText[pos];
+    return true;
+  }
+
 private:
   const char *cText = nullptr; // the byte at offset 4
   std::size_t cEndInBytes = 0; // where the reader stopped splitting

@@ -101,6 +101,63 @@ TEST(CirrowRobustness, LongSymbolNamesAreCutTo255Characters) {
   EXPECT_EQ(cod.text(cod.symTab(0), 0), name.substr(0, 12));
 }
 
+TEST(CirrowRobustness, SectionsSharingANameTakeTheTypeOfTheHeaderThatStays) {
+  TempDir tmp;
+  std::string bytes = CoffBuilder()
+                          .processor(0x1001)
+                          .section("first_long_name", kScnTypeCode)
+                          .words({1})
+                          .section("second_long_name", kScnTypeUdata)
+                          .zeros(2)
+                          .section(".code", kScnTypeCode)
+                          .words({2})
+                          .symbol("in_first", 0, 1, kClassStatic)
+                          .symbol("in_code", 0, 3, kClassStatic)
+                          .fileBytes();
+  // The data section takes the code section's name: its header stays.
+  bytes.replace(36 + 40, 8, bytes.substr(36, 8));
+  tmp.write("prog.cof", bytes);
+  ASSERT_EQ(runCirrow(tmp, {"-d", "prog.cof"}).exitCode, 0);
+  CodFileReader cod(tmp.read("prog.cod"));
+  const unsigned block = cod.symTab(0);
+  ASSERT_NE(block, 0u);
+  EXPECT_EQ(cod.text(block, 0), "in_first");
+  EXPECT_EQ(cod.u8(block, 13), 47u); // constant
+  EXPECT_EQ(cod.text(block, 16), "in_code");
+  EXPECT_EQ(cod.u8(block, 16 + 13), 46u); // address
+}
+
+TEST(CirrowRobustness, AuxiliaryEntriesArePairedAsTheReaderPairsThem) {
+  TempDir tmp;
+  auto entry = [](const char *name, std::uint8_t storageClass,
+                  std::uint16_t type, std::uint8_t auxCount) {
+    syment sym;
+    std::memcpy(sym._n_name, name, std::strlen(name));
+    sym.n_scnum = 1;
+    sym.n_sclass = storageClass;
+    sym.n_type = type;
+    sym.n_numaux = auxCount;
+    return sym;
+  };
+  CoffBuilder()
+      .processor(0x1001)
+      .section(".code", kScnTypeCode)
+      .words({0})
+      // A function takes one auxiliary entry, whatever its bytes look like;
+      // the entry after that is a symbol, whatever n_numaux says.
+      .rawEntry(entry("fn", kClassExternal, 0x20, 2))
+      .rawEntry(entry("aux", kClassExternal, 0, 0))
+      .rawEntry(entry("second", kClassStatic, 0, 0))
+      .writeTo(tmp.file("prog.cof"));
+  ASSERT_EQ(runCirrow(tmp, {"-d", "prog.cof"}).exitCode, 0);
+  CodFileReader cod(tmp.read("prog.cod"));
+  const unsigned block = cod.symTab(0);
+  ASSERT_NE(block, 0u);
+  EXPECT_EQ(cod.text(block, 0), "fn");
+  EXPECT_EQ(cod.text(block, 16), "second");
+  EXPECT_EQ(cod.u8(block, 32), 0u); // no third symbol
+}
+
 TEST(CirrowRobustness, VeryLongSourceLineCountsAsOneLine) {
   TempDir tmp;
   std::string longLine(3000, 'x');

@@ -200,6 +200,61 @@ TEST(CoffReader, SectionCountsFollowSizeAndPointer) {
   EXPECT_EQ(coff->cLineNum.count(".b"), 0u);
 }
 
+TEST(CoffReader, SectionsSharingANameKeepTheLastHeaderAndEveryEntry) {
+  // Names alike in their first 16 bytes; the third section is renamed to
+  // the first one's name, the fourth (data) to the second one's.
+  std::string bytes = CoffBuilder()
+                          .section("x_long_section_name_b", kScnTypeCode)
+                          .words({1, 2})
+                          .reloc(0, "s", 2)
+                          .line(5, 0)
+                          .section("x_long_section_name_a", kScnTypeCode)
+                          .words({3})
+                          .section("x_long_section_name_c", kScnTypeCode)
+                          .words({4})
+                          .reloc(0, "s", 3)
+                          .line(6, 1)
+                          .section("x_long_section_name_d", kScnTypeUdata)
+                          .zeros(6)
+                          .symbol("s", 0, 1, kClassStatic)
+                          .fileBytes();
+  patch32(bytes, scnField(2, 4), peek32(bytes, scnField(0, 4)));
+  patch32(bytes, scnField(3, 4), peek32(bytes, scnField(1, 4)));
+  const std::string a = "x_long_section_name_a", b = "x_long_section_name_b";
+  for (Coff::Parts parts : {Coff::Parts::All, Coff::Parts::NamesFromImage,
+                            Coff::Parts::ProgramMemory}) {
+    std::unique_ptr<Coff> coff =
+        Coff::make(reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                   bytes.size(), "t.o", parts);
+    ASSERT_NE(coff, nullptr);
+    // Only a full read keeps the numbers.
+    EXPECT_EQ(coff->cScnNum.size(), parts == Coff::Parts::All ? 4u : 0u);
+    EXPECT_EQ(coff->cScnHdr.at(b).s_size, 2u);
+    ASSERT_EQ(coff->cRawData.at(b).size(), 2u);
+    EXPECT_EQ(coff->cRawData.at(b).bytes()[0], 4);
+    if (parts == Coff::Parts::ProgramMemory) {
+      // The data header that stays leaves the other name out.
+      EXPECT_EQ(coff->cScnHdr.size(), 1u);
+      EXPECT_EQ(coff->cRawData.size(), 1u);
+      continue;
+    }
+    ASSERT_EQ(coff->cScnHdr.size(), 2u);
+    EXPECT_EQ(Coff::scnType(coff->cScnHdr.at(a)), kScnTypeUdata);
+    EXPECT_EQ(coff->cRawData.count(a), parts == Coff::Parts::All ? 1u : 0u);
+    const std::vector<coff_lineno> &lines = coff->cLineNum.at(b);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].l_lnno, 6);
+    if (parts != Coff::Parts::All)
+      continue;
+    EXPECT_EQ(coff->cScnNum,
+              (std::map<int, std::string>{{1, b}, {2, a}, {3, b}, {4, a}}));
+    EXPECT_EQ(coff->cRawData.at(a).size(), 6u);
+    const std::vector<reloc> &relocs = coff->cReloc.at(b);
+    ASSERT_EQ(relocs.size(), 2u);
+    EXPECT_EQ(relocs[1].r_type, 3);
+  }
+}
+
 TEST(CoffReader, OnlyTheFirstAuxEntryIsRecognised) {
   CoffBuilder b;
   b.section(".code", kScnTypeCode).words({0});
@@ -320,26 +375,22 @@ TEST(CoffReader, PartsKeepWhatTheyNameAndCheckEverything) {
   std::unique_ptr<Coff> all = read(bytes, Coff::Parts::All);
   ASSERT_NE(all, nullptr);
   ASSERT_GT(all->cStringTbl.size(), 1u);
-  int sectionNameOffset = -1;
-  for (const auto &entry : all->cStringTbl)
-    if (entry.second == ".a_long_section_name")
-      sectionNameOffset = entry.first;
-  const std::map<int, std::string> sectionNameOnly{
-      {sectionNameOffset, ".a_long_section_name"}};
-
-  std::unique_ptr<Coff> names = read(bytes, Coff::Parts::SectionNames);
+  std::unique_ptr<Coff> names = read(bytes, Coff::Parts::NamesFromImage);
   ASSERT_NE(names, nullptr);
-  EXPECT_EQ(names->cStringTbl, sectionNameOnly);
-  EXPECT_EQ(names->cScnNum, all->cScnNum);
-  EXPECT_EQ(names->cSymbolTbl.size(), all->cSymbolTbl.size());
-  EXPECT_EQ(names->cAuxType, all->cAuxType);
+  EXPECT_TRUE(names->cStringTbl.empty());
+  EXPECT_TRUE(names->cScnNum.empty());
+  EXPECT_TRUE(names->cSymbolTbl.empty()); // read in the image
+  EXPECT_TRUE(names->cAuxType.empty());
   EXPECT_EQ(names->cLineNum.at(".a_long_section_name").size(), 1u);
   EXPECT_EQ(names->cRawData.at(".a_long_section_name").size(), 4u);
   EXPECT_TRUE(names->cReloc.empty());
 
-  std::unique_ptr<Coff> sections = read(bytes, Coff::Parts::Sections);
+  std::unique_ptr<Coff> sections = read(bytes, Coff::Parts::ProgramMemory);
   ASSERT_NE(sections, nullptr);
-  EXPECT_EQ(sections->cStringTbl, sectionNameOnly);
+  EXPECT_EQ(sections->cScnHdr.size(), 1u);
+  EXPECT_EQ(sections->cRawData.at(".a_long_section_name").size(), 4u);
+  EXPECT_TRUE(sections->cScnNum.empty());
+  EXPECT_TRUE(sections->cStringTbl.empty());
   EXPECT_TRUE(sections->cSymbolTbl.empty());
   EXPECT_TRUE(sections->cLineNum.empty());
   EXPECT_TRUE(sections->cReloc.empty());
@@ -347,20 +398,23 @@ TEST(CoffReader, PartsKeepWhatTheyNameAndCheckEverything) {
   // A block the kept parts do not need is still checked.
   std::string cut = bytes;
   patch16(cut, scnField(0, kNreloc), 0x7FFF);
-  for (Coff::Parts parts : {Coff::Parts::Sections, Coff::Parts::SectionNames}) {
+  for (Coff::Parts parts :
+       {Coff::Parts::ProgramMemory, Coff::Parts::NamesFromImage}) {
     std::unique_ptr<Coff> coff;
     EXPECT_EQ(capturedErrors([&] { coff = read(cut, parts); }),
               "Error - Coff file 't.o' could not read relocation info.\n");
     EXPECT_EQ(coff, nullptr);
   }
 
-  // The old layout's file names move into the string table in any case.
+  // The old layout's file names move into the string table in any case,
+  // and its symbols, changed as they are read, are kept.
   std::unique_ptr<Coff> old;
   capturedErrors([&] {
     const std::string image = oldLayoutObject();
-    old = read(image, Coff::Parts::SectionNames);
+    old = read(image, Coff::Parts::NamesFromImage);
   });
   ASSERT_NE(old, nullptr);
   EXPECT_EQ(old->cStringTbl,
             (std::map<int, std::string>{{18, "abcde"}, {24, "fghij"}}));
+  EXPECT_FALSE(old->cSymbolTbl.empty());
 }
