@@ -17,6 +17,7 @@
 #include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
+#include "linker/ExtSymDefs.h"
 #include "linker/NameIndex.h"
 #include "memtarg/Memory.h"
 
@@ -251,7 +252,7 @@ public:
   std::map<InputIndex, std::uint32_t> cSymIndexBase;
   // Every external definition by name; points into the inputs' symbol
   // tables and at the three entries below, which never move.
-  std::map<std::string, syment *> cExtSymDef;
+  ExtSymDefs cExtSymDef;
   std::string cInitScnName = ".cinit";
   Data cInitTable;    // little-endian count, then the entries
   syment cInitSym;    // "_cinit"
