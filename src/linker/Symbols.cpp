@@ -79,6 +79,11 @@ Linker::SectionDeltas Linker::sectionDeltas(InputIndex input,
   const Coff &coff = *cCoff[input];
   SectionDeltas deltas;
   deltas.reserve(coff.cScnNum.size());
+  if (const PieceLoad *loads = pieceLoads(input)) {
+    for (const auto &number : coff.cScnNum)
+      deltas.emplace_back(number.first, (loads++)->delta);
+    return deltas;
+  }
   for (const auto &number : coff.cScnNum) {
     const std::string &name = number.second;
     const auto hdr = coff.cScnHdr.find(name);
@@ -127,6 +132,29 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
+  // Loading noted each piece's move and its section's type.
+  bool loaded = true;
+  for (InputIndex input = 0; input < cCoff.size() && loaded; ++input)
+    loaded = pieceLoads(input) != nullptr;
+  if (loaded) {
+    forEachInParallel(cCoff.size(), [&](std::size_t input) {
+      Coff &coff = *cCoff[input];
+      if (coff.cLineNum.empty())
+        return;
+      const PieceLoad *load = pieceLoads(input);
+      for (const auto &number : coff.cScnNum) {
+        const PieceLoad &piece = *load++;
+        if (piece.type != kScnTypeCode)
+          continue; // data line numbers keep their addresses
+        const auto lines = coff.cLineNum.find(number.second);
+        if (lines == coff.cLineNum.end())
+          continue;
+        for (coff_lineno &line : lines->second)
+          line.l_paddr += piece.delta;
+      }
+    });
+    return 1;
+  }
   const std::shared_ptr<const PlaceIndex> held = placeIndex();
   const PlaceIndex &places = *held;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
