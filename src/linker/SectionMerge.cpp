@@ -15,21 +15,47 @@ namespace {
 constexpr const char *kModule = "SectionMerge";
 constexpr const char *kImageSuffix = "_i";
 
-// One input section as the walks meet it, with its name's hash.
+// One input section as the walks meet it, with what the walks ask of it
+// read on all threads: the walks then read this list in order instead of
+// headers spread over every input.
 struct SectionRef {
   const Coff *coff;
   const std::string *name; // the header's own key
   const scnhdr *hdr;       // null: the input numbers a section it lacks
   std::size_t hash;
+  // The fields of *hdr that merging reads.
+  std::uint32_t paddr;
+  std::uint32_t sizeInBytes;
+  std::uint32_t flags;
+  std::uint8_t type;  // Coff::scnType(*hdr)
+  bool maybeReserved; // a name the linker may make itself
+
+  scnhdr header() const {
+    scnhdr made;
+    made.s_paddr = paddr;
+    made.s_size = sizeInBytes;
+    made.s_flags = flags;
+    return made;
+  }
 };
 
 // Every input section in link order: inputs in cCoff order, sections in
 // section-number order. Each input's headers are looked up on all threads.
 std::vector<SectionRef>
-sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs) {
+sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs,
+                    const std::string &initScnName,
+                    const std::string &stackScnName) {
   std::vector<std::size_t> first(inputs.size() + 1, 0);
   for (std::size_t input = 0; input < inputs.size(); ++input)
     first[input + 1] = first[input] + inputs[input]->cScnNum.size();
+  const std::size_t suffixLength = std::char_traits<char>::length(kImageSuffix);
+  auto maybeReserved = [&](const std::string &name) {
+    return name == initScnName ||
+           (!stackScnName.empty() && name == stackScnName) ||
+           (name.size() > suffixLength &&
+            name.compare(name.size() - suffixLength, suffixLength,
+                         kImageSuffix) == 0);
+  };
   std::vector<SectionRef> sections(first.back());
   forEachInParallel(inputs.size(), [&](std::size_t input) {
     const Coff &coff = *inputs[input];
@@ -37,9 +63,17 @@ sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs) {
     for (const auto &numbered : coff.cScnNum) {
       const auto hdr = coff.cScnHdr.find(numbered.second);
       *to++ = hdr == coff.cScnHdr.end()
-                  ? SectionRef{&coff, &numbered.second, nullptr, 0}
-                  : SectionRef{&coff, &hdr->first, &hdr->second,
-                               FlatNameIndex<char>::hashOf(hdr->first)};
+                  ? SectionRef{&coff, &numbered.second, nullptr, 0, 0, 0, 0, 0,
+                               false}
+                  : SectionRef{&coff,
+                               &hdr->first,
+                               &hdr->second,
+                               FlatNameIndex<char>::hashOf(hdr->first),
+                               hdr->second.s_paddr,
+                               hdr->second.s_size,
+                               hdr->second.s_flags,
+                               Coff::scnType(hdr->second),
+                               maybeReserved(hdr->first)};
     }
   });
   return sections;
@@ -63,11 +97,11 @@ int checkReservedNames(const std::vector<SectionRef> &sections,
                        const std::string &stackScnName, std::string &error) {
   std::size_t idataCount = 0;
   for (const SectionRef &section : sections)
-    if (section.hdr != nullptr && Coff::scnType(*section.hdr) == kScnTypeIdata)
+    if (section.hdr != nullptr && section.type == kScnTypeIdata)
       ++idataCount;
   FlatNameIndex<char> idataNames(idataCount);
   forEachSection(sections, [&](const SectionRef &section) {
-    if (Coff::scnType(*section.hdr) == kScnTypeIdata)
+    if (section.type == kScnTypeIdata)
       idataNames.add(*section.name, section.hash, 1);
     return 1;
   });
@@ -80,6 +114,8 @@ int checkReservedNames(const std::vector<SectionRef> &sections,
                0, name.size() - suffixLength)) != nullptr;
   };
   return forEachSection(sections, [&](const SectionRef &section) {
+    if (!section.maybeReserved)
+      return 1;
     const std::string &name = *section.name;
     if (name == initScnName ||
         (!stackScnName.empty() && name == stackScnName) || isImageName(name)) {
@@ -222,9 +258,11 @@ void fillInOrder(std::map<std::string, Value> &map,
 } // namespace
 
 int Linker::mergeSections(std::string &error) {
-  const std::vector<SectionRef> sections = sectionsInLinkOrder(cCoff);
-  if (!checkReservedNames(sections, cInitScnName,
-                          cStackDescSet ? cStackScnName : std::string(), error))
+  const std::string stackScnName =
+      cStackDescSet ? cStackScnName : std::string();
+  const std::vector<SectionRef> sections =
+      sectionsInLinkOrder(cCoff, cInitScnName, stackScnName);
+  if (!checkReservedNames(sections, cInitScnName, stackScnName, error))
     return 0;
   // The records of each name met, found by hashing the name rather than
   // by a search of every record map for every piece.
@@ -236,7 +274,7 @@ int Linker::mergeSections(std::string &error) {
   if (!fresh)
     return forEachSection(sections, [&](const SectionRef &section) {
       const std::string &name = *section.name;
-      const scnhdr &hdr = *section.hdr;
+      const scnhdr hdr = section.header();
       if (const MergedRecords *known = met.find(name, section.hash))
         return mergeNextPiece(*known, name, hdr, error);
       const auto typed = cScnType.find(name);
@@ -261,12 +299,12 @@ int Linker::mergeSections(std::string &error) {
   std::deque<PendingRecords> pending;
   const int merged = forEachSection(sections, [&](const SectionRef &section) {
     const std::string &name = *section.name;
-    const scnhdr &hdr = *section.hdr;
+    const scnhdr hdr = section.header();
     if (const MergedRecords *known = met.find(name, section.hash))
       return mergeNextPiece(*known, name, hdr, error);
     PendingRecords &records = pending.emplace_back();
     records.name = name;
-    records.type = Coff::scnType(hdr);
+    records.type = section.type;
     records.size = pieceSizeInBytes(hdr, records.type);
     if (records.type == kScnTypeNone) {
       records.complete = false;
