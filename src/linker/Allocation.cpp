@@ -46,6 +46,16 @@ Value alongside(const std::map<std::string, Value> &map,
   return Value();
 }
 
+// Enters the memory that holds a section. Sections of one size are placed
+// in name order, so a name usually goes after every name entered already.
+void holdSection(std::map<std::string, Memory *> &held,
+                 const std::string &secName, Memory *memory) {
+  if (held.empty() || held.rbegin()->first < secName)
+    held.emplace_hint(held.end(), secName, memory);
+  else
+    held[secName] = memory;
+}
+
 void traceCandidates(const char *label, const std::vector<Candidate> &list) {
   std::cout << label << '\n';
   for (const Candidate &candidate : list)
@@ -168,7 +178,7 @@ int Linker::allocateAbsAssigned(std::list<Memory> &memories,
   if (traceLevel("Linker::allocateAbsAssigned"))
     traceFits("Linker::allocateAbsAssigned()", *memory);
   memory->allocateAt(secName, startLoc, lengthInBytes, isOverlay);
-  cScnMem[secName] = &*memory;
+  holdSection(cScnMem, secName, &*memory);
   return 1;
 }
 
@@ -194,7 +204,7 @@ int Linker::allocateAbsUnassigned(std::list<Memory> &memories,
     if (traceLevel("Linker::allocateAbsUnassigned"))
       traceFits("Linker::allocateAbsUnassigned()", memory);
     memory.allocateAt(secName, startLoc, lengthInBytes, isOverlay);
-    cScnMem[secName] = &memory;
+    holdSection(cScnMem, secName, &memory);
     return 1;
   }
   error = "section '" + secName + "' can not fit the absolute section. " +
@@ -227,7 +237,7 @@ int Linker::allocateRelAssigned(std::list<Memory> &memories,
   if (traceLevel("Linker::allocateRelAssigned"))
     traceFits("Linker::allocateRelAssigned()", *memory);
   memory->allocate(secName, lengthInBytes, isOverlay, alignment);
-  cScnMem[secName] = &*memory;
+  holdSection(cScnMem, secName, &*memory);
   return 1;
 }
 
@@ -271,7 +281,7 @@ int Linker::allocateRelUnassigned(std::list<Memory> &memories,
     if (tracing)
       traceFits("Linker::allocateRelUnassigned()", *candidate.memory);
     candidate.memory->allocate(secName, lengthInBytes, isOverlay, alignment);
-    cScnMem[secName] = candidate.memory;
+    holdSection(cScnMem, secName, candidate.memory);
     return 1;
   }
   error = "section '" + secName + "' can not fit the section. " + "Section '" +
@@ -413,24 +423,24 @@ int Linker::mapSections(std::string &error) {
     }
     if (entry.second != kScnTypeIdata)
       continue;
-    const std::string image = initSectionName(name);
-    if (findDirective(image) == nullptr)
-      unassigned.push_back(Candidate{image, romImageSize(sizeInBytes), true});
+    // As allocateInitSection places an image no directive names.
+    std::string image = initSectionName(name);
+    if (findDirective(image) == nullptr) {
+      Candidate candidate{std::move(image), romImageSize(sizeInBytes), true};
+      candidate.memories = &cCodePage;
+      candidate.alignment = alignmentFor(candidate.name);
+      unassigned.push_back(std::move(candidate));
+    }
   }
   std::stable_sort(unassigned.begin(), unassigned.end(),
                    [](const Candidate &a, const Candidate &b) {
                      return a.sizeInBytes > b.sizeInBytes;
                    });
-  for (const Candidate &candidate : unassigned) {
-    const int placed =
-        candidate.isImage
-            ? allocateInitSection(candidate.name, error)
-            : allocateRelUnassigned(*candidate.memories, candidate.name,
-                                    candidate.sizeInBytes, candidate.isOverlay,
-                                    candidate.alignment, error);
-    if (!placed)
+  for (const Candidate &candidate : unassigned)
+    if (!allocateRelUnassigned(*candidate.memories, candidate.name,
+                               candidate.sizeInBytes, candidate.isOverlay,
+                               candidate.alignment, error))
       return 0;
-  }
 
   if (tracing) {
     std::cout << "Linker::mapSections():" << '\n';

@@ -5,6 +5,7 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "ByteOrder.h"
 #include "Messages.h"
 #include "ParallelWork.h"
 #include "TextSortKey.h"
@@ -223,38 +224,29 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
            a.length == b.length &&
            (a.length <= kKeyBytes || *a.key.text == *b.key.text);
   };
-  // The first of each run of equal strings, with its merged offset.
-  std::vector<std::pair<std::uint32_t, const std::string *>> distinct;
-  distinct.reserve(order.size());
+  // The merged table is filled in rank order as the offsets are given,
+  // each string made from its key where that holds it whole: only longer
+  // strings are read again.
+  auto textOf = [](const Ranked &ranked) {
+    if (ranked.length > kKeyBytes)
+      return *ranked.key.text;
+    std::uint8_t bytes[kKeyBytes];
+    writeBE64(bytes, ranked.key.high);
+    writeBE64(bytes + 8, ranked.key.low);
+    return std::string(reinterpret_cast<const char *>(bytes), ranked.length);
+  };
+  std::map<int, std::string> &table = cOutput.cStringTbl;
+  table.clear();
   std::uint32_t offset = 4;
   for (std::size_t rank = 0; rank < order.size(); ++rank) {
-    if (rank == 0 || !sameText(order[rank - 1], order[rank])) {
+    const Ranked &ranked = order[rank];
+    if (rank == 0 || !sameText(order[rank - 1], ranked)) {
       if (rank != 0)
         offset += order[rank - 1].length + 1;
-      distinct.emplace_back(offset, order[rank].key.text);
+      table.emplace_hint(table.end(), static_cast<int>(offset), textOf(ranked));
     }
-    moves[order[rank].move].newOffset = offset;
+    moves[ranked.move].newOffset = offset;
   }
-  // The entries (a node and a copy of the string each) are made on all
-  // threads, a slice each, then moved into the table in order: moving a
-  // made entry in allocates and copies nothing.
-  using Entries = std::map<int, std::string>;
-  constexpr std::size_t kSliceEntries = 4096;
-  std::vector<Entries> slices((distinct.size() + kSliceEntries - 1) /
-                              kSliceEntries);
-  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
-    const std::size_t last =
-        std::min(distinct.size(), (slice + 1) * kSliceEntries);
-    Entries &made = slices[slice];
-    for (std::size_t rank = slice * kSliceEntries; rank < last; ++rank)
-      made.emplace_hint(made.end(), static_cast<int>(distinct[rank].first),
-                        *distinct[rank].second);
-  });
-  cOutput.cStringTbl.clear();
-  for (Entries &made : slices)
-    while (!made.empty())
-      cOutput.cStringTbl.insert(cOutput.cStringTbl.end(),
-                                made.extract(made.begin()));
   // Each input rewrites only its own records, so the inputs go in parallel,
   // each one that names no string its table lacks. One that does is
   // reported by the rewrite itself, which then runs in input order so the
