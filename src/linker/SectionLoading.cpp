@@ -47,8 +47,8 @@ int Linker::loadPiece(InputIndex input, const std::string &secName,
     return 0;
   }
   if (isAbsolute)
-    return memory.loadAbsolute(input, secName, hdr.s_paddr, hdr.s_size);
-  return memory.load(input, secName, hdr.s_size);
+    return memory.loadAbsolute(input, range, hdr.s_paddr, hdr.s_size);
+  return memory.load(input, range, hdr.s_size);
 }
 
 const Linker::PieceLoad *Linker::pieceLoads(InputIndex input) const {
@@ -161,6 +161,7 @@ int Linker::loadSections(std::string &error) {
         section.range != nullptr
             ? *section.range
             : section.memory->sectionRange(*section.pieces.front().name);
+    section.memory->reserveLoads(range, section.pieces.size());
     for (const Piece &piece : section.pieces) {
       if (!loadPiece(piece.input, *piece.name, *piece.hdr, *section.memory,
                      range, section.isAbsolute, texts[at])) {

@@ -242,6 +242,24 @@ int Memory::loadAbsolute(InputIndex input, const std::string &secName,
   return range->loadAbsolute(input, startLoc, lengthInBytes);
 }
 
+int Memory::load(InputIndex input, const Range &range,
+                 std::uint32_t lengthInBytes) {
+  ORV_ASSERT(range.isAllocated() && !range.isLoaded(input), kModule);
+  // The range is this memory's own, handed out read-only.
+  return const_cast<Range &>(range).load(input, lengthInBytes);
+}
+
+int Memory::loadAbsolute(InputIndex input, const Range &range,
+                         std::uint32_t startLoc, std::uint32_t lengthInBytes) {
+  ORV_ASSERT(range.isAllocated() && !range.isLoaded(input), kModule);
+  return const_cast<Range &>(range).loadAbsolute(input, startLoc,
+                                                 lengthInBytes);
+}
+
+void Memory::reserveLoads(const Range &range, std::size_t inputs) {
+  const_cast<Range &>(range).reserveLoads(inputs);
+}
+
 const Range &Memory::sectionRange(const std::string &secName) const {
   const Range *range = findAllocated(secName);
   ORV_ASSERT(range != nullptr && range->isAllocated(), kModule);
