@@ -39,6 +39,8 @@ template <class Value>
 Value alongside(const std::map<std::string, Value> &map,
                 typename std::map<std::string, Value>::const_iterator &it,
                 const std::string &key) {
+  if (it != map.end() && it->first == key)
+    return it->second; // the usual case: the maps hold the same names
   while (it != map.end() && it->first < key)
     ++it;
   if (it != map.end() && it->first == key)
@@ -393,6 +395,8 @@ int Linker::mapSections(std::string &error) {
   if (!isInitTableAssigned() && !allocateInitTable(error))
     return 0;
 
+  // Each section, and the image of each idata section.
+  unassigned.reserve(2 * cScnType.size());
   // The rest, largest first; equal sizes keep name order. The record maps
   // all hold the same names in the same order, so they are walked side by
   // side instead of searched per section.
@@ -432,21 +436,29 @@ int Linker::mapSections(std::string &error) {
       unassigned.push_back(std::move(candidate));
     }
   }
-  std::stable_sort(unassigned.begin(), unassigned.end(),
-                   [](const Candidate &a, const Candidate &b) {
-                     return a.sizeInBytes > b.sizeInBytes;
-                   });
+  // Sorted by reference: a candidate is large to move.
+  std::vector<const Candidate *> bySize;
+  bySize.reserve(unassigned.size());
   for (const Candidate &candidate : unassigned)
-    if (!allocateRelUnassigned(*candidate.memories, candidate.name,
-                               candidate.sizeInBytes, candidate.isOverlay,
-                               candidate.alignment, error))
+    bySize.push_back(&candidate);
+  std::stable_sort(bySize.begin(), bySize.end(),
+                   [](const Candidate *a, const Candidate *b) {
+                     return a->sizeInBytes > b->sizeInBytes;
+                   });
+  for (const Candidate *candidate : bySize)
+    if (!allocateRelUnassigned(*candidate->memories, candidate->name,
+                               candidate->sizeInBytes, candidate->isOverlay,
+                               candidate->alignment, error))
       return 0;
 
   if (tracing) {
+    std::vector<Candidate> placed;
+    for (const Candidate *candidate : bySize)
+      placed.push_back(*candidate);
     std::cout << "Linker::mapSections():" << '\n';
     traceCandidates("  absolute dump: ", absolute);
     traceCandidates("  relocatable assigned dump: ", assigned);
-    traceCandidates("  relocatable unassigned dump: ", unassigned);
+    traceCandidates("  relocatable unassigned dump: ", placed);
   }
   return 1;
 }
