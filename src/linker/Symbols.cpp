@@ -435,15 +435,13 @@ int Linker::buildExtSymDef(std::string &error) {
   std::vector<Definition> all(first.back());
   std::copy(own.begin(), own.end(), all.begin());
   // Per input: how many of its definitions were read (all, unless a name
-  // is missing from its table), and the bytes of their names.
+  // is missing from its table).
   std::vector<std::size_t> found(cCoff.size(), 0);
-  std::vector<std::size_t> nameBytes(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     Coff &coff = *cCoff[input];
     std::vector<syment> &table = coff.cSymbolTbl;
     Definition *to = all.data() + first[input];
     std::size_t count = 0;
-    std::size_t bytes = 0;
     for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
       if (!Coff::isExtDef(table[i]))
         continue;
@@ -451,14 +449,10 @@ int Linker::buildExtSymDef(std::string &error) {
       if (!Coff::findName(table[i], coff.cStringTbl, name))
         break; // reported below, in input order
       to[count++] = define(name, &table[i]);
-      bytes += name.size();
     }
     found[input] = count;
-    nameBytes[input] = bytes;
   });
-  std::size_t totalBytes = 0;
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    totalBytes += nameBytes[input];
     if (found[input] == first[input + 1] - first[input])
       continue;
     // Its name is reported by the plain reading, which ends the run.
@@ -468,7 +462,50 @@ int Linker::buildExtSymDef(std::string &error) {
       if (Coff::isExtDef(coff.cSymbolTbl[i]))
         Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl);
   }
-  cExtSymDef.reserve(all.size(), totalBytes + 32);
+  // Each shard of the index takes its names in walk order on a thread of
+  // its own; the names of a shard are listed first, as one list cut into
+  // stretches. When some name is met twice, the index is filled again in
+  // walk order on this thread, which stops at the repeat the walk meets
+  // first.
+  std::vector<std::size_t> shardFirst(ExtSymDefs::kShards + 1, 0);
+  std::vector<std::size_t> shardBytes(ExtSymDefs::kShards, 0);
+  auto forEachDefined = [&](auto visit) {
+    for (std::size_t at = 0; at < first[0]; ++at)
+      visit(at);
+    for (InputIndex input = 0; input < cCoff.size(); ++input)
+      for (std::size_t at = first[input]; at < first[input] + found[input];
+           ++at)
+        visit(at);
+  };
+  forEachDefined([&](std::size_t at) {
+    const std::size_t shard = ExtSymDefs::shardOf(all[at].hash);
+    ++shardFirst[shard + 1];
+    shardBytes[shard] += all[at].name.size();
+  });
+  for (std::size_t shard = 0; shard < ExtSymDefs::kShards; ++shard)
+    shardFirst[shard + 1] += shardFirst[shard];
+  std::vector<std::size_t> byShard(shardFirst.back());
+  {
+    std::vector<std::size_t> next(shardFirst.begin(), shardFirst.end() - 1);
+    forEachDefined([&](std::size_t at) {
+      byShard[next[ExtSymDefs::shardOf(all[at].hash)]++] = at;
+    });
+  }
+  std::vector<char> repeated(ExtSymDefs::kShards, 0);
+  forEachLargeInParallel(ExtSymDefs::kShards, [&](std::size_t shard) {
+    cExtSymDef.reserve(shard, shardFirst[shard + 1] - shardFirst[shard],
+                       shardBytes[shard]);
+    for (std::size_t k = shardFirst[shard]; k < shardFirst[shard + 1]; ++k) {
+      const Definition &definition = all[byShard[k]];
+      if (!cExtSymDef.add(definition.name, definition.hash, definition.sym)) {
+        repeated[shard] = 1;
+        return;
+      }
+    }
+  });
+  if (std::find(repeated.begin(), repeated.end(), 1) == repeated.end())
+    return 1;
+  cExtSymDef.clear();
   auto enter = [&](const Definition *from, const Definition *to) {
     for (const Definition *definition = from; definition != to; ++definition)
       if (!cExtSymDef.add(definition->name, definition->hash,
