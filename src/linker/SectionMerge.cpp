@@ -5,6 +5,7 @@
 #include "Assert.h"
 #include "NameIndex.h"
 #include "ParallelWork.h"
+#include "TextSortKey.h"
 
 #include <algorithm>
 #include <deque>
@@ -296,6 +297,117 @@ int Linker::mergeSections(std::string &error) {
   // once, in name order, each map on its own thread, rather than searched
   // for and entered one by one. What the maps hold in the end, after a
   // failure too, is what entering them one by one would have left.
+  auto enterInNameOrder = [&](std::vector<const PendingRecords *> &byName) {
+    // Names are distinct, so the order is total. Most names are told
+    // apart by a key of their first bytes, without reading them again.
+    struct Keyed {
+      TextSortKey key;
+      const PendingRecords *records;
+    };
+    std::vector<Keyed> keyed(byName.size());
+    for (std::size_t at = 0; at < byName.size(); ++at)
+      keyed[at] = Keyed{TextSortKey(byName[at]->name), byName[at]};
+    sortInParallel(keyed, [](const Keyed &a, const Keyed &b) {
+      if (a.key.high != b.key.high)
+        return a.key.high < b.key.high;
+      if (a.key.low != b.key.low)
+        return a.key.low < b.key.low;
+      return a.records->name < b.records->name;
+    });
+    for (std::size_t at = 0; at < keyed.size(); ++at)
+      byName[at] = keyed[at].records;
+    forEachLargeInParallel(6, [&](std::size_t map) {
+      switch (map) {
+      case 0:
+        return fillInOrder(cScnSize, byName, false,
+                           [](const PendingRecords &r) { return r.size; });
+      case 1:
+        return fillInOrder(cScnType, byName, false,
+                           [](const PendingRecords &r) { return r.type; });
+      case 2:
+        return fillInOrder(cScnAbs, byName, true,
+                           [](const PendingRecords &r) { return r.absolute; });
+      case 3:
+        return fillInOrder(cScnShare, byName, true,
+                           [](const PendingRecords &r) { return r.shared; });
+      case 4:
+        return fillInOrder(cScnAccess, byName, true,
+                           [](const PendingRecords &r) { return r.access; });
+      default:
+        return fillInOrder(cScnOverlay, byName, true,
+                           [](const PendingRecords &r) { return r.overlay; });
+      }
+    });
+  };
+  // Without absolute sections each name merges on its own: the names are
+  // split by hash into shards, each walked in link order on a thread of
+  // its own. A shard that meets a failure leaves the walk to be done again
+  // in link order below, which stops at the failure met first.
+  const bool anyAbsolute = std::any_of(
+      sections.begin(), sections.end(), [](const SectionRef &section) {
+        return section.hdr == nullptr || (section.flags & kScnAbsolute) != 0;
+      });
+  if (!anyAbsolute && !sections.empty()) {
+    constexpr std::size_t kShards = 64;
+    auto shardOf = [](std::size_t hash) {
+      return static_cast<std::size_t>(static_cast<std::uint64_t>(hash) >> 58) %
+             kShards;
+    };
+    std::vector<std::size_t> shardFirst(kShards + 1, 0);
+    for (const SectionRef &section : sections)
+      ++shardFirst[shardOf(section.hash) + 1];
+    for (std::size_t shard = 0; shard < kShards; ++shard)
+      shardFirst[shard + 1] += shardFirst[shard];
+    std::vector<std::uint32_t> byShard(sections.size());
+    std::vector<std::size_t> next(shardFirst.begin(), shardFirst.end() - 1);
+    for (std::size_t at = 0; at < sections.size(); ++at)
+      byShard[next[shardOf(sections[at].hash)]++] =
+          static_cast<std::uint32_t>(at);
+    std::vector<std::deque<PendingRecords>> shardPending(kShards);
+    std::vector<char> shardFailed(kShards, 0);
+    forEachLargeInParallel(kShards, [&](std::size_t shard) {
+      const std::size_t count = shardFirst[shard + 1] - shardFirst[shard];
+      FlatNameIndex<MergedRecords> shardMet(count / 2);
+      std::deque<PendingRecords> &records = shardPending[shard];
+      std::string text;
+      for (std::size_t k = shardFirst[shard]; k < shardFirst[shard + 1]; ++k) {
+        const SectionRef &section = sections[byShard[k]];
+        const std::string &name = *section.name;
+        const scnhdr hdr = section.header();
+        if (const MergedRecords *known = shardMet.find(name, section.hash)) {
+          if (!mergeNextPiece(*known, name, hdr, text)) {
+            shardFailed[shard] = 1;
+            return;
+          }
+          continue;
+        }
+        if (section.type == kScnTypeNone) {
+          shardFailed[shard] = 1;
+          return;
+        }
+        PendingRecords &made = records.emplace_back();
+        made.name = name;
+        made.type = section.type;
+        made.size = pieceSizeInBytes(hdr, made.type);
+        made.shared = Coff::isShared(hdr);
+        made.access = Coff::isAccess(hdr);
+        made.overlay = Coff::isOverlay(hdr);
+        shardMet.add(name, section.hash,
+                     MergedRecords{&made.size, &made.type, &made.absolute,
+                                   &made.shared, &made.access, &made.overlay});
+      }
+    });
+    if (std::find(shardFailed.begin(), shardFailed.end(), 1) ==
+        shardFailed.end()) {
+      std::vector<const PendingRecords *> byName;
+      byName.reserve(shardFirst.back());
+      for (const std::deque<PendingRecords> &records : shardPending)
+        for (const PendingRecords &made : records)
+          byName.push_back(&made);
+      enterInNameOrder(byName);
+      return 1;
+    }
+  }
   std::deque<PendingRecords> pending;
   const int merged = forEachSection(sections, [&](const SectionRef &section) {
     const std::string &name = *section.name;
@@ -329,31 +441,6 @@ int Linker::mergeSections(std::string &error) {
   byName.reserve(pending.size());
   for (const PendingRecords &records : pending)
     byName.push_back(&records);
-  // Names are distinct, so the order is total.
-  sortInParallel(byName, [](const PendingRecords *a, const PendingRecords *b) {
-    return a->name < b->name;
-  });
-  forEachLargeInParallel(6, [&](std::size_t map) {
-    switch (map) {
-    case 0:
-      return fillInOrder(cScnSize, byName, false,
-                         [](const PendingRecords &r) { return r.size; });
-    case 1:
-      return fillInOrder(cScnType, byName, false,
-                         [](const PendingRecords &r) { return r.type; });
-    case 2:
-      return fillInOrder(cScnAbs, byName, true,
-                         [](const PendingRecords &r) { return r.absolute; });
-    case 3:
-      return fillInOrder(cScnShare, byName, true,
-                         [](const PendingRecords &r) { return r.shared; });
-    case 4:
-      return fillInOrder(cScnAccess, byName, true,
-                         [](const PendingRecords &r) { return r.access; });
-    default:
-      return fillInOrder(cScnOverlay, byName, true,
-                         [](const PendingRecords &r) { return r.overlay; });
-    }
-  });
+  enterInNameOrder(byName);
   return merged;
 }
