@@ -80,7 +80,6 @@ int Linker::loadSections(std::string &error) {
     const Range *range = nullptr; // null when not allocated
     bool isAbsolute = false;
     std::uint8_t type = 0;
-    std::vector<Piece> pieces;
   };
   // One per placed section, in name order (cScnAbs and cScnType alongside).
   std::vector<Section> sections(cScnMem.size());
@@ -131,20 +130,23 @@ int Linker::loadSections(std::string &error) {
   // Merging and allocation gave every input section a header and a place.
   for (InputIndex input = 0; input < cCoff.size(); ++input)
     ORV_ASSERT(complete[input], kModule);
-  // Counted first, so that a section shared by many inputs gets its list
-  // in one block.
-  std::vector<std::size_t> pieceCount(sections.size(), 0);
+  // The pieces of all sections in one list, section after section, each
+  // section's in the walk's order.
+  std::vector<std::size_t> sectionFirst(sections.size() + 1, 0);
   for (const Found &piece : found)
-    ++pieceCount[piece.section];
+    ++sectionFirst[piece.section + 1];
   for (std::size_t at = 0; at < sections.size(); ++at)
-    sections[at].pieces.reserve(pieceCount[at]);
-  InputIndex input = 0;
-  for (std::size_t order = 0; order < found.size(); ++order) {
-    while (first[input + 1] <= order)
-      ++input;
-    const Found &piece = found[order];
-    sections[piece.section].pieces.push_back(
-        {order, input, piece.name, piece.hdr});
+    sectionFirst[at + 1] += sectionFirst[at];
+  std::vector<Piece> pieces(found.size());
+  {
+    std::vector<std::size_t> next(sectionFirst.begin(), sectionFirst.end() - 1);
+    InputIndex input = 0;
+    for (std::size_t order = 0; order < found.size(); ++order) {
+      while (first[input + 1] <= order)
+        ++input;
+      const Found &piece = found[order];
+      pieces[next[piece.section]++] = {order, input, piece.name, piece.hdr};
+    }
   }
   std::vector<PieceLoad> loads(found.size());
   // Each section stops at its first piece that does not fit; the earliest
@@ -152,20 +154,22 @@ int Linker::loadSections(std::string &error) {
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> failedAt(sections.size(), kNone);
   std::vector<std::string> texts(sections.size());
-  auto loadSection = [&](std::size_t at) {
-    Section &section = sections[at];
-    if (section.pieces.empty())
+  auto loadSection = [&](std::size_t sectionAt) {
+    const Section &section = sections[sectionAt];
+    const Piece *begin = pieces.data() + sectionFirst[sectionAt];
+    const Piece *end = pieces.data() + sectionFirst[sectionAt + 1];
+    if (begin == end)
       return;
     ORV_ASSERT(section.memory != nullptr, kModule);
-    const Range &range =
-        section.range != nullptr
-            ? *section.range
-            : section.memory->sectionRange(*section.pieces.front().name);
-    section.memory->reserveLoads(range, section.pieces.size());
-    for (const Piece &piece : section.pieces) {
+    const Range &range = section.range != nullptr
+                             ? *section.range
+                             : section.memory->sectionRange(*begin->name);
+    section.memory->reserveLoads(range, static_cast<std::size_t>(end - begin));
+    for (const Piece *at = begin; at != end; ++at) {
+      const Piece &piece = *at;
       if (!loadPiece(piece.input, *piece.name, *piece.hdr, *section.memory,
-                     range, section.isAbsolute, texts[at])) {
-        failedAt[at] = piece.order;
+                     range, section.isAbsolute, texts[sectionAt])) {
+        failedAt[sectionAt] = piece.order;
         return;
       }
       // Unsigned arithmetic: a piece may load below its declared address.
@@ -181,12 +185,12 @@ int Linker::loadSections(std::string &error) {
   std::vector<std::size_t> unitStart;
   std::size_t unitPieces = kUnitPieces;
   for (std::size_t at = 0; at < sections.size(); ++at) {
-    const std::size_t pieces = sections[at].pieces.size();
-    if (unitPieces >= kUnitPieces || pieces >= kUnitPieces) {
+    const std::size_t count = sectionFirst[at + 1] - sectionFirst[at];
+    if (unitPieces >= kUnitPieces || count >= kUnitPieces) {
       unitStart.push_back(at);
       unitPieces = 0;
     }
-    unitPieces += pieces;
+    unitPieces += count;
   }
   unitStart.push_back(sections.size());
   forEachLargeInParallel(unitStart.size() - 1, [&](std::size_t unit) {
