@@ -96,6 +96,11 @@ int forEachSection(const std::vector<SectionRef> &sections, Visit visit) {
 int checkReservedNames(const std::vector<SectionRef> &sections,
                        const std::string &initScnName,
                        const std::string &stackScnName, std::string &error) {
+  // Most links have no name that could be reserved: no index is needed.
+  if (std::none_of(
+          sections.begin(), sections.end(),
+          [](const SectionRef &section) { return section.maybeReserved; }))
+    return forEachSection(sections, [](const SectionRef &) { return 1; });
   std::size_t idataCount = 0;
   for (const SectionRef &section : sections)
     if (section.hdr != nullptr && section.type == kScnTypeIdata)
