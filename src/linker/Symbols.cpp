@@ -193,9 +193,10 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   // A string's key and length tell it whole when it is no longer than
   // the key: only longer strings with equal keys are compared themselves.
   struct Ranked {
-    TextSortKey key;
+    std::uint64_t high; // the key: the first bytes, as TextSortKey has them
+    std::uint64_t low;
     std::uint32_t length;
-    std::uint32_t move; // in moves
+    std::uint32_t move; // in moves, which holds the string
   };
   constexpr std::size_t kKeyBytes = 16;
   std::vector<Ranked> order(moves.size());
@@ -203,36 +204,39 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
     std::size_t at = firstMove[input];
     for (const auto &entry : cCoff[input]->cStringTbl) {
       moves[at] = {entry.first, 0, &entry.second};
-      order[at] = Ranked{TextSortKey(&entry.second),
+      const TextSortKey key{std::string_view(entry.second)};
+      order[at] = Ranked{key.high, key.low,
                          static_cast<std::uint32_t>(entry.second.size()),
                          static_cast<std::uint32_t>(at)};
       ++at;
     }
   });
   // Equal strings may come in any order: they share their offset.
-  sortInParallel(order, [](const Ranked &a, const Ranked &b) {
-    if (a.key.high != b.key.high)
-      return a.key.high < b.key.high;
-    if (a.key.low != b.key.low)
-      return a.key.low < b.key.low;
+  auto textAt = [&](const Ranked &ranked) -> const std::string & {
+    return *moves[ranked.move].text;
+  };
+  sortInParallel(order, [&](const Ranked &a, const Ranked &b) {
+    if (a.high != b.high)
+      return a.high < b.high;
+    if (a.low != b.low)
+      return a.low < b.low;
     if (a.length <= kKeyBytes && b.length <= kKeyBytes)
       return a.length < b.length; // the shorter is a prefix of the other
-    return *a.key.text < *b.key.text;
+    return textAt(a) < textAt(b);
   });
-  auto sameText = [](const Ranked &a, const Ranked &b) {
-    return a.key.high == b.key.high && a.key.low == b.key.low &&
-           a.length == b.length &&
-           (a.length <= kKeyBytes || *a.key.text == *b.key.text);
+  auto sameText = [&](const Ranked &a, const Ranked &b) {
+    return a.high == b.high && a.low == b.low && a.length == b.length &&
+           (a.length <= kKeyBytes || textAt(a) == textAt(b));
   };
   // The merged table is filled in rank order as the offsets are given,
   // each string made from its key where that holds it whole: only longer
   // strings are read again.
-  auto textOf = [](const Ranked &ranked) {
+  auto textOf = [&](const Ranked &ranked) {
     if (ranked.length > kKeyBytes)
-      return *ranked.key.text;
+      return textAt(ranked);
     std::uint8_t bytes[kKeyBytes];
-    writeBE64(bytes, ranked.key.high);
-    writeBE64(bytes + 8, ranked.key.low);
+    writeBE64(bytes, ranked.high);
+    writeBE64(bytes + 8, ranked.low);
     return std::string(reinterpret_cast<const char *>(bytes), ranked.length);
   };
   std::map<int, std::string> &table = cOutput.cStringTbl;
