@@ -360,9 +360,10 @@ int Linker::mapSections(std::string &error) {
 
   // Sections and images named by a SECTION directive, in directive order.
   std::set<std::string> imageNames;
-  for (const auto &entry : cScnType)
-    if (entry.second == kScnTypeIdata)
-      imageNames.insert(initSectionName(entry.first));
+  if (!cSectionDesc.empty())
+    for (const auto &entry : cScnType)
+      if (entry.second == kScnTypeIdata)
+        imageNames.insert(initSectionName(entry.first));
   for (const SectionDesc &desc : cSectionDesc) {
     const std::string name = desc.getName();
     const bool isImage = imageNames.count(name) != 0;
