@@ -1,5 +1,6 @@
 #include "Trace.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 
@@ -14,6 +15,10 @@ std::map<std::string, int, std::less<>> &traceTable() {
   return *table;
 }
 
+// Whether some switch may be on: most runs set none, and operations that
+// run thousands of times ask before every dump. Atomic, as workers ask too.
+std::atomic<bool> gAnySet{false};
+
 } // namespace
 
 std::string traceRegister(const std::string &name) {
@@ -23,11 +28,15 @@ std::string traceRegister(const std::string &name) {
 
 std::string traceSet(const std::string &name, int level) {
   traceTable()[name] = level;
+  if (level != 0)
+    gAnySet.store(true, std::memory_order_relaxed);
   return name;
 }
 
 // Only reads the table, so patchers on worker threads may ask too.
 int traceLevel(std::string_view name) {
+  if (!gAnySet.load(std::memory_order_relaxed))
+    return 0;
   const auto found = traceTable().find(name);
   return found == traceTable().end() ? 0 : found->second;
 }
@@ -35,4 +44,5 @@ int traceLevel(std::string_view name) {
 void traceResetAll() {
   for (auto &entry : traceTable())
     entry.second = 0;
+  gAnySet.store(false, std::memory_order_relaxed);
 }

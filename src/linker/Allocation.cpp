@@ -39,11 +39,23 @@ template <class Value>
 Value alongside(const std::map<std::string, Value> &map,
                 typename std::map<std::string, Value>::const_iterator &it,
                 const std::string &key) {
+  if (it != map.end() && it->first == key)
+    return it->second; // the usual case: the maps hold the same names
   while (it != map.end() && it->first < key)
     ++it;
   if (it != map.end() && it->first == key)
     return it->second;
   return Value();
+}
+
+// Enters the memory that holds a section. Sections of one size are placed
+// in name order, so a name usually goes after every name entered already.
+void holdSection(std::map<std::string, Memory *> &held,
+                 const std::string &secName, Memory *memory) {
+  if (held.empty() || held.rbegin()->first < secName)
+    held.emplace_hint(held.end(), secName, memory);
+  else
+    held[secName] = memory;
 }
 
 void traceCandidates(const char *label, const std::vector<Candidate> &list) {
@@ -168,7 +180,7 @@ int Linker::allocateAbsAssigned(std::list<Memory> &memories,
   if (traceLevel("Linker::allocateAbsAssigned"))
     traceFits("Linker::allocateAbsAssigned()", *memory);
   memory->allocateAt(secName, startLoc, lengthInBytes, isOverlay);
-  cScnMem[secName] = &*memory;
+  holdSection(cScnMem, secName, &*memory);
   return 1;
 }
 
@@ -194,7 +206,7 @@ int Linker::allocateAbsUnassigned(std::list<Memory> &memories,
     if (traceLevel("Linker::allocateAbsUnassigned"))
       traceFits("Linker::allocateAbsUnassigned()", memory);
     memory.allocateAt(secName, startLoc, lengthInBytes, isOverlay);
-    cScnMem[secName] = &memory;
+    holdSection(cScnMem, secName, &memory);
     return 1;
   }
   error = "section '" + secName + "' can not fit the absolute section. " +
@@ -227,7 +239,7 @@ int Linker::allocateRelAssigned(std::list<Memory> &memories,
   if (traceLevel("Linker::allocateRelAssigned"))
     traceFits("Linker::allocateRelAssigned()", *memory);
   memory->allocate(secName, lengthInBytes, isOverlay, alignment);
-  cScnMem[secName] = &*memory;
+  holdSection(cScnMem, secName, &*memory);
   return 1;
 }
 
@@ -271,7 +283,7 @@ int Linker::allocateRelUnassigned(std::list<Memory> &memories,
     if (tracing)
       traceFits("Linker::allocateRelUnassigned()", *candidate.memory);
     candidate.memory->allocate(secName, lengthInBytes, isOverlay, alignment);
-    cScnMem[secName] = candidate.memory;
+    holdSection(cScnMem, secName, candidate.memory);
     return 1;
   }
   error = "section '" + secName + "' can not fit the section. " + "Section '" +
@@ -348,9 +360,10 @@ int Linker::mapSections(std::string &error) {
 
   // Sections and images named by a SECTION directive, in directive order.
   std::set<std::string> imageNames;
-  for (const auto &entry : cScnType)
-    if (entry.second == kScnTypeIdata)
-      imageNames.insert(initSectionName(entry.first));
+  if (!cSectionDesc.empty())
+    for (const auto &entry : cScnType)
+      if (entry.second == kScnTypeIdata)
+        imageNames.insert(initSectionName(entry.first));
   for (const SectionDesc &desc : cSectionDesc) {
     const std::string name = desc.getName();
     const bool isImage = imageNames.count(name) != 0;
@@ -383,6 +396,8 @@ int Linker::mapSections(std::string &error) {
   if (!isInitTableAssigned() && !allocateInitTable(error))
     return 0;
 
+  // Each section, and the image of each idata section.
+  unassigned.reserve(2 * cScnType.size());
   // The rest, largest first; equal sizes keep name order. The record maps
   // all hold the same names in the same order, so they are walked side by
   // side instead of searched per section.
@@ -413,30 +428,38 @@ int Linker::mapSections(std::string &error) {
     }
     if (entry.second != kScnTypeIdata)
       continue;
-    const std::string image = initSectionName(name);
-    if (findDirective(image) == nullptr)
-      unassigned.push_back(Candidate{image, romImageSize(sizeInBytes), true});
+    // As allocateInitSection places an image no directive names.
+    std::string image = initSectionName(name);
+    if (findDirective(image) == nullptr) {
+      Candidate candidate{std::move(image), romImageSize(sizeInBytes), true};
+      candidate.memories = &cCodePage;
+      candidate.alignment = alignmentFor(candidate.name);
+      unassigned.push_back(std::move(candidate));
+    }
   }
-  std::stable_sort(unassigned.begin(), unassigned.end(),
-                   [](const Candidate &a, const Candidate &b) {
-                     return a.sizeInBytes > b.sizeInBytes;
+  // Sorted by reference: a candidate is large to move.
+  std::vector<const Candidate *> bySize;
+  bySize.reserve(unassigned.size());
+  for (const Candidate &candidate : unassigned)
+    bySize.push_back(&candidate);
+  std::stable_sort(bySize.begin(), bySize.end(),
+                   [](const Candidate *a, const Candidate *b) {
+                     return a->sizeInBytes > b->sizeInBytes;
                    });
-  for (const Candidate &candidate : unassigned) {
-    const int placed =
-        candidate.isImage
-            ? allocateInitSection(candidate.name, error)
-            : allocateRelUnassigned(*candidate.memories, candidate.name,
-                                    candidate.sizeInBytes, candidate.isOverlay,
-                                    candidate.alignment, error);
-    if (!placed)
+  for (const Candidate *candidate : bySize)
+    if (!allocateRelUnassigned(*candidate->memories, candidate->name,
+                               candidate->sizeInBytes, candidate->isOverlay,
+                               candidate->alignment, error))
       return 0;
-  }
 
   if (tracing) {
+    std::vector<Candidate> placed;
+    for (const Candidate *candidate : bySize)
+      placed.push_back(*candidate);
     std::cout << "Linker::mapSections():" << '\n';
     traceCandidates("  absolute dump: ", absolute);
     traceCandidates("  relocatable assigned dump: ", assigned);
-    traceCandidates("  relocatable unassigned dump: ", unassigned);
+    traceCandidates("  relocatable unassigned dump: ", placed);
   }
   return 1;
 }

@@ -101,6 +101,14 @@ int Linker::allocateInitTable(std::string &error) {
 
 int Linker::buildInitTable(std::string & /*error*/) {
   const bool wide = wideInitEntries(cProcessor);
+  const std::shared_ptr<const PlaceIndex> held = placeIndex();
+  const PlaceIndex &places = *held;
+  // The range of an allocated section, found by hashing its name.
+  auto rangeOf = [&](const Place &place,
+                     const std::string &name) -> const Range & {
+    return place.range != nullptr ? *place.range
+                                  : place.memory->sectionRange(name);
+  };
   std::vector<std::uint8_t> table(kCountInBytes, 0);
   std::uint16_t count = 0;
   for (const auto &entry : cScnType) {
@@ -108,15 +116,16 @@ int Linker::buildInitTable(std::string & /*error*/) {
       continue;
     const std::string &name = entry.first;
     const std::string image = initSectionName(name);
-    const auto ram = cScnMem.find(name);
-    const auto rom = cScnMem.find(image);
-    if (ram == cScnMem.end() || rom == cScnMem.end())
+    const Place *ram = places.find(name);
+    const Place *rom = places.find(image);
+    if (ram == nullptr || rom == nullptr)
       continue; // allocation places both, or the link stopped before
-    const std::uint64_t sizeInBytes = ram->second->getSectionSize(name);
+    const Range &ramRange = rangeOf(*ram, name);
+    const std::uint64_t sizeInBytes = ramRange.sizeInBytes();
     if (sizeInBytes == 0)
       continue;
-    const std::uint32_t fields[3] = {rom->second->getSectionStart(image),
-                                     ram->second->getSectionStart(name),
+    const std::uint32_t fields[3] = {rangeOf(*rom, image).getStart(),
+                                     ramRange.getStart(),
                                      static_cast<std::uint32_t>(sizeInBytes)};
     for (std::uint32_t field : fields) {
       const std::size_t at = table.size();

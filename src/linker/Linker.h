@@ -17,6 +17,7 @@
 #include "Data.h"
 #include "SectionDesc.h"
 #include "StackDesc.h"
+#include "linker/ExtSymDefs.h"
 #include "linker/NameIndex.h"
 #include "memtarg/Memory.h"
 
@@ -251,7 +252,7 @@ public:
   std::map<InputIndex, std::uint32_t> cSymIndexBase;
   // Every external definition by name; points into the inputs' symbol
   // tables and at the three entries below, which never move.
-  std::map<std::string, syment *> cExtSymDef;
+  ExtSymDefs cExtSymDef;
   std::string cInitScnName = ".cinit";
   Data cInitTable;    // little-endian count, then the entries
   syment cInitSym;    // "_cinit"
@@ -332,4 +333,18 @@ private:
   std::set<std::string> cLibraryFileNames;
   // The names of cSectionDesc, for the duplicate check.
   std::set<std::string> cSectionNames;
+
+  // Where loading put each input's piece of each of its sections, for the
+  // phases after it: in the walk over the inputs and their section
+  // numbers, an input's pieces from cFirstPiece[input] on. Filled by a
+  // loadSections that succeeded; empty otherwise.
+  struct PieceLoad {
+    std::uint32_t loadStart; // locations
+    std::uint32_t delta;     // what the piece's addresses move by
+    std::uint8_t type;       // the merged section's type
+  };
+  std::vector<PieceLoad> cPieceLoad;
+  std::vector<std::size_t> cFirstPiece;
+  // An input's pieces in section-number order, or null before loading.
+  const PieceLoad *pieceLoads(InputIndex input) const;
 };

@@ -7,10 +7,12 @@
 #include "PatchBits.h"
 #include "RelocTypes.h"
 
+#include <string_view>
+
 namespace {
 
-std::string notWordAlignedText(const std::string &name) {
-  return "Symbol '" + name + "' is not word-aligned.\n" +
+std::string notWordAlignedText(std::string_view name) {
+  return "Symbol '" + std::string(name) + "' is not word-aligned.\n" +
          "It cannot be used as the target of a call or goto instruction.";
 }
 
@@ -35,12 +37,12 @@ const char *protectedDestination(std::uint32_t address) {
 // before the parity, so an odd target out of range reports the range.
 int patchBranch(Data &raw, std::uint32_t at, std::uint32_t branchLoc,
                 std::uint32_t v, std::int32_t reachInBytes,
-                std::uint16_t widthBits, const std::string &name,
+                std::uint16_t widthBits, std::string_view name,
                 std::string &error) {
   std::int32_t offset = std::int32_t(v - (branchLoc + 2));
   if (offset < -reachInBytes || offset > reachInBytes - 2) {
-    error =
-        "Symbol '" + name + "' out of range of relative branch instruction.";
+    error = "Symbol '" + std::string(name) +
+            "' out of range of relative branch instruction.";
     return 0;
   }
   // Backward offsets become the two's complement of the field.
@@ -110,11 +112,13 @@ int Linker::doPatchQuolm(std::uint32_t loadStart, Data &raw, const reloc &rel,
                          std::string &error) {
   const syment &sym = symbols[rel.r_symndx];
   // A reference to a section is its name behind a dot; messages quote the
-  // section's own name.
-  std::string name = Coff::getName(sym, strings);
+  // section's own name. A view: most relocations never quote it.
+  std::string_view name;
+  if (!Coff::findName(sym, strings, name))
+    Coff::getName(sym, strings); // reports, ends the run
   const bool isScn = !name.empty() && name[0] == '.';
   if (isScn)
-    name.erase(0, 1);
+    name.remove_prefix(1);
   const std::uint32_t v = relocValue(sym.n_value, rel.r_offset);
   const std::uint32_t at = rel.r_vaddr;
   switch (rel.r_type) {
@@ -182,7 +186,8 @@ int Linker::doPatchQuolm(std::uint32_t loadStart, Data &raw, const reloc &rel,
   case RELOCT_SCNEND_UPPER:
   case RELOCT_SCNEND_LFSR1:
   case RELOCT_SCNEND_LFSR2:
-    return patchSectionValue(raw, rel, sym, isScn, name, cScnSize, error);
+    return patchSectionValue(raw, rel, sym, isScn, std::string(name), cScnSize,
+                             error);
   default:
     error = kUnsupportedRelocText;
     return 0;

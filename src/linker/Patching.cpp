@@ -69,7 +69,9 @@ int Linker::patchSections(std::string &error) {
   const PlaceIndex &places = *held;
   auto patchInput = [&](InputIndex input, std::string &failure) {
     Coff &coff = *cCoff[input];
+    const PieceLoad *loads = pieceLoads(input);
     for (const auto &scn : coff.cScnNum) {
+      const PieceLoad *load = loads != nullptr ? loads++ : nullptr;
       const std::string &scnName = scn.second;
       const auto relocs = coff.cReloc.find(scnName);
       if (relocs == coff.cReloc.end() || relocs->second.empty())
@@ -90,7 +92,8 @@ int Linker::patchSections(std::string &error) {
           return false;
         }
         if (!haveLoadStart) {
-          loadStart = loadStartOf(places, input, scnName);
+          loadStart = load != nullptr ? load->loadStart
+                                      : loadStartOf(places, input, scnName);
           haveLoadStart = true;
         }
         if (!doPatch(loadStart, raw, rel, coff.cSymbolTbl, coff.cStringTbl,

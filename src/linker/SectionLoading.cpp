@@ -47,11 +47,22 @@ int Linker::loadPiece(InputIndex input, const std::string &secName,
     return 0;
   }
   if (isAbsolute)
-    return memory.loadAbsolute(input, secName, hdr.s_paddr, hdr.s_size);
-  return memory.load(input, secName, hdr.s_size);
+    return memory.loadAbsolute(input, range, hdr.s_paddr, hdr.s_size);
+  return memory.load(input, range, hdr.s_size);
+}
+
+const Linker::PieceLoad *Linker::pieceLoads(InputIndex input) const {
+  if (cFirstPiece.size() != cCoff.size() + 1 ||
+      cFirstPiece.back() != cPieceLoad.size() ||
+      cFirstPiece[input + 1] - cFirstPiece[input] !=
+          cCoff[input]->cScnNum.size())
+    return nullptr;
+  return cPieceLoad.data() + cFirstPiece[input];
 }
 
 int Linker::loadSections(std::string &error) {
+  cPieceLoad.clear();
+  cFirstPiece.clear();
   // A section's pieces go in input order, but each section fills only its
   // own range: the sections are loaded in parallel, each with its pieces in
   // order. Building the place index readies every memory's name index, so
@@ -68,36 +79,44 @@ int Linker::loadSections(std::string &error) {
     Memory *memory = nullptr;
     const Range *range = nullptr; // null when not allocated
     bool isAbsolute = false;
-    std::vector<Piece> pieces;
+    std::uint8_t type = 0;
   };
-  // One per placed section, in name order (cScnAbs alongside).
+  // One per placed section, in name order (cScnAbs and cScnType alongside).
   std::vector<Section> sections(cScnMem.size());
   FlatNameIndex<std::size_t> sectionOf(cScnMem.size());
   auto absolute = cScnAbs.cbegin();
+  auto typed = cScnType.cbegin();
   std::size_t at = 0;
   for (const auto &entry : cScnMem) {
     while (absolute != cScnAbs.cend() && absolute->first < entry.first)
       ++absolute;
+    while (typed != cScnType.cend() && typed->first < entry.first)
+      ++typed;
     Section &section = sections[at];
     section.memory = entry.second;
     section.isAbsolute = absolute != cScnAbs.cend() &&
                          absolute->first == entry.first && absolute->second;
+    if (typed != cScnType.cend() && typed->first == entry.first)
+      section.type = typed->second;
     if (const Place *place = places.find(entry.first))
       section.range = place->range;
     sectionOf.add(entry.first, at++);
   }
-  // Each input's pieces found on all threads, then dealt to their sections
-  // in input order.
+  // Each input's pieces found on all threads into its stretch of one list,
+  // in the walk's order, then dealt to their sections in that order.
   struct Found {
     std::size_t section;
     const std::string *name;
     const scnhdr *hdr;
   };
-  std::vector<std::vector<Found>> found(cCoff.size());
+  std::vector<std::size_t> first(cCoff.size() + 1, 0);
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    first[input + 1] = first[input] + cCoff[input]->cScnNum.size();
+  std::vector<Found> found(first.back());
   std::vector<char> complete(cCoff.size(), 1);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const Coff &coff = *cCoff[input];
-    found[input].reserve(coff.cScnNum.size());
+    Found *to = found.data() + first[input];
     for (const auto &number : coff.cScnNum) {
       const auto hdr = coff.cScnHdr.find(number.second);
       const std::size_t *section = sectionOf.find(number.second);
@@ -105,45 +124,59 @@ int Linker::loadSections(std::string &error) {
         complete[input] = 0;
         return;
       }
-      found[input].push_back({*section, &number.second, &hdr->second});
+      *to++ = {*section, &number.second, &hdr->second};
     }
   });
-  // Counted first, so that a section shared by many inputs gets its list
-  // in one block.
-  std::vector<std::size_t> pieceCount(sections.size(), 0);
-  for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    // Merging and allocation gave every input section a header and a place.
-    ORV_ASSERT(complete[input], kModule);
-    for (const Found &piece : found[input])
-      ++pieceCount[piece.section];
-  }
-  for (std::size_t at = 0; at < sections.size(); ++at)
-    sections[at].pieces.reserve(pieceCount[at]);
-  std::size_t order = 0;
+  // Merging and allocation gave every input section a header and a place.
   for (InputIndex input = 0; input < cCoff.size(); ++input)
-    for (const Found &piece : found[input])
-      sections[piece.section].pieces.push_back(
-          {order++, input, piece.name, piece.hdr});
+    ORV_ASSERT(complete[input], kModule);
+  // The pieces of all sections in one list, section after section, each
+  // section's in the walk's order.
+  std::vector<std::size_t> sectionFirst(sections.size() + 1, 0);
+  for (const Found &piece : found)
+    ++sectionFirst[piece.section + 1];
+  for (std::size_t at = 0; at < sections.size(); ++at)
+    sectionFirst[at + 1] += sectionFirst[at];
+  std::vector<Piece> pieces(found.size());
+  {
+    std::vector<std::size_t> next(sectionFirst.begin(), sectionFirst.end() - 1);
+    InputIndex input = 0;
+    for (std::size_t order = 0; order < found.size(); ++order) {
+      while (first[input + 1] <= order)
+        ++input;
+      const Found &piece = found[order];
+      pieces[next[piece.section]++] = {order, input, piece.name, piece.hdr};
+    }
+  }
+  std::vector<PieceLoad> loads(found.size());
   // Each section stops at its first piece that does not fit; the earliest
   // of those in the walk is the one a walk in order would have met first.
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> failedAt(sections.size(), kNone);
   std::vector<std::string> texts(sections.size());
-  auto loadSection = [&](std::size_t at) {
-    Section &section = sections[at];
-    if (section.pieces.empty())
+  auto loadSection = [&](std::size_t sectionAt) {
+    const Section &section = sections[sectionAt];
+    const Piece *begin = pieces.data() + sectionFirst[sectionAt];
+    const Piece *end = pieces.data() + sectionFirst[sectionAt + 1];
+    if (begin == end)
       return;
     ORV_ASSERT(section.memory != nullptr, kModule);
-    const Range &range =
-        section.range != nullptr
-            ? *section.range
-            : section.memory->sectionRange(*section.pieces.front().name);
-    for (const Piece &piece : section.pieces)
+    const Range &range = section.range != nullptr
+                             ? *section.range
+                             : section.memory->sectionRange(*begin->name);
+    section.memory->reserveLoads(range, static_cast<std::size_t>(end - begin));
+    for (const Piece *at = begin; at != end; ++at) {
+      const Piece &piece = *at;
       if (!loadPiece(piece.input, *piece.name, *piece.hdr, *section.memory,
-                     range, section.isAbsolute, texts[at])) {
-        failedAt[at] = piece.order;
+                     range, section.isAbsolute, texts[sectionAt])) {
+        failedAt[sectionAt] = piece.order;
         return;
       }
+      // Unsigned arithmetic: a piece may load below its declared address.
+      const std::uint32_t loadStart = range.getLoadStart(piece.input);
+      loads[piece.order] =
+          PieceLoad{loadStart, loadStart - piece.hdr->s_paddr, section.type};
+    }
   };
   // The threads take runs of neighbouring sections, and the sections
   // shared by many inputs sort together: each run of work is made of
@@ -152,22 +185,24 @@ int Linker::loadSections(std::string &error) {
   std::vector<std::size_t> unitStart;
   std::size_t unitPieces = kUnitPieces;
   for (std::size_t at = 0; at < sections.size(); ++at) {
-    const std::size_t pieces = sections[at].pieces.size();
-    if (unitPieces >= kUnitPieces || pieces >= kUnitPieces) {
+    const std::size_t count = sectionFirst[at + 1] - sectionFirst[at];
+    if (unitPieces >= kUnitPieces || count >= kUnitPieces) {
       unitStart.push_back(at);
       unitPieces = 0;
     }
-    unitPieces += pieces;
+    unitPieces += count;
   }
   unitStart.push_back(sections.size());
   forEachLargeInParallel(unitStart.size() - 1, [&](std::size_t unit) {
     for (std::size_t at = unitStart[unit]; at < unitStart[unit + 1]; ++at)
       loadSection(at);
   });
-  const auto first = std::min_element(failedAt.begin(), failedAt.end());
-  if (first != failedAt.end() && *first != kNone) {
-    error = texts[static_cast<std::size_t>(first - failedAt.begin())];
+  const auto failed = std::min_element(failedAt.begin(), failedAt.end());
+  if (failed != failedAt.end() && *failed != kNone) {
+    error = texts[static_cast<std::size_t>(failed - failedAt.begin())];
     return 0;
   }
+  cPieceLoad = std::move(loads);
+  cFirstPiece = std::move(first);
   return 1;
 }

@@ -5,6 +5,7 @@
 #include "Assert.h"
 #include "NameIndex.h"
 #include "ParallelWork.h"
+#include "TextSortKey.h"
 
 #include <algorithm>
 #include <deque>
@@ -15,21 +16,47 @@ namespace {
 constexpr const char *kModule = "SectionMerge";
 constexpr const char *kImageSuffix = "_i";
 
-// One input section as the walks meet it, with its name's hash.
+// One input section as the walks meet it, with what the walks ask of it
+// read on all threads: the walks then read this list in order instead of
+// headers spread over every input.
 struct SectionRef {
   const Coff *coff;
   const std::string *name; // the header's own key
   const scnhdr *hdr;       // null: the input numbers a section it lacks
   std::size_t hash;
+  // The fields of *hdr that merging reads.
+  std::uint32_t paddr;
+  std::uint32_t sizeInBytes;
+  std::uint32_t flags;
+  std::uint8_t type;  // Coff::scnType(*hdr)
+  bool maybeReserved; // a name the linker may make itself
+
+  scnhdr header() const {
+    scnhdr made;
+    made.s_paddr = paddr;
+    made.s_size = sizeInBytes;
+    made.s_flags = flags;
+    return made;
+  }
 };
 
 // Every input section in link order: inputs in cCoff order, sections in
 // section-number order. Each input's headers are looked up on all threads.
 std::vector<SectionRef>
-sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs) {
+sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs,
+                    const std::string &initScnName,
+                    const std::string &stackScnName) {
   std::vector<std::size_t> first(inputs.size() + 1, 0);
   for (std::size_t input = 0; input < inputs.size(); ++input)
     first[input + 1] = first[input] + inputs[input]->cScnNum.size();
+  const std::size_t suffixLength = std::char_traits<char>::length(kImageSuffix);
+  auto maybeReserved = [&](const std::string &name) {
+    return name == initScnName ||
+           (!stackScnName.empty() && name == stackScnName) ||
+           (name.size() > suffixLength &&
+            name.compare(name.size() - suffixLength, suffixLength,
+                         kImageSuffix) == 0);
+  };
   std::vector<SectionRef> sections(first.back());
   forEachInParallel(inputs.size(), [&](std::size_t input) {
     const Coff &coff = *inputs[input];
@@ -37,9 +64,17 @@ sectionsInLinkOrder(const std::vector<std::unique_ptr<Coff>> &inputs) {
     for (const auto &numbered : coff.cScnNum) {
       const auto hdr = coff.cScnHdr.find(numbered.second);
       *to++ = hdr == coff.cScnHdr.end()
-                  ? SectionRef{&coff, &numbered.second, nullptr, 0}
-                  : SectionRef{&coff, &hdr->first, &hdr->second,
-                               FlatNameIndex<char>::hashOf(hdr->first)};
+                  ? SectionRef{&coff, &numbered.second, nullptr, 0, 0, 0, 0, 0,
+                               false}
+                  : SectionRef{&coff,
+                               &hdr->first,
+                               &hdr->second,
+                               FlatNameIndex<char>::hashOf(hdr->first),
+                               hdr->second.s_paddr,
+                               hdr->second.s_size,
+                               hdr->second.s_flags,
+                               Coff::scnType(hdr->second),
+                               maybeReserved(hdr->first)};
     }
   });
   return sections;
@@ -61,13 +96,18 @@ int forEachSection(const std::vector<SectionRef> &sections, Visit visit) {
 int checkReservedNames(const std::vector<SectionRef> &sections,
                        const std::string &initScnName,
                        const std::string &stackScnName, std::string &error) {
+  // Most links have no name that could be reserved: no index is needed.
+  if (std::none_of(
+          sections.begin(), sections.end(),
+          [](const SectionRef &section) { return section.maybeReserved; }))
+    return forEachSection(sections, [](const SectionRef &) { return 1; });
   std::size_t idataCount = 0;
   for (const SectionRef &section : sections)
-    if (section.hdr != nullptr && Coff::scnType(*section.hdr) == kScnTypeIdata)
+    if (section.hdr != nullptr && section.type == kScnTypeIdata)
       ++idataCount;
   FlatNameIndex<char> idataNames(idataCount);
   forEachSection(sections, [&](const SectionRef &section) {
-    if (Coff::scnType(*section.hdr) == kScnTypeIdata)
+    if (section.type == kScnTypeIdata)
       idataNames.add(*section.name, section.hash, 1);
     return 1;
   });
@@ -80,6 +120,8 @@ int checkReservedNames(const std::vector<SectionRef> &sections,
                0, name.size() - suffixLength)) != nullptr;
   };
   return forEachSection(sections, [&](const SectionRef &section) {
+    if (!section.maybeReserved)
+      return 1;
     const std::string &name = *section.name;
     if (name == initScnName ||
         (!stackScnName.empty() && name == stackScnName) || isImageName(name)) {
@@ -222,9 +264,11 @@ void fillInOrder(std::map<std::string, Value> &map,
 } // namespace
 
 int Linker::mergeSections(std::string &error) {
-  const std::vector<SectionRef> sections = sectionsInLinkOrder(cCoff);
-  if (!checkReservedNames(sections, cInitScnName,
-                          cStackDescSet ? cStackScnName : std::string(), error))
+  const std::string stackScnName =
+      cStackDescSet ? cStackScnName : std::string();
+  const std::vector<SectionRef> sections =
+      sectionsInLinkOrder(cCoff, cInitScnName, stackScnName);
+  if (!checkReservedNames(sections, cInitScnName, stackScnName, error))
     return 0;
   // The records of each name met, found by hashing the name rather than
   // by a search of every record map for every piece.
@@ -236,7 +280,7 @@ int Linker::mergeSections(std::string &error) {
   if (!fresh)
     return forEachSection(sections, [&](const SectionRef &section) {
       const std::string &name = *section.name;
-      const scnhdr &hdr = *section.hdr;
+      const scnhdr hdr = section.header();
       if (const MergedRecords *known = met.find(name, section.hash))
         return mergeNextPiece(*known, name, hdr, error);
       const auto typed = cScnType.find(name);
@@ -258,15 +302,126 @@ int Linker::mergeSections(std::string &error) {
   // once, in name order, each map on its own thread, rather than searched
   // for and entered one by one. What the maps hold in the end, after a
   // failure too, is what entering them one by one would have left.
+  auto enterInNameOrder = [&](std::vector<const PendingRecords *> &byName) {
+    // Names are distinct, so the order is total. Most names are told
+    // apart by a key of their first bytes, without reading them again.
+    struct Keyed {
+      TextSortKey key;
+      const PendingRecords *records;
+    };
+    std::vector<Keyed> keyed(byName.size());
+    for (std::size_t at = 0; at < byName.size(); ++at)
+      keyed[at] = Keyed{TextSortKey(byName[at]->name), byName[at]};
+    sortInParallel(keyed, [](const Keyed &a, const Keyed &b) {
+      if (a.key.high != b.key.high)
+        return a.key.high < b.key.high;
+      if (a.key.low != b.key.low)
+        return a.key.low < b.key.low;
+      return a.records->name < b.records->name;
+    });
+    for (std::size_t at = 0; at < keyed.size(); ++at)
+      byName[at] = keyed[at].records;
+    forEachLargeInParallel(6, [&](std::size_t map) {
+      switch (map) {
+      case 0:
+        return fillInOrder(cScnSize, byName, false,
+                           [](const PendingRecords &r) { return r.size; });
+      case 1:
+        return fillInOrder(cScnType, byName, false,
+                           [](const PendingRecords &r) { return r.type; });
+      case 2:
+        return fillInOrder(cScnAbs, byName, true,
+                           [](const PendingRecords &r) { return r.absolute; });
+      case 3:
+        return fillInOrder(cScnShare, byName, true,
+                           [](const PendingRecords &r) { return r.shared; });
+      case 4:
+        return fillInOrder(cScnAccess, byName, true,
+                           [](const PendingRecords &r) { return r.access; });
+      default:
+        return fillInOrder(cScnOverlay, byName, true,
+                           [](const PendingRecords &r) { return r.overlay; });
+      }
+    });
+  };
+  // Without absolute sections each name merges on its own: the names are
+  // split by hash into shards, each walked in link order on a thread of
+  // its own. A shard that meets a failure leaves the walk to be done again
+  // in link order below, which stops at the failure met first.
+  const bool anyAbsolute = std::any_of(
+      sections.begin(), sections.end(), [](const SectionRef &section) {
+        return section.hdr == nullptr || (section.flags & kScnAbsolute) != 0;
+      });
+  if (!anyAbsolute && !sections.empty()) {
+    constexpr std::size_t kShards = 64;
+    auto shardOf = [](std::size_t hash) {
+      return static_cast<std::size_t>(static_cast<std::uint64_t>(hash) >> 58) %
+             kShards;
+    };
+    std::vector<std::size_t> shardFirst(kShards + 1, 0);
+    for (const SectionRef &section : sections)
+      ++shardFirst[shardOf(section.hash) + 1];
+    for (std::size_t shard = 0; shard < kShards; ++shard)
+      shardFirst[shard + 1] += shardFirst[shard];
+    std::vector<std::uint32_t> byShard(sections.size());
+    std::vector<std::size_t> next(shardFirst.begin(), shardFirst.end() - 1);
+    for (std::size_t at = 0; at < sections.size(); ++at)
+      byShard[next[shardOf(sections[at].hash)]++] =
+          static_cast<std::uint32_t>(at);
+    std::vector<std::deque<PendingRecords>> shardPending(kShards);
+    std::vector<char> shardFailed(kShards, 0);
+    forEachLargeInParallel(kShards, [&](std::size_t shard) {
+      const std::size_t count = shardFirst[shard + 1] - shardFirst[shard];
+      FlatNameIndex<MergedRecords> shardMet(count / 2);
+      std::deque<PendingRecords> &records = shardPending[shard];
+      std::string text;
+      for (std::size_t k = shardFirst[shard]; k < shardFirst[shard + 1]; ++k) {
+        const SectionRef &section = sections[byShard[k]];
+        const std::string &name = *section.name;
+        const scnhdr hdr = section.header();
+        if (const MergedRecords *known = shardMet.find(name, section.hash)) {
+          if (!mergeNextPiece(*known, name, hdr, text)) {
+            shardFailed[shard] = 1;
+            return;
+          }
+          continue;
+        }
+        if (section.type == kScnTypeNone) {
+          shardFailed[shard] = 1;
+          return;
+        }
+        PendingRecords &made = records.emplace_back();
+        made.name = name;
+        made.type = section.type;
+        made.size = pieceSizeInBytes(hdr, made.type);
+        made.shared = Coff::isShared(hdr);
+        made.access = Coff::isAccess(hdr);
+        made.overlay = Coff::isOverlay(hdr);
+        shardMet.add(name, section.hash,
+                     MergedRecords{&made.size, &made.type, &made.absolute,
+                                   &made.shared, &made.access, &made.overlay});
+      }
+    });
+    if (std::find(shardFailed.begin(), shardFailed.end(), 1) ==
+        shardFailed.end()) {
+      std::vector<const PendingRecords *> byName;
+      byName.reserve(shardFirst.back());
+      for (const std::deque<PendingRecords> &records : shardPending)
+        for (const PendingRecords &made : records)
+          byName.push_back(&made);
+      enterInNameOrder(byName);
+      return 1;
+    }
+  }
   std::deque<PendingRecords> pending;
   const int merged = forEachSection(sections, [&](const SectionRef &section) {
     const std::string &name = *section.name;
-    const scnhdr &hdr = *section.hdr;
+    const scnhdr hdr = section.header();
     if (const MergedRecords *known = met.find(name, section.hash))
       return mergeNextPiece(*known, name, hdr, error);
     PendingRecords &records = pending.emplace_back();
     records.name = name;
-    records.type = Coff::scnType(hdr);
+    records.type = section.type;
     records.size = pieceSizeInBytes(hdr, records.type);
     if (records.type == kScnTypeNone) {
       records.complete = false;
@@ -291,31 +446,6 @@ int Linker::mergeSections(std::string &error) {
   byName.reserve(pending.size());
   for (const PendingRecords &records : pending)
     byName.push_back(&records);
-  // Names are distinct, so the order is total.
-  sortInParallel(byName, [](const PendingRecords *a, const PendingRecords *b) {
-    return a->name < b->name;
-  });
-  forEachLargeInParallel(6, [&](std::size_t map) {
-    switch (map) {
-    case 0:
-      return fillInOrder(cScnSize, byName, false,
-                         [](const PendingRecords &r) { return r.size; });
-    case 1:
-      return fillInOrder(cScnType, byName, false,
-                         [](const PendingRecords &r) { return r.type; });
-    case 2:
-      return fillInOrder(cScnAbs, byName, true,
-                         [](const PendingRecords &r) { return r.absolute; });
-    case 3:
-      return fillInOrder(cScnShare, byName, true,
-                         [](const PendingRecords &r) { return r.shared; });
-    case 4:
-      return fillInOrder(cScnAccess, byName, true,
-                         [](const PendingRecords &r) { return r.access; });
-    default:
-      return fillInOrder(cScnOverlay, byName, true,
-                         [](const PendingRecords &r) { return r.overlay; });
-    }
-  });
+  enterInNameOrder(byName);
   return merged;
 }

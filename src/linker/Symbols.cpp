@@ -5,6 +5,7 @@
 #include "Linker.h"
 
 #include "Assert.h"
+#include "ByteOrder.h"
 #include "Messages.h"
 #include "ParallelWork.h"
 #include "TextSortKey.h"
@@ -12,9 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <functional>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
@@ -81,6 +80,11 @@ Linker::SectionDeltas Linker::sectionDeltas(InputIndex input,
   const Coff &coff = *cCoff[input];
   SectionDeltas deltas;
   deltas.reserve(coff.cScnNum.size());
+  if (const PieceLoad *loads = pieceLoads(input)) {
+    for (const auto &number : coff.cScnNum)
+      deltas.emplace_back(number.first, (loads++)->delta);
+    return deltas;
+  }
   for (const auto &number : coff.cScnNum) {
     const std::string &name = number.second;
     const auto hdr = coff.cScnHdr.find(name);
@@ -129,6 +133,29 @@ int Linker::relocateSymbols(std::string & /*error*/) {
 }
 
 int Linker::relocateLineInfo(std::string & /*error*/) {
+  // Loading noted each piece's move and its section's type.
+  bool loaded = true;
+  for (InputIndex input = 0; input < cCoff.size() && loaded; ++input)
+    loaded = pieceLoads(input) != nullptr;
+  if (loaded) {
+    forEachInParallel(cCoff.size(), [&](std::size_t input) {
+      Coff &coff = *cCoff[input];
+      if (coff.cLineNum.empty())
+        return;
+      const PieceLoad *load = pieceLoads(input);
+      for (const auto &number : coff.cScnNum) {
+        const PieceLoad &piece = *load++;
+        if (piece.type != kScnTypeCode)
+          continue; // data line numbers keep their addresses
+        const auto lines = coff.cLineNum.find(number.second);
+        if (lines == coff.cLineNum.end())
+          continue;
+        for (coff_lineno &line : lines->second)
+          line.l_paddr += piece.delta;
+      }
+    });
+    return 1;
+  }
   const std::shared_ptr<const PlaceIndex> held = placeIndex();
   const PlaceIndex &places = *held;
   const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
@@ -150,177 +177,97 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
   return 1;
 }
 
-namespace {
-
-// The distinct strings of all inputs, found by hashing. The strings are
-// split by hash into shards, each with its own open-addressed table, so
-// the shards are searched on all threads; a string's number is its
-// shard's base plus its place in the shard.
-class DistinctStrings {
-public:
-  // Numbers every string; distinct() then lists each distinct one once
-  // and numberOf(i) is the number of strings[i] in that list.
-  explicit DistinctStrings(const std::vector<const std::string *> &strings)
-      : cNumberOf(strings.size()) {
-    std::vector<std::size_t> hashes(strings.size());
-    forEachInParallel(strings.size(), [&](std::size_t at) {
-      hashes[at] = std::hash<std::string_view>()(*strings[at]);
-    });
-    // Positions by shard, in their order within the list.
-    std::vector<std::uint32_t> firstOfShard(kShards + 1, 0);
-    for (std::size_t hash : hashes)
-      ++firstOfShard[shardOf(hash) + 1];
-    for (std::size_t shard = 0; shard < kShards; ++shard)
-      firstOfShard[shard + 1] += firstOfShard[shard];
-    std::vector<std::uint32_t> byShard(strings.size());
-    std::vector<std::uint32_t> next(firstOfShard.begin(),
-                                    firstOfShard.end() - 1);
-    for (std::size_t at = 0; at < strings.size(); ++at)
-      byShard[next[shardOf(hashes[at])]++] = static_cast<std::uint32_t>(at);
-    std::vector<std::vector<const std::string *>> shardTexts(kShards);
-    forEachLargeInParallel(kShards, [&](std::size_t shard) {
-      const std::uint32_t first = firstOfShard[shard];
-      const std::uint32_t count = firstOfShard[shard + 1] - first;
-      std::size_t capacity = 16;
-      while (capacity < 2 * std::size_t{count})
-        capacity *= 2;
-      std::vector<std::uint32_t> slots(capacity, kEmpty); // local numbers
-      std::vector<std::size_t> localHashes;
-      std::vector<const std::string *> &texts = shardTexts[shard];
-      for (std::uint32_t k = first; k < first + count; ++k) {
-        const std::uint32_t at = byShard[k];
-        const std::size_t hash = hashes[at];
-        std::size_t slot = (hash / kShards) & (capacity - 1);
-        for (;; slot = (slot + 1) & (capacity - 1)) {
-          const std::uint32_t local = slots[slot];
-          if (local == kEmpty) {
-            slots[slot] = static_cast<std::uint32_t>(texts.size());
-            cNumberOf[at] = static_cast<std::uint32_t>(texts.size());
-            texts.push_back(strings[at]);
-            localHashes.push_back(hash);
-            break;
-          }
-          if (localHashes[local] == hash && *texts[local] == *strings[at]) {
-            cNumberOf[at] = local;
-            break;
-          }
-        }
-      }
-    });
-    std::vector<std::uint32_t> base(kShards, 0);
-    for (std::size_t shard = 0; shard < kShards; ++shard) {
-      base[shard] = static_cast<std::uint32_t>(cDistinct.size());
-      cDistinct.insert(cDistinct.end(), shardTexts[shard].begin(),
-                       shardTexts[shard].end());
-    }
-    forEachInParallel(strings.size(), [&](std::size_t at) {
-      cNumberOf[at] += base[shardOf(hashes[at])];
-    });
-  }
-
-  const std::vector<const std::string *> &distinct() const { return cDistinct; }
-  std::uint32_t numberOf(std::size_t at) const { return cNumberOf[at]; }
-
-private:
-  static constexpr std::size_t kShards = 64;
-  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
-
-  static std::size_t shardOf(std::size_t hash) { return hash % kShards; }
-
-  std::vector<std::uint32_t> cNumberOf; // per string
-  std::vector<const std::string *> cDistinct;
-};
-
-} // namespace
-
 int Linker::mergeStringTbls(std::string & /*error*/) {
   // Ascending string order; equal strings of different inputs share one
   // offset. The 4 bytes before the first string hold the table's length.
-  // Equal strings are found through a hash first, so only distinct ones
-  // are sorted; each input then learns, per old offset, its string's
-  // merged offset, so rewriting its records needs no string comparison.
-  // The moves of all inputs lie in one list, input after input.
+  // The strings of all inputs are sorted together, each with a key of its
+  // first bytes read while its input is walked, so that most comparisons
+  // touch no string; equal strings then lie side by side. Each input then
+  // learns, per old offset, its string's merged offset, so rewriting its
+  // records needs no string comparison. The moves of all inputs lie in
+  // one list, input after input.
   std::vector<std::size_t> firstMove(cCoff.size() + 1, 0);
   for (InputIndex input = 0; input < cCoff.size(); ++input)
     firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
   std::vector<StringMove> moves(firstMove.back());
-  std::vector<const std::string *> strings(firstMove.back());
+  // A string's key and length tell it whole when it is no longer than
+  // the key: only longer strings with equal keys are compared themselves.
+  struct Ranked {
+    std::uint64_t high; // the key: the first bytes, as TextSortKey has them
+    std::uint64_t low;
+    std::uint32_t length;
+    std::uint32_t move; // in moves, which holds the string
+  };
+  constexpr std::size_t kKeyBytes = 16;
+  std::vector<Ranked> order(moves.size());
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     std::size_t at = firstMove[input];
     for (const auto &entry : cCoff[input]->cStringTbl) {
-      strings[at] = &entry.second;
-      moves[at++] = {entry.first, 0, &entry.second};
+      moves[at] = {entry.first, 0, &entry.second};
+      const TextSortKey key{std::string_view(entry.second)};
+      order[at] = Ranked{key.high, key.low,
+                         static_cast<std::uint32_t>(entry.second.size()),
+                         static_cast<std::uint32_t>(at)};
+      ++at;
     }
   });
-  const DistinctStrings distinct(strings);
-  const std::vector<const std::string *> &texts = distinct.distinct();
-  struct Ranked {
-    TextSortKey key;
-    std::uint32_t distinctIndex;
+  // Equal strings may come in any order: they share their offset.
+  auto textAt = [&](const Ranked &ranked) -> const std::string & {
+    return *moves[ranked.move].text;
   };
-  std::vector<Ranked> order(texts.size(),
-                            Ranked{TextSortKey(std::string_view()), 0});
-  forEachInParallel(texts.size(), [&](std::size_t at) {
-    order[at] = Ranked{TextSortKey(texts[at]), static_cast<std::uint32_t>(at)};
+  sortInParallel(order, [&](const Ranked &a, const Ranked &b) {
+    if (a.high != b.high)
+      return a.high < b.high;
+    if (a.low != b.low)
+      return a.low < b.low;
+    if (a.length <= kKeyBytes && b.length <= kKeyBytes)
+      return a.length < b.length; // the shorter is a prefix of the other
+    return textAt(a) < textAt(b);
   });
-  // The strings are distinct, so the order is total.
-  sortInParallel(order, [](const Ranked &a, const Ranked &b) {
-    return textSortLess(a.key, b.key);
-  });
-  std::vector<std::uint32_t> offsetOf(texts.size());
-  std::vector<std::uint32_t> offsetAt(order.size());
+  auto sameText = [&](const Ranked &a, const Ranked &b) {
+    return a.high == b.high && a.low == b.low && a.length == b.length &&
+           (a.length <= kKeyBytes || textAt(a) == textAt(b));
+  };
+  // The merged table is filled in rank order as the offsets are given,
+  // each string made from its key where that holds it whole: only longer
+  // strings are read again.
+  auto textOf = [&](const Ranked &ranked) {
+    if (ranked.length > kKeyBytes)
+      return textAt(ranked);
+    std::uint8_t bytes[kKeyBytes];
+    writeBE64(bytes, ranked.high);
+    writeBE64(bytes + 8, ranked.low);
+    return std::string(reinterpret_cast<const char *>(bytes), ranked.length);
+  };
+  std::map<int, std::string> &table = cOutput.cStringTbl;
+  table.clear();
   std::uint32_t offset = 4;
   for (std::size_t rank = 0; rank < order.size(); ++rank) {
-    offsetAt[rank] = offset;
-    offsetOf[order[rank].distinctIndex] = offset;
-    offset += static_cast<std::uint32_t>(order[rank].key.text->size()) + 1;
+    const Ranked &ranked = order[rank];
+    if (rank == 0 || !sameText(order[rank - 1], ranked)) {
+      if (rank != 0)
+        offset += order[rank - 1].length + 1;
+      table.emplace_hint(table.end(), static_cast<int>(offset), textOf(ranked));
+    }
+    moves[ranked.move].newOffset = offset;
   }
-  // The entries (a node and a copy of the string each) are made on all
-  // threads, a slice each, then moved into the table in order: moving a
-  // made entry in allocates and copies nothing.
-  using Entries = std::map<int, std::string>;
-  constexpr std::size_t kSliceEntries = 4096;
-  std::vector<Entries> slices((order.size() + kSliceEntries - 1) /
-                              kSliceEntries);
-  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
-    const std::size_t last =
-        std::min(order.size(), (slice + 1) * kSliceEntries);
-    Entries &made = slices[slice];
-    for (std::size_t rank = slice * kSliceEntries; rank < last; ++rank)
-      made.emplace_hint(made.end(), static_cast<int>(offsetAt[rank]),
-                        *order[rank].key.text);
-  });
-  cOutput.cStringTbl.clear();
-  for (Entries &made : slices)
-    while (!made.empty())
-      cOutput.cStringTbl.insert(cOutput.cStringTbl.end(),
-                                made.extract(made.begin()));
-  forEachInParallel(moves.size(), [&](std::size_t at) {
-    moves[at].newOffset = offsetOf[distinct.numberOf(at)];
-  });
-  // Each input rewrites only its own records, so the inputs go in parallel
-  // when none of them names a string its table lacks. One that does is
+  // Each input rewrites only its own records, so the inputs go in parallel,
+  // each one that names no string its table lacks. One that does is
   // reported by the rewrite itself, which then runs in input order so the
-  // message is the one the first such input gives.
-  std::vector<char> complete(cCoff.size(), 0);
+  // message (which ends the run) is the one the first such input gives.
+  std::vector<char> rewritten(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    complete[input] =
-        namesAllMoved(*cCoff[input], moves.data() + firstMove[input],
-                      firstMove[input + 1] - firstMove[input])
-            ? 1
-            : 0;
+    const StringMove *first = moves.data() + firstMove[input];
+    const std::size_t count = firstMove[input + 1] - firstMove[input];
+    if (!namesAllMoved(*cCoff[input], first, count))
+      return;
+    replaceStringTbl(*cCoff[input], first, count);
+    rewritten[input] = 1;
   });
-  const bool allComplete =
-      std::find(complete.begin(), complete.end(), 0) == complete.end();
-  auto replace = [&](std::size_t input) {
-    replaceStringTbl(*cCoff[input], moves.data() + firstMove[input],
-                     firstMove[input + 1] - firstMove[input]);
-  };
-  if (allComplete)
-    forEachInParallel(cCoff.size(), replace);
-  else
-    for (InputIndex input = 0; input < cCoff.size(); ++input)
-      replace(input);
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    if (!rewritten[input])
+      replaceStringTbl(*cCoff[input], moves.data() + firstMove[input],
+                       firstMove[input + 1] - firstMove[input]);
   return 1;
 }
 
@@ -345,11 +292,11 @@ const Linker::StringMove *findMove(const Moves &moves, std::uint32_t offset) {
   return found != moves.end && found->oldOffset == key ? found : nullptr;
 }
 
-bool isFileSymbol(const syment &sym, const Moves &moves) {
+// Whether sym is a ".file" symbol; move is that of its long name, if any.
+bool isFileSymbol(const syment &sym, const Linker::StringMove *move) {
   if (!sym.hasLongName())
     return std::memcmp(sym._n_name, ".file", 6) == 0;
-  const Linker::StringMove *move = findMove(moves, sym.nameOffset());
-  return move != nullptr && *move->text == ".file";
+  return move != nullptr && std::string_view(*move->text) == ".file";
 }
 
 } // namespace
@@ -366,9 +313,11 @@ bool Linker::namesAllMoved(const Coff &coff, const StringMove *first,
   const std::vector<syment> &table = coff.cSymbolTbl;
   for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
     const syment &sym = table[i];
-    if (sym.hasLongName() && findMove(moves, sym.nameOffset()) == nullptr)
+    const StringMove *move =
+        sym.hasLongName() ? findMove(moves, sym.nameOffset()) : nullptr;
+    if (sym.hasLongName() && move == nullptr)
       return false;
-    if (isFileSymbol(sym, moves) && i + 1 < table.size() &&
+    if (isFileSymbol(sym, move) && i + 1 < table.size() &&
         Coff::auxType(sym) == kAuxFile &&
         findMove(moves, readAux<aux_file>(table[i + 1]).x_offset) == nullptr)
       return false;
@@ -403,7 +352,7 @@ int Linker::replaceStringTbl(Coff &coff, const StringMove *first,
       Coff::getName(sym, coff.cStringTbl);
     // The source name of ".file" lives in its auxiliary entry, when one
     // really follows.
-    if (isFileSymbol(sym, moves) && i + 1 < table.size() &&
+    if (isFileSymbol(sym, move) && i + 1 < table.size() &&
         Coff::auxType(sym) == kAuxFile) {
       aux_file aux = readAux<aux_file>(table[i + 1]);
       if (const StringMove *source = findMove(moves, aux.x_offset)) {
@@ -449,22 +398,21 @@ void makeLinkerSymbol(syment &sym, const std::string &name,
 
 int Linker::buildExtSymDef(std::string &error) {
   cExtSymDef.clear();
-  // Every definition with its place in the order a walk over the inputs
-  // meets it (the linker's own symbols come first). The names are read on
-  // all threads, then sorted once: the map is filled in name order, and of
-  // the names defined twice the repeat met first in the walk is reported,
-  // as entering them one by one would.
+  // Every definition in the order a walk over the inputs meets it (the
+  // linker's own symbols come first), its name read and hashed on all
+  // threads, each input into its own stretch of one list. The names are
+  // then entered in that order: the first name found entered already is
+  // the repeat the walk meets first, and every name met before it is in.
   struct Definition {
     std::string_view name;
-    std::size_t order;
+    std::size_t hash;
     syment *sym;
-    TextSortKey key; // of name: most comparisons need only this
   };
-  auto define = [](std::string_view name, std::size_t order, syment *sym) {
-    return Definition{name, order, sym, TextSortKey(name)};
+  auto define = [](std::string_view name, syment *sym) {
+    return Definition{name, ExtSymDefs::hashOf(name), sym};
   };
   std::vector<Definition> own;
-  own.push_back(define("_cinit", 0, &cInitSym));
+  own.push_back(define("_cinit", &cInitSym));
   if (cStackDescSet) {
     const auto held = cScnMem.find(cStackScnName);
     ORV_ASSERT(held != cScnMem.end(), kModule);
@@ -474,105 +422,110 @@ int Linker::buildExtSymDef(std::string &error) {
     makeLinkerSymbol(
         cStkSizeSym, "_stksize",
         static_cast<std::uint32_t>(memory.getSectionSize(cStackScnName)));
-    own.push_back(define("_stack", 1, &cStackSym));
-    own.push_back(define("_stksize", 2, &cStkSizeSym));
+    own.push_back(define("_stack", &cStackSym));
+    own.push_back(define("_stksize", &cStkSizeSym));
   }
-  std::vector<std::vector<Definition>> perInput(cCoff.size());
-  std::vector<char> spoke(cCoff.size(), 0);
+  std::vector<std::size_t> first(cCoff.size() + 1, 0);
+  forEachInParallel(cCoff.size(), [&](std::size_t input) {
+    const std::vector<syment> &table = cCoff[input]->cSymbolTbl;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i))
+      count += Coff::isExtDef(table[i]) ? 1 : 0;
+    first[input + 1] = count;
+  });
+  first[0] = own.size();
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    first[input + 1] += first[input];
+  std::vector<Definition> all(first.back());
+  std::copy(own.begin(), own.end(), all.begin());
+  // Per input: how many of its definitions were read (all, unless a name
+  // is missing from its table).
+  std::vector<std::size_t> found(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     Coff &coff = *cCoff[input];
     std::vector<syment> &table = coff.cSymbolTbl;
-    SilentAttempt silent;
-    try {
-      // Counted first: one block per input, not one per doubling.
-      std::size_t count = 0;
-      for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i))
-        count += Coff::isExtDef(table[i]) ? 1 : 0;
-      perInput[input].reserve(count);
-      for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
-        if (!Coff::isExtDef(table[i]))
-          continue;
-        std::string_view name;
-        if (!Coff::findName(table[i], coff.cStringTbl, name))
-          Coff::getName(table[i], coff.cStringTbl); // reports, ends the run
-        perInput[input].push_back(define(name, 0, &table[i]));
-      }
-    } catch (const MessageWhileSilent &) {
-      spoke[input] = 1;
+    Definition *to = all.data() + first[input];
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+      if (!Coff::isExtDef(table[i]))
+        continue;
+      std::string_view name;
+      if (!Coff::findName(table[i], coff.cStringTbl, name))
+        break; // reported below, in input order
+      to[count++] = define(name, &table[i]);
     }
+    found[input] = count;
   });
-  std::vector<Definition> all = std::move(own);
-  std::size_t total = all.size();
-  for (const std::vector<Definition> &definitions : perInput)
-    total += definitions.size();
-  all.reserve(total);
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    if (spoke[input]) {
-      // Its name is reported by the plain reading, which ends the run.
-      for (std::size_t i = 0; i < cCoff[input]->cSymbolTbl.size();
-           i = nextSymbol(cCoff[input]->cSymbolTbl, i))
-        if (Coff::isExtDef(cCoff[input]->cSymbolTbl[i]))
-          Coff::getName(cCoff[input]->cSymbolTbl[i], cCoff[input]->cStringTbl);
-    }
-    for (Definition &definition : perInput[input]) {
-      definition.order = all.size();
-      all.push_back(definition);
-    }
+    if (found[input] == first[input + 1] - first[input])
+      continue;
+    // Its name is reported by the plain reading, which ends the run.
+    const Coff &coff = *cCoff[input];
+    for (std::size_t i = 0; i < coff.cSymbolTbl.size();
+         i = nextSymbol(coff.cSymbolTbl, i))
+      if (Coff::isExtDef(coff.cSymbolTbl[i]))
+        Coff::getName(coff.cSymbolTbl[i], coff.cStringTbl);
   }
-  sortInParallel(all, [](const Definition &a, const Definition &b) {
-    if (a.key.high != b.key.high)
-      return a.key.high < b.key.high;
-    if (a.key.low != b.key.low)
-      return a.key.low < b.key.low;
-    const int byName = a.name.compare(b.name);
-    return byName != 0 ? byName < 0 : a.order < b.order;
-  });
-  // Different keys make different names without a look at the names.
-  auto sameName = [](const Definition &a, const Definition &b) {
-    return a.key.high == b.key.high && a.key.low == b.key.low &&
-           a.name == b.name;
+  // Each shard of the index takes its names in walk order on a thread of
+  // its own; the names of a shard are listed first, as one list cut into
+  // stretches. When some name is met twice, the index is filled again in
+  // walk order on this thread, which stops at the repeat the walk meets
+  // first.
+  std::vector<std::size_t> shardFirst(ExtSymDefs::kShards + 1, 0);
+  std::vector<std::size_t> shardBytes(ExtSymDefs::kShards, 0);
+  auto forEachDefined = [&](auto visit) {
+    for (std::size_t at = 0; at < first[0]; ++at)
+      visit(at);
+    for (InputIndex input = 0; input < cCoff.size(); ++input)
+      for (std::size_t at = first[input]; at < first[input] + found[input];
+           ++at)
+        visit(at);
   };
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::size_t repeatAt = kNone; // the first repeat in walk order
-  for (std::size_t at = 1; at < all.size(); ++at)
-    if (sameName(all[at], all[at - 1]))
-      repeatAt = std::min(repeatAt, all[at].order);
-  // The first definition of every name met before the repeat, in name
-  // order, so each entry goes to the end of the map without a search.
-  std::vector<const Definition *> entered;
-  entered.reserve(all.size());
-  for (std::size_t at = 0; at < all.size(); ++at) {
-    const Definition &definition = all[at];
-    const bool first = at == 0 || !sameName(all[at - 1], definition);
-    if (first && definition.order < repeatAt)
-      entered.push_back(&definition);
-  }
-  // The entries (a node and a copy of the name each) are made on all
-  // threads, a slice of the names each, then moved into the map in order:
-  // moving a made entry in allocates and copies nothing.
-  using Entries = std::map<std::string, syment *>;
-  constexpr std::size_t kSliceEntries = 4096;
-  std::vector<Entries> slices((entered.size() + kSliceEntries - 1) /
-                              kSliceEntries);
-  forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
-    const std::size_t last =
-        std::min(entered.size(), (slice + 1) * kSliceEntries);
-    Entries &made = slices[slice];
-    for (std::size_t at = slice * kSliceEntries; at < last; ++at)
-      made.emplace_hint(made.end(), std::string(entered[at]->name),
-                        entered[at]->sym);
+  forEachDefined([&](std::size_t at) {
+    const std::size_t shard = ExtSymDefs::shardOf(all[at].hash);
+    ++shardFirst[shard + 1];
+    shardBytes[shard] += all[at].name.size();
   });
-  for (Entries &made : slices)
-    while (!made.empty())
-      cExtSymDef.insert(cExtSymDef.end(), made.extract(made.begin()));
-  if (repeatAt != kNone) {
-    const auto repeat =
-        std::find_if(all.begin(), all.end(),
-                     [&](const Definition &d) { return d.order == repeatAt; });
-    error =
-        "symbol '" + std::string(repeat->name) + "' has multiple definitions.";
-    return 0;
+  for (std::size_t shard = 0; shard < ExtSymDefs::kShards; ++shard)
+    shardFirst[shard + 1] += shardFirst[shard];
+  std::vector<std::size_t> byShard(shardFirst.back());
+  {
+    std::vector<std::size_t> next(shardFirst.begin(), shardFirst.end() - 1);
+    forEachDefined([&](std::size_t at) {
+      byShard[next[ExtSymDefs::shardOf(all[at].hash)]++] = at;
+    });
   }
+  std::vector<char> repeated(ExtSymDefs::kShards, 0);
+  forEachLargeInParallel(ExtSymDefs::kShards, [&](std::size_t shard) {
+    cExtSymDef.reserve(shard, shardFirst[shard + 1] - shardFirst[shard],
+                       shardBytes[shard]);
+    for (std::size_t k = shardFirst[shard]; k < shardFirst[shard + 1]; ++k) {
+      const Definition &definition = all[byShard[k]];
+      if (!cExtSymDef.add(definition.name, definition.hash, definition.sym)) {
+        repeated[shard] = 1;
+        return;
+      }
+    }
+  });
+  if (std::find(repeated.begin(), repeated.end(), 1) == repeated.end())
+    return 1;
+  cExtSymDef.clear();
+  auto enter = [&](const Definition *from, const Definition *to) {
+    for (const Definition *definition = from; definition != to; ++definition)
+      if (!cExtSymDef.add(definition->name, definition->hash,
+                          definition->sym)) {
+        error = "symbol '" + std::string(definition->name) +
+                "' has multiple definitions.";
+        return false;
+      }
+    return true;
+  };
+  if (!enter(all.data(), all.data() + first[0]))
+    return 0;
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    if (!enter(all.data() + first[input],
+               all.data() + first[input] + found[input]))
+      return 0;
   return 1;
 }
 
@@ -586,19 +539,21 @@ int Linker::resolveExternals(std::string &error) {
       syment &sym = table[i];
       if (!Coff::isExtRef(sym))
         continue;
-      const std::string name = Coff::getName(sym, coff.cStringTbl);
+      std::string_view name;
+      if (!Coff::findName(sym, coff.cStringTbl, name))
+        Coff::getName(sym, coff.cStringTbl); // reports, ends the run
       if (name.empty() || name[0] != '.') {
-        const auto def = cExtSymDef.find(name);
-        if (def == cExtSymDef.end()) {
-          text = "could not resolve symbol '" + name + "' in file '" +
-                 coff.cFileName + "'.";
+        const syment *def = cExtSymDef.find(name);
+        if (def == nullptr) {
+          text = "could not resolve symbol '" + std::string(name) +
+                 "' in file '" + coff.cFileName + "'.";
           return false;
         }
-        sym.n_value = def->second->n_value;
+        sym.n_value = def->n_value;
         continue;
       }
       // ".name" refers to the start of section "name".
-      const std::string secName = name.substr(1);
+      const std::string secName(name.substr(1));
       const auto held = cScnMem.find(secName);
       if (cScnSize.count(secName) == 0 || held == cScnMem.end()) {
         text = "could not resolve section reference '" + secName +

@@ -189,7 +189,13 @@ void Memory::takeRange(std::uint64_t seq, const std::string &secName,
   cFree.erase(chosen);
   std::list<Range> pieces;
   range.allocate(secName, startLoc, lengthInBytes, pieces, isOverlay);
-  const auto placed = cAllocated.emplace(secName, range);
+  // Sections of one size are placed in name order: a name usually goes
+  // after every name here already.
+  const auto placed =
+      !cAllocated.empty() && cAllocated.rbegin()->first < secName
+          ? std::make_pair(
+                cAllocated.emplace_hint(cAllocated.end(), secName, range), true)
+          : cAllocated.emplace(secName, range);
   cAllocatedIndex.add(placed.first->first, placed.first->second);
   cPiecesSeq = cNextSeq;
   for (const Range &piece : pieces)
@@ -199,7 +205,6 @@ void Memory::takeRange(std::uint64_t seq, const std::string &secName,
 int Memory::allocate(const std::string &secName, std::uint32_t lengthInBytes,
                      int isOverlay, std::uint32_t alignment) {
   ORV_ASSERT(!isAllocated(secName), kModule);
-  ORV_ASSERT(canFit(lengthInBytes, alignment), kModule);
   const std::uint64_t seq = findBestFit(lengthInBytes, alignment);
   const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
@@ -235,6 +240,24 @@ int Memory::loadAbsolute(InputIndex input, const std::string &secName,
   ORV_ASSERT(range != nullptr && range->isAllocated(), kModule);
   ORV_ASSERT(!range->isLoaded(input), kModule);
   return range->loadAbsolute(input, startLoc, lengthInBytes);
+}
+
+int Memory::load(InputIndex input, const Range &range,
+                 std::uint32_t lengthInBytes) {
+  ORV_ASSERT(range.isAllocated() && !range.isLoaded(input), kModule);
+  // The range is this memory's own, handed out read-only.
+  return const_cast<Range &>(range).load(input, lengthInBytes);
+}
+
+int Memory::loadAbsolute(InputIndex input, const Range &range,
+                         std::uint32_t startLoc, std::uint32_t lengthInBytes) {
+  ORV_ASSERT(range.isAllocated() && !range.isLoaded(input), kModule);
+  return const_cast<Range &>(range).loadAbsolute(input, startLoc,
+                                                 lengthInBytes);
+}
+
+void Memory::reserveLoads(const Range &range, std::size_t inputs) {
+  const_cast<Range &>(range).reserveLoads(inputs);
 }
 
 const Range &Memory::sectionRange(const std::string &secName) const {

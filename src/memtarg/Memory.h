@@ -94,6 +94,14 @@ public:
            std::uint32_t lengthInBytes);
   int loadAbsolute(InputIndex input, const std::string &secName,
                    std::uint32_t startLoc, std::uint32_t lengthInBytes);
+  // The same for a section whose range is at hand: one of this memory's
+  // own allocated ranges (from sectionRange or allocated()), so that a
+  // piece costs no lookup by name.
+  int load(InputIndex input, const Range &range, std::uint32_t lengthInBytes);
+  int loadAbsolute(InputIndex input, const Range &range, std::uint32_t startLoc,
+                   std::uint32_t lengthInBytes);
+  // Makes room in such a range for the pieces of this many inputs.
+  void reserveLoads(const Range &range, std::size_t inputs);
 
   std::uint32_t getSectionStart(const std::string &secName) const;
   std::uint64_t getSectionSize(const std::string &secName) const;

@@ -55,6 +55,11 @@ void Range::addPiece(InputIndex input, std::uint32_t startLoc,
   cPieces.insert(at, Piece{input, startLoc, lengthInBytes});
 }
 
+void Range::reserveLoads(std::size_t inputs) {
+  cLoadedFiles.reserve(inputs);
+  cPieces.reserve(inputs);
+}
+
 int Range::isLoaded(InputIndex input) const {
   return findPiece(input) != nullptr ? 1 : 0;
 }

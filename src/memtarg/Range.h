@@ -65,7 +65,9 @@ public:
 
   std::uint32_t getLoadStart(InputIndex input) const;
   std::uint32_t getLoadSize(InputIndex input) const;
-  const std::list<InputIndex> &loadedInputs() const { return cLoadedFiles; }
+  const std::vector<InputIndex> &loadedInputs() const { return cLoadedFiles; }
+  // Makes room for the pieces of this many inputs in all.
+  void reserveLoads(std::size_t inputs);
 
   void print(std::ostream &out) const;
 
@@ -89,7 +91,7 @@ private:
   void addPiece(InputIndex input, std::uint32_t startLoc,
                 std::uint32_t lengthInBytes);
 
-  std::list<InputIndex> cLoadedFiles; // load order
+  std::vector<InputIndex> cLoadedFiles; // load order
   // Ordered by input: inputs load in ascending order, so each new piece
   // goes to the end, and lookups are a binary search.
   std::vector<Piece> cPieces;
