@@ -365,7 +365,9 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
       });
   if (!whole)
     return false;
-  bool inOrder = order.size() == ahead.size();
+  // Members read in their turn are listed after those read ahead, and
+  // their definitions are in no run's list.
+  bool inOrder = order.size() == offsets.size();
   for (std::size_t i = 0; inOrder && i < order.size(); ++i)
     inOrder = order[i] == i;
   library.cAheadInOrder = inOrder;
