@@ -413,19 +413,28 @@ int Linker::buildOutputRawData(std::string &) {
     placed.back()->second = std::move(buffer.data);
   }
 
-  // An image's name sorts soon after its section's, where the search for
-  // its place starts.
+  // The images are made on all threads. An image's name sorts soon after
+  // its section's, where the search for its place starts.
+  struct Image {
+    const std::string *name;
+    std::map<std::string, Data>::iterator section;
+    Data bytes;
+  };
+  std::vector<Image> images;
   std::size_t at = 0;
   for (const auto &entry : cScnSize) {
     const auto section = placed[at++];
     const std::uint8_t *type = types.find(entry.first);
-    if (type == nullptr || *type != kScnTypeIdata)
-      continue;
-    Data image = romImage(section->second);
-    cOutput.cRawData
-        .emplace_hint(std::next(section), imageName(entry.first), Data())
-        ->second = std::move(image);
+    if (type != nullptr && *type == kScnTypeIdata)
+      images.push_back({&entry.first, section, Data()});
   }
+  forEachInParallel(images.size(), [&](std::size_t image) {
+    images[image].bytes = romImage(images[image].section->second);
+  });
+  for (Image &image : images)
+    cOutput.cRawData
+        .emplace_hint(std::next(image.section), imageName(*image.name), Data())
+        ->second = std::move(image.bytes);
   cOutput.cRawData[cInitScnName] = romImage(cInitTable);
   if (cStackDescSet)
     cOutput.cRawData[cStackScnName] = Data(cStackDesc.getSize());
