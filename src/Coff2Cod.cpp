@@ -3,6 +3,7 @@
 #include "Banner.h"
 #include "FileInfo.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "TextUtil.h"
 #include "Trace.h"
 #include "mgproc/Processor.h"
@@ -377,6 +378,7 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
 
 int Coff2Cod::createSourceFileInfo(const Coff &coff) {
   const std::size_t count = cSymbols.size();
+  std::vector<std::uint32_t> files;
   for (std::size_t i = 0; i < count; ++i) {
     if (cSymbols.auxKind(i) != kAuxNone)
       continue; // auxiliary entries belong to the symbol before them
@@ -385,9 +387,15 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
     // A file symbol without its file entry names no file.
     if (i + 1 >= count || cSymbols.auxKind(i + 1) != kAuxFile)
       continue;
-    if (addSourceName(coff, std::uint32_t(i)) == 0)
-      return 0;
+    files.push_back(std::uint32_t(i));
   }
+  // A large program names tens of thousands of files: room for them all
+  // at once.
+  SourceNameList.reserve(SourceNameList.size() + files.size());
+  cSourceNum.reserve(cSourceNum.size() + files.size());
+  for (std::uint32_t index : files)
+    if (addSourceName(coff, index) == 0)
+      return 0;
   return 1;
 }
 
@@ -428,39 +436,101 @@ bool Coff2Cod::isListedSymbol(std::size_t index) const {
          cSymbols.sectionNumber(index) >= 1;
 }
 
+bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
+  if (!sym.hasLongName()) {
+    // Up to the first NUL, or all 8 bytes.
+    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
+    name = std::string_view(sym._n_name,
+                            nul == nullptr
+                                ? sizeof sym._n_name
+                                : static_cast<const char *>(nul) - sym._n_name);
+    return true;
+  }
+  if (cImageNames.find(sym.nameOffset(), name))
+    return true;
+  if (cImage != nullptr || cNames.table() == nullptr)
+    return false;
+  const std::string *found = cNames.find(sym.nameOffset());
+  if (found == nullptr)
+    return false;
+  name = *found;
+  return true;
+}
+
+void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
+                         std::string_view name, std::uint8_t type) {
+  Symbol &symbol = SymbolList[slot];
+  setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
+  symbol.SymbolType = type;
+  symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
+
+  LongSymbol &longSymbol = LongSymbolList[slot];
+  longSymbol.Name.assign(name.data(), std::min(name.size(), MaxLongSymbolName));
+  longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
+  longSymbol.Type = type;
+  longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+}
+
+// The symbols are independent of each other: the table is cut into pieces
+// that are counted, and then filled into their places, side by side. The
+// records stand in symbol-table order all the same.
 void Coff2Cod::createSymbols(const Coff &coff) {
   const std::vector<bool> inProgramMemory = programMemorySections(coff);
+  if (cImage == nullptr)
+    names(coff); // indexed before the pieces look names up in it
   const std::size_t count = cSymbols.size();
-  std::size_t listed = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    listed += isListedSymbol(i) ? 1 : 0;
-  SymbolList.reserve(SymbolList.size() + listed);
-  LongSymbolList.reserve(LongSymbolList.size() + listed);
+  const std::size_t pieces = (count + SymbolsPerPiece - 1) / SymbolsPerPiece;
+  auto pieceEnd = [&](std::size_t piece) {
+    return std::min(count, (piece + 1) * SymbolsPerPiece);
+  };
+  // Where each piece's records begin, from the counts of those before it.
+  std::vector<std::size_t> firstSlot(pieces + 1, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    std::size_t listed = 0;
+    for (std::size_t i = piece * SymbolsPerPiece; i < pieceEnd(piece); ++i)
+      listed += isListedSymbol(i) ? 1 : 0;
+    firstSlot[piece + 1] = listed;
+  });
+  firstSlot[0] = SymbolList.size();
+  for (std::size_t piece = 0; piece < pieces; ++piece)
+    firstSlot[piece + 1] += firstSlot[piece];
+  SymbolList.resize(firstSlot[pieces]);
+  LongSymbolList.resize(firstSlot[pieces]);
+  auto typeOf = [&](const syment &sym) {
+    const std::size_t number = std::size_t(sym.n_scnum);
+    return number < inProgramMemory.size() && inProgramMemory[number]
+               ? std::uint8_t(SymbolTypeAddress)
+               : std::uint8_t(SymbolTypeConstant);
+  };
+  // A name that only Coff::getName could give (reporting it missing)
+  // stops its piece; that piece and those after it are then done here,
+  // in order, so the report comes as it would without the pieces.
+  std::vector<std::uint8_t> stopped(pieces, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    std::size_t slot = firstSlot[piece];
+    for (std::size_t i = piece * SymbolsPerPiece; i < pieceEnd(piece); ++i) {
+      if (!isListedSymbol(i))
+        continue;
+      // An inline name is viewed in this copy.
+      const syment sym = cSymbols.entry(i);
+      std::string_view name;
+      if (!nameInPlace(sym, name)) {
+        stopped[piece] = 1;
+        return;
+      }
+      setSymbol(slot++, sym, name, typeOf(sym));
+    }
+  });
+  const std::size_t firstStopped = static_cast<std::size_t>(
+      std::find(stopped.begin(), stopped.end(), 1) - stopped.begin());
+  if (firstStopped == pieces)
+    return;
   std::string scratch;
-  for (std::size_t i = 0; i < count; ++i) {
+  std::size_t slot = firstSlot[firstStopped];
+  for (std::size_t i = firstStopped * SymbolsPerPiece; i < count; ++i) {
     if (!isListedSymbol(i))
       continue;
-    // An inline name is viewed in this copy.
     const syment sym = cSymbols.entry(i);
-    std::size_t number = std::size_t(sym.n_scnum);
-    std::uint8_t type =
-        number < inProgramMemory.size() && inProgramMemory[number]
-            ? SymbolTypeAddress
-            : SymbolTypeConstant;
-    const std::string_view name = symbolName(coff, sym, scratch);
-
-    SymbolList.emplace_back();
-    Symbol &symbol = SymbolList.back();
-    setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
-    symbol.SymbolType = type;
-    symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
-
-    LongSymbolList.emplace_back();
-    LongSymbol &longSymbol = LongSymbolList.back();
-    longSymbol.Name.assign(name.data(),
-                           std::min(name.size(), MaxLongSymbolName));
-    longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
-    longSymbol.Type = type;
-    longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+    setSymbol(slot++, sym, symbolName(coff, sym, scratch), typeOf(sym));
   }
 }

@@ -37,6 +37,8 @@ class Coff2Cod : public Cod {
 public:
   // Include nesting the listing follows; deeper files are left out.
   static constexpr int MaxIncludeDepth = 256;
+  // Symbol-table entries a piece of parallel work takes.
+  static constexpr std::size_t SymbolsPerPiece = 4096;
 
   Coff2Cod();
   ~Coff2Cod() override;
@@ -143,6 +145,13 @@ private:
                  std::string_view &name);
   std::string_view symbolName(const Coff &coff, const syment &sym,
                               std::string &scratch);
+  // The same name where it is found without a report (for work spread
+  // over threads); false when only symbolName, reporting it missing,
+  // could give it. Names in the Coff's table need names() made first.
+  bool nameInPlace(const syment &sym, std::string_view &name) const;
+  // Fills record slot of both symbol lists.
+  void setSymbol(std::size_t slot, const syment &sym, std::string_view name,
+                 std::uint8_t type);
   std::string_view fileName(const Coff &coff, const syment &auxEntry,
                             std::string &scratch);
   bool isListedSymbol(std::size_t index) const;
@@ -157,6 +166,10 @@ private:
                                                           int line) const;
 
   void classifySymbols(const Coff &coff);
+  // Sets the scan kind of one entry; false when its name could only be
+  // had with a report, which is left to the caller.
+  bool classifySymbol(std::size_t index);
+  ScanKind scanKind(std::string_view name, std::uint32_t index) const;
   std::uint32_t scanEnd() const;
   const ScanRegion &regionAt(const Coff &coff, std::uint32_t position);
   void listSourceFile(const Coff &coff, std::uint32_t &position,

@@ -51,7 +51,7 @@ public:
 
   std::vector<Directory> DirectoryTable;
   std::vector<Symbol> SymbolList;
-  std::list<SourceName> SourceNameList;
+  std::vector<SourceName> SourceNameList;
   std::vector<std::vector<LineInfo>> LineInfoTable;
   std::vector<std::list<MemoryMap>> MemoryMapList;
   std::vector<LongSymbol> LongSymbolList;

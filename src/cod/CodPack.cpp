@@ -100,6 +100,11 @@ std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
   return packFixed(records, out);
 }
 
+std::uint32_t packSourceNameBlocks(const std::vector<SourceName> &records,
+                                   std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
 std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
                                  std::list<Block> *out) {
   return packFixed(records, out);

@@ -85,6 +85,8 @@ std::uint32_t packSymbolBlocks(const std::vector<Symbol> &records,
                                std::list<Block> *out);
 std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
                                    std::list<Block> *out);
+std::uint32_t packSourceNameBlocks(const std::vector<SourceName> &records,
+                                   std::list<Block> *out);
 std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
                                  std::list<Block> *out);
 std::uint32_t packLineInfoBlocks(const std::vector<LineInfo> &records,
