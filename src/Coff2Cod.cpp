@@ -457,6 +457,15 @@ bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
   return true;
 }
 
+bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
+                           std::string_view &name) const {
+  if (!nameInPlace(sym, name))
+    return false;
+  if (!sym.hasLongName()) // the same bytes, in the image or the Coff
+    name = std::string_view(cSymbols.nameBytes(index), name.size());
+  return true;
+}
+
 void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
                          std::string_view name, std::uint8_t type) {
   Symbol &symbol = SymbolList[slot];
@@ -465,7 +474,7 @@ void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
   symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
 
   LongSymbol &longSymbol = LongSymbolList[slot];
-  longSymbol.Name.assign(name.data(), std::min(name.size(), MaxLongSymbolName));
+  longSymbol.Name = name.substr(0, MaxLongSymbolName);
   longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
   longSymbol.Type = type;
   longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
@@ -514,7 +523,7 @@ void Coff2Cod::createSymbols(const Coff &coff) {
       // An inline name is viewed in this copy.
       const syment sym = cSymbols.entry(i);
       std::string_view name;
-      if (!nameInPlace(sym, name)) {
+      if (!lastingName(i, sym, name)) {
         stopped[piece] = 1;
         return;
       }
@@ -531,6 +540,11 @@ void Coff2Cod::createSymbols(const Coff &coff) {
     if (!isListedSymbol(i))
       continue;
     const syment sym = cSymbols.entry(i);
-    setSymbol(slot++, sym, symbolName(coff, sym, scratch), typeOf(sym));
+    std::string_view name;
+    if (!lastingName(i, sym, name)) {
+      cOwnedNames.emplace_back(symbolName(coff, sym, scratch));
+      name = cOwnedNames.back();
+    }
+    setSymbol(slot++, sym, name, typeOf(sym));
   }
 }

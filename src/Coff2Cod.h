@@ -10,6 +10,7 @@
 #include "cod/StringTableBytes.h"
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <map>
 #include <string>
@@ -100,6 +101,11 @@ private:
     std::uint8_t storageClass(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index].n_sclass : at(index)[16];
     }
+    // The 8 name bytes of an entry, where they stay for the run.
+    const char *nameBytes(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index]._n_name
+                               : reinterpret_cast<const char *>(at(index));
+    }
     std::int16_t sectionNumber(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index].n_scnum
                                : static_cast<std::int16_t>(at(index)[12] |
@@ -149,7 +155,11 @@ private:
   // over threads); false when only symbolName, reporting it missing,
   // could give it. Names in the Coff's table need names() made first.
   bool nameInPlace(const syment &sym, std::string_view &name) const;
-  // Fills record slot of both symbol lists.
+  // The same for entry index (sym), viewed where it stays for the run (the
+  // long symbols keep the view).
+  bool lastingName(std::size_t index, const syment &sym,
+                   std::string_view &name) const;
+  // Fills record slot of both symbol lists; name must last.
   void setSymbol(std::size_t slot, const syment &sym, std::string_view name,
                  std::uint8_t type);
   std::string_view fileName(const Coff &coff, const syment &auxEntry,
@@ -199,6 +209,8 @@ private:
   StringTableBytes cImageNames; // empty without an image
   SymbolEntries cSymbols;
   int cIncludeDepth = 0;
+  // Names only Coff::getName gave, kept for the long symbols' views.
+  std::deque<std::string> cOwnedNames;
   std::string cListTime; // first page header's time, used on every page
   std::string cMessage;  // a warning's text, built in place
 };
