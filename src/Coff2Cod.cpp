@@ -131,35 +131,107 @@ bool lineEntryLess(const LstLine &a, const LstLine &b) {
 
 } // namespace
 
+namespace {
+
+LstLine lineEntry(const std::string &name, const scnhdr &header,
+                  const Data *contents, const coff_lineno &line) {
+  LstLine entry;
+  entry.secName = &name;
+  entry.header = &header;
+  entry.contents = contents;
+  entry.l_srcndx = line.l_srcndx;
+  entry.l_lnno = line.l_lnno;
+  entry.l_paddr = line.l_paddr;
+  entry.l_flags = line.l_flags;
+  entry.l_fcnndx = line.l_fcnndx;
+  return entry;
+}
+
+} // namespace
+
+bool Coff2Cod::linesInImage(const Coff &coff) const {
+  return cImage != nullptr && coff.cLineNum.empty() &&
+         coff.cFileHdr.f_opthdr == kOptHdrSizeInBytes;
+}
+
+// The line numbers as the reader would have kept them: by section name,
+// the sections of one name in number order, for names whose kept header
+// is code. Only sections with contents have line numbers the reader
+// checked.
+void Coff2Cod::appendImageLines(const Coff &coff) {
+  struct NumberedLines {
+    const std::pair<const std::string, scnhdr> *section;
+    const std::uint8_t *lines;
+    std::size_t count;
+  };
+  std::vector<NumberedLines> found;
+  const std::uint64_t firstHeader =
+      filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
+  const std::size_t count = coff.cFileHdr.f_nscns;
+  if (firstHeader + scnhdr::sizeInBytes * std::uint64_t(count) >
+      cImageSizeInBytes)
+    return;
+  for (std::size_t number = 1; number <= count; ++number) {
+    const scnhdr hdr = scnhdr::decode(cImage + firstHeader +
+                                      scnhdr::sizeInBytes * (number - 1));
+    const std::uint64_t bytes =
+        coff_lineno::sizeInBytes * std::uint64_t(hdr.s_nlnno);
+    if (hdr.s_size == 0 || hdr.s_nlnno == 0 ||
+        hdr.s_lnnoptr > cImageSizeInBytes ||
+        bytes > cImageSizeInBytes - hdr.s_lnnoptr)
+      continue;
+    std::string_view name;
+    if (!sectionName(coff, hdr, name))
+      continue;
+    auto section = coff.cScnHdr.find(std::string(name));
+    if (section == coff.cScnHdr.end() ||
+        Coff::scnType(section->second) != kScnTypeCode)
+      continue; // romdata carries no line numbers worth listing
+    found.push_back({&*section, cImage + hdr.s_lnnoptr, hdr.s_nlnno});
+  }
+  // By name; a name's sections keep their number order.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const NumberedLines &a, const NumberedLines &b) {
+                     return a.section->first < b.section->first;
+                   });
+  std::size_t total = 0;
+  for (const NumberedLines &lines : found)
+    total += lines.count;
+  cLine.reserve(total);
+  for (const NumberedLines &lines : found) {
+    auto contents = coff.cRawData.find(lines.section->first);
+    const Data *data =
+        contents != coff.cRawData.end() ? &contents->second : nullptr;
+    for (std::size_t j = 0; j < lines.count; ++j)
+      cLine.push_back(lineEntry(
+          lines.section->first, lines.section->second, data,
+          coff_lineno::decode(lines.lines + coff_lineno::sizeInBytes * j)));
+  }
+}
+
 void Coff2Cod::buildLineMap(const Coff &coff) {
   cLineMapBuilt = true;
   cLine.clear();
-  std::size_t count = 0;
-  for (const auto &lines : coff.cLineNum)
-    count += lines.second.size();
-  cLine.reserve(count);
-  auto lines = coff.cLineNum.begin(); // walked along, like the contents
-  forEachSection(coff, [&](const std::string &name, const scnhdr &header,
-                           const Data *contents) {
-    int order = 1;
-    while (lines != coff.cLineNum.end() &&
-           (order = lines->first.compare(name)) < 0)
-      ++lines;
-    if (order != 0 || Coff::scnType(header) != kScnTypeCode)
-      return; // romdata carries no line numbers worth listing
-    for (const coff_lineno &line : lines->second) {
-      LstLine entry;
-      entry.secName = &name;
-      entry.header = &header;
-      entry.contents = contents;
-      entry.l_srcndx = line.l_srcndx;
-      entry.l_lnno = line.l_lnno;
-      entry.l_paddr = line.l_paddr;
-      entry.l_flags = line.l_flags;
-      entry.l_fcnndx = line.l_fcnndx;
-      cLine.push_back(entry);
-    }
-  });
+  if (linesInImage(coff)) {
+    appendImageLines(coff);
+  } else {
+    std::size_t count = 0;
+    for (const auto &lines : coff.cLineNum)
+      count += lines.second.size();
+    cLine.reserve(count);
+    auto lines = coff.cLineNum.begin(); // walked along, like the contents
+    forEachSection(coff, [&](const std::string &name, const scnhdr &header,
+                             const Data *contents) {
+      int order = 1;
+      while (lines != coff.cLineNum.end() &&
+             (order = lines->first.compare(name)) < 0)
+        ++lines;
+      if (order != 0 || Coff::scnType(header) != kScnTypeCode)
+        return; // romdata carries no line numbers worth listing
+      for (const coff_lineno &line : lines->second)
+        cLine.push_back(lineEntry(name, header, contents, line));
+    });
+  }
   // Stable: the entries of one source line keep their file order.
   std::stable_sort(cLine.begin(), cLine.end(), lineEntryLess);
   if (traceLevel("Coff2Cod::buildLineMap") == 0)

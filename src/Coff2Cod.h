@@ -175,6 +175,11 @@ private:
   std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
                                                           int line) const;
 
+  // Whether the Coff was read without its line numbers, which are then
+  // read where the image holds them.
+  bool linesInImage(const Coff &coff) const;
+  void appendImageLines(const Coff &coff);
+
   void classifySymbols(const Coff &coff);
   // Sets the scan kind of one entry; false when its name could only be
   // had with a report, which is left to the caller.
