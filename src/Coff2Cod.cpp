@@ -305,6 +305,20 @@ std::string_view Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
   return scratch;
 }
 
+bool Coff2Cod::fileNameInPlace(const syment &auxEntry,
+                               std::string_view &name) const {
+  const aux_file aux = readAux<aux_file>(auxEntry);
+  if (cImageNames.find(aux.x_offset, name))
+    return true;
+  if (cImage != nullptr || cNames.table() == nullptr)
+    return false;
+  const std::string *found = cNames.find(aux.x_offset);
+  if (found == nullptr)
+    return false;
+  name = *found;
+  return true;
+}
+
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
   const std::uint64_t firstHeader =
@@ -461,12 +475,41 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
       continue;
     files.push_back(std::uint32_t(i));
   }
-  // A large program names tens of thousands of files: room for them all
-  // at once.
-  SourceNameList.reserve(SourceNameList.size() + files.size());
+  // A large program names tens of thousands of files: their records are
+  // made in pieces side by side. A name too long, or one that only
+  // Coff::getName could give, stops its piece; from that piece on the
+  // names are taken here, in order, so reports come as they would.
+  if (cImage == nullptr)
+    names(coff); // indexed before the pieces look names up in it
+  const std::size_t first = SourceNameList.size();
+  SourceNameList.resize(first + files.size());
+  const std::size_t pieces = (files.size() + FilesPerPiece - 1) / FilesPerPiece;
+  std::vector<std::uint8_t> stopped(pieces, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    const std::size_t end = std::min(files.size(), (piece + 1) * FilesPerPiece);
+    for (std::size_t k = piece * FilesPerPiece; k < end; ++k) {
+      std::string_view name;
+      if (!fileNameInPlace(cSymbols.entry(files[k] + 1), name) ||
+          name.size() > SourceName::MAX_LENGTH) {
+        stopped[piece] = 1;
+        return;
+      }
+      SourceName &record = SourceNameList[first + k];
+      setCountedText(record.FileNameLen, record.FileName,
+                     SourceName::MAX_LENGTH, name);
+    }
+  });
+  const std::size_t made = std::min(
+      files.size(),
+      FilesPerPiece *
+          static_cast<std::size_t>(
+              std::find(stopped.begin(), stopped.end(), 1) - stopped.begin()));
+  SourceNameList.resize(first + made);
   cSourceNum.reserve(cSourceNum.size() + files.size());
-  for (std::uint32_t index : files)
-    if (addSourceName(coff, index) == 0)
+  for (std::size_t k = 0; k < made; ++k)
+    cSourceNum.emplace_back(files[k], int(first + k));
+  for (std::size_t k = made; k < files.size(); ++k)
+    if (addSourceName(coff, files[k]) == 0)
       return 0;
   return 1;
 }

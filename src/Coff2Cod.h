@@ -40,6 +40,7 @@ public:
   static constexpr int MaxIncludeDepth = 256;
   // Symbol-table entries a piece of parallel work takes.
   static constexpr std::size_t SymbolsPerPiece = 4096;
+  static constexpr std::size_t FilesPerPiece = 1024;
 
   Coff2Cod();
   ~Coff2Cod() override;
@@ -155,6 +156,7 @@ private:
   // over threads); false when only symbolName, reporting it missing,
   // could give it. Names in the Coff's table need names() made first.
   bool nameInPlace(const syment &sym, std::string_view &name) const;
+  bool fileNameInPlace(const syment &auxEntry, std::string_view &name) const;
   // The same for entry index (sym), viewed where it stays for the run (the
   // long symbols keep the view).
   bool lastingName(std::size_t index, const syment &sym,
