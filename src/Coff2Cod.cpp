@@ -421,6 +421,11 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
            0);
     return 0;
   }
+  // Sections in address order mostly fill the slice the one before them
+  // ended in: that slice is kept at hand.
+  Block *lastBlock = nullptr;
+  std::uint64_t lastDirectory = 0;
+  std::uint32_t lastSlice = 0;
   for (const ProgramSection &section : sections) {
     const Data &contents = *section.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
@@ -437,8 +442,10 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
     }
     std::uint64_t firstDir = first / DirectorySizeInBytes;
     std::uint64_t lastDir = last / DirectorySizeInBytes;
-    while (DirectoryTable.size() < lastDir + 1)
+    while (DirectoryTable.size() < lastDir + 1) {
       appendDirectory();
+      lastBlock = nullptr; // the slice maps may have moved
+    }
     for (std::uint64_t d = firstDir; d <= lastDir; ++d) {
       std::uint32_t start =
           d == firstDir ? std::uint32_t(first % DirectorySizeInBytes) : 0;
@@ -451,7 +458,12 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
       std::uint64_t base = d * DirectorySizeInBytes;
       for (std::uint32_t k = start / SliceSizeInBytes;
            k <= end / SliceSizeInBytes; ++k) {
-        Block &block = RawDataMap[d][int(k)];
+        if (lastBlock == nullptr || lastDirectory != d || lastSlice != k) {
+          lastBlock = &RawDataMap[d][int(k)];
+          lastDirectory = d;
+          lastSlice = k;
+        }
+        Block &block = *lastBlock;
         std::uint32_t from = std::max(start, k * SliceSizeInBytes);
         std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
         std::memcpy(block.cBytes.data() + from % SliceSizeInBytes,

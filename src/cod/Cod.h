@@ -39,7 +39,7 @@ public:
   void packSourceNames(std::list<Block> &out) const;
   void packLineInfo(const std::vector<LineInfo> &records,
                     std::list<Block> &out) const;
-  void packMemoryMap(const std::list<MemoryMap> &records,
+  void packMemoryMap(const std::vector<MemoryMap> &records,
                      std::list<Block> &out) const;
   void packLocalGroups(std::list<Block> &out) const;
   void packLongSymbols(std::list<Block> &out) const;
@@ -53,7 +53,7 @@ public:
   std::vector<Symbol> SymbolList;
   std::vector<SourceName> SourceNameList;
   std::vector<std::vector<LineInfo>> LineInfoTable;
-  std::vector<std::list<MemoryMap>> MemoryMapList;
+  std::vector<std::vector<MemoryMap>> MemoryMapList;
   std::vector<LongSymbol> LongSymbolList;
   std::list<LocalGroup> LocalGroupList;
   std::list<DebugMsg> DebugMsgList;

@@ -120,6 +120,11 @@ std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
   return packFixed(records, out);
 }
 
+std::uint32_t packMemoryMapBlocks(const std::vector<MemoryMap> &records,
+                                  std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
 std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
                                    std::list<Block> *out) {
   return packVariable(records, out);
@@ -161,7 +166,7 @@ void Cod::packLineInfo(const std::vector<LineInfo> &records,
   packLineInfoBlocks(records, &out);
 }
 
-void Cod::packMemoryMap(const std::list<MemoryMap> &records,
+void Cod::packMemoryMap(const std::vector<MemoryMap> &records,
                         std::list<Block> &out) const {
   packMemoryMapBlocks(records, &out);
 }

@@ -93,6 +93,8 @@ std::uint32_t packLineInfoBlocks(const std::vector<LineInfo> &records,
                                  std::list<Block> *out);
 std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
                                   std::list<Block> *out);
+std::uint32_t packMemoryMapBlocks(const std::vector<MemoryMap> &records,
+                                  std::list<Block> *out);
 std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
                                    std::list<Block> *out);
 std::uint32_t packLongSymbolBlocks(const std::vector<LongSymbol> &records,
