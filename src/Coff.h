@@ -36,11 +36,11 @@ public:
   // What a reader keeps: everything; only the code and romdata sections,
   // their headers and contents by name (for a program that needs nothing
   // else: no section numbers, symbols, line numbers, relocations or
-  // string table); or the headers by name, the contents of code and
-  // romdata sections and the line numbers (for a converter that reads
-  // symbols, names and numbered headers in the image's own bytes; an
-  // old-layout image, whose symbols and file names the reader changes,
-  // keeps its symbol table and the moved file names). Where sections share
+  // string table); or the headers by name and the contents of code and
+  // romdata sections (for a converter that reads symbols, names, line
+  // numbers and numbered headers in the image's own bytes; an old-layout
+  // image, whose symbols, line numbers and file names the reader changes,
+  // keeps its symbol table, its line numbers and the moved file names). Where sections share
   // a name, the header that stays decides whether they are code or
   // romdata. Every block is checked against the file in every case, with
   // the same messages.

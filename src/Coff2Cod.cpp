@@ -3,6 +3,7 @@
 #include "Banner.h"
 #include "FileInfo.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "TextUtil.h"
 #include "Trace.h"
 #include "mgproc/Processor.h"
@@ -130,35 +131,107 @@ bool lineEntryLess(const LstLine &a, const LstLine &b) {
 
 } // namespace
 
+namespace {
+
+LstLine lineEntry(const std::string &name, const scnhdr &header,
+                  const Data *contents, const coff_lineno &line) {
+  LstLine entry;
+  entry.secName = &name;
+  entry.header = &header;
+  entry.contents = contents;
+  entry.l_srcndx = line.l_srcndx;
+  entry.l_lnno = line.l_lnno;
+  entry.l_paddr = line.l_paddr;
+  entry.l_flags = line.l_flags;
+  entry.l_fcnndx = line.l_fcnndx;
+  return entry;
+}
+
+} // namespace
+
+bool Coff2Cod::linesInImage(const Coff &coff) const {
+  return cImage != nullptr && coff.cLineNum.empty() &&
+         coff.cFileHdr.f_opthdr == kOptHdrSizeInBytes;
+}
+
+// The line numbers as the reader would have kept them: by section name,
+// the sections of one name in number order, for names whose kept header
+// is code. Only sections with contents have line numbers the reader
+// checked.
+void Coff2Cod::appendImageLines(const Coff &coff) {
+  struct NumberedLines {
+    const std::pair<const std::string, scnhdr> *section;
+    const std::uint8_t *lines;
+    std::size_t count;
+  };
+  std::vector<NumberedLines> found;
+  const std::uint64_t firstHeader =
+      filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
+  const std::size_t count = coff.cFileHdr.f_nscns;
+  if (firstHeader + scnhdr::sizeInBytes * std::uint64_t(count) >
+      cImageSizeInBytes)
+    return;
+  for (std::size_t number = 1; number <= count; ++number) {
+    const scnhdr hdr = scnhdr::decode(cImage + firstHeader +
+                                      scnhdr::sizeInBytes * (number - 1));
+    const std::uint64_t bytes =
+        coff_lineno::sizeInBytes * std::uint64_t(hdr.s_nlnno);
+    if (hdr.s_size == 0 || hdr.s_nlnno == 0 ||
+        hdr.s_lnnoptr > cImageSizeInBytes ||
+        bytes > cImageSizeInBytes - hdr.s_lnnoptr)
+      continue;
+    std::string_view name;
+    if (!sectionName(coff, hdr, name))
+      continue;
+    auto section = coff.cScnHdr.find(std::string(name));
+    if (section == coff.cScnHdr.end() ||
+        Coff::scnType(section->second) != kScnTypeCode)
+      continue; // romdata carries no line numbers worth listing
+    found.push_back({&*section, cImage + hdr.s_lnnoptr, hdr.s_nlnno});
+  }
+  // By name; a name's sections keep their number order.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const NumberedLines &a, const NumberedLines &b) {
+                     return a.section->first < b.section->first;
+                   });
+  std::size_t total = 0;
+  for (const NumberedLines &lines : found)
+    total += lines.count;
+  cLine.reserve(total);
+  for (const NumberedLines &lines : found) {
+    auto contents = coff.cRawData.find(lines.section->first);
+    const Data *data =
+        contents != coff.cRawData.end() ? &contents->second : nullptr;
+    for (std::size_t j = 0; j < lines.count; ++j)
+      cLine.push_back(lineEntry(
+          lines.section->first, lines.section->second, data,
+          coff_lineno::decode(lines.lines + coff_lineno::sizeInBytes * j)));
+  }
+}
+
 void Coff2Cod::buildLineMap(const Coff &coff) {
   cLineMapBuilt = true;
   cLine.clear();
-  std::size_t count = 0;
-  for (const auto &lines : coff.cLineNum)
-    count += lines.second.size();
-  cLine.reserve(count);
-  auto lines = coff.cLineNum.begin(); // walked along, like the contents
-  forEachSection(coff, [&](const std::string &name, const scnhdr &header,
-                           const Data *contents) {
-    int order = 1;
-    while (lines != coff.cLineNum.end() &&
-           (order = lines->first.compare(name)) < 0)
-      ++lines;
-    if (order != 0 || Coff::scnType(header) != kScnTypeCode)
-      return; // romdata carries no line numbers worth listing
-    for (const coff_lineno &line : lines->second) {
-      LstLine entry;
-      entry.secName = &name;
-      entry.header = &header;
-      entry.contents = contents;
-      entry.l_srcndx = line.l_srcndx;
-      entry.l_lnno = line.l_lnno;
-      entry.l_paddr = line.l_paddr;
-      entry.l_flags = line.l_flags;
-      entry.l_fcnndx = line.l_fcnndx;
-      cLine.push_back(entry);
-    }
-  });
+  if (linesInImage(coff)) {
+    appendImageLines(coff);
+  } else {
+    std::size_t count = 0;
+    for (const auto &lines : coff.cLineNum)
+      count += lines.second.size();
+    cLine.reserve(count);
+    auto lines = coff.cLineNum.begin(); // walked along, like the contents
+    forEachSection(coff, [&](const std::string &name, const scnhdr &header,
+                             const Data *contents) {
+      int order = 1;
+      while (lines != coff.cLineNum.end() &&
+             (order = lines->first.compare(name)) < 0)
+        ++lines;
+      if (order != 0 || Coff::scnType(header) != kScnTypeCode)
+        return; // romdata carries no line numbers worth listing
+      for (const coff_lineno &line : lines->second)
+        cLine.push_back(lineEntry(name, header, contents, line));
+    });
+  }
   // Stable: the entries of one source line keep their file order.
   std::stable_sort(cLine.begin(), cLine.end(), lineEntryLess);
   if (traceLevel("Coff2Cod::buildLineMap") == 0)
@@ -230,6 +303,20 @@ std::string_view Coff2Cod::fileName(const Coff &coff, const syment &auxEntry,
     return name;
   scratch = Coff::getName(aux, coff.cStringTbl);
   return scratch;
+}
+
+bool Coff2Cod::fileNameInPlace(const syment &auxEntry,
+                               std::string_view &name) const {
+  const aux_file aux = readAux<aux_file>(auxEntry);
+  if (cImageNames.find(aux.x_offset, name))
+    return true;
+  if (cImage != nullptr || cNames.table() == nullptr)
+    return false;
+  const std::string *found = cNames.find(aux.x_offset);
+  if (found == nullptr)
+    return false;
+  name = *found;
+  return true;
 }
 
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
@@ -334,6 +421,11 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
            0);
     return 0;
   }
+  // Sections in address order mostly fill the slice the one before them
+  // ended in: that slice is kept at hand.
+  Block *lastBlock = nullptr;
+  std::uint64_t lastDirectory = 0;
+  std::uint32_t lastSlice = 0;
   for (const ProgramSection &section : sections) {
     const Data &contents = *section.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
@@ -350,8 +442,10 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
     }
     std::uint64_t firstDir = first / DirectorySizeInBytes;
     std::uint64_t lastDir = last / DirectorySizeInBytes;
-    while (DirectoryTable.size() < lastDir + 1)
+    while (DirectoryTable.size() < lastDir + 1) {
       appendDirectory();
+      lastBlock = nullptr; // the slice maps may have moved
+    }
     for (std::uint64_t d = firstDir; d <= lastDir; ++d) {
       std::uint32_t start =
           d == firstDir ? std::uint32_t(first % DirectorySizeInBytes) : 0;
@@ -364,7 +458,12 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
       std::uint64_t base = d * DirectorySizeInBytes;
       for (std::uint32_t k = start / SliceSizeInBytes;
            k <= end / SliceSizeInBytes; ++k) {
-        Block &block = RawDataMap[d][int(k)];
+        if (lastBlock == nullptr || lastDirectory != d || lastSlice != k) {
+          lastBlock = &RawDataMap[d][int(k)];
+          lastDirectory = d;
+          lastSlice = k;
+        }
+        Block &block = *lastBlock;
         std::uint32_t from = std::max(start, k * SliceSizeInBytes);
         std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
         std::memcpy(block.cBytes.data() + from % SliceSizeInBytes,
@@ -377,6 +476,7 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
 
 int Coff2Cod::createSourceFileInfo(const Coff &coff) {
   const std::size_t count = cSymbols.size();
+  std::vector<std::uint32_t> files;
   for (std::size_t i = 0; i < count; ++i) {
     if (cSymbols.auxKind(i) != kAuxNone)
       continue; // auxiliary entries belong to the symbol before them
@@ -385,9 +485,44 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
     // A file symbol without its file entry names no file.
     if (i + 1 >= count || cSymbols.auxKind(i + 1) != kAuxFile)
       continue;
-    if (addSourceName(coff, std::uint32_t(i)) == 0)
-      return 0;
+    files.push_back(std::uint32_t(i));
   }
+  // A large program names tens of thousands of files: their records are
+  // made in pieces side by side. A name too long, or one that only
+  // Coff::getName could give, stops its piece; from that piece on the
+  // names are taken here, in order, so reports come as they would.
+  if (cImage == nullptr)
+    names(coff); // indexed before the pieces look names up in it
+  const std::size_t first = SourceNameList.size();
+  SourceNameList.resize(first + files.size());
+  const std::size_t pieces = (files.size() + FilesPerPiece - 1) / FilesPerPiece;
+  std::vector<std::uint8_t> stopped(pieces, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    const std::size_t end = std::min(files.size(), (piece + 1) * FilesPerPiece);
+    for (std::size_t k = piece * FilesPerPiece; k < end; ++k) {
+      std::string_view name;
+      if (!fileNameInPlace(cSymbols.entry(files[k] + 1), name) ||
+          name.size() > SourceName::MAX_LENGTH) {
+        stopped[piece] = 1;
+        return;
+      }
+      SourceName &record = SourceNameList[first + k];
+      setCountedText(record.FileNameLen, record.FileName,
+                     SourceName::MAX_LENGTH, name);
+    }
+  });
+  const std::size_t made = std::min(
+      files.size(),
+      FilesPerPiece *
+          static_cast<std::size_t>(
+              std::find(stopped.begin(), stopped.end(), 1) - stopped.begin()));
+  SourceNameList.resize(first + made);
+  cSourceNum.reserve(cSourceNum.size() + files.size());
+  for (std::size_t k = 0; k < made; ++k)
+    cSourceNum.emplace_back(files[k], int(first + k));
+  for (std::size_t k = made; k < files.size(); ++k)
+    if (addSourceName(coff, files[k]) == 0)
+      return 0;
   return 1;
 }
 
@@ -428,39 +563,115 @@ bool Coff2Cod::isListedSymbol(std::size_t index) const {
          cSymbols.sectionNumber(index) >= 1;
 }
 
+bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
+  if (!sym.hasLongName()) {
+    // Up to the first NUL, or all 8 bytes.
+    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
+    name = std::string_view(sym._n_name,
+                            nul == nullptr
+                                ? sizeof sym._n_name
+                                : static_cast<const char *>(nul) - sym._n_name);
+    return true;
+  }
+  if (cImageNames.find(sym.nameOffset(), name))
+    return true;
+  if (cImage != nullptr || cNames.table() == nullptr)
+    return false;
+  const std::string *found = cNames.find(sym.nameOffset());
+  if (found == nullptr)
+    return false;
+  name = *found;
+  return true;
+}
+
+bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
+                           std::string_view &name) const {
+  if (!nameInPlace(sym, name))
+    return false;
+  if (!sym.hasLongName()) // the same bytes, in the image or the Coff
+    name = std::string_view(cSymbols.nameBytes(index), name.size());
+  return true;
+}
+
+void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
+                         std::string_view name, std::uint8_t type) {
+  Symbol &symbol = SymbolList[slot];
+  setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
+  symbol.SymbolType = type;
+  symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
+
+  LongSymbol &longSymbol = LongSymbolList[slot];
+  longSymbol.Name = name.substr(0, MaxLongSymbolName);
+  longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
+  longSymbol.Type = type;
+  longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+}
+
+// The symbols are independent of each other: the table is cut into pieces
+// that are counted, and then filled into their places, side by side. The
+// records stand in symbol-table order all the same.
 void Coff2Cod::createSymbols(const Coff &coff) {
   const std::vector<bool> inProgramMemory = programMemorySections(coff);
+  if (cImage == nullptr)
+    names(coff); // indexed before the pieces look names up in it
   const std::size_t count = cSymbols.size();
-  std::size_t listed = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    listed += isListedSymbol(i) ? 1 : 0;
-  SymbolList.reserve(SymbolList.size() + listed);
-  LongSymbolList.reserve(LongSymbolList.size() + listed);
+  const std::size_t pieces = (count + SymbolsPerPiece - 1) / SymbolsPerPiece;
+  auto pieceEnd = [&](std::size_t piece) {
+    return std::min(count, (piece + 1) * SymbolsPerPiece);
+  };
+  // Where each piece's records begin, from the counts of those before it.
+  std::vector<std::size_t> firstSlot(pieces + 1, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    std::size_t listed = 0;
+    for (std::size_t i = piece * SymbolsPerPiece; i < pieceEnd(piece); ++i)
+      listed += isListedSymbol(i) ? 1 : 0;
+    firstSlot[piece + 1] = listed;
+  });
+  firstSlot[0] = SymbolList.size();
+  for (std::size_t piece = 0; piece < pieces; ++piece)
+    firstSlot[piece + 1] += firstSlot[piece];
+  SymbolList.resize(firstSlot[pieces]);
+  LongSymbolList.resize(firstSlot[pieces]);
+  auto typeOf = [&](const syment &sym) {
+    const std::size_t number = std::size_t(sym.n_scnum);
+    return number < inProgramMemory.size() && inProgramMemory[number]
+               ? std::uint8_t(SymbolTypeAddress)
+               : std::uint8_t(SymbolTypeConstant);
+  };
+  // A name that only Coff::getName could give (reporting it missing)
+  // stops its piece; that piece and those after it are then done here,
+  // in order, so the report comes as it would without the pieces.
+  std::vector<std::uint8_t> stopped(pieces, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    std::size_t slot = firstSlot[piece];
+    for (std::size_t i = piece * SymbolsPerPiece; i < pieceEnd(piece); ++i) {
+      if (!isListedSymbol(i))
+        continue;
+      // An inline name is viewed in this copy.
+      const syment sym = cSymbols.entry(i);
+      std::string_view name;
+      if (!lastingName(i, sym, name)) {
+        stopped[piece] = 1;
+        return;
+      }
+      setSymbol(slot++, sym, name, typeOf(sym));
+    }
+  });
+  const std::size_t firstStopped = static_cast<std::size_t>(
+      std::find(stopped.begin(), stopped.end(), 1) - stopped.begin());
+  if (firstStopped == pieces)
+    return;
   std::string scratch;
-  for (std::size_t i = 0; i < count; ++i) {
+  std::size_t slot = firstSlot[firstStopped];
+  for (std::size_t i = firstStopped * SymbolsPerPiece; i < count; ++i) {
     if (!isListedSymbol(i))
       continue;
-    // An inline name is viewed in this copy.
     const syment sym = cSymbols.entry(i);
-    std::size_t number = std::size_t(sym.n_scnum);
-    std::uint8_t type =
-        number < inProgramMemory.size() && inProgramMemory[number]
-            ? SymbolTypeAddress
-            : SymbolTypeConstant;
-    const std::string_view name = symbolName(coff, sym, scratch);
-
-    SymbolList.emplace_back();
-    Symbol &symbol = SymbolList.back();
-    setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
-    symbol.SymbolType = type;
-    symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
-
-    LongSymbolList.emplace_back();
-    LongSymbol &longSymbol = LongSymbolList.back();
-    longSymbol.Name.assign(name.data(),
-                           std::min(name.size(), MaxLongSymbolName));
-    longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
-    longSymbol.Type = type;
-    longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+    std::string_view name;
+    if (!lastingName(i, sym, name)) {
+      cOwnedNames.emplace_back(symbolName(coff, sym, scratch));
+      name = cOwnedNames.back();
+    }
+    setSymbol(slot++, sym, name, typeOf(sym));
   }
 }

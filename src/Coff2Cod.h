@@ -10,6 +10,7 @@
 #include "cod/StringTableBytes.h"
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <map>
 #include <string>
@@ -37,6 +38,9 @@ class Coff2Cod : public Cod {
 public:
   // Include nesting the listing follows; deeper files are left out.
   static constexpr int MaxIncludeDepth = 256;
+  // Symbol-table entries a piece of parallel work takes.
+  static constexpr std::size_t SymbolsPerPiece = 4096;
+  static constexpr std::size_t FilesPerPiece = 1024;
 
   Coff2Cod();
   ~Coff2Cod() override;
@@ -98,6 +102,11 @@ private:
     std::uint8_t storageClass(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index].n_sclass : at(index)[16];
     }
+    // The 8 name bytes of an entry, where they stay for the run.
+    const char *nameBytes(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index]._n_name
+                               : reinterpret_cast<const char *>(at(index));
+    }
     std::int16_t sectionNumber(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index].n_scnum
                                : static_cast<std::int16_t>(at(index)[12] |
@@ -143,6 +152,18 @@ private:
                  std::string_view &name);
   std::string_view symbolName(const Coff &coff, const syment &sym,
                               std::string &scratch);
+  // The same name where it is found without a report (for work spread
+  // over threads); false when only symbolName, reporting it missing,
+  // could give it. Names in the Coff's table need names() made first.
+  bool nameInPlace(const syment &sym, std::string_view &name) const;
+  bool fileNameInPlace(const syment &auxEntry, std::string_view &name) const;
+  // The same for entry index (sym), viewed where it stays for the run (the
+  // long symbols keep the view).
+  bool lastingName(std::size_t index, const syment &sym,
+                   std::string_view &name) const;
+  // Fills record slot of both symbol lists; name must last.
+  void setSymbol(std::size_t slot, const syment &sym, std::string_view name,
+                 std::uint8_t type);
   std::string_view fileName(const Coff &coff, const syment &auxEntry,
                             std::string &scratch);
   bool isListedSymbol(std::size_t index) const;
@@ -156,7 +177,16 @@ private:
   std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
                                                           int line) const;
 
+  // Whether the Coff was read without its line numbers, which are then
+  // read where the image holds them.
+  bool linesInImage(const Coff &coff) const;
+  void appendImageLines(const Coff &coff);
+
   void classifySymbols(const Coff &coff);
+  // Sets the scan kind of one entry; false when its name could only be
+  // had with a report, which is left to the caller.
+  bool classifySymbol(std::size_t index);
+  ScanKind scanKind(std::string_view name, std::uint32_t index) const;
   std::uint32_t scanEnd() const;
   const ScanRegion &regionAt(const Coff &coff, std::uint32_t position);
   void listSourceFile(const Coff &coff, std::uint32_t &position,
@@ -186,6 +216,8 @@ private:
   StringTableBytes cImageNames; // empty without an image
   SymbolEntries cSymbols;
   int cIncludeDepth = 0;
+  // Names only Coff::getName gave, kept for the long symbols' views.
+  std::deque<std::string> cOwnedNames;
   std::string cListTime; // first page header's time, used on every page
   std::string cMessage;  // a warning's text, built in place
 };

@@ -499,7 +499,9 @@ void CoffReader::storeSectionGroup(const NameKey *first, const NameKey *last) {
                                    : Data(section.hdr.s_size, section.rawData));
     break;
   }
-  if (!cProgramMemoryOnly) {
+  // The COD converter reads a current image's line numbers in place, and
+  // only when it lists a source file.
+  if (cFullRead || (!cProgramMemoryOnly && cOldLayout)) {
     std::vector<coff_lineno> lines;
     for (const NameKey *at = first; at != last; ++at)
       appendLineNumbers(checkedSection(at->cIndex), lines);

@@ -7,11 +7,13 @@
 #include "Banner.h"
 #include "FileInfo.h"
 #include "Messages.h"
+#include "ParallelWork.h"
 #include "SafeFile.h"
 #include "Trace.h"
 #include "mginst/Disassemble.h"
 #include "mginst/Encode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -137,39 +139,67 @@ int Coff2Cod::createListFile(const Coff &coff) {
 
 // Names are looked up once per entry; the scans below then only compare
 // kinds. The last entry is never scanned.
+// Each entry is classified on its own: the table is cut into pieces that
+// are done side by side.
 void Coff2Cod::classifySymbols(const Coff &coff) {
   const std::size_t count = cSymbols.size();
   cScanKind.assign(count, ScanKind::Other);
   cRegion = ScanRegion();
+  if (cImage == nullptr)
+    names(coff); // indexed before the pieces look names up in it
+  const std::size_t last = count == 0 ? 0 : count - 1; // never scanned
+  const std::size_t pieces = (last + SymbolsPerPiece - 1) / SymbolsPerPiece;
+  // A name that only Coff::getName could give (reporting it missing)
+  // stops its piece; that piece and those after it are then done here,
+  // in order, so the report comes as it would without the pieces.
+  std::vector<std::uint8_t> stopped(pieces, 0);
+  forEachLargeInParallel(pieces, [&](std::size_t piece) {
+    const std::size_t end = std::min(last, (piece + 1) * SymbolsPerPiece);
+    for (std::size_t i = piece * SymbolsPerPiece; i < end; ++i) {
+      if (!classifySymbol(i)) {
+        stopped[piece] = 1;
+        return;
+      }
+    }
+  });
+  const std::size_t firstStopped = static_cast<std::size_t>(
+      std::find(stopped.begin(), stopped.end(), 1) - stopped.begin());
   std::string scratch;
-  // File symbols that name a source file, by ascending index like i.
-  auto source = cSourceNum.begin();
-  for (std::size_t i = 0; i + 1 < count; ++i) {
-    if (cSymbols.auxKind(i) != kAuxNone)
-      continue;
-    // An inline name is viewed in this copy.
-    const syment sym = cSymbols.entry(i);
-    char first = 0;
-    if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
-        first != '.')
-      continue; // a name in the image's table, none of those below
-    const std::string_view name = symbolName(coff, sym, scratch);
-    if (name.size() < 4 || name[0] != '.')
-      continue; // none of the names below
-    if (name == ".file") {
-      while (source != cSourceNum.end() && source->first < i)
-        ++source;
-      // Only file symbols that name a source file can be listed.
-      cScanKind[i] = source != cSourceNum.end() && source->first == i
-                         ? ScanKind::File
-                         : ScanKind::Other;
-    } else if (name == ".eof")
-      cScanKind[i] = ScanKind::Eof;
-    else if (name == ".list")
-      cScanKind[i] = ScanKind::List;
-    else if (name == ".nolist")
-      cScanKind[i] = ScanKind::NoList;
-  }
+  for (std::size_t i = firstStopped * SymbolsPerPiece; i < last; ++i)
+    if (!classifySymbol(i))
+      cScanKind[i] = scanKind(symbolName(coff, cSymbols.entry(i), scratch),
+                              std::uint32_t(i));
+}
+
+bool Coff2Cod::classifySymbol(std::size_t index) {
+  if (cSymbols.auxKind(index) != kAuxNone)
+    return true;
+  // An inline name is viewed in this copy.
+  const syment sym = cSymbols.entry(index);
+  char first = 0;
+  if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
+      first != '.')
+    return true; // a name in the image's table, none of those below
+  std::string_view name;
+  if (!nameInPlace(sym, name))
+    return false;
+  cScanKind[index] = scanKind(name, std::uint32_t(index));
+  return true;
+}
+
+Coff2Cod::ScanKind Coff2Cod::scanKind(std::string_view name,
+                                      std::uint32_t index) const {
+  if (name.size() < 4 || name[0] != '.')
+    return ScanKind::Other; // none of the names below
+  if (name == ".file")      // only one that names a source file can be listed
+    return sourceNumber(index) != nullptr ? ScanKind::File : ScanKind::Other;
+  if (name == ".eof")
+    return ScanKind::Eof;
+  if (name == ".list")
+    return ScanKind::List;
+  if (name == ".nolist")
+    return ScanKind::NoList;
+  return ScanKind::Other;
 }
 
 // Scans stop before the last entry; an empty table gives 0, not a wrap.

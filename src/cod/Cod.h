@@ -39,7 +39,7 @@ public:
   void packSourceNames(std::list<Block> &out) const;
   void packLineInfo(const std::vector<LineInfo> &records,
                     std::list<Block> &out) const;
-  void packMemoryMap(const std::list<MemoryMap> &records,
+  void packMemoryMap(const std::vector<MemoryMap> &records,
                      std::list<Block> &out) const;
   void packLocalGroups(std::list<Block> &out) const;
   void packLongSymbols(std::list<Block> &out) const;
@@ -51,9 +51,9 @@ public:
 
   std::vector<Directory> DirectoryTable;
   std::vector<Symbol> SymbolList;
-  std::list<SourceName> SourceNameList;
+  std::vector<SourceName> SourceNameList;
   std::vector<std::vector<LineInfo>> LineInfoTable;
-  std::vector<std::list<MemoryMap>> MemoryMapList;
+  std::vector<std::vector<MemoryMap>> MemoryMapList;
   std::vector<LongSymbol> LongSymbolList;
   std::list<LocalGroup> LocalGroupList;
   std::list<DebugMsg> DebugMsgList;

@@ -100,6 +100,11 @@ std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
   return packFixed(records, out);
 }
 
+std::uint32_t packSourceNameBlocks(const std::vector<SourceName> &records,
+                                   std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
 std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
                                  std::list<Block> *out) {
   return packFixed(records, out);
@@ -111,6 +116,11 @@ std::uint32_t packLineInfoBlocks(const std::vector<LineInfo> &records,
 }
 
 std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
+                                  std::list<Block> *out) {
+  return packFixed(records, out);
+}
+
+std::uint32_t packMemoryMapBlocks(const std::vector<MemoryMap> &records,
                                   std::list<Block> *out) {
   return packFixed(records, out);
 }
@@ -156,7 +166,7 @@ void Cod::packLineInfo(const std::vector<LineInfo> &records,
   packLineInfoBlocks(records, &out);
 }
 
-void Cod::packMemoryMap(const std::list<MemoryMap> &records,
+void Cod::packMemoryMap(const std::vector<MemoryMap> &records,
                         std::list<Block> &out) const {
   packMemoryMapBlocks(records, &out);
 }

@@ -85,11 +85,15 @@ std::uint32_t packSymbolBlocks(const std::vector<Symbol> &records,
                                std::list<Block> *out);
 std::uint32_t packSourceNameBlocks(const std::list<SourceName> &records,
                                    std::list<Block> *out);
+std::uint32_t packSourceNameBlocks(const std::vector<SourceName> &records,
+                                   std::list<Block> *out);
 std::uint32_t packLineInfoBlocks(const std::list<LineInfo> &records,
                                  std::list<Block> *out);
 std::uint32_t packLineInfoBlocks(const std::vector<LineInfo> &records,
                                  std::list<Block> *out);
 std::uint32_t packMemoryMapBlocks(const std::list<MemoryMap> &records,
+                                  std::list<Block> *out);
+std::uint32_t packMemoryMapBlocks(const std::vector<MemoryMap> &records,
                                   std::list<Block> *out);
 std::uint32_t packLongSymbolBlocks(const std::list<LongSymbol> &records,
                                    std::list<Block> *out);

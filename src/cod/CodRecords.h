@@ -157,8 +157,10 @@ public:
   bool operator<(const LongSymbol &other) const { return Name < other.Name; }
   bool operator==(const LongSymbol &other) const { return Name == other.Name; }
 
-  // Largest first: a converter holds one of these per symbol.
-  std::string Name;
+  // Largest first: a converter holds one of these per symbol. The text
+  // is not owned: it stays where the records' maker keeps it (the
+  // converter views the bytes it read) for as long as the record is used.
+  std::string_view Name;
   std::int32_t Value = 0;
   std::int16_t Type = 0;
   // Name's length; the file takes it from Name itself, which is never

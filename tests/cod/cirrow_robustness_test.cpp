@@ -127,6 +127,47 @@ TEST(CirrowRobustness, SectionsSharingANameTakeTheTypeOfTheHeaderThatStays) {
   EXPECT_EQ(cod.u8(block, 16 + 13), 46u); // address
 }
 
+TEST(CirrowRobustness, LineRowsFollowSectionNamesThenSectionNumbers) {
+  TempDir tmp;
+  tmp.write("a.asm", "one\n");
+  std::string bytes = CoffBuilder()
+                          .processor(0x1001)
+                          .fileSymbol("a.asm")
+                          .section("z_sec", kScnTypeCode)
+                          .at(0x10)
+                          .words({1})
+                          .line(1, 0x10)
+                          .section("a_sec", kScnTypeCode)
+                          .at(0x20)
+                          .words({2})
+                          .line(1, 0x20)
+                          .section("y_sec", kScnTypeCode)
+                          .at(0x30)
+                          .words({3})
+                          .line(1, 0x30)
+                          .section("b_sec", kScnTypeUdata)
+                          .zeros(2)
+                          .line(1, 0x40)
+                          .section("m_sec", kScnTypeCode)
+                          .at(0x50)
+                          .words({5})
+                          .line(1, 0x50)
+                          .symbol(".eof", 0, kScnNumDebug, kClassLabel)
+                          .fileBytes();
+  // The third section joins the first one's name; the fourth takes the
+  // second one's, whose kept header is then data: no rows for it.
+  bytes.replace(36 + 80, 8, bytes.substr(36, 8));
+  bytes.replace(36 + 120, 8, bytes.substr(36 + 40, 8));
+  tmp.write("prog.cof", bytes);
+  ProcessResult run = runCirrow(tmp, {"prog.cof"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> rows = bodyRows(tmp.read("prog.lst"));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].substr(0, 6), "000050");
+  EXPECT_EQ(rows[1].substr(0, 6), "000010");
+  EXPECT_EQ(rows[2].substr(0, 6), "000030");
+}
+
 TEST(CirrowRobustness, AuxiliaryEntriesArePairedAsTheReaderPairsThem) {
   TempDir tmp;
   auto entry = [](const char *name, std::uint8_t storageClass,

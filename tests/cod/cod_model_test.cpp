@@ -5,6 +5,7 @@
 #include "cod/CodPack.h"
 
 #include <cstring>
+#include <deque>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -23,8 +24,11 @@ std::list<Block> packed(std::uint32_t (*pack)(const std::list<LongSymbol> &,
 }
 
 LongSymbol longSymbolOfSize(std::size_t recordSize) {
+  // A long symbol views its name: the texts stay for the whole test run.
+  static std::deque<std::string> names;
+  names.emplace_back(recordSize - 7, 'x');
   LongSymbol symbol;
-  symbol.Name = std::string(recordSize - 7, 'x');
+  symbol.Name = names.back();
   symbol.NameLen = static_cast<std::uint8_t>(symbol.Name.size());
   return symbol;
 }
