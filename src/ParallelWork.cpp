@@ -2,6 +2,7 @@
 
 #include "Messages.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -51,6 +52,11 @@ unsigned threadCountFor(std::size_t count, std::size_t minPiecesPerThread) {
 }
 #endif
 
+// Set in a child forked without exec (a test's death test): it has none of
+// the pool's threads, and the pool's locks may have been held at the fork,
+// so it does its work itself.
+std::atomic<bool> gInForkedChild{false};
+
 // Threads started once and kept for every later job: a run asks for
 // parallel work dozens of times, and starting and ending threads each time
 // costs more than the smaller pieces take. The threads wait between jobs
@@ -59,7 +65,10 @@ class WorkerPool {
 public:
   static WorkerPool &instance() {
     // Never destroyed: its threads may still be waiting at exit.
-    static WorkerPool *pool = new WorkerPool();
+    static WorkerPool *pool = [] {
+      pthread_atfork(nullptr, nullptr, [] { gInForkedChild.store(true); });
+      return new WorkerPool();
+    }();
     return *pool;
   }
 
@@ -152,7 +161,7 @@ private:
 void runOnThreads(std::size_t count,
                   const std::function<void(std::size_t)> &work,
                   unsigned threads) {
-  if (threads <= 1 || tInJob) {
+  if (threads <= 1 || tInJob || gInForkedChild.load()) {
     for (std::size_t i = 0; i < count; ++i)
       work(i);
     return;
