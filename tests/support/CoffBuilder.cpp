@@ -38,11 +38,12 @@ CoffBuilder &CoffBuilder::timeStamp(std::uint32_t seconds) {
 }
 
 std::uint32_t CoffBuilder::stringOffset(const std::string &text) {
-  for (const auto &entry : cCoff.cStringTbl)
-    if (entry.second == text)
-      return static_cast<std::uint32_t>(entry.first);
+  const auto known = cStringOffsets.find(text);
+  if (known != cStringOffsets.end())
+    return known->second;
   std::uint32_t offset = cNextStringOffset;
   cCoff.cStringTbl[static_cast<int>(offset)] = text;
+  cStringOffsets.emplace(text, offset);
   cNextStringOffset += static_cast<std::uint32_t>(text.size() + 1);
   return offset;
 }
@@ -161,9 +162,11 @@ CoffBuilder &CoffBuilder::symbol(const std::string &name, std::uint32_t value,
                                  std::int16_t scnum, std::uint8_t sclass,
                                  std::uint16_t type) {
   syment sym;
+  // The offset is known here; asking the table would search all of it.
   if (name.size() > 8)
-    stringOffset(name);
-  Coff::setName(sym, cCoff.cStringTbl, name);
+    sym.setNameOffset(stringOffset(name));
+  else
+    Coff::setName(sym, cCoff.cStringTbl, name);
   sym.n_value = value;
   sym.n_scnum = scnum;
   sym.n_type = type;

@@ -73,6 +73,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct LibraryMember {
@@ -157,5 +158,7 @@ private:
   std::size_t cCurrentSymbol = static_cast<std::size_t>(-1);
   std::uint32_t cTimeStamp = 0x60000000;
   std::uint32_t cNextStringOffset = 4;
+  // Each string's offset in cCoff.cStringTbl, which only stringOffset fills.
+  std::unordered_map<std::string, std::uint32_t> cStringOffsets;
   std::vector<PendingReloc> cPendingRelocs;
 };
