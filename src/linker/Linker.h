@@ -35,6 +35,16 @@ std::string initSectionName(const std::string &secName);
 // An image name without its "_i"; any other name unchanged.
 std::string baseSectionName(const std::string &name);
 
+// An input file as the search found it: the path (empty where none was
+// found) and what stat told of it.
+struct FoundObject {
+  std::string cPath;
+  std::uint64_t cDevice = 0;
+  std::uint64_t cInode = 0;
+  bool cStatted = false;
+  bool cRegular = false;
+};
+
 class Linker {
 public:
   Linker();
@@ -332,4 +342,9 @@ private:
   std::set<std::string> cLibraryFileNames;
   // The names of cSectionDesc, for the duplicate check.
   std::set<std::string> cSectionNames;
+
+  // What checkOutputsSpareInputs found of each object file, in order, for
+  // loading to take instead of searching again (nothing when it searched
+  // none).
+  mutable std::vector<FoundObject> cFoundObjects;
 };

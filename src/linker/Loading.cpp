@@ -47,6 +47,10 @@ bool statExisting(const std::string &path, struct stat &status, bool &statted) {
   return true;
 }
 
+std::string notFound(const std::string &name) {
+  return "could not find file '" + name + "'.";
+}
+
 // Sets found to the path under which name exists, and status to what stat
 // tells of it (statted false when stat cannot); 0 with the error text when
 // it exists nowhere.
@@ -68,37 +72,42 @@ int findFile(const std::string &name, const std::vector<std::string> &dirs,
       }
     }
   }
-  error = "could not find file '" + name + "'.";
+  error = notFound(name);
   return 0;
 }
 
-// Rewrites every name of the list to its found path, in order; the first
-// name that cannot be found ends the walk. Each found file's stat comes
-// back in statuses, in the same order, where statted is set.
-int resolveNames(std::list<std::string> &names,
-                 const std::vector<std::string> &dirs,
-                 std::vector<struct stat> &statuses, std::vector<char> &statted,
-                 std::string &error) {
-  // Searched on all threads (a system call per candidate), taken in order.
-  const std::vector<std::string> given(names.begin(), names.end());
-  std::vector<std::string> found(given.size());
-  std::vector<std::string> errors(given.size());
-  std::vector<char> ok(given.size(), 0);
-  statuses.resize(given.size());
-  statted.assign(given.size(), 0);
+// Each name as findFile finds it, with what stat tells of it.
+std::vector<FoundObject> findAll(const std::vector<std::string> &given,
+                                 const std::vector<std::string> &dirs) {
+  // Searched on all threads (a system call per candidate).
+  std::vector<FoundObject> found(given.size());
   forEachInParallel(given.size(), [&](std::size_t i) {
-    bool done = false;
-    ok[i] = static_cast<char>(
-        findFile(given[i], dirs, found[i], statuses[i], done, errors[i]));
-    statted[i] = done ? 1 : 0;
+    FoundObject &file = found[i];
+    struct stat status;
+    bool statted = false;
+    std::string unused;
+    if (!findFile(given[i], dirs, file.cPath, status, statted, unused) ||
+        !statted)
+      return;
+    file.cStatted = true;
+    file.cDevice = status.st_dev;
+    file.cInode = status.st_ino;
+    file.cRegular = S_ISREG(status.st_mode);
   });
+  return found;
+}
+
+// Rewrites every name of the list to its found path, in order; the first
+// name that was not found ends the walk.
+int takeFound(std::list<std::string> &names,
+              const std::vector<FoundObject> &found, std::string &error) {
   std::size_t i = 0;
   for (std::string &name : names) {
-    if (!ok[i]) {
-      error = errors[i];
+    if (found[i].cPath.empty()) {
+      error = notFound(name);
       return 0;
     }
-    name = std::move(found[i++]);
+    name = found[i++].cPath;
   }
   return 1;
 }
@@ -115,17 +124,17 @@ std::string fileIdentity(const std::string &path) {
 // has, or paths.size() when every file is read once. Two spellings of one
 // file are one inode, so only files that share an inode with another need
 // their identity worked out; resolving every path would cost a system call
-// per directory level of each. statuses holds each path's stat where
-// statted is set; without all of them every identity is worked out.
+// per directory level of each. Without every file's stat every identity is
+// worked out.
 std::size_t firstRepeat(const std::vector<std::string> &paths,
-                        const std::vector<struct stat> &statuses,
-                        const std::vector<char> &statted) {
-  using Inode = std::pair<dev_t, ino_t>;
-  const bool everyStat =
-      std::find(statted.begin(), statted.end(), 0) == statted.end();
+                        const std::vector<FoundObject> &found) {
+  using Inode = std::pair<std::uint64_t, std::uint64_t>;
+  bool everyStat = true;
+  for (const FoundObject &file : found)
+    everyStat = everyStat && file.cStatted;
   std::vector<Inode> inodes(everyStat ? paths.size() : 0);
   for (std::size_t at = 0; at < inodes.size(); ++at)
-    inodes[at] = Inode(statuses[at].st_dev, statuses[at].st_ino);
+    inodes[at] = Inode(found[at].cDevice, found[at].cInode);
   // Sorted, a run of equal inodes is a shared one.
   std::vector<Inode> sorted(inodes);
   std::sort(sorted.begin(), sorted.end());
@@ -154,14 +163,17 @@ int Linker::loadObjectFiles(std::string &error) {
                                             cObjectFile.end());
   std::vector<std::string> dirs{"."};
   dirs.insert(dirs.end(), cLibPath.begin(), cLibPath.end());
-  std::vector<struct stat> statuses;
-  std::vector<char> statted;
-  if (!resolveNames(cObjectFile, dirs, statuses, statted, error))
+  // The output check may have searched already.
+  std::vector<FoundObject> found;
+  found.swap(cFoundObjects);
+  if (found.size() != givenNames.size())
+    found = findAll(givenNames, dirs);
+  if (!takeFound(cObjectFile, found, error))
     return 0;
 
   // Reading one file twice would define each of its symbols twice.
   const std::vector<std::string> paths(cObjectFile.begin(), cObjectFile.end());
-  const std::size_t repeat = firstRepeat(paths, statuses, statted);
+  const std::size_t repeat = firstRepeat(paths, found);
   if (repeat < givenNames.size()) {
     error = "mutliple inclusion of object file '" + givenNames[repeat] + "' ";
     return 0;
@@ -169,7 +181,7 @@ int Linker::loadObjectFiles(std::string &error) {
 
   std::vector<char> regular(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i)
-    regular[i] = statted[i] && S_ISREG(statuses[i].st_mode) ? 1 : 0;
+    regular[i] = found[i].cRegular ? 1 : 0;
   std::vector<std::unique_ptr<Coff>> ahead =
       readObjectsAhead(paths, /*verify=*/true, &regular);
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -187,9 +199,9 @@ int Linker::loadObjectFiles(std::string &error) {
 
 int Linker::loadLibraryFiles(std::string &error) {
   const std::vector<std::string> dirs(cLibPath.begin(), cLibPath.end());
-  std::vector<struct stat> statuses;
-  std::vector<char> statted;
-  if (!resolveNames(cLibraryFile, dirs, statuses, statted, error))
+  const std::vector<std::string> given(cLibraryFile.begin(),
+                                       cLibraryFile.end());
+  if (!takeFound(cLibraryFile, findAll(given, dirs), error))
     return 0;
   for (const std::string &path : cLibraryFile) {
     // A link takes only some members: the others are checked, not built.
@@ -243,6 +255,8 @@ int Linker::checkOutputsSpareInputs(std::string &error) const {
   std::vector<std::string> found(given.size());
   std::vector<struct stat> status(given.size());
   std::vector<char> statted(given.size(), 0);
+  // Loading takes what is found of the objects.
+  cFoundObjects.assign(cObjectFile.size(), FoundObject());
   forEachInParallel(given.size(), [&](std::size_t i) {
     std::string unused;
     // Finding a file tells what stat does.
@@ -252,6 +266,16 @@ int Linker::checkOutputsSpareInputs(std::string &error) const {
     else
       done = ::stat((found[i] = given[i]).c_str(), &status[i]) == 0;
     statted[i] = done ? 1 : 0;
+    if (i >= cFoundObjects.size())
+      return;
+    FoundObject &object = cFoundObjects[i];
+    object.cPath = found[i];
+    object.cStatted = done;
+    if (done) {
+      object.cDevice = status[i].st_dev;
+      object.cInode = status[i].st_ino;
+      object.cRegular = S_ISREG(status[i].st_mode);
+    }
   });
 
   // Only a file the output reaches under its resolved name is replaced:
