@@ -9,6 +9,9 @@
 #include "MemberSummary.h"
 #include "Messages.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -595,16 +598,46 @@ std::unique_ptr<Coff> Coff::make(const std::string &name) {
   return make(name, Parts::All);
 }
 
+namespace {
+
+// An open file, closed however the reader is left (a silent attempt leaves
+// it through an exception): by its stream once it has one.
+struct OpenFile {
+  int cDescriptor;
+  std::FILE *cStream = nullptr;
+
+  explicit OpenFile(int descriptor) : cDescriptor(descriptor) {}
+  OpenFile(const OpenFile &) = delete;
+  OpenFile &operator=(const OpenFile &) = delete;
+  ~OpenFile() {
+    if (cStream != nullptr)
+      std::fclose(cStream);
+    else if (cDescriptor >= 0)
+      ::close(cDescriptor);
+  }
+  std::FILE *stream() {
+    if (cStream == nullptr)
+      cStream = fdopen(cDescriptor, "rb");
+    return cStream;
+  }
+};
+
+} // namespace
+
 std::unique_ptr<Coff> Coff::make(const std::string &name, Parts parts) {
-  // Owned: a silent attempt leaves the reader through an exception.
-  std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(
-      std::fopen(name.c_str(), "rb"), &std::fclose);
-  if (!file) {
+  // A plain descriptor: an object file is read whole at once, so a
+  // stream's buffer would only be set up and copied through.
+  OpenFile file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.cDescriptor < 0) {
     report(MessageKind::Error, "Coff::make()",
            "Could not open Coff file '" + name + "' for reading.", 0);
     return nullptr;
   }
-  return readStream(file.get(), 0, name, parts);
+  // An unreadable file reads as an empty image: the header read fails.
+  FileBytes bytes;
+  bytes.read(file.cDescriptor, [&file] { return file.stream(); });
+  CoffReader reader(bytes.data(), bytes.size(), name, parts);
+  return reader.read();
 }
 
 std::unique_ptr<Coff> Coff::make(std::FILE *file, long byteOffset,

@@ -40,6 +40,20 @@ bool FileBytes::read(std::FILE *file, long byteOffset,
   return true;
 }
 
+bool FileBytes::read(int descriptor,
+                     const std::function<std::FILE *()> &openStream) {
+  release();
+  struct stat info;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    std::FILE *file = openStream();
+    return file != nullptr && readStream(file, 0);
+  }
+  const std::size_t sizeInBytes = static_cast<std::size_t>(info.st_size);
+  if (sizeInBytes >= kMapFromBytes && map(descriptor, 0, sizeInBytes))
+    return true;
+  return readRegular(descriptor, 0, sizeInBytes, Progress());
+}
+
 bool FileBytes::readAll(std::FILE *file, long byteOffset,
                         const Progress &progress) {
   release();

@@ -28,6 +28,11 @@ public:
   // then.
   bool read(std::FILE *file, long byteOffset,
             const Progress &progress = Progress());
+  // The same from an open descriptor, without a stream: a regular file
+  // costs one fstat and its reads. Anything else is read as its stream
+  // would be (openStream makes one of the descriptor, owned by the caller;
+  // null when it cannot).
+  bool read(int descriptor, const std::function<std::FILE *()> &openStream);
 
   const std::uint8_t *data() const { return cData; }
   std::size_t size() const { return cSize; }

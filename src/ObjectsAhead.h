@@ -14,5 +14,8 @@
 // a plain read would. Only regular files are read ahead: opening anything
 // else (a pipe, a device) can block or take what it gives, so it is left
 // null for its turn, and is never opened when an earlier input fails.
+// regular, when given, tells for each name whether it is a regular file
+// (as the caller has just looked), which saves looking again.
 std::vector<std::unique_ptr<Coff>>
-readObjectsAhead(const std::vector<std::string> &names, bool verify);
+readObjectsAhead(const std::vector<std::string> &names, bool verify,
+                 const std::vector<char> *regular = nullptr);

@@ -36,6 +36,16 @@ std::string initSectionName(const std::string &secName);
 // An image name without its "_i"; any other name unchanged.
 std::string baseSectionName(const std::string &name);
 
+// An input file as the search found it: the path (empty where none was
+// found) and what stat told of it.
+struct FoundObject {
+  std::string cPath;
+  std::uint64_t cDevice = 0;
+  std::uint64_t cInode = 0;
+  bool cStatted = false;
+  bool cRegular = false;
+};
+
 class Linker {
 public:
   Linker();
@@ -347,4 +357,9 @@ private:
   std::vector<std::size_t> cFirstPiece;
   // An input's pieces in section-number order, or null before loading.
   const PieceLoad *pieceLoads(InputIndex input) const;
+
+  // What checkOutputsSpareInputs found of each object file, in order, for
+  // loading to take instead of searching again (nothing when it searched
+  // none).
+  mutable std::vector<FoundObject> cFoundObjects;
 };

@@ -9,8 +9,8 @@
 #include "ObjectsAhead.h"
 #include "ParallelWork.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -30,47 +30,84 @@ std::string inDirectory(const std::string &dir, const std::string &name) {
   return dir + "/" + name;
 }
 
-// Sets found to the path under which name exists; 0 with the error text
-// when it exists nowhere.
+// Whether a file exists under path, as FileInfo::fileExists tells, with
+// what stat tells of it (statted false when stat cannot): the callers need
+// both, and mostly one call gives both.
+bool statExisting(const std::string &path, struct stat &status, bool &statted) {
+  const FileInfo info(path);
+  if (!info.hasName())
+    return false;
+  const std::string target = info.hasPath() ? info.fullName() : info.name();
+  if (::stat(target.c_str(), &status) != 0)
+    return false;
+  // The looked-up name is the path itself, or it with one more '/' after
+  // its directory, unless that ends in '\'.
+  statted = !info.hasPath() || info.path().back() == '/' ||
+            ::stat(path.c_str(), &status) == 0;
+  return true;
+}
+
+std::string notFound(const std::string &name) {
+  return "could not find file '" + name + "'.";
+}
+
+// Sets found to the path under which name exists, and status to what stat
+// tells of it (statted false when stat cannot); 0 with the error text when
+// it exists nowhere.
 int findFile(const std::string &name, const std::vector<std::string> &dirs,
-             std::string &found, std::string &error) {
+             std::string &found, struct stat &status, bool &statted,
+             std::string &error) {
+  statted = false;
   if (FileInfo(name).hasPath()) {
-    if (FileInfo(name).fileExists()) {
+    if (statExisting(name, status, statted)) {
       found = name;
       return 1;
     }
   } else {
     for (const std::string &dir : dirs) {
       const std::string candidate = inDirectory(dir, name);
-      if (FileInfo(candidate).fileExists()) {
+      if (statExisting(candidate, status, statted)) {
         found = candidate;
         return 1;
       }
     }
   }
-  error = "could not find file '" + name + "'.";
+  error = notFound(name);
   return 0;
 }
 
-// Rewrites every name of the list to its found path, in order; the first
-// name that cannot be found ends the walk.
-int resolveNames(std::list<std::string> &names,
-                 const std::vector<std::string> &dirs, std::string &error) {
-  // Searched on all threads (a system call per candidate), taken in order.
-  const std::vector<std::string> given(names.begin(), names.end());
-  std::vector<std::string> found(given.size());
-  std::vector<std::string> errors(given.size());
-  std::vector<char> ok(given.size(), 0);
+// Each name as findFile finds it, with what stat tells of it.
+std::vector<FoundObject> findAll(const std::vector<std::string> &given,
+                                 const std::vector<std::string> &dirs) {
+  // Searched on all threads (a system call per candidate).
+  std::vector<FoundObject> found(given.size());
   forEachInParallel(given.size(), [&](std::size_t i) {
-    ok[i] = static_cast<char>(findFile(given[i], dirs, found[i], errors[i]));
+    FoundObject &file = found[i];
+    struct stat status;
+    bool statted = false;
+    std::string unused;
+    if (!findFile(given[i], dirs, file.cPath, status, statted, unused) ||
+        !statted)
+      return;
+    file.cStatted = true;
+    file.cDevice = status.st_dev;
+    file.cInode = status.st_ino;
+    file.cRegular = S_ISREG(status.st_mode);
   });
+  return found;
+}
+
+// Rewrites every name of the list to its found path, in order; the first
+// name that was not found ends the walk.
+int takeFound(std::list<std::string> &names,
+              const std::vector<FoundObject> &found, std::string &error) {
   std::size_t i = 0;
   for (std::string &name : names) {
-    if (!ok[i]) {
-      error = errors[i];
+    if (found[i].cPath.empty()) {
+      error = notFound(name);
       return 0;
     }
-    name = found[i++];
+    name = found[i++].cPath;
   }
   return 1;
 }
@@ -87,29 +124,28 @@ std::string fileIdentity(const std::string &path) {
 // has, or paths.size() when every file is read once. Two spellings of one
 // file are one inode, so only files that share an inode with another need
 // their identity worked out; resolving every path would cost a system call
-// per directory level of each.
-std::size_t firstRepeat(const std::vector<std::string> &paths) {
-  using Inode = std::pair<dev_t, ino_t>;
-  std::vector<Inode> inodes(paths.size());
-  std::vector<char> statted(paths.size(), 0);
-  forEachInParallel(paths.size(), [&](std::size_t at) {
-    struct stat info;
-    if (::stat(paths[at].c_str(), &info) == 0) {
-      inodes[at] = Inode(info.st_dev, info.st_ino);
-      statted[at] = 1;
-    }
-  });
-  std::map<Inode, std::size_t> sharing;
+// per directory level of each. Without every file's stat every identity is
+// worked out.
+std::size_t firstRepeat(const std::vector<std::string> &paths,
+                        const std::vector<FoundObject> &found) {
+  using Inode = std::pair<std::uint64_t, std::uint64_t>;
   bool everyStat = true;
-  for (std::size_t at = 0; at < paths.size() && everyStat; ++at) {
-    everyStat = statted[at] != 0;
-    if (everyStat)
-      ++sharing[inodes[at]];
-  }
+  for (const FoundObject &file : found)
+    everyStat = everyStat && file.cStatted;
+  std::vector<Inode> inodes(everyStat ? paths.size() : 0);
+  for (std::size_t at = 0; at < inodes.size(); ++at)
+    inodes[at] = Inode(found[at].cDevice, found[at].cInode);
+  // Sorted, a run of equal inodes is a shared one.
+  std::vector<Inode> sorted(inodes);
+  std::sort(sorted.begin(), sorted.end());
   std::set<std::string> seen;
   for (std::size_t at = 0; at < paths.size(); ++at) {
-    if (everyStat && sharing[inodes[at]] == 1)
-      continue;
+    if (everyStat) {
+      const auto run =
+          std::equal_range(sorted.begin(), sorted.end(), inodes[at]);
+      if (run.second - run.first == 1)
+        continue;
+    }
     if (!seen.insert(fileIdentity(paths[at])).second)
       return at;
   }
@@ -127,20 +163,27 @@ int Linker::loadObjectFiles(std::string &error) {
                                             cObjectFile.end());
   std::vector<std::string> dirs{"."};
   dirs.insert(dirs.end(), cLibPath.begin(), cLibPath.end());
-  if (!resolveNames(cObjectFile, dirs, error))
+  // The output check may have searched already.
+  std::vector<FoundObject> found;
+  found.swap(cFoundObjects);
+  if (found.size() != givenNames.size())
+    found = findAll(givenNames, dirs);
+  if (!takeFound(cObjectFile, found, error))
     return 0;
 
   // Reading one file twice would define each of its symbols twice.
-  const std::size_t repeat = firstRepeat(
-      std::vector<std::string>(cObjectFile.begin(), cObjectFile.end()));
+  const std::vector<std::string> paths(cObjectFile.begin(), cObjectFile.end());
+  const std::size_t repeat = firstRepeat(paths, found);
   if (repeat < givenNames.size()) {
     error = "mutliple inclusion of object file '" + givenNames[repeat] + "' ";
     return 0;
   }
 
-  const std::vector<std::string> paths(cObjectFile.begin(), cObjectFile.end());
+  std::vector<char> regular(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    regular[i] = found[i].cRegular ? 1 : 0;
   std::vector<std::unique_ptr<Coff>> ahead =
-      readObjectsAhead(paths, /*verify=*/true);
+      readObjectsAhead(paths, /*verify=*/true, &regular);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     std::unique_ptr<Coff> coff = std::move(ahead[i]);
     if (!coff) {
@@ -156,7 +199,9 @@ int Linker::loadObjectFiles(std::string &error) {
 
 int Linker::loadLibraryFiles(std::string &error) {
   const std::vector<std::string> dirs(cLibPath.begin(), cLibPath.end());
-  if (!resolveNames(cLibraryFile, dirs, error))
+  const std::vector<std::string> given(cLibraryFile.begin(),
+                                       cLibraryFile.end());
+  if (!takeFound(cLibraryFile, findAll(given, dirs), error))
     return 0;
   for (const std::string &path : cLibraryFile) {
     // A link takes only some members: the others are checked, not built.
@@ -210,13 +255,27 @@ int Linker::checkOutputsSpareInputs(std::string &error) const {
   std::vector<std::string> found(given.size());
   std::vector<struct stat> status(given.size());
   std::vector<char> statted(given.size(), 0);
+  // Loading takes what is found of the objects.
+  cFoundObjects.assign(cObjectFile.size(), FoundObject());
   forEachInParallel(given.size(), [&](std::size_t i) {
     std::string unused;
-    if (searched[i] == nullptr)
-      found[i] = given[i];
-    else if (!findFile(given[i], *searched[i], found[i], unused))
+    // Finding a file tells what stat does.
+    bool done = false;
+    if (searched[i] != nullptr)
+      findFile(given[i], *searched[i], found[i], status[i], done, unused);
+    else
+      done = ::stat((found[i] = given[i]).c_str(), &status[i]) == 0;
+    statted[i] = done ? 1 : 0;
+    if (i >= cFoundObjects.size())
       return;
-    statted[i] = ::stat(found[i].c_str(), &status[i]) == 0;
+    FoundObject &object = cFoundObjects[i];
+    object.cPath = found[i];
+    object.cStatted = done;
+    if (done) {
+      object.cDevice = status[i].st_dev;
+      object.cInode = status[i].st_ino;
+      object.cRegular = S_ISREG(status[i].st_mode);
+    }
   });
 
   // Only a file the output reaches under its resolved name is replaced:
