@@ -90,11 +90,7 @@ std::string Coff::getName(const syment &sym,
 bool Coff::findName(const syment &sym, const std::map<int, std::string> &strTbl,
                     std::string_view &name) {
   if (!sym.hasLongName()) {
-    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
-    name = std::string_view(sym._n_name,
-                            nul == nullptr
-                                ? sizeof sym._n_name
-                                : static_cast<const char *>(nul) - sym._n_name);
+    name = sym.inlineName();
     return true;
   }
   const std::string *found = lookUp(strTbl, sym.nameOffset());

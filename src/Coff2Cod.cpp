@@ -281,14 +281,8 @@ bool Coff2Cod::tableName(const Coff &coff, std::uint32_t offset,
 std::string_view Coff2Cod::symbolName(const Coff &coff, const syment &sym,
                                       std::string &scratch) {
   std::string_view name;
-  if (!sym.hasLongName()) {
-    // Up to the first NUL, or all 8 bytes.
-    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
-    return std::string_view(sym._n_name,
-                            nul == nullptr
-                                ? sizeof sym._n_name
-                                : static_cast<const char *>(nul) - sym._n_name);
-  }
+  if (!sym.hasLongName())
+    return sym.inlineName();
   if (tableName(coff, sym.nameOffset(), name))
     return name;
   scratch = Coff::getName(sym, coff.cStringTbl);
@@ -565,12 +559,7 @@ bool Coff2Cod::isListedSymbol(std::size_t index) const {
 
 bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
   if (!sym.hasLongName()) {
-    // Up to the first NUL, or all 8 bytes.
-    const void *nul = std::memchr(sym._n_name, 0, sizeof sym._n_name);
-    name = std::string_view(sym._n_name,
-                            nul == nullptr
-                                ? sizeof sym._n_name
-                                : static_cast<const char *>(nul) - sym._n_name);
+    name = sym.inlineName();
     return true;
   }
   if (cImageNames.find(sym.nameOffset(), name))

@@ -193,6 +193,14 @@ gnu_reloc gnu_reloc::decode(const std::uint8_t *bytes) {
 
 bool syment::hasLongName() const { return nameIsLong(_n_name); }
 std::uint32_t syment::nameOffset() const { return longNameOffset(_n_name); }
+
+std::string_view syment::inlineName() const {
+  const void *nul = std::memchr(_n_name, 0, sizeof _n_name);
+  return std::string_view(
+      _n_name, nul == nullptr ? sizeof _n_name
+                              : static_cast<const char *>(nul) - _n_name);
+}
+
 void syment::setNameOffset(std::uint32_t offset) {
   storeLongNameOffset(_n_name, offset);
 }

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <string_view>
 
 // File header magic, and the optional-header size of the current layout.
 constexpr std::uint16_t kCoffMagic = 0x1234;
@@ -196,6 +197,8 @@ struct syment {
   bool hasLongName() const;
   std::uint32_t nameOffset() const; // _n_offset
   void setNameOffset(std::uint32_t offset);
+  // A short name in place: up to the first NUL, or all 8 bytes.
+  std::string_view inlineName() const;
 
   static syment decode(const std::uint8_t *bytes);
   void encode(std::uint8_t *bytes) const;
