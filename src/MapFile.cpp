@@ -18,11 +18,9 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <future>
 #include <iostream>
 #include <map>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace {
@@ -847,21 +845,11 @@ namespace {
 void writeMap(MapOut &out, const Coff &output,
               std::uint32_t programAddressCount, const std::string &timeText) {
   const std::uint32_t bytesPerAddress = bytesPerProgramAddress(output);
-  // The sections are gathered on a thread of their own while this one
-  // gathers the symbols (which may report, and so stay here).
-  std::future<SectionLists> sectionsAhead;
-  if (output.cSymbolTbl.size() >= 16384 && threadsFitAddressSpace()) {
-    try {
-      sectionsAhead = std::async(std::launch::async,
-                                 [&output] { return collectSections(output); });
-    } catch (const std::system_error &) {
-      // No thread to be had: gathered below.
-    }
-  }
+  // Gathering the symbols may end the program with a message, so no other
+  // thread may be at work on the map meanwhile.
   SymbolLists symbols;
   collectSymbols(output, symbols);
-  const SectionLists sections =
-      sectionsAhead.valid() ? sectionsAhead.get() : collectSections(output);
+  const SectionLists sections = collectSections(output);
   placeRows(sections.typeOfNumber, symbols);
   out.text += linkerBanner();
   out.text += "\nLinker Map File - Created " + timeText;
