@@ -111,6 +111,11 @@ private:
       }
       ++cHelpers;
     }
+    // A thread still starting up may hold the runtime's heap locks; a
+    // child forked then (a test's death test) would find them held for
+    // good. So a job starts, and ends, with every helper waiting.
+    std::unique_lock<std::mutex> lock(cMutex);
+    cDone.wait(lock, [&] { return cReady == cHelpers; });
     return std::min(cHelpers, wanted);
   }
 
@@ -130,6 +135,8 @@ private:
   void serve() {
     std::uint64_t seen = 0;
     std::unique_lock<std::mutex> lock(cMutex);
+    ++cReady;
+    cDone.notify_all();
     for (;;) {
       cWake.wait(lock,
                  [&] { return cGeneration != seen && cJoined < cWanted; });
@@ -148,6 +155,7 @@ private:
   std::condition_variable cWake;
   std::condition_variable cDone;
   unsigned cHelpers = 0; // started, under cJobMutex
+  unsigned cReady = 0;   // helpers that reached their wait, under cMutex
   const std::function<void(std::size_t)> *cWork = nullptr;
   std::size_t cCount = 0;
   std::size_t cRun = 1;
