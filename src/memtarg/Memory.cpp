@@ -63,7 +63,10 @@ void Memory::setWidthBits(std::uint16_t bits) {
 const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
                                   const std::string &name) {
   if (!cValid) {
-    cSlots.assign(16, Slot());
+    std::size_t capacity = 16;
+    while (capacity < 2 * (allocated.size() + 1))
+      capacity *= 2;
+    cSlots.assign(capacity, Slot());
     cCount = 0;
     for (const auto &entry : allocated)
       enter(entry.first, entry.second);
@@ -76,6 +79,12 @@ const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
 void AllocatedIndex::add(const std::string &name, const Range &range) {
   if (cValid)
     enter(name, range);
+}
+
+void AllocatedIndex::invalidate() {
+  std::vector<Slot>().swap(cSlots);
+  cCount = 0;
+  cValid = false;
 }
 
 void AllocatedIndex::enter(std::string_view name, const Range &range) {
@@ -129,11 +138,33 @@ int Memory::isLoaded(InputIndex input, const std::string &secName) const {
 }
 
 void Memory::addFree(const Range &range) {
+  SpareNodes none;
+  addFree(range, none);
+}
+
+void Memory::addFree(const Range &range, SpareNodes &spare) {
   const std::uint64_t seq = cNextSeq++;
-  cFree.emplace(seq, range);
-  cFreeBySize.emplace(range.sizeInLocs(), seq);
-  if (range.sizeInLocs() > 0)
+  if (spare.free) {
+    spare.free.key() = seq;
+    spare.free.mapped() = range;
+    cFree.insert(std::move(spare.free));
+  } else {
+    cFree.emplace(seq, range);
+  }
+  if (spare.bySize) {
+    spare.bySize.value() = {range.sizeInLocs(), seq};
+    cFreeBySize.insert(std::move(spare.bySize));
+  } else {
+    cFreeBySize.emplace(range.sizeInLocs(), seq);
+  }
+  if (range.sizeInLocs() == 0)
+    return;
+  if (spare.byStart) {
+    spare.byStart.value() = {range.getStart(), seq};
+    cFreeByStart.insert(std::move(spare.byStart));
+  } else {
     cFreeByStart.emplace(range.getStart(), seq);
+  }
 }
 
 std::uint64_t Memory::findBestFit(std::uint32_t lengthInBytes,
@@ -179,27 +210,40 @@ int Memory::canFitAt(std::uint32_t startLoc,
   return findAt(startLoc, lengthInBytes) != kNone ? 1 : 0;
 }
 
-void Memory::takeRange(std::uint64_t seq, const std::string &secName,
-                       std::uint32_t startLoc, std::uint32_t lengthInBytes,
-                       int isOverlay) {
-  auto chosen = cFree.find(seq);
-  Range range = chosen->second;
-  cFreeBySize.erase({range.sizeInLocs(), seq});
-  cFreeByStart.erase({range.getStart(), seq});
-  cFree.erase(chosen);
-  std::list<Range> pieces;
+Range Memory::takeRange(std::uint64_t seq, const std::string &secName,
+                        std::uint32_t startLoc, std::uint32_t lengthInBytes,
+                        int isOverlay) {
+  SpareNodes spare;
+  spare.free = cFree.extract(seq);
+  Range range = std::move(spare.free.mapped());
+  spare.bySize = cFreeBySize.extract({range.sizeInLocs(), seq});
+  spare.byStart = cFreeByStart.extract({range.getStart(), seq});
+  RangePieces pieces;
   range.allocate(secName, startLoc, lengthInBytes, pieces, isOverlay);
+  cPiecesSeq = cNextSeq;
+  for (int piece = 0; piece < pieces.count; ++piece)
+    addFree(pieces.piece[piece], spare);
+  return range;
+}
+
+void Memory::enterAllocated(Range range) {
+  const std::string &secName = range.getAllocName();
   // Sections of one size are placed in name order: a name usually goes
   // after every name here already.
   const auto placed =
       !cAllocated.empty() && cAllocated.rbegin()->first < secName
-          ? std::make_pair(
-                cAllocated.emplace_hint(cAllocated.end(), secName, range), true)
-          : cAllocated.emplace(secName, range);
+          ? std::make_pair(cAllocated.emplace_hint(cAllocated.end(), secName,
+                                                   std::move(range)),
+                           true)
+          : cAllocated.emplace(secName, std::move(range));
   cAllocatedIndex.add(placed.first->first, placed.first->second);
-  cPiecesSeq = cNextSeq;
-  for (const Range &piece : pieces)
-    addFree(piece);
+}
+
+std::uint32_t Memory::alignedStart(std::uint64_t seq,
+                                   std::uint32_t alignment) const {
+  const std::uint32_t step = alignment == 0 ? 1 : alignment;
+  const std::uint32_t rangeStart = cFree.find(seq)->second.getStart();
+  return rangeStart + (step - rangeStart % step) % step;
 }
 
 int Memory::allocate(const std::string &secName, std::uint32_t lengthInBytes,
@@ -208,11 +252,45 @@ int Memory::allocate(const std::string &secName, std::uint32_t lengthInBytes,
   const std::uint64_t seq = findBestFit(lengthInBytes, alignment);
   const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
-  const std::uint32_t step = alignment == 0 ? 1 : alignment;
-  const std::uint32_t rangeStart = cFree.find(seq)->second.getStart();
-  const std::uint32_t gap = (step - rangeStart % step) % step;
-  takeRange(seq, secName, rangeStart + gap, lengthInBytes, isOverlay);
+  enterAllocated(takeRange(seq, secName, alignedStart(seq, alignment),
+                           lengthInBytes, isOverlay));
   return 1;
+}
+
+int Memory::placeLater(const std::string &secName, std::uint32_t lengthInBytes,
+                       int isOverlay, std::uint32_t alignment,
+                       std::uint32_t rank) {
+  const std::uint64_t seq = findBestFit(lengthInBytes, alignment);
+  if (seq == kNone)
+    return 0;
+  cPlaced.emplace_back(rank,
+                       takeRange(seq, secName, alignedStart(seq, alignment),
+                                 lengthInBytes, isOverlay));
+  return 1;
+}
+
+void Memory::enterPlaced() {
+  if (cPlaced.empty())
+    return;
+  std::vector<std::pair<std::uint32_t, Range *>> byRank(cPlaced.size());
+  for (std::size_t at = 0; at < cPlaced.size(); ++at)
+    byRank[at] = {cPlaced[at].first, &cPlaced[at].second};
+  std::sort(byRank.begin(), byRank.end(),
+            [](const auto &a, const auto &b) { return a.first < b.first; });
+  // One walk over the ranges here already finds where each name goes.
+  auto at = cAllocated.begin();
+  for (const auto &ranked : byRank) {
+    Range &range = *ranked.second;
+    const std::string &name = range.getAllocName();
+    if (at != cAllocated.begin() && !(std::prev(at)->first < name))
+      at = cAllocated.lower_bound(name); // out of order: a search
+    while (at != cAllocated.end() && at->first < name)
+      ++at;
+    ORV_ASSERT(at == cAllocated.end() || at->first != name, kModule);
+    at = std::next(cAllocated.emplace_hint(at, name, std::move(range)));
+  }
+  std::vector<std::pair<std::uint32_t, Range>>().swap(cPlaced);
+  cAllocatedIndex.invalidate();
 }
 
 int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
@@ -222,7 +300,7 @@ int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
   const std::uint64_t seq = findAt(startLoc, lengthInBytes);
   const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
-  takeRange(seq, secName, startLoc, lengthInBytes, isOverlay);
+  enterAllocated(takeRange(seq, secName, startLoc, lengthInBytes, isOverlay));
   return 1;
 }
 

@@ -89,7 +89,7 @@ int Range::canFitAt(std::uint32_t startLoc, std::uint32_t lengthInBytes) const {
 }
 
 int Range::allocate(const std::string &name, std::uint32_t startLoc,
-                    std::uint32_t lengthInBytes, std::list<Range> &pieces,
+                    std::uint32_t lengthInBytes, RangePieces &pieces,
                     int isOverlay) {
   ORV_ASSERT(!isAllocated(), kModule);
   ORV_ASSERT(canFitAt(startLoc, lengthInBytes), kModule);
@@ -97,7 +97,7 @@ int Range::allocate(const std::string &name, std::uint32_t startLoc,
   cIsOverlay = isOverlay;
   if (lengthInBytes == 0) {
     // A zero-length section takes no space: the whole free range lives on.
-    pieces.push_back(Range(cStart, cSize, cType, cWidthBits));
+    pieces.add(Range(cStart, cSize, cType, cWidthBits));
     cStart = startLoc;
     cSize = 0;
     cPc = startLoc;
@@ -111,9 +111,9 @@ int Range::allocate(const std::string &name, std::uint32_t startLoc,
   cSize = sizeInLocs;
   cPc = startLoc;
   if (startLoc != oldStart)
-    pieces.push_back(Range(oldStart, startLoc - oldStart, cType, cWidthBits));
+    pieces.add(Range(oldStart, startLoc - oldStart, cType, cWidthBits));
   if (lastLoc != oldEnd)
-    pieces.push_back(Range(lastLoc + 1, oldEnd - lastLoc, cType, cWidthBits));
+    pieces.add(Range(lastLoc + 1, oldEnd - lastLoc, cType, cWidthBits));
   return 1;
 }
 
