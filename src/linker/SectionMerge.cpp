@@ -251,14 +251,67 @@ struct PendingRecords {
   bool complete = true; // false: only size and type were set
 };
 
+using RecordsByName = std::vector<const PendingRecords *>;
+
 // Fills one record map, in name order, from the pending records.
 template <class Value, class Get>
-void fillInOrder(std::map<std::string, Value> &map,
-                 const std::vector<const PendingRecords *> &byName,
+void fillInOrder(std::map<std::string, Value> &map, const RecordsByName &byName,
                  bool onlyComplete, Get get) {
   for (const PendingRecords *records : byName)
     if (!onlyComplete || records->complete)
       map.emplace_hint(map.end(), std::string(records->name), get(*records));
+}
+
+// Records with a key of their name's first bytes: most names are told
+// apart by the key, without reading them again.
+struct KeyedRecords {
+  TextSortKey key;
+  const PendingRecords *records;
+};
+
+bool lessByName(const KeyedRecords &a, const KeyedRecords &b) {
+  if (a.key.high != b.key.high)
+    return a.key.high < b.key.high;
+  if (a.key.low != b.key.low)
+    return a.key.low < b.key.low;
+  return a.records->name < b.records->name;
+}
+
+std::vector<KeyedRecords>
+sortedByName(const std::deque<PendingRecords> &records) {
+  std::vector<KeyedRecords> keyed;
+  keyed.reserve(records.size());
+  for (const PendingRecords &made : records)
+    keyed.push_back(KeyedRecords{TextSortKey(made.name), &made});
+  std::sort(keyed.begin(), keyed.end(), lessByName);
+  return keyed;
+}
+
+// Runs sorted by name (their names distinct) merged into one list, pairs
+// of runs merged side by side.
+RecordsByName mergedInOrder(std::vector<std::vector<KeyedRecords>> runs) {
+  while (runs.size() > 1) {
+    std::vector<std::vector<KeyedRecords>> merged((runs.size() + 1) / 2);
+    forEachLargeInParallel(merged.size(), [&](std::size_t pair) {
+      if (2 * pair + 1 == runs.size()) {
+        merged[pair] = std::move(runs[2 * pair]);
+        return;
+      }
+      const std::vector<KeyedRecords> &a = runs[2 * pair];
+      const std::vector<KeyedRecords> &b = runs[2 * pair + 1];
+      merged[pair].resize(a.size() + b.size());
+      std::merge(a.begin(), a.end(), b.begin(), b.end(), merged[pair].begin(),
+                 lessByName);
+    });
+    runs.swap(merged);
+  }
+  RecordsByName byName;
+  if (!runs.empty()) {
+    byName.reserve(runs.front().size());
+    for (const KeyedRecords &keyed : runs.front())
+      byName.push_back(keyed.records);
+  }
+  return byName;
 }
 
 } // namespace
@@ -271,13 +324,14 @@ int Linker::mergeSections(std::string &error) {
   if (!checkReservedNames(sections, cInitScnName, stackScnName, error))
     return 0;
   // The records of each name met, found by hashing the name rather than
-  // by a search of every record map for every piece.
-  // Sized for a name in every few pieces; grows when there are more.
-  FlatNameIndex<MergedRecords> met(sections.size() / 4);
+  // by a search of every record map for every piece. Sized for a name in
+  // every few pieces; grows when there are more.
+  const std::size_t expectedNames = sections.size() / 4;
   const bool fresh = cScnSize.empty() && cScnType.empty() && cScnAbs.empty() &&
                      cScnShare.empty() && cScnAccess.empty() &&
                      cScnOverlay.empty();
-  if (!fresh)
+  if (!fresh) {
+    FlatNameIndex<MergedRecords> met(expectedNames);
     return forEachSection(sections, [&](const SectionRef &section) {
       const std::string &name = *section.name;
       const scnhdr hdr = section.header();
@@ -297,30 +351,13 @@ int Linker::mergeSections(std::string &error) {
       met.add(cScnType.find(name)->first, section.hash, merged);
       return 1;
     });
+  }
 
   // A link starts with no records: they are gathered first and entered
   // once, in name order, each map on its own thread, rather than searched
   // for and entered one by one. What the maps hold in the end, after a
   // failure too, is what entering them one by one would have left.
-  auto enterInNameOrder = [&](std::vector<const PendingRecords *> &byName) {
-    // Names are distinct, so the order is total. Most names are told
-    // apart by a key of their first bytes, without reading them again.
-    struct Keyed {
-      TextSortKey key;
-      const PendingRecords *records;
-    };
-    std::vector<Keyed> keyed(byName.size());
-    for (std::size_t at = 0; at < byName.size(); ++at)
-      keyed[at] = Keyed{TextSortKey(byName[at]->name), byName[at]};
-    sortInParallel(keyed, [](const Keyed &a, const Keyed &b) {
-      if (a.key.high != b.key.high)
-        return a.key.high < b.key.high;
-      if (a.key.low != b.key.low)
-        return a.key.low < b.key.low;
-      return a.records->name < b.records->name;
-    });
-    for (std::size_t at = 0; at < keyed.size(); ++at)
-      byName[at] = keyed[at].records;
+  auto enterInNameOrder = [&](const RecordsByName &byName) {
     forEachLargeInParallel(6, [&](std::size_t map) {
       switch (map) {
       case 0:
@@ -369,6 +406,8 @@ int Linker::mergeSections(std::string &error) {
       byShard[next[shardOf(sections[at].hash)]++] =
           static_cast<std::uint32_t>(at);
     std::vector<std::deque<PendingRecords>> shardPending(kShards);
+    // Each shard's names in name order, made on its thread.
+    std::vector<std::vector<KeyedRecords>> shardSorted(kShards);
     std::vector<char> shardFailed(kShards, 0);
     forEachLargeInParallel(kShards, [&](std::size_t shard) {
       const std::size_t count = shardFirst[shard + 1] - shardFirst[shard];
@@ -401,18 +440,15 @@ int Linker::mergeSections(std::string &error) {
                      MergedRecords{&made.size, &made.type, &made.absolute,
                                    &made.shared, &made.access, &made.overlay});
       }
+      shardSorted[shard] = sortedByName(records);
     });
     if (std::find(shardFailed.begin(), shardFailed.end(), 1) ==
         shardFailed.end()) {
-      std::vector<const PendingRecords *> byName;
-      byName.reserve(shardFirst.back());
-      for (const std::deque<PendingRecords> &records : shardPending)
-        for (const PendingRecords &made : records)
-          byName.push_back(&made);
-      enterInNameOrder(byName);
+      enterInNameOrder(mergedInOrder(std::move(shardSorted)));
       return 1;
     }
   }
+  FlatNameIndex<MergedRecords> met(expectedNames);
   std::deque<PendingRecords> pending;
   const int merged = forEachSection(sections, [&](const SectionRef &section) {
     const std::string &name = *section.name;
@@ -442,10 +478,8 @@ int Linker::mergeSections(std::string &error) {
                           &records.shared, &records.access, &records.overlay});
     return 1;
   });
-  std::vector<const PendingRecords *> byName;
-  byName.reserve(pending.size());
-  for (const PendingRecords &records : pending)
-    byName.push_back(&records);
-  enterInNameOrder(byName);
+  std::vector<std::vector<KeyedRecords>> sorted;
+  sorted.push_back(sortedByName(pending));
+  enterInNameOrder(mergedInOrder(std::move(sorted)));
   return merged;
 }
