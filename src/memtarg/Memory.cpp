@@ -5,6 +5,7 @@
 #include "TextUtil.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -12,32 +13,30 @@ namespace {
 
 const char *const kModule = "memtarg";
 
-// printf's "%*s": right-aligned, never cut.
-void appendPadded(std::string &out, const std::string &text,
-                  std::size_t width) {
-  if (text.size() < width)
-    out.append(width - text.size(), ' ');
-  out += text;
-}
-
-// One row of the allocation table, appended to out: a table of thousands
-// of sections is made as one text, not field by field into a stream.
-void appendRow(std::string &out, const std::string &memory,
-               const std::string &start, const std::string &end,
-               const std::string &section, const std::string &address,
-               const std::string &size) {
-  appendPadded(out, memory, 10);
-  out += ' ';
-  appendPadded(out, start, 10);
-  out += ' ';
-  appendPadded(out, end, 10);
-  out += ' ';
-  appendPadded(out, section, 20);
-  out += ' ';
-  appendPadded(out, address, 10);
-  out += ' ';
-  appendPadded(out, size, 10);
-  out += '\n';
+// One row of the allocation table, appended to out: each field right-
+// aligned in its width as printf's "%*s" does (never cut), one space
+// between fields. A table of thousands of sections is made as one text,
+// each row put in place at once rather than field by field.
+void appendRow(std::string &out, std::string_view memory,
+               std::string_view start, std::string_view end,
+               std::string_view section, std::string_view address,
+               std::string_view size) {
+  const std::string_view fields[] = {memory,  start,   end,
+                                     section, address, size};
+  constexpr std::size_t kWidths[] = {10, 10, 10, 20, 10, 10};
+  std::size_t length = 0;
+  for (std::size_t field = 0; field < 6; ++field)
+    length += std::max(kWidths[field], fields[field].size()) + 1;
+  const std::size_t at = out.size();
+  out.append(length, ' ');
+  char *to = &out[at];
+  for (std::size_t field = 0; field < 6; ++field) {
+    const std::string_view text = fields[field];
+    const std::size_t width = std::max(kWidths[field], text.size());
+    std::memcpy(to + (width - text.size()), text.data(), text.size());
+    to += width + 1;
+  }
+  to[-1] = '\n';
 }
 
 } // namespace

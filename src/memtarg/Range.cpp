@@ -33,9 +33,12 @@ std::uint32_t Range::locs(std::uint32_t lengthInBytes) const {
 }
 
 const Range::Piece *Range::findPiece(InputIndex input) const {
-  // Pieces come in input order: an input after the last is not loaded.
+  // Pieces come in input order: an input after the last is not loaded,
+  // and the last is the one asked for just after it was loaded.
   if (cPieces.empty() || cPieces.back().input < input)
     return nullptr;
+  if (cPieces.back().input == input)
+    return &cPieces.back();
   const auto found = std::lower_bound(
       cPieces.begin(), cPieces.end(), input,
       [](const Piece &piece, InputIndex key) { return piece.input < key; });
