@@ -503,58 +503,83 @@ int Linker::mapSections(std::string &error) {
   if (!isInitTableAssigned() && !allocateInitTable(error))
     return 0;
 
-  // Each section, and the image of each idata section.
-  std::vector<Unplaced> unplaced;
-  unplaced.reserve(cScnType.size() + cScnType.size() / 2);
-  std::deque<std::string> images; // the names of the images in unplaced
+  // Each section, and the image of each idata section, in runs of
+  // neighbouring names made on all threads.
   const bool anyDirective = !cSectionDesc.empty();
-  // The rest, largest first; equal sizes keep name order. The record maps
-  // all hold the same names in the same order, so they are walked side by
-  // side instead of searched per section.
-  auto size = cScnSize.cbegin();
-  auto abs = cScnAbs.cbegin();
-  auto overlay = cScnOverlay.cbegin();
-  auto share = cScnShare.cbegin();
-  auto access = cScnAccess.cbegin();
-  for (auto entry = cScnType.cbegin(); entry != cScnType.cend(); ++entry) {
-    const std::string &name = entry->first;
-    const std::uint32_t sizeInBytes = alongside(cScnSize, size, name);
-    const int isAbsolute = alongside(cScnAbs, abs, name);
-    const int isOverlay = alongside(cScnOverlay, overlay, name);
-    const int isShared = alongside(cScnShare, share, name);
-    const int isAccess = alongside(cScnAccess, access, name);
-    const std::uint8_t type = entry->second;
-    if (!isAbsolute && (!anyDirective || findDirective(name) == nullptr)) {
-      // As memoriesFor and alignmentFor choose.
-      const bool inProgram = type == kScnTypeCode || type == kScnTypeRomdata;
-      std::list<Memory> *memories = inProgram  ? &cCodePage
-                                    : isShared ? &cShareBanks
-                                    : isAccess ? &cAccessBanks
-                                               : &cDataBanks;
-      const std::uint32_t alignment =
-          cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
-      unplaced.push_back(
-          Unplaced{&name, memories, sizeInBytes, alignment, isOverlay, false});
+  if (anyDirective)
+    findDirective(std::string()); // indexed before the threads look
+  using TypedAt = std::map<std::string, std::uint8_t>::const_iterator;
+  constexpr std::size_t kRunNames = 512;
+  std::vector<TypedAt> runStart;
+  std::size_t count = 0;
+  for (auto entry = cScnType.cbegin(); entry != cScnType.cend(); ++entry)
+    if (count++ % kRunNames == 0)
+      runStart.push_back(entry);
+  runStart.push_back(cScnType.cend());
+  struct Run {
+    std::vector<Unplaced> unplaced;
+    std::deque<std::string> images; // the names of its images
+  };
+  std::vector<Run> runs(runStart.size() - 1);
+  forEachLargeInParallel(runs.size(), [&](std::size_t at) {
+    Run &run = runs[at];
+    const TypedAt last = runStart[at + 1];
+    // The record maps all hold the same names in the same order, so they
+    // are walked side by side instead of searched per section.
+    const std::string &firstName = runStart[at]->first;
+    auto from = [&](const auto &map) { return map.lower_bound(firstName); };
+    auto size = from(cScnSize);
+    auto abs = from(cScnAbs);
+    auto overlay = from(cScnOverlay);
+    auto share = from(cScnShare);
+    auto access = from(cScnAccess);
+    for (auto entry = runStart[at]; entry != last; ++entry) {
+      const std::string &name = entry->first;
+      const std::uint32_t sizeInBytes = alongside(cScnSize, size, name);
+      const int isAbsolute = alongside(cScnAbs, abs, name);
+      const int isOverlay = alongside(cScnOverlay, overlay, name);
+      const int isShared = alongside(cScnShare, share, name);
+      const int isAccess = alongside(cScnAccess, access, name);
+      const std::uint8_t type = entry->second;
+      if (!isAbsolute && (!anyDirective || findDirective(name) == nullptr)) {
+        // As memoriesFor and alignmentFor choose.
+        const bool inProgram = type == kScnTypeCode || type == kScnTypeRomdata;
+        std::list<Memory> *memories = inProgram  ? &cCodePage
+                                      : isShared ? &cShareBanks
+                                      : isAccess ? &cAccessBanks
+                                                 : &cDataBanks;
+        const std::uint32_t alignment =
+            cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
+        run.unplaced.push_back(Unplaced{&name, memories, sizeInBytes, alignment,
+                                        isOverlay, false});
+      }
+      if (type != kScnTypeIdata)
+        continue;
+      // As allocateInitSection places an image no directive names.
+      std::string image = initSectionName(name);
+      if (anyDirective && findDirective(image) != nullptr)
+        continue;
+      // As alignmentFor chooses. An image name sorts after its section's
+      // name, and nearly always before the next one: then it has no
+      // record.
+      std::uint32_t alignment = 1;
+      if (cRomWidthBits == 8) {
+        const auto next = std::next(entry);
+        if (next != cScnType.cend() && !(image < next->first) &&
+            valueOf(cScnType, image) == kScnTypeCode)
+          alignment = 2;
+      }
+      run.images.push_back(std::move(image));
+      run.unplaced.push_back(Unplaced{&run.images.back(), &cCodePage,
+                                      romImageSize(sizeInBytes), alignment, 0,
+                                      true});
     }
-    if (type != kScnTypeIdata)
-      continue;
-    // As allocateInitSection places an image no directive names.
-    std::string image = initSectionName(name);
-    if (anyDirective && findDirective(image) != nullptr)
-      continue;
-    // As alignmentFor chooses. An image name sorts after its section's
-    // name, and nearly always before the next one: then it has no record.
-    std::uint32_t alignment = 1;
-    if (cRomWidthBits == 8) {
-      const auto next = std::next(entry);
-      if (next != cScnType.cend() && !(image < next->first) &&
-          valueOf(cScnType, image) == kScnTypeCode)
-        alignment = 2;
-    }
-    images.push_back(std::move(image));
-    unplaced.push_back(Unplaced{&images.back(), &cCodePage,
-                                romImageSize(sizeInBytes), alignment, 0, true});
-  }
+  });
+  // The rest, largest first; equal sizes keep name order.
+  std::vector<Unplaced> unplaced;
+  unplaced.reserve(count + count / 2);
+  for (const Run &run : runs)
+    unplaced.insert(unplaced.end(), run.unplaced.begin(), run.unplaced.end());
   std::vector<std::uint32_t> bySize(unplaced.size());
   for (std::size_t at = 0; at < unplaced.size(); ++at)
     bySize[at] = static_cast<std::uint32_t>(at);
