@@ -287,29 +287,36 @@ sortedByName(const std::deque<PendingRecords> &records) {
   return keyed;
 }
 
-// Runs sorted by name (their names distinct) merged into one list, pairs
-// of runs merged side by side.
-RecordsByName mergedInOrder(std::vector<std::vector<KeyedRecords>> runs) {
-  while (runs.size() > 1) {
-    std::vector<std::vector<KeyedRecords>> merged((runs.size() + 1) / 2);
-    forEachLargeInParallel(merged.size(), [&](std::size_t pair) {
-      if (2 * pair + 1 == runs.size()) {
-        merged[pair] = std::move(runs[2 * pair]);
-        return;
-      }
-      const std::vector<KeyedRecords> &a = runs[2 * pair];
-      const std::vector<KeyedRecords> &b = runs[2 * pair + 1];
-      merged[pair].resize(a.size() + b.size());
-      std::merge(a.begin(), a.end(), b.begin(), b.end(), merged[pair].begin(),
-                 lessByName);
-    });
-    runs.swap(merged);
-  }
+// Runs sorted by name (their names distinct) merged into one list: the
+// run whose next name comes first is kept at the top of a heap.
+RecordsByName
+mergedInOrder(const std::vector<std::vector<KeyedRecords>> &runs) {
+  struct Head {
+    const KeyedRecords *next;
+    const KeyedRecords *end;
+  };
+  std::vector<Head> heads;
+  std::size_t total = 0;
+  for (const std::vector<KeyedRecords> &run : runs)
+    if (!run.empty()) {
+      heads.push_back(Head{run.data(), run.data() + run.size()});
+      total += run.size();
+    }
+  // std::push_heap keeps the greatest on top: the later name is "less".
+  auto later = [](const Head &a, const Head &b) {
+    return lessByName(*b.next, *a.next);
+  };
+  std::make_heap(heads.begin(), heads.end(), later);
   RecordsByName byName;
-  if (!runs.empty()) {
-    byName.reserve(runs.front().size());
-    for (const KeyedRecords &keyed : runs.front())
-      byName.push_back(keyed.records);
+  byName.reserve(total);
+  while (!heads.empty()) {
+    std::pop_heap(heads.begin(), heads.end(), later);
+    Head &head = heads.back();
+    byName.push_back(head.next->records);
+    if (++head.next == head.end)
+      heads.pop_back();
+    else
+      std::push_heap(heads.begin(), heads.end(), later);
   }
   return byName;
 }
@@ -444,7 +451,7 @@ int Linker::mergeSections(std::string &error) {
     });
     if (std::find(shardFailed.begin(), shardFailed.end(), 1) ==
         shardFailed.end()) {
-      enterInNameOrder(mergedInOrder(std::move(shardSorted)));
+      enterInNameOrder(mergedInOrder(shardSorted));
       return 1;
     }
   }
@@ -480,6 +487,6 @@ int Linker::mergeSections(std::string &error) {
   });
   std::vector<std::vector<KeyedRecords>> sorted;
   sorted.push_back(sortedByName(pending));
-  enterInNameOrder(mergedInOrder(std::move(sorted)));
+  enterInNameOrder(mergedInOrder(sorted));
   return merged;
 }
