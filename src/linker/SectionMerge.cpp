@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <deque>
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -259,7 +260,9 @@ void fillInOrder(std::map<std::string, Value> &map, const RecordsByName &byName,
                  bool onlyComplete, Get get) {
   for (const PendingRecords *records : byName)
     if (!onlyComplete || records->complete)
-      map.emplace_hint(map.end(), std::string(records->name), get(*records));
+      map.emplace_hint(map.end(), std::piecewise_construct,
+                       std::forward_as_tuple(records->name),
+                       std::forward_as_tuple(get(*records)));
 }
 
 // Records with a key of their name's first bytes: most names are told
