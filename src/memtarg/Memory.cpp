@@ -61,16 +61,8 @@ void Memory::setWidthBits(std::uint16_t bits) {
 
 const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
                                   const std::string &name) {
-  if (!cValid) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * (allocated.size() + 1))
-      capacity *= 2;
-    cSlots.assign(capacity, Slot());
-    cCount = 0;
-    for (const auto &entry : allocated)
-      enter(entry.first, entry.second);
-    cValid = true;
-  }
+  if (!cValid)
+    rebuild(allocated);
   const Slot &slot = cSlots[probe(name, std::hash<std::string_view>()(name))];
   return slot.range;
 }
@@ -80,10 +72,15 @@ void AllocatedIndex::add(const std::string &name, const Range &range) {
     enter(name, range);
 }
 
-void AllocatedIndex::invalidate() {
-  std::vector<Slot>().swap(cSlots);
+void AllocatedIndex::rebuild(const std::map<std::string, Range> &allocated) {
+  std::size_t capacity = 16;
+  while (capacity < 2 * (allocated.size() + 1))
+    capacity *= 2;
+  cSlots.assign(capacity, Slot());
   cCount = 0;
-  cValid = false;
+  for (const auto &entry : allocated)
+    enter(entry.first, entry.second);
+  cValid = true;
 }
 
 void AllocatedIndex::enter(std::string_view name, const Range &range) {
@@ -289,7 +286,8 @@ void Memory::enterPlaced() {
     at = std::next(cAllocated.emplace_hint(at, name, std::move(range)));
   }
   std::vector<std::pair<std::uint32_t, Range>>().swap(cPlaced);
-  cAllocatedIndex.invalidate();
+  // The next phases look sections up by name, often on many threads.
+  cAllocatedIndex.rebuild(cAllocated);
 }
 
 int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,

@@ -39,9 +39,9 @@ public:
                     const std::string &name);
   // Records a range just entered in allocated.
   void add(const std::string &name, const Range &range);
-  // Forgets every entry: the next find builds the index again, sized once
-  // for all the ranges (after many are entered at once).
-  void invalidate();
+  // Builds the index anew over allocated, sized once for all its ranges
+  // (after many are entered at once).
+  void rebuild(const std::map<std::string, Range> &allocated);
 
 private:
   struct Slot {
