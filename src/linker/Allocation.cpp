@@ -5,10 +5,12 @@
 // that can take it.
 #include "Linker.h"
 
+#include "ParallelWork.h"
 #include "TextUtil.h"
 #include "Trace.h"
 
 #include <algorithm>
+#include <deque>
 #include <iostream>
 #include <set>
 #include <vector>
@@ -21,15 +23,21 @@ Value valueOf(const std::map<std::string, Value> &map, const std::string &key) {
   return it == map.end() ? Value() : it->second;
 }
 
-// A section (or image) waiting for a place, with the size it asks for.
+// A section (or image) as traced, with the size it asks for.
 struct Candidate {
   std::string name;
   std::uint32_t sizeInBytes = 0;
   bool isImage = false;
-  // Where a section of the inputs goes, found once (not for images).
-  std::list<Memory> *memories = nullptr;
-  int isOverlay = 0;
-  std::uint32_t alignment = 1;
+};
+
+// A section (or image) that no directive places, with where it may go.
+struct Unplaced {
+  const std::string *name; // a key of the record maps, or an image's name
+  std::list<Memory> *memories;
+  std::uint32_t sizeInBytes;
+  std::uint32_t alignment;
+  int isOverlay;
+  bool isImage;
 };
 
 // The value of key in a map walked in key order alongside another of the
@@ -40,11 +48,11 @@ Value alongside(const std::map<std::string, Value> &map,
                 typename std::map<std::string, Value>::const_iterator &it,
                 const std::string &key) {
   if (it != map.end() && it->first == key)
-    return it->second; // the usual case: the maps hold the same names
+    return (it++)->second; // the usual case: the maps hold the same names
   while (it != map.end() && it->first < key)
     ++it;
   if (it != map.end() && it->first == key)
-    return it->second;
+    return (it++)->second;
   return Value();
 }
 
@@ -56,6 +64,105 @@ void holdSection(std::map<std::string, Memory *> &held,
     held.emplace_hint(held.end(), secName, memory);
   else
     held[secName] = memory;
+}
+
+// The memory of memories that allocateRelUnassigned would choose: of the
+// unprotected ones that can take the section, the one whose largest free
+// range is smallest (the first of equals); null when none can.
+Memory *bestMemory(std::list<Memory> &memories, std::uint32_t lengthInBytes,
+                   std::uint32_t alignment) {
+  Memory *best = nullptr;
+  std::uint64_t bestHole = 0;
+  for (Memory &memory : memories) {
+    if (memory.isProtected())
+      continue;
+    const std::uint64_t hole = memory.largestHole();
+    if (best != nullptr && hole >= bestHole)
+      continue;
+    if (memory.canFit(lengthInBytes, alignment)) {
+      best = &memory;
+      bestHole = hole;
+    }
+  }
+  return best;
+}
+
+// Places the sections of unplaced in the order of bySize (positions in
+// unplaced, which is in name order but for the images), as
+// allocateRelUnassigned would one by one. The memories and cScnMem are
+// told of the sections only once all are placed, each in name order; a
+// section that fits nowhere is reported by allocateRelUnassigned.
+int placeUnassigned(Linker &linker, const std::vector<Unplaced> &unplaced,
+                    const std::vector<std::uint32_t> &bySize,
+                    std::string &error) {
+  if (traceLevel("Linker::allocateRelUnassigned") != 0) {
+    for (std::uint32_t at : bySize) {
+      const Unplaced &section = unplaced[at];
+      if (!linker.allocateRelUnassigned(*section.memories, *section.name,
+                                        section.sizeInBytes, section.isOverlay,
+                                        section.alignment, error))
+        return 0;
+    }
+    return 1;
+  }
+  // The sections in name order, and each one's place in it.
+  std::vector<std::uint32_t> byName(unplaced.size());
+  for (std::size_t at = 0; at < unplaced.size(); ++at)
+    byName[at] = static_cast<std::uint32_t>(at);
+  auto lessByName = [&](std::uint32_t a, std::uint32_t b) {
+    return *unplaced[a].name < *unplaced[b].name;
+  };
+  if (!std::is_sorted(byName.begin(), byName.end(), lessByName))
+    std::sort(byName.begin(), byName.end(), lessByName);
+  std::vector<std::uint32_t> rank(unplaced.size());
+  for (std::size_t at = 0; at < byName.size(); ++at)
+    rank[byName[at]] = static_cast<std::uint32_t>(at);
+  std::vector<Memory *> placedIn(unplaced.size(), nullptr);
+  auto enter = [&] {
+    std::vector<Memory *> memories;
+    for (std::list<Memory> *list : {&linker.cCodePage, &linker.cDataBanks,
+                                    &linker.cShareBanks, &linker.cAccessBanks})
+      for (Memory &memory : *list)
+        memories.push_back(&memory);
+    // Each memory's ranges and cScnMem are filled side by side.
+    forEachLargeInParallel(memories.size() + 1, [&](std::size_t task) {
+      if (task < memories.size()) {
+        memories[task]->enterPlaced();
+        return;
+      }
+      std::map<std::string, Memory *> &held = linker.cScnMem;
+      auto next = held.begin();
+      for (std::uint32_t at : byName) {
+        if (placedIn[at] == nullptr)
+          continue;
+        const std::string &name = *unplaced[at].name;
+        while (next != held.end() && next->first < name)
+          ++next;
+        if (next != held.end() && next->first == name)
+          next->second = placedIn[at];
+        else
+          next = held.emplace_hint(next, name, placedIn[at]);
+        ++next;
+      }
+    });
+  };
+  for (std::uint32_t at : bySize) {
+    const Unplaced &section = unplaced[at];
+    Memory *memory =
+        bestMemory(*section.memories, section.sizeInBytes, section.alignment);
+    if (memory == nullptr ||
+        !memory->placeLater(*section.name, section.sizeInBytes,
+                            section.isOverlay, section.alignment, rank[at])) {
+      enter();
+      // Fails as it failed here, with its message.
+      return linker.allocateRelUnassigned(
+          *section.memories, *section.name, section.sizeInBytes,
+          section.isOverlay, section.alignment, error);
+    }
+    placedIn[at] = memory;
+  }
+  enter();
+  return 1;
 }
 
 void traceCandidates(const char *label, const std::vector<Candidate> &list) {
@@ -324,7 +431,7 @@ int Linker::allocateSection(const std::string &secName, int assigned,
 
 int Linker::mapSections(std::string &error) {
   const bool tracing = traceLevel("Linker::mapSections") != 0;
-  std::vector<Candidate> absolute, assigned, unassigned;
+  std::vector<Candidate> absolute, assigned;
 
   // Absolute sections, in name order.
   for (const auto &entry : cScnAbs) {
@@ -396,66 +503,98 @@ int Linker::mapSections(std::string &error) {
   if (!isInitTableAssigned() && !allocateInitTable(error))
     return 0;
 
-  // Each section, and the image of each idata section.
-  unassigned.reserve(2 * cScnType.size());
-  // The rest, largest first; equal sizes keep name order. The record maps
-  // all hold the same names in the same order, so they are walked side by
-  // side instead of searched per section.
-  auto size = cScnSize.cbegin();
-  auto abs = cScnAbs.cbegin();
-  auto overlay = cScnOverlay.cbegin();
-  auto share = cScnShare.cbegin();
-  auto access = cScnAccess.cbegin();
-  for (const auto &entry : cScnType) {
-    const std::string &name = entry.first;
-    const std::uint32_t sizeInBytes = alongside(cScnSize, size, name);
-    const int isAbsolute = alongside(cScnAbs, abs, name);
-    const int isOverlay = alongside(cScnOverlay, overlay, name);
-    const int isShared = alongside(cScnShare, share, name);
-    const int isAccess = alongside(cScnAccess, access, name);
-    if (!isAbsolute && findDirective(name) == nullptr) {
-      Candidate candidate{name, sizeInBytes, false};
-      // As memoriesFor and alignmentFor choose.
-      const std::uint8_t type = entry.second;
-      const bool inProgram = type == kScnTypeCode || type == kScnTypeRomdata;
-      candidate.memories = inProgram  ? &cCodePage
-                           : isShared ? &cShareBanks
-                           : isAccess ? &cAccessBanks
-                                      : &cDataBanks;
-      candidate.isOverlay = isOverlay;
-      candidate.alignment = cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
-      unassigned.push_back(std::move(candidate));
+  // Each section, and the image of each idata section, in runs of
+  // neighbouring names made on all threads.
+  const bool anyDirective = !cSectionDesc.empty();
+  if (anyDirective)
+    findDirective(std::string()); // indexed before the threads look
+  using TypedAt = std::map<std::string, std::uint8_t>::const_iterator;
+  constexpr std::size_t kRunNames = 512;
+  std::vector<TypedAt> runStart;
+  std::size_t count = 0;
+  for (auto entry = cScnType.cbegin(); entry != cScnType.cend(); ++entry)
+    if (count++ % kRunNames == 0)
+      runStart.push_back(entry);
+  runStart.push_back(cScnType.cend());
+  struct Run {
+    std::vector<Unplaced> unplaced;
+    std::deque<std::string> images; // the names of its images
+  };
+  std::vector<Run> runs(runStart.size() - 1);
+  forEachLargeInParallel(runs.size(), [&](std::size_t at) {
+    Run &run = runs[at];
+    const TypedAt last = runStart[at + 1];
+    // The record maps all hold the same names in the same order, so they
+    // are walked side by side instead of searched per section.
+    const std::string &firstName = runStart[at]->first;
+    auto from = [&](const auto &map) { return map.lower_bound(firstName); };
+    auto size = from(cScnSize);
+    auto abs = from(cScnAbs);
+    auto overlay = from(cScnOverlay);
+    auto share = from(cScnShare);
+    auto access = from(cScnAccess);
+    for (auto entry = runStart[at]; entry != last; ++entry) {
+      const std::string &name = entry->first;
+      const std::uint32_t sizeInBytes = alongside(cScnSize, size, name);
+      const int isAbsolute = alongside(cScnAbs, abs, name);
+      const int isOverlay = alongside(cScnOverlay, overlay, name);
+      const int isShared = alongside(cScnShare, share, name);
+      const int isAccess = alongside(cScnAccess, access, name);
+      const std::uint8_t type = entry->second;
+      if (!isAbsolute && (!anyDirective || findDirective(name) == nullptr)) {
+        // As memoriesFor and alignmentFor choose.
+        const bool inProgram = type == kScnTypeCode || type == kScnTypeRomdata;
+        std::list<Memory> *memories = inProgram  ? &cCodePage
+                                      : isShared ? &cShareBanks
+                                      : isAccess ? &cAccessBanks
+                                                 : &cDataBanks;
+        const std::uint32_t alignment =
+            cRomWidthBits == 8 && type == kScnTypeCode ? 2 : 1;
+        run.unplaced.push_back(Unplaced{&name, memories, sizeInBytes, alignment,
+                                        isOverlay, false});
+      }
+      if (type != kScnTypeIdata)
+        continue;
+      // As allocateInitSection places an image no directive names.
+      std::string image = initSectionName(name);
+      if (anyDirective && findDirective(image) != nullptr)
+        continue;
+      // As alignmentFor chooses. An image name sorts after its section's
+      // name, and nearly always before the next one: then it has no
+      // record.
+      std::uint32_t alignment = 1;
+      if (cRomWidthBits == 8) {
+        const auto next = std::next(entry);
+        if (next != cScnType.cend() && !(image < next->first) &&
+            valueOf(cScnType, image) == kScnTypeCode)
+          alignment = 2;
+      }
+      run.images.push_back(std::move(image));
+      run.unplaced.push_back(Unplaced{&run.images.back(), &cCodePage,
+                                      romImageSize(sizeInBytes), alignment, 0,
+                                      true});
     }
-    if (entry.second != kScnTypeIdata)
-      continue;
-    // As allocateInitSection places an image no directive names.
-    std::string image = initSectionName(name);
-    if (findDirective(image) == nullptr) {
-      Candidate candidate{std::move(image), romImageSize(sizeInBytes), true};
-      candidate.memories = &cCodePage;
-      candidate.alignment = alignmentFor(candidate.name);
-      unassigned.push_back(std::move(candidate));
-    }
-  }
-  // Sorted by reference: a candidate is large to move.
-  std::vector<const Candidate *> bySize;
-  bySize.reserve(unassigned.size());
-  for (const Candidate &candidate : unassigned)
-    bySize.push_back(&candidate);
+  });
+  // The rest, largest first; equal sizes keep name order.
+  std::vector<Unplaced> unplaced;
+  unplaced.reserve(count + count / 2);
+  for (const Run &run : runs)
+    unplaced.insert(unplaced.end(), run.unplaced.begin(), run.unplaced.end());
+  std::vector<std::uint32_t> bySize(unplaced.size());
+  for (std::size_t at = 0; at < unplaced.size(); ++at)
+    bySize[at] = static_cast<std::uint32_t>(at);
   std::stable_sort(bySize.begin(), bySize.end(),
-                   [](const Candidate *a, const Candidate *b) {
-                     return a->sizeInBytes > b->sizeInBytes;
+                   [&](std::uint32_t a, std::uint32_t b) {
+                     return unplaced[a].sizeInBytes > unplaced[b].sizeInBytes;
                    });
-  for (const Candidate *candidate : bySize)
-    if (!allocateRelUnassigned(*candidate->memories, candidate->name,
-                               candidate->sizeInBytes, candidate->isOverlay,
-                               candidate->alignment, error))
-      return 0;
+  if (!placeUnassigned(*this, unplaced, bySize, error))
+    return 0;
 
   if (tracing) {
     std::vector<Candidate> placed;
-    for (const Candidate *candidate : bySize)
-      placed.push_back(*candidate);
+    for (std::uint32_t at : bySize)
+      placed.push_back(Candidate{*unplaced[at].name, unplaced[at].sizeInBytes,
+                                 unplaced[at].isImage});
     std::cout << "Linker::mapSections():" << '\n';
     traceCandidates("  absolute dump: ", absolute);
     traceCandidates("  relocatable assigned dump: ", assigned);

@@ -15,16 +15,32 @@ bool isFamilyGeneric(const Coff &coff) {
 }
 
 // The device code must be tested before it is mapped: the processor
-// queries stop the program on a code outside their table.
-int knownProcessor(const Coff &coff, ProcessorId &id, std::string &error) {
-  const std::uint16_t code = deviceCode(coff);
-  if (!isKnownProcCode(code)) {
-    error = "Unsupported processor type in file '" + coff.cFileName + "'";
-    return 0;
+// queries stop the program on a code outside their table. The inputs of a
+// link nearly all carry one code, so the last code found is kept rather
+// than searched for in the table again.
+class ProcessorLookup {
+public:
+  int known(const Coff &coff, ProcessorId &id, std::string &error) {
+    const std::uint16_t code = deviceCode(coff);
+    if (cFound && code == cCode) {
+      id = cId;
+      return 1;
+    }
+    if (!isKnownProcCode(code)) {
+      error = "Unsupported processor type in file '" + coff.cFileName + "'";
+      return 0;
+    }
+    cId = id = procFromCode(code);
+    cCode = code;
+    cFound = true;
+    return 1;
   }
-  id = procFromCode(code);
-  return 1;
-}
+
+private:
+  bool cFound = false;
+  std::uint16_t cCode = 0;
+  ProcessorId cId = 0;
+};
 
 void setWidths(std::list<Memory> &memories, std::uint16_t bits) {
   for (Memory &memory : memories)
@@ -41,9 +57,10 @@ int Linker::checkProcessor(std::string &error) {
   // The first input without the family-generic flag names the processor;
   // when every input carries the flag, the first input does.
   bool chosen = false;
+  ProcessorLookup lookup;
   for (const std::unique_ptr<Coff> &coff : cCoff) {
     ProcessorId id = 0;
-    if (!knownProcessor(*coff, id, error))
+    if (!lookup.known(*coff, id, error))
       return 0;
     if (!chosen || !isFamilyGeneric(*coff)) {
       cProcessor = id;
@@ -58,7 +75,7 @@ int Linker::checkProcessor(std::string &error) {
 
   for (const std::unique_ptr<Coff> &coff : cCoff) {
     ProcessorId id = 0;
-    if (!knownProcessor(*coff, id, error))
+    if (!lookup.known(*coff, id, error))
       return 0;
     const bool agrees =
         isFamilyGeneric(*coff) ? procFamily(id) == cFamily : id == cProcessor;

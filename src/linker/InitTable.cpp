@@ -5,6 +5,7 @@
 #include "Linker.h"
 
 #include "ByteOrder.h"
+#include "ParallelWork.h"
 #include "mgproc/Processor.h"
 
 #include <algorithm>
@@ -109,27 +110,45 @@ int Linker::buildInitTable(std::string & /*error*/) {
     return place.range != nullptr ? *place.range
                                   : place.memory->sectionRange(name);
   };
+  // The idata sections in name order, their entries found on all threads.
+  std::vector<const std::string *> idata;
+  for (const auto &entry : cScnType)
+    if (entry.second == kScnTypeIdata)
+      idata.push_back(&entry.first);
+  struct Entry {
+    bool listed = false;
+    std::uint32_t fields[3] = {};
+  };
+  std::vector<Entry> entries(idata.size());
+  constexpr std::size_t kRuns = 32;
+  forEachLargeInParallel(kRuns, [&](std::size_t run) {
+    for (std::size_t at = idata.size() * run / kRuns;
+         at < idata.size() * (run + 1) / kRuns; ++at) {
+      const std::string &name = *idata[at];
+      const std::string image = initSectionName(name);
+      const Place *ram = places.find(name);
+      const Place *rom = places.find(image);
+      if (ram == nullptr || rom == nullptr)
+        continue; // allocation places both, or the link stopped before
+      const Range &ramRange = rangeOf(*ram, name);
+      const std::uint64_t sizeInBytes = ramRange.sizeInBytes();
+      if (sizeInBytes == 0)
+        continue;
+      entries[at] = Entry{true,
+                          {rangeOf(*rom, image).getStart(), ramRange.getStart(),
+                           static_cast<std::uint32_t>(sizeInBytes)}};
+    }
+  });
+  const std::size_t fieldBytes = wide ? 4 : 2;
   std::vector<std::uint8_t> table(kCountInBytes, 0);
+  table.reserve(kCountInBytes + 3 * fieldBytes * idata.size());
   std::uint16_t count = 0;
-  for (const auto &entry : cScnType) {
-    if (entry.second != kScnTypeIdata)
+  for (const Entry &entry : entries) {
+    if (!entry.listed)
       continue;
-    const std::string &name = entry.first;
-    const std::string image = initSectionName(name);
-    const Place *ram = places.find(name);
-    const Place *rom = places.find(image);
-    if (ram == nullptr || rom == nullptr)
-      continue; // allocation places both, or the link stopped before
-    const Range &ramRange = rangeOf(*ram, name);
-    const std::uint64_t sizeInBytes = ramRange.sizeInBytes();
-    if (sizeInBytes == 0)
-      continue;
-    const std::uint32_t fields[3] = {rangeOf(*rom, image).getStart(),
-                                     ramRange.getStart(),
-                                     static_cast<std::uint32_t>(sizeInBytes)};
-    for (std::uint32_t field : fields) {
+    for (std::uint32_t field : entry.fields) {
       const std::size_t at = table.size();
-      table.resize(at + (wide ? 4 : 2));
+      table.resize(at + fieldBytes);
       if (wide)
         writeLE32(&table[at], field);
       else

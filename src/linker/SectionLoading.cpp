@@ -81,27 +81,50 @@ int Linker::loadSections(std::string &error) {
     bool isAbsolute = false;
     std::uint8_t type = 0;
   };
-  // One per placed section, in name order (cScnAbs and cScnType alongside).
-  std::vector<Section> sections(cScnMem.size());
-  FlatNameIndex<std::size_t> sectionOf(cScnMem.size());
-  auto absolute = cScnAbs.cbegin();
-  auto typed = cScnType.cbegin();
-  std::size_t at = 0;
-  for (const auto &entry : cScnMem) {
-    while (absolute != cScnAbs.cend() && absolute->first < entry.first)
-      ++absolute;
-    while (typed != cScnType.cend() && typed->first < entry.first)
-      ++typed;
-    Section &section = sections[at];
-    section.memory = entry.second;
-    section.isAbsolute = absolute != cScnAbs.cend() &&
-                         absolute->first == entry.first && absolute->second;
-    if (typed != cScnType.cend() && typed->first == entry.first)
-      section.type = typed->second;
-    if (const Place *place = places.find(entry.first))
-      section.range = place->range;
-    sectionOf.add(entry.first, at++);
-  }
+  // One per placed section, in name order (cScnAbs and cScnType alongside),
+  // filled in runs of neighbouring names on all threads.
+  std::vector<const std::pair<const std::string, Memory *> *> entries;
+  entries.reserve(cScnMem.size());
+  for (const auto &entry : cScnMem)
+    entries.push_back(&entry);
+  std::vector<Section> sections(entries.size());
+  std::vector<std::size_t> hashes(entries.size());
+  constexpr std::size_t kRuns = 32;
+  auto runFirst = [&](std::size_t run) { return entries.size() * run / kRuns; };
+  forEachLargeInParallel(kRuns, [&](std::size_t run) {
+    const std::size_t first = runFirst(run);
+    const std::size_t last = runFirst(run + 1);
+    if (first == last)
+      return;
+    auto absolute = cScnAbs.lower_bound(entries[first]->first);
+    auto typed = cScnType.lower_bound(entries[first]->first);
+    for (std::size_t at = first; at < last; ++at) {
+      const std::string &name = entries[at]->first;
+      // The maps usually hold the same names: the next entry is this one.
+      if (absolute != cScnAbs.cend() && !(absolute->first == name))
+        while (absolute != cScnAbs.cend() && absolute->first < name)
+          ++absolute;
+      if (typed != cScnType.cend() && !(typed->first == name))
+        while (typed != cScnType.cend() && typed->first < name)
+          ++typed;
+      Section &section = sections[at];
+      section.memory = entries[at]->second;
+      if (absolute != cScnAbs.cend() && absolute->first == name) {
+        section.isAbsolute = absolute->second != 0;
+        ++absolute;
+      }
+      if (typed != cScnType.cend() && typed->first == name) {
+        section.type = typed->second;
+        ++typed;
+      }
+      hashes[at] = PlaceIndex::hashOf(name);
+      if (const Place *place = places.find(name, hashes[at]))
+        section.range = place->range;
+    }
+  });
+  FlatNameIndex<std::size_t> sectionOf(entries.size());
+  for (std::size_t at = 0; at < entries.size(); ++at)
+    sectionOf.add(entries[at]->first, hashes[at], at);
   // Each input's pieces found on all threads into its stretch of one list,
   // in the walk's order, then dealt to their sections in that order.
   struct Found {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <deque>
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -251,14 +252,76 @@ struct PendingRecords {
   bool complete = true; // false: only size and type were set
 };
 
+using RecordsByName = std::vector<const PendingRecords *>;
+
 // Fills one record map, in name order, from the pending records.
 template <class Value, class Get>
-void fillInOrder(std::map<std::string, Value> &map,
-                 const std::vector<const PendingRecords *> &byName,
+void fillInOrder(std::map<std::string, Value> &map, const RecordsByName &byName,
                  bool onlyComplete, Get get) {
   for (const PendingRecords *records : byName)
     if (!onlyComplete || records->complete)
-      map.emplace_hint(map.end(), std::string(records->name), get(*records));
+      map.emplace_hint(map.end(), std::piecewise_construct,
+                       std::forward_as_tuple(records->name),
+                       std::forward_as_tuple(get(*records)));
+}
+
+// Records with a key of their name's first bytes: most names are told
+// apart by the key, without reading them again.
+struct KeyedRecords {
+  TextSortKey key;
+  const PendingRecords *records;
+};
+
+bool lessByName(const KeyedRecords &a, const KeyedRecords &b) {
+  if (a.key.high != b.key.high)
+    return a.key.high < b.key.high;
+  if (a.key.low != b.key.low)
+    return a.key.low < b.key.low;
+  return a.records->name < b.records->name;
+}
+
+std::vector<KeyedRecords>
+sortedByName(const std::deque<PendingRecords> &records) {
+  std::vector<KeyedRecords> keyed;
+  keyed.reserve(records.size());
+  for (const PendingRecords &made : records)
+    keyed.push_back(KeyedRecords{TextSortKey(made.name), &made});
+  std::sort(keyed.begin(), keyed.end(), lessByName);
+  return keyed;
+}
+
+// Runs sorted by name (their names distinct) merged into one list: the
+// run whose next name comes first is kept at the top of a heap.
+RecordsByName
+mergedInOrder(const std::vector<std::vector<KeyedRecords>> &runs) {
+  struct Head {
+    const KeyedRecords *next;
+    const KeyedRecords *end;
+  };
+  std::vector<Head> heads;
+  std::size_t total = 0;
+  for (const std::vector<KeyedRecords> &run : runs)
+    if (!run.empty()) {
+      heads.push_back(Head{run.data(), run.data() + run.size()});
+      total += run.size();
+    }
+  // std::push_heap keeps the greatest on top: the later name is "less".
+  auto later = [](const Head &a, const Head &b) {
+    return lessByName(*b.next, *a.next);
+  };
+  std::make_heap(heads.begin(), heads.end(), later);
+  RecordsByName byName;
+  byName.reserve(total);
+  while (!heads.empty()) {
+    std::pop_heap(heads.begin(), heads.end(), later);
+    Head &head = heads.back();
+    byName.push_back(head.next->records);
+    if (++head.next == head.end)
+      heads.pop_back();
+    else
+      std::push_heap(heads.begin(), heads.end(), later);
+  }
+  return byName;
 }
 
 } // namespace
@@ -271,13 +334,14 @@ int Linker::mergeSections(std::string &error) {
   if (!checkReservedNames(sections, cInitScnName, stackScnName, error))
     return 0;
   // The records of each name met, found by hashing the name rather than
-  // by a search of every record map for every piece.
-  // Sized for a name in every few pieces; grows when there are more.
-  FlatNameIndex<MergedRecords> met(sections.size() / 4);
+  // by a search of every record map for every piece. Sized for a name in
+  // every few pieces; grows when there are more.
+  const std::size_t expectedNames = sections.size() / 4;
   const bool fresh = cScnSize.empty() && cScnType.empty() && cScnAbs.empty() &&
                      cScnShare.empty() && cScnAccess.empty() &&
                      cScnOverlay.empty();
-  if (!fresh)
+  if (!fresh) {
+    FlatNameIndex<MergedRecords> met(expectedNames);
     return forEachSection(sections, [&](const SectionRef &section) {
       const std::string &name = *section.name;
       const scnhdr hdr = section.header();
@@ -297,30 +361,13 @@ int Linker::mergeSections(std::string &error) {
       met.add(cScnType.find(name)->first, section.hash, merged);
       return 1;
     });
+  }
 
   // A link starts with no records: they are gathered first and entered
   // once, in name order, each map on its own thread, rather than searched
   // for and entered one by one. What the maps hold in the end, after a
   // failure too, is what entering them one by one would have left.
-  auto enterInNameOrder = [&](std::vector<const PendingRecords *> &byName) {
-    // Names are distinct, so the order is total. Most names are told
-    // apart by a key of their first bytes, without reading them again.
-    struct Keyed {
-      TextSortKey key;
-      const PendingRecords *records;
-    };
-    std::vector<Keyed> keyed(byName.size());
-    for (std::size_t at = 0; at < byName.size(); ++at)
-      keyed[at] = Keyed{TextSortKey(byName[at]->name), byName[at]};
-    sortInParallel(keyed, [](const Keyed &a, const Keyed &b) {
-      if (a.key.high != b.key.high)
-        return a.key.high < b.key.high;
-      if (a.key.low != b.key.low)
-        return a.key.low < b.key.low;
-      return a.records->name < b.records->name;
-    });
-    for (std::size_t at = 0; at < keyed.size(); ++at)
-      byName[at] = keyed[at].records;
+  auto enterInNameOrder = [&](const RecordsByName &byName) {
     forEachLargeInParallel(6, [&](std::size_t map) {
       switch (map) {
       case 0:
@@ -369,6 +416,8 @@ int Linker::mergeSections(std::string &error) {
       byShard[next[shardOf(sections[at].hash)]++] =
           static_cast<std::uint32_t>(at);
     std::vector<std::deque<PendingRecords>> shardPending(kShards);
+    // Each shard's names in name order, made on its thread.
+    std::vector<std::vector<KeyedRecords>> shardSorted(kShards);
     std::vector<char> shardFailed(kShards, 0);
     forEachLargeInParallel(kShards, [&](std::size_t shard) {
       const std::size_t count = shardFirst[shard + 1] - shardFirst[shard];
@@ -401,18 +450,15 @@ int Linker::mergeSections(std::string &error) {
                      MergedRecords{&made.size, &made.type, &made.absolute,
                                    &made.shared, &made.access, &made.overlay});
       }
+      shardSorted[shard] = sortedByName(records);
     });
     if (std::find(shardFailed.begin(), shardFailed.end(), 1) ==
         shardFailed.end()) {
-      std::vector<const PendingRecords *> byName;
-      byName.reserve(shardFirst.back());
-      for (const std::deque<PendingRecords> &records : shardPending)
-        for (const PendingRecords &made : records)
-          byName.push_back(&made);
-      enterInNameOrder(byName);
+      enterInNameOrder(mergedInOrder(shardSorted));
       return 1;
     }
   }
+  FlatNameIndex<MergedRecords> met(expectedNames);
   std::deque<PendingRecords> pending;
   const int merged = forEachSection(sections, [&](const SectionRef &section) {
     const std::string &name = *section.name;
@@ -442,10 +488,8 @@ int Linker::mergeSections(std::string &error) {
                           &records.shared, &records.access, &records.overlay});
     return 1;
   });
-  std::vector<const PendingRecords *> byName;
-  byName.reserve(pending.size());
-  for (const PendingRecords &records : pending)
-    byName.push_back(&records);
-  enterInNameOrder(byName);
+  std::vector<std::vector<KeyedRecords>> sorted;
+  sorted.push_back(sortedByName(pending));
+  enterInNameOrder(mergedInOrder(sorted));
   return merged;
 }

@@ -5,6 +5,7 @@
 #include "TextUtil.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -12,32 +13,30 @@ namespace {
 
 const char *const kModule = "memtarg";
 
-// printf's "%*s": right-aligned, never cut.
-void appendPadded(std::string &out, const std::string &text,
-                  std::size_t width) {
-  if (text.size() < width)
-    out.append(width - text.size(), ' ');
-  out += text;
-}
-
-// One row of the allocation table, appended to out: a table of thousands
-// of sections is made as one text, not field by field into a stream.
-void appendRow(std::string &out, const std::string &memory,
-               const std::string &start, const std::string &end,
-               const std::string &section, const std::string &address,
-               const std::string &size) {
-  appendPadded(out, memory, 10);
-  out += ' ';
-  appendPadded(out, start, 10);
-  out += ' ';
-  appendPadded(out, end, 10);
-  out += ' ';
-  appendPadded(out, section, 20);
-  out += ' ';
-  appendPadded(out, address, 10);
-  out += ' ';
-  appendPadded(out, size, 10);
-  out += '\n';
+// One row of the allocation table, appended to out: each field right-
+// aligned in its width as printf's "%*s" does (never cut), one space
+// between fields. A table of thousands of sections is made as one text,
+// each row put in place at once rather than field by field.
+void appendRow(std::string &out, std::string_view memory,
+               std::string_view start, std::string_view end,
+               std::string_view section, std::string_view address,
+               std::string_view size) {
+  const std::string_view fields[] = {memory,  start,   end,
+                                     section, address, size};
+  constexpr std::size_t kWidths[] = {10, 10, 10, 20, 10, 10};
+  std::size_t length = 0;
+  for (std::size_t field = 0; field < 6; ++field)
+    length += std::max(kWidths[field], fields[field].size()) + 1;
+  const std::size_t at = out.size();
+  out.append(length, ' ');
+  char *to = &out[at];
+  for (std::size_t field = 0; field < 6; ++field) {
+    const std::string_view text = fields[field];
+    const std::size_t width = std::max(kWidths[field], text.size());
+    std::memcpy(to + (width - text.size()), text.data(), text.size());
+    to += width + 1;
+  }
+  to[-1] = '\n';
 }
 
 } // namespace
@@ -62,13 +61,8 @@ void Memory::setWidthBits(std::uint16_t bits) {
 
 const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
                                   const std::string &name) {
-  if (!cValid) {
-    cSlots.assign(16, Slot());
-    cCount = 0;
-    for (const auto &entry : allocated)
-      enter(entry.first, entry.second);
-    cValid = true;
-  }
+  if (!cValid)
+    rebuild(allocated);
   const Slot &slot = cSlots[probe(name, std::hash<std::string_view>()(name))];
   return slot.range;
 }
@@ -76,6 +70,17 @@ const Range *AllocatedIndex::find(const std::map<std::string, Range> &allocated,
 void AllocatedIndex::add(const std::string &name, const Range &range) {
   if (cValid)
     enter(name, range);
+}
+
+void AllocatedIndex::rebuild(const std::map<std::string, Range> &allocated) {
+  std::size_t capacity = 16;
+  while (capacity < 2 * (allocated.size() + 1))
+    capacity *= 2;
+  cSlots.assign(capacity, Slot());
+  cCount = 0;
+  for (const auto &entry : allocated)
+    enter(entry.first, entry.second);
+  cValid = true;
 }
 
 void AllocatedIndex::enter(std::string_view name, const Range &range) {
@@ -129,11 +134,33 @@ int Memory::isLoaded(InputIndex input, const std::string &secName) const {
 }
 
 void Memory::addFree(const Range &range) {
+  SpareNodes none;
+  addFree(range, none);
+}
+
+void Memory::addFree(const Range &range, SpareNodes &spare) {
   const std::uint64_t seq = cNextSeq++;
-  cFree.emplace(seq, range);
-  cFreeBySize.emplace(range.sizeInLocs(), seq);
-  if (range.sizeInLocs() > 0)
+  if (spare.free) {
+    spare.free.key() = seq;
+    spare.free.mapped() = range;
+    cFree.insert(std::move(spare.free));
+  } else {
+    cFree.emplace(seq, range);
+  }
+  if (spare.bySize) {
+    spare.bySize.value() = {range.sizeInLocs(), seq};
+    cFreeBySize.insert(std::move(spare.bySize));
+  } else {
+    cFreeBySize.emplace(range.sizeInLocs(), seq);
+  }
+  if (range.sizeInLocs() == 0)
+    return;
+  if (spare.byStart) {
+    spare.byStart.value() = {range.getStart(), seq};
+    cFreeByStart.insert(std::move(spare.byStart));
+  } else {
     cFreeByStart.emplace(range.getStart(), seq);
+  }
 }
 
 std::uint64_t Memory::findBestFit(std::uint32_t lengthInBytes,
@@ -179,27 +206,40 @@ int Memory::canFitAt(std::uint32_t startLoc,
   return findAt(startLoc, lengthInBytes) != kNone ? 1 : 0;
 }
 
-void Memory::takeRange(std::uint64_t seq, const std::string &secName,
-                       std::uint32_t startLoc, std::uint32_t lengthInBytes,
-                       int isOverlay) {
-  auto chosen = cFree.find(seq);
-  Range range = chosen->second;
-  cFreeBySize.erase({range.sizeInLocs(), seq});
-  cFreeByStart.erase({range.getStart(), seq});
-  cFree.erase(chosen);
-  std::list<Range> pieces;
+Range Memory::takeRange(std::uint64_t seq, const std::string &secName,
+                        std::uint32_t startLoc, std::uint32_t lengthInBytes,
+                        int isOverlay) {
+  SpareNodes spare;
+  spare.free = cFree.extract(seq);
+  Range range = std::move(spare.free.mapped());
+  spare.bySize = cFreeBySize.extract({range.sizeInLocs(), seq});
+  spare.byStart = cFreeByStart.extract({range.getStart(), seq});
+  RangePieces pieces;
   range.allocate(secName, startLoc, lengthInBytes, pieces, isOverlay);
+  cPiecesSeq = cNextSeq;
+  for (int piece = 0; piece < pieces.count; ++piece)
+    addFree(pieces.piece[piece], spare);
+  return range;
+}
+
+void Memory::enterAllocated(Range range) {
+  const std::string &secName = range.getAllocName();
   // Sections of one size are placed in name order: a name usually goes
   // after every name here already.
   const auto placed =
       !cAllocated.empty() && cAllocated.rbegin()->first < secName
-          ? std::make_pair(
-                cAllocated.emplace_hint(cAllocated.end(), secName, range), true)
-          : cAllocated.emplace(secName, range);
+          ? std::make_pair(cAllocated.emplace_hint(cAllocated.end(), secName,
+                                                   std::move(range)),
+                           true)
+          : cAllocated.emplace(secName, std::move(range));
   cAllocatedIndex.add(placed.first->first, placed.first->second);
-  cPiecesSeq = cNextSeq;
-  for (const Range &piece : pieces)
-    addFree(piece);
+}
+
+std::uint32_t Memory::alignedStart(std::uint64_t seq,
+                                   std::uint32_t alignment) const {
+  const std::uint32_t step = alignment == 0 ? 1 : alignment;
+  const std::uint32_t rangeStart = cFree.find(seq)->second.getStart();
+  return rangeStart + (step - rangeStart % step) % step;
 }
 
 int Memory::allocate(const std::string &secName, std::uint32_t lengthInBytes,
@@ -208,11 +248,46 @@ int Memory::allocate(const std::string &secName, std::uint32_t lengthInBytes,
   const std::uint64_t seq = findBestFit(lengthInBytes, alignment);
   const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
-  const std::uint32_t step = alignment == 0 ? 1 : alignment;
-  const std::uint32_t rangeStart = cFree.find(seq)->second.getStart();
-  const std::uint32_t gap = (step - rangeStart % step) % step;
-  takeRange(seq, secName, rangeStart + gap, lengthInBytes, isOverlay);
+  enterAllocated(takeRange(seq, secName, alignedStart(seq, alignment),
+                           lengthInBytes, isOverlay));
   return 1;
+}
+
+int Memory::placeLater(const std::string &secName, std::uint32_t lengthInBytes,
+                       int isOverlay, std::uint32_t alignment,
+                       std::uint32_t rank) {
+  const std::uint64_t seq = findBestFit(lengthInBytes, alignment);
+  if (seq == kNone)
+    return 0;
+  cPlaced.emplace_back(rank,
+                       takeRange(seq, secName, alignedStart(seq, alignment),
+                                 lengthInBytes, isOverlay));
+  return 1;
+}
+
+void Memory::enterPlaced() {
+  if (cPlaced.empty())
+    return;
+  std::vector<std::pair<std::uint32_t, Range *>> byRank(cPlaced.size());
+  for (std::size_t at = 0; at < cPlaced.size(); ++at)
+    byRank[at] = {cPlaced[at].first, &cPlaced[at].second};
+  std::sort(byRank.begin(), byRank.end(),
+            [](const auto &a, const auto &b) { return a.first < b.first; });
+  // One walk over the ranges here already finds where each name goes.
+  auto at = cAllocated.begin();
+  for (const auto &ranked : byRank) {
+    Range &range = *ranked.second;
+    const std::string &name = range.getAllocName();
+    if (at != cAllocated.begin() && !(std::prev(at)->first < name))
+      at = cAllocated.lower_bound(name); // out of order: a search
+    while (at != cAllocated.end() && at->first < name)
+      ++at;
+    ORV_ASSERT(at == cAllocated.end() || at->first != name, kModule);
+    at = std::next(cAllocated.emplace_hint(at, name, std::move(range)));
+  }
+  std::vector<std::pair<std::uint32_t, Range>>().swap(cPlaced);
+  // The next phases look sections up by name, often on many threads.
+  cAllocatedIndex.rebuild(cAllocated);
 }
 
 int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
@@ -222,7 +297,7 @@ int Memory::allocateAt(const std::string &secName, std::uint32_t startLoc,
   const std::uint64_t seq = findAt(startLoc, lengthInBytes);
   const bool found = seq != kNone;
   ORV_ASSERT(found, kModule);
-  takeRange(seq, secName, startLoc, lengthInBytes, isOverlay);
+  enterAllocated(takeRange(seq, secName, startLoc, lengthInBytes, isOverlay));
   return 1;
 }
 

@@ -39,6 +39,9 @@ public:
                     const std::string &name);
   // Records a range just entered in allocated.
   void add(const std::string &name, const Range &range);
+  // Builds the index anew over allocated, sized once for all its ranges
+  // (after many are entered at once).
+  void rebuild(const std::map<std::string, Range> &allocated);
 
 private:
   struct Slot {
@@ -89,6 +92,17 @@ public:
   // An absolute section at its own start location.
   int allocateAt(const std::string &secName, std::uint32_t startLoc,
                  std::uint32_t lengthInBytes, int isOverlay);
+  // Places a section as allocate does (0 when no free range takes it, the
+  // memory unchanged), but enters it among the allocated ranges only at
+  // enterPlaced: thousands of sections placed in a row then enter at once,
+  // in the order of their ranks, instead of being searched for one by
+  // one. Ranks that follow the names' order make entering them one walk.
+  // The caller places every name once; until enterPlaced the memory does
+  // not know the section by name.
+  int placeLater(const std::string &secName, std::uint32_t lengthInBytes,
+                 int isOverlay, std::uint32_t alignment, std::uint32_t rank);
+  // Enters every section placed by placeLater.
+  void enterPlaced();
 
   int load(InputIndex input, const std::string &secName,
            std::uint32_t lengthInBytes);
@@ -135,13 +149,27 @@ public:
 
 private:
   static constexpr std::uint64_t kNone = ~std::uint64_t(0);
+  using FreeMap = std::map<std::uint64_t, Range>;
+  using FreeSet = std::set<std::pair<std::uint32_t, std::uint64_t>>;
+  // The nodes of a free range just taken, used again for the pieces it
+  // leaves rather than freed and made anew.
+  struct SpareNodes {
+    FreeMap::node_type free;
+    FreeSet::node_type bySize;
+    FreeSet::node_type byStart;
+  };
 
-  // Takes the section into the free range seq and files the pieces it
-  // leaves as the newest free ranges.
-  void takeRange(std::uint64_t seq, const std::string &secName,
-                 std::uint32_t startLoc, std::uint32_t lengthInBytes,
-                 int isOverlay);
+  // Takes the section into the free range seq, files the pieces it leaves
+  // as the newest free ranges and gives the section's range.
+  Range takeRange(std::uint64_t seq, const std::string &secName,
+                  std::uint32_t startLoc, std::uint32_t lengthInBytes,
+                  int isOverlay);
+  // Where allocate places a section in the free range seq.
+  std::uint32_t alignedStart(std::uint64_t seq, std::uint32_t alignment) const;
+  // Enters a section's range among the allocated ranges.
+  void enterAllocated(Range range);
   void addFree(const Range &range);
+  void addFree(const Range &range, SpareNodes &spare);
   // The free range a placement would take, or kNone.
   std::uint64_t findBestFit(std::uint32_t lengthInBytes,
                             std::uint32_t alignment) const;
@@ -162,14 +190,16 @@ private:
   // Free ranges by creation number. Best fit looks them up by (size in
   // locations, number), fixed placement by (start, number) of the ranges
   // that are not empty, so neither walks the whole free list.
-  std::map<std::uint64_t, Range> cFree;
-  std::set<std::pair<std::uint32_t, std::uint64_t>> cFreeBySize;
-  std::set<std::pair<std::uint32_t, std::uint64_t>> cFreeByStart;
+  FreeMap cFree;
+  FreeSet cFreeBySize;
+  FreeSet cFreeByStart;
   std::uint64_t cNextSeq = 0;
   // Ranges numbered from here on are the pieces of the last placement.
   std::uint64_t cPiecesSeq = 0;
   mutable std::list<Range> cUnallocated; // unallocated()'s copy
   std::map<std::string, Range> cAllocated;
+  // Placed by placeLater, not yet in cAllocated, with their ranks.
+  std::vector<std::pair<std::uint32_t, Range>> cPlaced;
   mutable AllocatedIndex cAllocatedIndex; // over cAllocated
 };
 

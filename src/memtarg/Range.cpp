@@ -33,9 +33,12 @@ std::uint32_t Range::locs(std::uint32_t lengthInBytes) const {
 }
 
 const Range::Piece *Range::findPiece(InputIndex input) const {
-  // Pieces come in input order: an input after the last is not loaded.
+  // Pieces come in input order: an input after the last is not loaded,
+  // and the last is the one asked for just after it was loaded.
   if (cPieces.empty() || cPieces.back().input < input)
     return nullptr;
+  if (cPieces.back().input == input)
+    return &cPieces.back();
   const auto found = std::lower_bound(
       cPieces.begin(), cPieces.end(), input,
       [](const Piece &piece, InputIndex key) { return piece.input < key; });
@@ -89,7 +92,7 @@ int Range::canFitAt(std::uint32_t startLoc, std::uint32_t lengthInBytes) const {
 }
 
 int Range::allocate(const std::string &name, std::uint32_t startLoc,
-                    std::uint32_t lengthInBytes, std::list<Range> &pieces,
+                    std::uint32_t lengthInBytes, RangePieces &pieces,
                     int isOverlay) {
   ORV_ASSERT(!isAllocated(), kModule);
   ORV_ASSERT(canFitAt(startLoc, lengthInBytes), kModule);
@@ -97,7 +100,7 @@ int Range::allocate(const std::string &name, std::uint32_t startLoc,
   cIsOverlay = isOverlay;
   if (lengthInBytes == 0) {
     // A zero-length section takes no space: the whole free range lives on.
-    pieces.push_back(Range(cStart, cSize, cType, cWidthBits));
+    pieces.add(Range(cStart, cSize, cType, cWidthBits));
     cStart = startLoc;
     cSize = 0;
     cPc = startLoc;
@@ -111,9 +114,9 @@ int Range::allocate(const std::string &name, std::uint32_t startLoc,
   cSize = sizeInLocs;
   cPc = startLoc;
   if (startLoc != oldStart)
-    pieces.push_back(Range(oldStart, startLoc - oldStart, cType, cWidthBits));
+    pieces.add(Range(oldStart, startLoc - oldStart, cType, cWidthBits));
   if (lastLoc != oldEnd)
-    pieces.push_back(Range(lastLoc + 1, oldEnd - lastLoc, cType, cWidthBits));
+    pieces.add(Range(lastLoc + 1, oldEnd - lastLoc, cType, cWidthBits));
   return 1;
 }
 

@@ -18,6 +18,8 @@ using InputIndex = std::size_t;
 constexpr std::uint8_t kProgramMemory = 0;
 constexpr std::uint8_t kDataMemory = 1;
 
+struct RangePieces;
+
 class Range {
 public:
   Range() : Range(0, 0, kDataMemory, 8) {}
@@ -51,10 +53,9 @@ public:
   int canFitAt(std::uint32_t startLoc, std::uint32_t lengthInBytes) const;
 
   // Takes a section into this free range at startLoc; what stays free is
-  // appended to pieces (the piece before first, then the piece after).
+  // added to pieces (the piece before first, then the piece after).
   int allocate(const std::string &name, std::uint32_t startLoc,
-               std::uint32_t lengthInBytes, std::list<Range> &pieces,
-               int isOverlay);
+               std::uint32_t lengthInBytes, RangePieces &pieces, int isOverlay);
 
   // Records one input's piece of a relocatable section at the next free
   // location (or at the start, for an overlay section).
@@ -95,4 +96,12 @@ private:
   // Ordered by input: inputs load in ascending order, so each new piece
   // goes to the end, and lookups are a binary search.
   std::vector<Piece> cPieces;
+};
+
+// What a section leaves free of the range it took: at most two pieces,
+// held in place rather than in a list made for each placement.
+struct RangePieces {
+  Range piece[2];
+  int count = 0;
+  void add(const Range &range) { piece[count++] = range; }
 };
