@@ -373,10 +373,10 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   std::vector<Splitter> splitters;
   const std::size_t ranges = count < kMinStringsToSplit ? 1 : kStringRanges;
   if (ranges > 1) {
-    std::vector<Splitter> sample;
-    sample.reserve(ranges * kSamplesPerRange);
-    for (std::size_t i = 0; i < ranges * kSamplesPerRange; ++i) {
-      const std::size_t at = count * i / (ranges * kSamplesPerRange);
+    // Taken on all threads: each is a walk into an input not yet read.
+    std::vector<Splitter> sample(ranges * kSamplesPerRange);
+    forEachInParallel(sample.size(), [&](std::size_t i) {
+      const std::size_t at = count * i / sample.size();
       const std::size_t input = static_cast<std::size_t>(
           std::upper_bound(firstMove.begin(), firstMove.end(), at) -
           firstMove.begin() - 1);
@@ -384,8 +384,8 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
           std::next(cCoff[input]->cStringTbl.begin(),
                     static_cast<std::ptrdiff_t>(at - firstMove[input]))
               ->second;
-      sample.push_back({rankedString(text, 0), &text});
-    }
+      sample[i] = {rankedString(text, 0), &text};
+    });
     auto splitterLess = [](const Splitter &a, const Splitter &b) {
       return rankedLess(
           a.ranked, b.ranked, [&]() -> const std::string & { return *a.text; },
