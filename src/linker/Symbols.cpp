@@ -331,8 +331,10 @@ constexpr std::size_t kMinStringsToSplit = 32768;
 // sorted, numbered and made into table entries on a thread of its own.
 constexpr std::size_t kStringRanges = 64;
 constexpr std::size_t kSamplesPerRange = 16;
-// The inputs are read in this many chunks of about as many strings.
+// The inputs are read in up to this many chunks of about as many strings,
+// each of at least kMinStringsPerChunk: a small link is read on one thread.
 constexpr std::size_t kInputChunks = 64;
+constexpr std::size_t kMinStringsPerChunk = 2048;
 
 } // namespace
 
@@ -410,8 +412,8 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
 
   // Chunks of whole inputs, of about as many strings each; per chunk, how
   // many of its strings fall into each range.
-  const std::size_t chunks =
-      std::max<std::size_t>(1, std::min(kInputChunks, inputs));
+  const std::size_t chunks = std::max<std::size_t>(
+      1, std::min({kInputChunks, inputs, count / kMinStringsPerChunk}));
   std::vector<std::size_t> chunkFirst(chunks + 1, inputs);
   for (std::size_t chunk = 0; chunk < chunks; ++chunk)
     chunkFirst[chunk] = static_cast<std::size_t>(
