@@ -225,6 +225,14 @@ int Linker::buildOutputScnNum(std::string &) {
 int Linker::buildOutputSymbolTbl(std::string &) {
   if (cStrip)
     return 1;
+  // Names in cOutput.cScnNum, which this phase does not change; a name
+  // numbered twice takes its last number, as the index keeps the first
+  // entry of a name and is filled from the last number down.
+  FlatNameIndex<int> outputNumber(cOutput.cScnNum.size());
+  for (auto entry = cOutput.cScnNum.crbegin(); entry != cOutput.cScnNum.crend();
+       ++entry)
+    outputNumber.add(entry->second, entry->first);
+
   // Every input's entries keep their count, so where each input's part of
   // the table starts is known before any is copied: the inputs are copied
   // in parallel, each into its own part.
@@ -234,27 +242,11 @@ int Linker::buildOutputSymbolTbl(std::string &) {
   for (InputIndex input = 0; input < cCoff.size(); ++input)
     base[input + 1] = base[input] + static_cast<std::uint32_t>(
                                         cCoff[input]->cSymbolTbl.size());
-
-  // Names in cOutput.cScnNum, which this phase does not change; a name
-  // numbered twice takes its last number, as the index keeps the first
-  // entry of a name and is filled from the last number down. The index
-  // and the grown tables are made side by side: each is a structure of
-  // its own.
-  FlatNameIndex<int> outputNumber(cOutput.cScnNum.size());
-  forEachLargeInParallel(3, [&](std::size_t part) {
-    if (part == 0) {
-      for (auto entry = cOutput.cScnNum.crbegin();
-           entry != cOutput.cScnNum.crend(); ++entry)
-        outputNumber.add(entry->second, entry->first);
-    } else if (part == 1) {
-      cOutput.cSymbolTbl.resize(firstSymbol + base.back());
-    } else {
-      cOutput.cAuxType.resize(firstAuxType + base.back());
-      for (InputIndex input = 0; input < cCoff.size(); ++input)
-        cSymIndexBase.emplace_hint(cSymIndexBase.end(), input, 0)->second =
-            base[input];
-    }
-  });
+  cOutput.cSymbolTbl.resize(firstSymbol + base.back());
+  cOutput.cAuxType.resize(firstAuxType + base.back());
+  for (InputIndex input = 0; input < cCoff.size(); ++input)
+    cSymIndexBase.emplace_hint(cSymIndexBase.end(), input, 0)->second =
+        base[input];
 
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const Coff &coff = *cCoff[input];
