@@ -281,10 +281,6 @@ bool replaceIfAllMoved(Coff &coff, const Linker::StringMove *first,
   return true;
 }
 
-} // namespace
-
-namespace {
-
 // A string of some input as the merge sorts it. Its key and length tell it
 // whole when it is no longer than the key: only longer strings with equal
 // keys are compared themselves.
