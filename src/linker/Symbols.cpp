@@ -323,10 +323,10 @@ bool sameRankedText(const RankedString &a, const RankedString &b,
 
 // Below this many strings one range sorts them all.
 constexpr std::size_t kMinStringsToSplit = 32768;
-// The sorted strings fall into this many ranges between splitters, each
-// sorted, numbered and made into table entries on a thread of its own.
+// The strings fall into this many ranges between splitters, each sorted
+// and made into table entries on a thread of its own.
 constexpr std::size_t kStringRanges = 64;
-constexpr std::size_t kSamplesPerRange = 16;
+constexpr std::size_t kSamplesPerRange = 4;
 // The inputs are read in up to this many chunks of about as many strings,
 // each of at least kMinStringsPerChunk: a small link is read on one thread.
 constexpr std::size_t kInputChunks = 64;
@@ -345,11 +345,13 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   // one list, input after input.
   //
   // The sort is split by value: splitters taken from a sample cut the
-  // strings into ranges, each read into place while the inputs are walked
-  // and then sorted, numbered and made into table entries on a thread of
-  // its own; equal strings always fall into one range. Only linking the
-  // entries into the table is left to one thread, and it runs beside the
-  // rewriting of the inputs.
+  // strings into ranges (equal strings always fall into one), each sorted
+  // and made into table entries on a thread of its own, at offsets from
+  // the start of its range. Once every range knows its length, each input
+  // adds its ranges' starts to its own offsets as it is rewritten, and one
+  // thread meanwhile does the same for the entries and links them into
+  // the table. Three parallel steps in all: each waits for its slowest
+  // thread.
   const std::size_t inputs = cCoff.size();
   std::vector<std::size_t> firstMove(inputs + 1, 0);
   for (InputIndex input = 0; input < inputs; ++input)
@@ -357,7 +359,6 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   const std::size_t count = firstMove.back();
   // Every element is written before it is read, so none is zeroed first.
   std::unique_ptr<StringMove[]> moves(new StringMove[count]);
-  std::unique_ptr<RankedString[]> read(new RankedString[count]);
   std::unique_ptr<unsigned char[]> rangeOf(new unsigned char[count]);
   auto textOfMove = [&](const RankedString &ranked) -> const std::string & {
     return *moves[ranked.move].text;
@@ -371,10 +372,10 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   std::vector<Splitter> splitters;
   const std::size_t ranges = count < kMinStringsToSplit ? 1 : kStringRanges;
   if (ranges > 1) {
-    // Taken on all threads: each is a walk into an input not yet read.
-    std::vector<Splitter> sample(ranges * kSamplesPerRange);
-    forEachInParallel(sample.size(), [&](std::size_t i) {
-      const std::size_t at = count * i / sample.size();
+    std::vector<Splitter> sample;
+    sample.reserve(ranges * kSamplesPerRange);
+    for (std::size_t i = 0; i < ranges * kSamplesPerRange; ++i) {
+      const std::size_t at = count * i / (ranges * kSamplesPerRange);
       const std::size_t input = static_cast<std::size_t>(
           std::upper_bound(firstMove.begin(), firstMove.end(), at) -
           firstMove.begin() - 1);
@@ -382,8 +383,8 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
           std::next(cCoff[input]->cStringTbl.begin(),
                     static_cast<std::ptrdiff_t>(at - firstMove[input]))
               ->second;
-      sample[i] = {rankedString(text, 0), &text};
-    });
+      sample.push_back({rankedString(text, 0), &text});
+    }
     auto splitterLess = [](const Splitter &a, const Splitter &b) {
       return rankedLess(
           a.ranked, b.ranked, [&]() -> const std::string & { return *a.text; },
@@ -406,8 +407,8 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
     return static_cast<unsigned char>(after - splitters.begin());
   };
 
-  // Chunks of whole inputs, of about as many strings each; per chunk, how
-  // many of its strings fall into each range.
+  // Chunks of whole inputs, of about as many strings each, each read into
+  // one list per range.
   const std::size_t chunks = std::max<std::size_t>(
       1, std::min({kInputChunks, inputs, count / kMinStringsPerChunk}));
   std::vector<std::size_t> chunkFirst(chunks + 1, inputs);
@@ -416,48 +417,33 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
         std::lower_bound(firstMove.begin(), firstMove.end() - 1,
                          count * chunk / chunks) -
         firstMove.begin());
-  std::vector<std::size_t> place(chunks * ranges, 0);
+  std::vector<std::vector<RankedString>> lists(chunks * ranges);
   forEachLargeInParallel(chunks, [&](std::size_t chunk) {
-    std::size_t *counts = place.data() + chunk * ranges;
+    std::vector<RankedString> *own = lists.data() + chunk * ranges;
+    const std::size_t first = firstMove[chunkFirst[chunk]];
+    const std::size_t strings = firstMove[chunkFirst[chunk + 1]] - first;
+    for (std::size_t range = 0; range < ranges; ++range)
+      own[range].reserve(strings / ranges + strings / ranges / 4 + 16);
     for (InputIndex input = chunkFirst[chunk]; input < chunkFirst[chunk + 1];
          ++input) {
       std::size_t at = firstMove[input];
       for (const auto &entry : cCoff[input]->cStringTbl) {
         moves[at] = {entry.first, 0, &entry.second};
-        read[at] = rankedString(entry.second, at);
+        const RankedString ranked = rankedString(entry.second, at);
         const unsigned char range =
-            ranges > 1 ? rangeOfString(read[at], entry.second) : 0;
+            ranges > 1 ? rangeOfString(ranked, entry.second) : 0;
         rangeOf[at] = range;
-        ++counts[range];
+        own[range].push_back(ranked);
         ++at;
       }
     }
   });
-  // The ranges one after another, each chunk's part of a range in chunk
-  // order.
-  std::vector<std::size_t> rangeFirst(ranges + 1, 0);
-  {
-    std::size_t at = 0;
-    for (std::size_t range = 0; range < ranges; ++range) {
-      rangeFirst[range] = at;
-      for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
-        const std::size_t inRange = place[chunk * ranges + range];
-        place[chunk * ranges + range] = at;
-        at += inRange;
-      }
-    }
-    rangeFirst[ranges] = at;
-  }
-  std::unique_ptr<RankedString[]> order(new RankedString[count]);
-  forEachLargeInParallel(chunks, [&](std::size_t chunk) {
-    std::size_t *next = place.data() + chunk * ranges;
-    for (std::size_t at = firstMove[chunkFirst[chunk]];
-         at < firstMove[chunkFirst[chunk + 1]]; ++at)
-      order[next[rangeOf[at]]++] = read[at];
-  });
-  read.reset();
 
-  // Each range sorted, and the bytes its distinct strings take.
+  // Each range gathered, sorted, and made into entries at offsets from its
+  // start, each string made from its key where that holds it whole (only
+  // longer strings are read again) and written byte by byte into the entry
+  // itself: copied out of a buffer just written, the bytes would wait on
+  // those writes.
   auto orderLess = [&](const RankedString &a, const RankedString &b) {
     return rankedLess(
         a, b, [&]() -> const std::string & { return textOfMove(a); },
@@ -468,43 +454,28 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
         a, b, [&]() -> const std::string & { return textOfMove(a); },
         [&]() -> const std::string & { return textOfMove(b); });
   };
-  std::vector<std::uint32_t> rangeBytes(ranges, 0);
-  std::vector<std::size_t> rangeStrings(ranges, 0);
-  forEachLargeInParallel(ranges, [&](std::size_t range) {
-    RankedString *first = order.get() + rangeFirst[range];
-    RankedString *last = order.get() + rangeFirst[range + 1];
-    std::sort(first, last, orderLess);
-    std::uint32_t bytes = 0;
-    std::size_t strings = 0;
-    for (const RankedString *ranked = first; ranked != last; ++ranked)
-      if (ranked == first || !sameText(ranked[-1], *ranked)) {
-        bytes += ranked->length + 1;
-        ++strings;
-      }
-    rangeBytes[range] = bytes;
-    rangeStrings[range] = strings;
-  });
-
-  // Each range numbers its strings from where the ranges before it end and
-  // makes their table entries, each string made from its key where that
-  // holds it whole: only longer strings are read again.
   using StringTable = std::map<int, std::string>;
   std::vector<std::vector<StringTable::node_type>> entries(ranges);
+  std::vector<std::uint32_t> rangeBytes(ranges, 0);
   forEachLargeInParallel(ranges, [&](std::size_t range) {
-    std::uint32_t offset = 4;
-    for (std::size_t before = 0; before < range; ++before)
-      offset += rangeBytes[before];
+    std::size_t size = 0;
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk)
+      size += lists[chunk * ranges + range].size();
+    std::vector<RankedString> order;
+    order.reserve(size);
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+      std::vector<RankedString> &list = lists[chunk * ranges + range];
+      order.insert(order.end(), list.begin(), list.end());
+      std::vector<RankedString>().swap(list);
+    }
+    std::sort(order.begin(), order.end(), orderLess);
     std::vector<StringTable::node_type> &made = entries[range];
-    made.reserve(rangeStrings[range]);
     StringTable maker; // holds one entry at a time
-    const RankedString *first = order.get() + rangeFirst[range];
-    const RankedString *last = order.get() + rangeFirst[range + 1];
-    for (const RankedString *ranked = first; ranked != last; ++ranked) {
-      if (ranked == first || !sameText(ranked[-1], *ranked)) {
-        if (ranked != first)
+    std::uint32_t offset = 0;
+    for (auto ranked = order.begin(); ranked != order.end(); ++ranked) {
+      if (ranked == order.begin() || !sameText(ranked[-1], *ranked)) {
+        if (ranked != order.begin())
           offset += ranked[-1].length + 1;
-        // Written byte by byte into the entry itself: copied out of a
-        // buffer just written, the bytes would wait on those writes.
         const auto entry =
             maker.emplace(std::piecewise_construct,
                           std::forward_as_tuple(static_cast<int>(offset)),
@@ -522,8 +493,13 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
       }
       moves[ranked->move].newOffset = offset;
     }
+    if (!order.empty())
+      rangeBytes[range] = offset + order.back().length + 1;
   });
-  order.reset();
+  // Where each range starts in the merged table.
+  std::vector<std::uint32_t> rangeStart(ranges, 4);
+  for (std::size_t range = 1; range < ranges; ++range)
+    rangeStart[range] = rangeStart[range - 1] + rangeBytes[range - 1];
 
   // Each input rewrites only its own records, so the inputs go in parallel,
   // each one that names no string its table lacks. One that does is
@@ -535,12 +511,17 @@ int Linker::mergeStringTbls(std::string & /*error*/) {
   std::vector<char> rewritten(inputs, 0);
   forEachInParallel(inputs + 1, [&](std::size_t piece) {
     if (piece == 0) {
-      for (auto &made : entries)
-        for (auto &entry : made)
+      for (std::size_t range = 0; range < ranges; ++range)
+        for (auto &entry : entries[range]) {
+          entry.key() = static_cast<int>(
+              rangeStart[range] + static_cast<std::uint32_t>(entry.key()));
           table.insert(table.end(), std::move(entry));
+        }
       return;
     }
     const InputIndex input = piece - 1;
+    for (std::size_t at = firstMove[input]; at < firstMove[input + 1]; ++at)
+      moves[at].newOffset += rangeStart[rangeOf[at]];
     const StringMove *first = moves.get() + firstMove[input];
     const std::size_t own = firstMove[input + 1] - firstMove[input];
     rewritten[input] = replaceIfAllMoved(*cCoff[input], first, own) ? 1 : 0;
