@@ -154,10 +154,6 @@ public:
   // own strings, each at its merged offset.
   int replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves);
   int replaceStringTbl(Coff &coff, const StringMove *moves, std::size_t count);
-  // Whether every name replaceStringTbl rewrites has its move, so that the
-  // rewrite reports nothing.
-  static bool namesAllMoved(const Coff &coff, const StringMove *moves,
-                            std::size_t count);
   int buildExtSymDef(std::string &error);
   int resolveExternals(std::string &error);
   // Relocation patching.

@@ -13,7 +13,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <memory>
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -177,110 +181,16 @@ int Linker::relocateLineInfo(std::string & /*error*/) {
   return 1;
 }
 
-int Linker::mergeStringTbls(std::string & /*error*/) {
-  // Ascending string order; equal strings of different inputs share one
-  // offset. The 4 bytes before the first string hold the table's length.
-  // The strings of all inputs are sorted together, each with a key of its
-  // first bytes read while its input is walked, so that most comparisons
-  // touch no string; equal strings then lie side by side. Each input then
-  // learns, per old offset, its string's merged offset, so rewriting its
-  // records needs no string comparison. The moves of all inputs lie in
-  // one list, input after input.
-  std::vector<std::size_t> firstMove(cCoff.size() + 1, 0);
-  for (InputIndex input = 0; input < cCoff.size(); ++input)
-    firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
-  std::vector<StringMove> moves(firstMove.back());
-  // A string's key and length tell it whole when it is no longer than
-  // the key: only longer strings with equal keys are compared themselves.
-  struct Ranked {
-    std::uint64_t high; // the key: the first bytes, as TextSortKey has them
-    std::uint64_t low;
-    std::uint32_t length;
-    std::uint32_t move; // in moves, which holds the string
-  };
-  constexpr std::size_t kKeyBytes = 16;
-  std::vector<Ranked> order(moves.size());
-  forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    std::size_t at = firstMove[input];
-    for (const auto &entry : cCoff[input]->cStringTbl) {
-      moves[at] = {entry.first, 0, &entry.second};
-      const TextSortKey key{std::string_view(entry.second)};
-      order[at] = Ranked{key.high, key.low,
-                         static_cast<std::uint32_t>(entry.second.size()),
-                         static_cast<std::uint32_t>(at)};
-      ++at;
-    }
-  });
-  // Equal strings may come in any order: they share their offset.
-  auto textAt = [&](const Ranked &ranked) -> const std::string & {
-    return *moves[ranked.move].text;
-  };
-  sortInParallel(order, [&](const Ranked &a, const Ranked &b) {
-    if (a.high != b.high)
-      return a.high < b.high;
-    if (a.low != b.low)
-      return a.low < b.low;
-    if (a.length <= kKeyBytes && b.length <= kKeyBytes)
-      return a.length < b.length; // the shorter is a prefix of the other
-    return textAt(a) < textAt(b);
-  });
-  auto sameText = [&](const Ranked &a, const Ranked &b) {
-    return a.high == b.high && a.low == b.low && a.length == b.length &&
-           (a.length <= kKeyBytes || textAt(a) == textAt(b));
-  };
-  // The merged table is filled in rank order as the offsets are given,
-  // each string made from its key where that holds it whole: only longer
-  // strings are read again.
-  auto textOf = [&](const Ranked &ranked) {
-    if (ranked.length > kKeyBytes)
-      return textAt(ranked);
-    std::uint8_t bytes[kKeyBytes];
-    writeBE64(bytes, ranked.high);
-    writeBE64(bytes + 8, ranked.low);
-    return std::string(reinterpret_cast<const char *>(bytes), ranked.length);
-  };
-  std::map<int, std::string> &table = cOutput.cStringTbl;
-  table.clear();
-  std::uint32_t offset = 4;
-  for (std::size_t rank = 0; rank < order.size(); ++rank) {
-    const Ranked &ranked = order[rank];
-    if (rank == 0 || !sameText(order[rank - 1], ranked)) {
-      if (rank != 0)
-        offset += order[rank - 1].length + 1;
-      table.emplace_hint(table.end(), static_cast<int>(offset), textOf(ranked));
-    }
-    moves[ranked.move].newOffset = offset;
-  }
-  // Each input rewrites only its own records, so the inputs go in parallel,
-  // each one that names no string its table lacks. One that does is
-  // reported by the rewrite itself, which then runs in input order so the
-  // message (which ends the run) is the one the first such input gives.
-  std::vector<char> rewritten(cCoff.size(), 0);
-  forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    const StringMove *first = moves.data() + firstMove[input];
-    const std::size_t count = firstMove[input + 1] - firstMove[input];
-    if (!namesAllMoved(*cCoff[input], first, count))
-      return;
-    replaceStringTbl(*cCoff[input], first, count);
-    rewritten[input] = 1;
-  });
-  for (InputIndex input = 0; input < cCoff.size(); ++input)
-    if (!rewritten[input])
-      replaceStringTbl(*cCoff[input], moves.data() + firstMove[input],
-                       firstMove[input + 1] - firstMove[input]);
-  return 1;
-}
-
 namespace {
 
-// The move of the string at a name offset of the input's table, or null
-// when the table holds no string there.
 // One input's moves, in offset order.
 struct Moves {
   const Linker::StringMove *begin;
   const Linker::StringMove *end;
 };
 
+// The move of the string at a name offset of the input's table, or null
+// when the table holds no string there.
 const Linker::StringMove *findMove(const Moves &moves, std::uint32_t offset) {
   // Offsets above INT_MAX cannot be keys of a string table.
   if (offset > 0x7FFFFFFFu)
@@ -299,30 +209,328 @@ bool isFileSymbol(const syment &sym, const Linker::StringMove *move) {
   return move != nullptr && std::string_view(*move->text) == ".file";
 }
 
-} // namespace
+// Re-keys the input's strings at their merged offsets. The moves are in
+// the table's order, so each entry is taken from its front; the strings
+// of an input mostly ascend with their offsets, so each is entered last.
+void rekeyStrings(Coff &coff, const Moves &moves) {
+  std::map<int, std::string> ownTable;
+  for (const Linker::StringMove *move = moves.begin; move != moves.end;
+       ++move) {
+    ORV_ASSERT(!coff.cStringTbl.empty() &&
+                   coff.cStringTbl.begin()->first == move->oldOffset,
+               kModule);
+    auto node = coff.cStringTbl.extract(coff.cStringTbl.begin());
+    node.key() = static_cast<int>(move->newOffset);
+    ownTable.insert(ownTable.end(), std::move(node));
+  }
+  coff.cStringTbl = std::move(ownTable);
+}
 
-bool Linker::namesAllMoved(const Coff &coff, const StringMove *first,
-                           std::size_t count) {
-  // The same walk as replaceStringTbl's, asking only whether each long
-  // name it rewrites has a move (the table holds exactly the moved offsets).
+// replaceStringTbl for an input that names no string its table lacks;
+// false, with the input left as it was, for one that does (its rewrite
+// then reports). The same walk as replaceStringTbl's, done twice: the
+// first finds every move, in walk order, and the second writes them.
+bool replaceIfAllMoved(Coff &coff, const Linker::StringMove *first,
+                       std::size_t count) {
   const Moves moves{first, first + count};
-  for (const auto &entry : coff.cScnHdr)
-    if (Coff::hasLongName(entry.second) &&
-        findMove(moves, entry.second.nameOffset()) == nullptr)
-      return false;
-  const std::vector<syment> &table = coff.cSymbolTbl;
-  for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
-    const syment &sym = table[i];
-    const StringMove *move =
-        sym.hasLongName() ? findMove(moves, sym.nameOffset()) : nullptr;
-    if (sym.hasLongName() && move == nullptr)
-      return false;
-    if (isFileSymbol(sym, move) && i + 1 < table.size() &&
-        Coff::auxType(sym) == kAuxFile &&
-        findMove(moves, readAux<aux_file>(table[i + 1]).x_offset) == nullptr)
+  std::vector<syment> &table = coff.cSymbolTbl;
+  std::vector<const Linker::StringMove *> found;
+  found.reserve(coff.cScnHdr.size() + table.size());
+  for (const auto &entry : coff.cScnHdr) {
+    if (!Coff::hasLongName(entry.second))
+      continue;
+    found.push_back(findMove(moves, entry.second.nameOffset()));
+    if (found.back() == nullptr)
       return false;
   }
+  auto hasFileAux = [&](std::size_t i, const Linker::StringMove *move) {
+    return isFileSymbol(table[i], move) && i + 1 < table.size() &&
+           Coff::auxType(table[i]) == kAuxFile;
+  };
+  for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+    const Linker::StringMove *move = nullptr;
+    if (table[i].hasLongName()) {
+      move = findMove(moves, table[i].nameOffset());
+      if (move == nullptr)
+        return false;
+      found.push_back(move);
+    }
+    if (hasFileAux(i, move)) {
+      found.push_back(
+          findMove(moves, readAux<aux_file>(table[i + 1]).x_offset));
+      if (found.back() == nullptr)
+        return false;
+    }
+  }
+  const Linker::StringMove *const *next = found.data();
+  for (auto &entry : coff.cScnHdr)
+    if (Coff::hasLongName(entry.second))
+      entry.second.setNameOffset((*next++)->newOffset);
+  for (std::size_t i = 0; i < table.size(); i = nextSymbol(table, i)) {
+    syment &sym = table[i];
+    const Linker::StringMove *move = sym.hasLongName() ? *next++ : nullptr;
+    if (hasFileAux(i, move)) {
+      aux_file aux = readAux<aux_file>(table[i + 1]);
+      aux.x_offset = (*next++)->newOffset;
+      writeAux(table[i + 1], aux);
+    }
+    if (move != nullptr)
+      sym.setNameOffset(move->newOffset);
+  }
+  rekeyStrings(coff, moves);
   return true;
+}
+
+// A string of some input as the merge sorts it. Its key and length tell it
+// whole when it is no longer than the key: only longer strings with equal
+// keys are compared themselves.
+struct RankedString {
+  std::uint64_t high; // the key: the first bytes, as TextSortKey has them
+  std::uint64_t low;
+  std::uint32_t length;
+  std::uint32_t move; // in the list of moves, which holds the string
+};
+
+constexpr std::size_t kKeyBytes = 16;
+
+RankedString rankedString(const std::string &text, std::size_t move) {
+  const TextSortKey key{std::string_view(text)};
+  return RankedString{key.high, key.low,
+                      static_cast<std::uint32_t>(text.size()),
+                      static_cast<std::uint32_t>(move)};
+}
+
+// std::string's order; textOfA and textOfB give the strings themselves,
+// asked only when keys and lengths do not decide.
+template <class TextOfA, class TextOfB>
+bool rankedLess(const RankedString &a, const RankedString &b, TextOfA textOfA,
+                TextOfB textOfB) {
+  if (a.high != b.high)
+    return a.high < b.high;
+  if (a.low != b.low)
+    return a.low < b.low;
+  if (a.length <= kKeyBytes && b.length <= kKeyBytes)
+    return a.length < b.length; // the shorter is a prefix of the other
+  return textOfA() < textOfB();
+}
+
+template <class TextOfA, class TextOfB>
+bool sameRankedText(const RankedString &a, const RankedString &b,
+                    TextOfA textOfA, TextOfB textOfB) {
+  return a.high == b.high && a.low == b.low && a.length == b.length &&
+         (a.length <= kKeyBytes || textOfA() == textOfB());
+}
+
+// Below this many strings one range sorts them all.
+constexpr std::size_t kMinStringsToSplit = 32768;
+// The strings fall into this many ranges between splitters, each sorted
+// and made into table entries on a thread of its own.
+constexpr std::size_t kStringRanges = 64;
+constexpr std::size_t kSamplesPerRange = 4;
+// The inputs are read in up to this many chunks of about as many strings,
+// each of at least kMinStringsPerChunk: a small link is read on one thread.
+constexpr std::size_t kInputChunks = 64;
+constexpr std::size_t kMinStringsPerChunk = 2048;
+
+} // namespace
+
+int Linker::mergeStringTbls(std::string & /*error*/) {
+  // Ascending string order; equal strings of different inputs share one
+  // offset. The 4 bytes before the first string hold the table's length.
+  // The strings of all inputs are sorted together, each with a key of its
+  // first bytes read while its input is walked, so that most comparisons
+  // touch no string; equal strings then lie side by side. Each input then
+  // learns, per old offset, its string's merged offset, so rewriting its
+  // records needs no string comparison. The moves of all inputs lie in
+  // one list, input after input.
+  //
+  // The sort is split by value: splitters taken from a sample cut the
+  // strings into ranges (equal strings always fall into one), each sorted
+  // and made into table entries on a thread of its own, at offsets from
+  // the start of its range. Once every range knows its length, each input
+  // adds its ranges' starts to its own offsets as it is rewritten, and one
+  // thread meanwhile does the same for the entries and links them into
+  // the table. Three parallel steps in all: each waits for its slowest
+  // thread.
+  const std::size_t inputs = cCoff.size();
+  std::vector<std::size_t> firstMove(inputs + 1, 0);
+  for (InputIndex input = 0; input < inputs; ++input)
+    firstMove[input + 1] = firstMove[input] + cCoff[input]->cStringTbl.size();
+  const std::size_t count = firstMove.back();
+  // Every element is written before it is read, so none is zeroed first.
+  std::unique_ptr<StringMove[]> moves(new StringMove[count]);
+  std::unique_ptr<unsigned char[]> rangeOf(new unsigned char[count]);
+  auto textOfMove = [&](const RankedString &ranked) -> const std::string & {
+    return *moves[ranked.move].text;
+  };
+
+  // Splitters from strings spread evenly over all the inputs' strings.
+  struct Splitter {
+    RankedString ranked;
+    const std::string *text;
+  };
+  std::vector<Splitter> splitters;
+  const std::size_t ranges = count < kMinStringsToSplit ? 1 : kStringRanges;
+  if (ranges > 1) {
+    std::vector<Splitter> sample;
+    sample.reserve(ranges * kSamplesPerRange);
+    for (std::size_t i = 0; i < ranges * kSamplesPerRange; ++i) {
+      const std::size_t at = count * i / (ranges * kSamplesPerRange);
+      const std::size_t input = static_cast<std::size_t>(
+          std::upper_bound(firstMove.begin(), firstMove.end(), at) -
+          firstMove.begin() - 1);
+      const std::string &text =
+          std::next(cCoff[input]->cStringTbl.begin(),
+                    static_cast<std::ptrdiff_t>(at - firstMove[input]))
+              ->second;
+      sample.push_back({rankedString(text, 0), &text});
+    }
+    auto splitterLess = [](const Splitter &a, const Splitter &b) {
+      return rankedLess(
+          a.ranked, b.ranked, [&]() -> const std::string & { return *a.text; },
+          [&]() -> const std::string & { return *b.text; });
+    };
+    std::sort(sample.begin(), sample.end(), splitterLess);
+    for (std::size_t range = 1; range < ranges; ++range)
+      splitters.push_back(sample[range * kSamplesPerRange]);
+  }
+  auto rangeOfString = [&](const RankedString &ranked,
+                           const std::string &text) {
+    const auto after = std::upper_bound(
+        splitters.begin(), splitters.end(), ranked,
+        [&](const RankedString &item, const Splitter &splitter) {
+          return rankedLess(
+              item, splitter.ranked,
+              [&]() -> const std::string & { return text; },
+              [&]() -> const std::string & { return *splitter.text; });
+        });
+    return static_cast<unsigned char>(after - splitters.begin());
+  };
+
+  // Chunks of whole inputs, of about as many strings each, each read into
+  // one list per range.
+  const std::size_t chunks = std::max<std::size_t>(
+      1, std::min({kInputChunks, inputs, count / kMinStringsPerChunk}));
+  std::vector<std::size_t> chunkFirst(chunks + 1, inputs);
+  for (std::size_t chunk = 0; chunk < chunks; ++chunk)
+    chunkFirst[chunk] = static_cast<std::size_t>(
+        std::lower_bound(firstMove.begin(), firstMove.end() - 1,
+                         count * chunk / chunks) -
+        firstMove.begin());
+  std::vector<std::vector<RankedString>> lists(chunks * ranges);
+  forEachLargeInParallel(chunks, [&](std::size_t chunk) {
+    std::vector<RankedString> *own = lists.data() + chunk * ranges;
+    const std::size_t first = firstMove[chunkFirst[chunk]];
+    const std::size_t strings = firstMove[chunkFirst[chunk + 1]] - first;
+    for (std::size_t range = 0; range < ranges; ++range)
+      own[range].reserve(strings / ranges + strings / ranges / 4 + 16);
+    for (InputIndex input = chunkFirst[chunk]; input < chunkFirst[chunk + 1];
+         ++input) {
+      std::size_t at = firstMove[input];
+      for (const auto &entry : cCoff[input]->cStringTbl) {
+        moves[at] = {entry.first, 0, &entry.second};
+        const RankedString ranked = rankedString(entry.second, at);
+        const unsigned char range =
+            ranges > 1 ? rangeOfString(ranked, entry.second) : 0;
+        rangeOf[at] = range;
+        own[range].push_back(ranked);
+        ++at;
+      }
+    }
+  });
+
+  // Each range gathered, sorted, and made into entries at offsets from its
+  // start, each string made from its key where that holds it whole (only
+  // longer strings are read again) and written byte by byte into the entry
+  // itself: copied out of a buffer just written, the bytes would wait on
+  // those writes.
+  auto orderLess = [&](const RankedString &a, const RankedString &b) {
+    return rankedLess(
+        a, b, [&]() -> const std::string & { return textOfMove(a); },
+        [&]() -> const std::string & { return textOfMove(b); });
+  };
+  auto sameText = [&](const RankedString &a, const RankedString &b) {
+    return sameRankedText(
+        a, b, [&]() -> const std::string & { return textOfMove(a); },
+        [&]() -> const std::string & { return textOfMove(b); });
+  };
+  using StringTable = std::map<int, std::string>;
+  std::vector<std::vector<StringTable::node_type>> entries(ranges);
+  std::vector<std::uint32_t> rangeBytes(ranges, 0);
+  forEachLargeInParallel(ranges, [&](std::size_t range) {
+    std::size_t size = 0;
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk)
+      size += lists[chunk * ranges + range].size();
+    std::vector<RankedString> order;
+    order.reserve(size);
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+      std::vector<RankedString> &list = lists[chunk * ranges + range];
+      order.insert(order.end(), list.begin(), list.end());
+      std::vector<RankedString>().swap(list);
+    }
+    std::sort(order.begin(), order.end(), orderLess);
+    std::vector<StringTable::node_type> &made = entries[range];
+    StringTable maker; // holds one entry at a time
+    std::uint32_t offset = 0;
+    for (auto ranked = order.begin(); ranked != order.end(); ++ranked) {
+      if (ranked == order.begin() || !sameText(ranked[-1], *ranked)) {
+        if (ranked != order.begin())
+          offset += ranked[-1].length + 1;
+        const auto entry =
+            maker.emplace(std::piecewise_construct,
+                          std::forward_as_tuple(static_cast<int>(offset)),
+                          std::forward_as_tuple(ranked->length, '\0'));
+        if (ranked->length > kKeyBytes) {
+          entry.first->second = textOfMove(*ranked);
+        } else {
+          char *text = &entry.first->second[0];
+          for (std::uint32_t i = 0; i < ranked->length; ++i)
+            text[i] =
+                static_cast<char>(i < 8 ? ranked->high >> (56 - 8 * i)
+                                        : ranked->low >> (56 - 8 * (i - 8)));
+        }
+        made.push_back(maker.extract(entry.first));
+      }
+      moves[ranked->move].newOffset = offset;
+    }
+    if (!order.empty())
+      rangeBytes[range] = offset + order.back().length + 1;
+  });
+  // Where each range starts in the merged table.
+  std::vector<std::uint32_t> rangeStart(ranges, 4);
+  for (std::size_t range = 1; range < ranges; ++range)
+    rangeStart[range] = rangeStart[range - 1] + rangeBytes[range - 1];
+
+  // Each input rewrites only its own records, so the inputs go in parallel,
+  // each one that names no string its table lacks. One that does is
+  // reported by the rewrite itself, which then runs in input order so the
+  // message (which ends the run) is the one the first such input gives.
+  // The first piece links the merged table meanwhile.
+  StringTable &table = cOutput.cStringTbl;
+  table.clear();
+  std::vector<char> rewritten(inputs, 0);
+  forEachInParallel(inputs + 1, [&](std::size_t piece) {
+    if (piece == 0) {
+      for (std::size_t range = 0; range < ranges; ++range)
+        for (auto &entry : entries[range]) {
+          entry.key() = static_cast<int>(
+              rangeStart[range] + static_cast<std::uint32_t>(entry.key()));
+          table.insert(table.end(), std::move(entry));
+        }
+      return;
+    }
+    const InputIndex input = piece - 1;
+    for (std::size_t at = firstMove[input]; at < firstMove[input + 1]; ++at)
+      moves[at].newOffset += rangeStart[rangeOf[at]];
+    const StringMove *first = moves.get() + firstMove[input];
+    const std::size_t own = firstMove[input + 1] - firstMove[input];
+    rewritten[input] = replaceIfAllMoved(*cCoff[input], first, own) ? 1 : 0;
+  });
+  for (InputIndex input = 0; input < inputs; ++input)
+    if (!rewritten[input])
+      replaceStringTbl(*cCoff[input], moves.get() + firstMove[input],
+                       firstMove[input + 1] - firstMove[input]);
+  return 1;
 }
 
 int Linker::replaceStringTbl(Coff &coff, const std::vector<StringMove> &moves) {
@@ -371,13 +579,7 @@ int Linker::replaceStringTbl(Coff &coff, const StringMove *first,
   // Only the input's own strings, at their merged offsets: every name this
   // input's records hold is among them, and no input carries a copy of the
   // whole merged table. The entries are re-keyed, not copied.
-  std::map<int, std::string> ownTable;
-  for (const StringMove *move = moves.begin; move != moves.end; ++move) {
-    auto node = coff.cStringTbl.extract(move->oldOffset);
-    node.key() = static_cast<int>(move->newOffset);
-    ownTable.insert(std::move(node));
-  }
-  coff.cStringTbl = std::move(ownTable);
+  rekeyStrings(coff, moves);
   return 1;
 }
 

@@ -23,12 +23,27 @@ struct TextSortKey {
   explicit TextSortKey(std::string_view of) { set(of); }
 
 private:
+  // Read straight from the text, in whole words where it is long enough
+  // (two overlapping ones for a tail): bytes copied into a buffer and read
+  // back as words would wait on the copy.
   void set(std::string_view of) {
-    std::uint8_t bytes[16] = {};
-    if (!of.empty())
-      std::memcpy(bytes, of.data(), std::min<std::size_t>(of.size(), 16));
-    high = std::uint64_t{readBE32(bytes)} << 32 | readBE32(bytes + 4);
-    low = std::uint64_t{readBE32(bytes + 8)} << 32 | readBE32(bytes + 12);
+    const auto *p = reinterpret_cast<const std::uint8_t *>(of.data());
+    high = headOf(p, std::min<std::size_t>(of.size(), 8));
+    low = of.size() > 8 ? headOf(p + 8, std::min<std::size_t>(of.size() - 8, 8))
+                        : 0;
+  }
+
+  // The first n bytes (at most 8) as the high bytes of a number.
+  static std::uint64_t headOf(const std::uint8_t *p, std::size_t n) {
+    if (n == 8)
+      return readBE64(p);
+    if (n >= 4) // both words hold bytes n-4..3 alike
+      return std::uint64_t{readBE32(p)} << 32 |
+             std::uint64_t{readBE32(p + n - 4)} << (64 - 8 * n);
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      head |= std::uint64_t{p[i]} << (56 - 8 * i);
+    return head;
   }
 };
 

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
 namespace {
 
 class SymbolsTest : public LinkerFixture {
@@ -153,6 +158,66 @@ TEST_F(SymbolsTest, MergedStringTableSharesStringsInAscendingOrder) {
   EXPECT_EQ(readAux<aux_file>(a.cSymbolTbl[1]).x_offset, 21u);
   EXPECT_EQ(symbolOf(1, "shared_long_name").n_value,
             symbolOf(0, "shared_long_name").n_value);
+}
+
+TEST_F(SymbolsTest, MergesManyTablesAsOneOrderedSetWould) {
+  // Enough strings for the merge to split its sort: names shared by
+  // several inputs, names that agree in their first 16 bytes and differ
+  // later or in length, and a 16-byte name that begins a longer one.
+  std::set<std::string> all;
+  std::vector<std::vector<std::string>> names(150);
+  for (std::size_t input = 0; input < names.size(); ++input) {
+    for (int k = 0; k < 250; ++k) {
+      const int shared = static_cast<int>((input * 7 + k * 13) % 9000);
+      std::string name;
+      switch (k % 4) {
+      case 0:
+        name = "short_name_" + std::to_string(shared);
+        break;
+      case 1:
+        name = "a_common_prefix_" + std::to_string(shared);
+        break;
+      case 2:
+        name = "a_common_prefix_" + std::string(1 + shared % 5, 'z');
+        break;
+      default:
+        name = "own_name_" + std::to_string(input) + "_" + std::to_string(k);
+      }
+      names[input].push_back(name);
+    }
+    names[input].push_back("a_common_prefix_");
+    for (const std::string &name : names[input])
+      all.insert(name);
+  }
+  for (const auto &inputNames : names) {
+    CoffBuilder builder = object();
+    for (const std::string &name : inputNames)
+      builder.external(name);
+    input("in.o", builder);
+  }
+  ASSERT_GT(all.size(), 10000u);
+  link->mergeStringTbls(error);
+  std::map<int, std::string> expected;
+  std::map<std::string, std::uint32_t> offsetOf;
+  std::uint32_t offset = 4;
+  for (const std::string &name : all) {
+    expected.emplace(static_cast<int>(offset), name);
+    offsetOf[name] = offset;
+    offset += static_cast<std::uint32_t>(name.size()) + 1;
+  }
+  EXPECT_EQ(link->cOutput.cStringTbl, expected);
+  for (std::size_t input = 0; input < names.size(); ++input) {
+    SCOPED_TRACE(input);
+    const Coff &coff = *link->cCoff[input];
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < coff.cSymbolTbl.size();
+         i += 1 + coff.cSymbolTbl[i].n_numaux, ++at) {
+      const syment &sym = coff.cSymbolTbl[i];
+      ASSERT_LT(at, names[input].size());
+      EXPECT_EQ(sym.nameOffset(), offsetOf.at(names[input][at]));
+      EXPECT_EQ(Coff::getName(sym, coff.cStringTbl), names[input][at]);
+    }
+  }
 }
 
 TEST_F(SymbolsTest, MovesTheOffsetOfALongFileName) {
