@@ -25,15 +25,37 @@ bool isCodeOrRomdata(const scnhdr &hdr) {
   return type == kScnTypeCode || type == kScnTypeRomdata;
 }
 
-// A section of the code image with its contents (held by the Coff).
+// A section of the code image with its contents (held by the Coff or its
+// image; zero-filled contents have no bytes).
 struct ProgramSection {
-  const std::string *cName;
+  std::string_view cName;
   std::uint32_t cAddress;
-  const Data *cContents;
+  SectionBytes cContents;
 };
 
 bool programSectionLess(const ProgramSection &a, const ProgramSection &b) {
   return a.cAddress < b.cAddress;
+}
+
+// The order of sections taken by name and then stably by address, for
+// sections whose names differ.
+bool programSectionByAddressAndName(const ProgramSection &a,
+                                    const ProgramSection &b) {
+  return a.cAddress != b.cAddress ? a.cAddress < b.cAddress
+                                  : a.cName < b.cName;
+}
+
+SectionBytes bytesOf(const Data *contents) {
+  if (contents == nullptr)
+    return SectionBytes();
+  return SectionBytes{contents->bytes(), contents->size()};
+}
+
+std::uint64_t nameHash(std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : name)
+    hash = (hash ^ static_cast<std::uint8_t>(c)) * 1099511628211ull;
+  return hash ^ (hash >> 29);
 }
 
 // Calls action(name, header, contents) for every section, contents null
@@ -91,6 +113,8 @@ void Coff2Cod::SymbolEntries::take(const Coff &coff, const std::uint8_t *image,
 Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
   cImageNames = StringTableBytes(cImage, cImageSizeInBytes, coff.cFileHdr);
   cSymbols.take(coff, cImage, cImageSizeInBytes);
+  if (sectionsInImage(coff))
+    takeImageSections(coff);
   cPageLength = pageLength;
   cLineCount = 0;
   // The device code comes from the file: test it before any processor
@@ -133,10 +157,10 @@ bool lineEntryLess(const LstLine &a, const LstLine &b) {
 
 namespace {
 
-LstLine lineEntry(const std::string &name, const scnhdr &header,
-                  const Data *contents, const coff_lineno &line) {
+LstLine lineEntry(std::string_view name, const scnhdr &header,
+                  SectionBytes contents, const coff_lineno &line) {
   LstLine entry;
-  entry.secName = &name;
+  entry.secName = name;
   entry.header = &header;
   entry.contents = contents;
   entry.l_srcndx = line.l_srcndx;
@@ -149,9 +173,59 @@ LstLine lineEntry(const std::string &name, const scnhdr &header,
 
 } // namespace
 
+bool Coff2Cod::sectionsInImage(const Coff &coff) const {
+  return cImage != nullptr && coff.cScnHdr.empty() &&
+         coff.cFileHdr.f_opthdr == kOptHdrSizeInBytes &&
+         filehdr::sizeInBytes + std::uint64_t(kOptHdrSizeInBytes) +
+                 scnhdr::sizeInBytes * std::uint64_t(coff.cFileHdr.f_nscns) <=
+             cImageSizeInBytes;
+}
+
+// As the reader would keep them by name: a later section's header
+// replaces an earlier one's, and so do its contents when it has any. The
+// reader checked every block and name, so each is in the image.
+void Coff2Cod::takeImageSections(const Coff &coff) {
+  const std::size_t count = coff.cFileHdr.f_nscns;
+  const std::uint8_t *headers =
+      cImage + filehdr::sizeInBytes + coff.cFileHdr.f_opthdr;
+  cImageSections.clear();
+  cImageSections.reserve(count);
+  cSectionOf.assign(count, 0);
+  // Open addressing: slot holds a group's position + 1, or 0.
+  std::size_t slots = 16;
+  while (slots < 2 * count)
+    slots *= 2;
+  std::vector<std::uint32_t> table(slots, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t *bytes = headers + scnhdr::sizeInBytes * i;
+    const scnhdr hdr = scnhdr::decode(bytes);
+    std::string_view name;
+    if (!sectionName(coff, hdr, name))
+      name = std::string_view(); // the reader would have stopped
+    else if (!hdr.hasLongName()) // viewed in the image, not in hdr
+      name = std::string_view(reinterpret_cast<const char *>(bytes),
+                              name.size());
+    std::size_t slot = nameHash(name) & (slots - 1);
+    while (table[slot] != 0 && cImageSections[table[slot] - 1].name != name)
+      slot = (slot + 1) & (slots - 1);
+    if (table[slot] == 0) {
+      cImageSections.emplace_back();
+      cImageSections.back().name = name;
+      table[slot] = static_cast<std::uint32_t>(cImageSections.size());
+    }
+    ImageSection &group = cImageSections[table[slot] - 1];
+    cSectionOf[i] = table[slot] - 1;
+    group.header = hdr;
+    if (hdr.s_size == 0)
+      continue;
+    group.hasContents = true;
+    group.contents.size = hdr.s_size;
+    group.contents.bytes = hdr.s_scnptr != 0 ? cImage + hdr.s_scnptr : nullptr;
+  }
+}
+
 bool Coff2Cod::linesInImage(const Coff &coff) const {
-  return cImage != nullptr && coff.cLineNum.empty() &&
-         coff.cFileHdr.f_opthdr == kOptHdrSizeInBytes;
+  return sectionsInImage(coff) && coff.cLineNum.empty();
 }
 
 // The line numbers as the reader would have kept them: by section name,
@@ -160,7 +234,7 @@ bool Coff2Cod::linesInImage(const Coff &coff) const {
 // checked.
 void Coff2Cod::appendImageLines(const Coff &coff) {
   struct NumberedLines {
-    const std::pair<const std::string, scnhdr> *section;
+    const ImageSection *section;
     const std::uint8_t *lines;
     std::size_t count;
   };
@@ -180,31 +254,25 @@ void Coff2Cod::appendImageLines(const Coff &coff) {
         hdr.s_lnnoptr > cImageSizeInBytes ||
         bytes > cImageSizeInBytes - hdr.s_lnnoptr)
       continue;
-    std::string_view name;
-    if (!sectionName(coff, hdr, name))
-      continue;
-    auto section = coff.cScnHdr.find(std::string(name));
-    if (section == coff.cScnHdr.end() ||
-        Coff::scnType(section->second) != kScnTypeCode)
+    const ImageSection &section = imageSection(number);
+    if (Coff::scnType(section.header) != kScnTypeCode)
       continue; // romdata carries no line numbers worth listing
-    found.push_back({&*section, cImage + hdr.s_lnnoptr, hdr.s_nlnno});
+    found.push_back({&section, cImage + hdr.s_lnnoptr, hdr.s_nlnno});
   }
   // By name; a name's sections keep their number order.
   std::stable_sort(found.begin(), found.end(),
                    [](const NumberedLines &a, const NumberedLines &b) {
-                     return a.section->first < b.section->first;
+                     return a.section->name < b.section->name;
                    });
   std::size_t total = 0;
   for (const NumberedLines &lines : found)
     total += lines.count;
   cLine.reserve(total);
   for (const NumberedLines &lines : found) {
-    auto contents = coff.cRawData.find(lines.section->first);
-    const Data *data =
-        contents != coff.cRawData.end() ? &contents->second : nullptr;
+    const ImageSection &section = *lines.section;
     for (std::size_t j = 0; j < lines.count; ++j)
       cLine.push_back(lineEntry(
-          lines.section->first, lines.section->second, data,
+          section.name, section.header, section.contents,
           coff_lineno::decode(lines.lines + coff_lineno::sizeInBytes * j)));
   }
 }
@@ -229,7 +297,7 @@ void Coff2Cod::buildLineMap(const Coff &coff) {
       if (order != 0 || Coff::scnType(header) != kScnTypeCode)
         return; // romdata carries no line numbers worth listing
       for (const coff_lineno &line : lines->second)
-        cLine.push_back(lineEntry(name, header, contents, line));
+        cLine.push_back(lineEntry(name, header, bytesOf(contents), line));
     });
   }
   // Stable: the entries of one source line keep their file order.
@@ -239,7 +307,7 @@ void Coff2Cod::buildLineMap(const Coff &coff) {
   std::cout << "Coff2Cod::buildLineMap() - Dumping contents of cLine: \n";
   for (const LstLine &entry : cLine)
     std::cout << "   srcndx=" << entry.l_srcndx << ",  linenum=" << entry.l_lnno
-              << ",  paddr=" << entry.l_paddr << ",  secName=" << *entry.secName
+              << ",  paddr=" << entry.l_paddr << ",  secName=" << entry.secName
               << '\n';
 }
 
@@ -315,6 +383,13 @@ bool Coff2Cod::fileNameInPlace(const syment &auxEntry,
 
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
+  if (sectionsInImage(coff)) {
+    // The header kept for a number's name decides.
+    inProgramMemory.assign(cSectionOf.size() + 1, false);
+    for (std::size_t number = 1; number <= cSectionOf.size(); ++number)
+      inProgramMemory[number] = isCodeOrRomdata(imageSection(number).header);
+    return inProgramMemory;
+  }
   const std::uint64_t firstHeader =
       filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
   const std::size_t count = coff.cFileHdr.f_nscns;
@@ -396,16 +471,27 @@ void Coff2Cod::createDirectory(const Coff &coff) {
 
 int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
   std::vector<ProgramSection> sections;
-  forEachSection(coff, [&](const std::string &name, const scnhdr &header,
-                           const Data *contents) {
-    if (isCodeOrRomdata(header) && contents != nullptr && contents->size() != 0)
-      sections.push_back({&name, header.s_paddr, contents});
-  });
-  std::stable_sort(sections.begin(), sections.end(), programSectionLess);
+  if (sectionsInImage(coff)) {
+    for (const ImageSection &section : cImageSections)
+      if (isCodeOrRomdata(section.header) && section.hasContents)
+        sections.push_back(
+            {section.name, section.header.s_paddr, section.contents});
+    // Names differ, so this is the name order made stable by address.
+    std::sort(sections.begin(), sections.end(),
+              programSectionByAddressAndName);
+  } else {
+    forEachSection(coff, [&](const std::string &name, const scnhdr &header,
+                             const Data *contents) {
+      if (isCodeOrRomdata(header) && contents != nullptr &&
+          contents->size() != 0)
+        sections.push_back({name, header.s_paddr, bytesOf(contents)});
+    });
+    std::stable_sort(sections.begin(), sections.end(), programSectionLess);
+  }
   if (traceLevel("Coff2Cod::createRawDataAndMemoryMap") != 0) {
     std::cout << "Coff2Cod::createRawDataAndMemoryMap: \n";
     for (const ProgramSection &section : sections)
-      std::cout << "  scnName=" << *section.cName
+      std::cout << "  scnName=" << section.cName
                 << ", addr=" << hexText(section.cAddress, 4) << '\n';
   }
   if (sections.empty()) {
@@ -421,14 +507,14 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
   std::uint64_t lastDirectory = 0;
   std::uint32_t lastSlice = 0;
   for (const ProgramSection &section : sections) {
-    const Data &contents = *section.cContents;
+    const SectionBytes &contents = section.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
     // address times two does not fit 32 bits.
     std::uint64_t first = std::uint64_t(section.cAddress) * cUnitBytes;
-    std::uint64_t last = first + contents.size() - 1;
+    std::uint64_t last = first + contents.size - 1;
     if (last > 0xFFFFFFFFu) {
       report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
-             "Section '" + *section.cName + "' in Coff file '" +
+             "Section '" + std::string(section.cName) + "' in Coff file '" +
                  coff.cFileName +
                  "' lies beyond the 32-bit code address range of a Cod file.",
              0);
@@ -460,8 +546,12 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
         Block &block = *lastBlock;
         std::uint32_t from = std::max(start, k * SliceSizeInBytes);
         std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
-        std::memcpy(block.cBytes.data() + from % SliceSizeInBytes,
-                    contents.bytes() + (base + from - first), to - from + 1);
+        std::uint8_t *at = block.cBytes.data() + from % SliceSizeInBytes;
+        if (contents.bytes != nullptr)
+          std::memcpy(at, contents.bytes + (base + from - first),
+                      to - from + 1);
+        else // zero-filled; an earlier section may have filled these
+          std::memset(at, 0, to - from + 1);
       }
     }
   }

@@ -20,13 +20,21 @@
 
 class SafeOutputFile;
 
+// The bytes of a section's contents, held by the Coff being converted or
+// by the image it was read from; null for none, and for zero-filled
+// contents, which read as 0 all the same.
+struct SectionBytes {
+  const std::uint8_t *bytes = nullptr;
+  std::uint32_t size = 0;
+};
+
 // One COFF line-number entry of a code section, as read, with the section
-// it belongs to (held by the Coff being converted).
+// it belongs to (held by the Coff being converted or its image).
 class LstLine {
 public:
-  const std::string *secName = nullptr;
+  std::string_view secName;
   const scnhdr *header = nullptr;
-  const Data *contents = nullptr; // null when the section has no contents
+  SectionBytes contents;
   std::uint32_t l_srcndx = 0;
   std::uint16_t l_lnno = 0;
   std::uint32_t l_paddr = 0; // program address, in address units
@@ -177,6 +185,24 @@ private:
   std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
                                                           int line) const;
 
+  // One name's sections of an image whose reader kept none: the header
+  // that stays (the last) and the contents of the last with any.
+  struct ImageSection {
+    std::string_view name;
+    scnhdr header;
+    SectionBytes contents;
+    bool hasContents = false; // zero-filled contents have no bytes
+  };
+  // Whether the sections are read where the image holds them: a
+  // current-layout image, of which the reader keeps no sections.
+  bool sectionsInImage(const Coff &coff) const;
+  // Groups the image's sections by name (cImageSections, cSectionOf).
+  void takeImageSections(const Coff &coff);
+  // The group of a section number (from 1).
+  const ImageSection &imageSection(std::size_t number) const {
+    return cImageSections[cSectionOf[number - 1]];
+  }
+
   // Whether the Coff was read without its line numbers, which are then
   // read where the image holds them.
   bool linesInImage(const Coff &coff) const;
@@ -215,6 +241,8 @@ private:
   std::uint64_t cImageSizeInBytes = 0;
   StringTableBytes cImageNames; // empty without an image
   SymbolEntries cSymbols;
+  std::vector<ImageSection> cImageSections; // in first-number order
+  std::vector<std::uint32_t> cSectionOf;     // number - 1 -> its group
   int cIncludeDepth = 0;
   // Names only Coff::getName gave, kept for the long symbols' views.
   std::deque<std::string> cOwnedNames;

@@ -145,7 +145,8 @@ public:
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
         cProgramMemoryOnly(parts == Coff::Parts::ProgramMemory),
-        cFullRead(parts == Coff::Parts::All) {}
+        cFullRead(parts == Coff::Parts::All),
+        cSectionsInImage(parts == Coff::Parts::AllFromImage) {}
 
   std::unique_ptr<Coff> read();
 
@@ -192,6 +193,7 @@ private:
   // Only a full read keeps the string table, the relocations, the section
   // numbers and the contents of data sections.
   bool cFullRead;
+  bool cSectionsInImage; // a current image's sections are left in it
   // The string table's text in the image and the bytes of it that hold
   // the kept strings: section names are looked up there, in place.
   const std::uint8_t *cStringText = nullptr;
@@ -454,6 +456,8 @@ bool CoffReader::readSections() {
     section.cLow = nameWord(section.cName, 8);
     section.cIndex = static_cast<std::uint32_t>(i);
   }
+  if (cSectionsInImage && !cOldLayout)
+    return true;
   storeSections(sections, count);
   return true;
 }

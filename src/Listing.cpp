@@ -83,13 +83,13 @@ void formatListRow(std::string &row, const char *address,
 }
 
 // Bytes outside the section's contents read as 0.
-std::uint8_t byteAt(const Data *contents, std::int64_t offset) {
-  if (contents == nullptr || offset < 0 || offset >= contents->size())
+std::uint8_t byteAt(const SectionBytes &contents, std::int64_t offset) {
+  if (contents.bytes == nullptr || offset < 0 || offset >= contents.size)
     return 0;
-  return contents->bytes()[offset];
+  return contents.bytes[offset];
 }
 
-std::uint16_t wordAt(const Data *contents, std::int64_t offset) {
+std::uint16_t wordAt(const SectionBytes &contents, std::int64_t offset) {
   return static_cast<std::uint16_t>(byteAt(contents, offset) |
                                     (byteAt(contents, offset + 1) << 8));
 }
@@ -366,13 +366,13 @@ void Coff2Cod::writeCodeRow(const Coff &, const LstLine &entry, int sourceNum,
                             const std::string &fileName,
                             std::uint8_t &wordsPending) {
   const scnhdr &header = *entry.header;
-  const Data *contents = entry.contents;
+  const SectionBytes &contents = entry.contents;
   std::int64_t offset =
       (std::int64_t(entry.l_paddr) - std::int64_t(header.s_paddr)) *
       std::int64_t(unitBytes());
   std::uint16_t word = wordAt(contents, offset);
   std::uint16_t nextWord = 0;
-  if (contents != nullptr && offset + 2 < std::int64_t(contents->size()))
+  if (contents.bytes != nullptr && offset + 2 < std::int64_t(contents.size))
     nextWord = wordAt(contents, offset + 2);
 
   // The directory that holds the code word's byte address.
