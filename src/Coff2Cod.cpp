@@ -161,7 +161,7 @@ LstLine lineEntry(std::string_view name, const scnhdr &header,
                   SectionBytes contents, const coff_lineno &line) {
   LstLine entry;
   entry.secName = name;
-  entry.header = &header;
+  entry.sectionAddress = header.s_paddr;
   entry.contents = contents;
   entry.l_srcndx = line.l_srcndx;
   entry.l_lnno = line.l_lnno;
@@ -181,46 +181,66 @@ bool Coff2Cod::sectionsInImage(const Coff &coff) const {
              cImageSizeInBytes;
 }
 
+const std::uint8_t *
+Coff2Cod::imageHeaderBytes(std::uint32_t position) const {
+  return cImageHeaders + scnhdr::sizeInBytes * std::size_t(position);
+}
+
+std::string_view Coff2Cod::imageSectionName(const Coff &coff,
+                                            std::uint32_t position) const {
+  const std::uint8_t *bytes = imageHeaderBytes(position);
+  const scnhdr hdr = scnhdr::decode(bytes);
+  std::string_view name;
+  if (!sectionName(coff, hdr, name))
+    return std::string_view(); // the reader would have stopped
+  if (!hdr.hasLongName()) // viewed in the image, not in hdr
+    name = std::string_view(reinterpret_cast<const char *>(bytes), name.size());
+  return name;
+}
+
+SectionBytes Coff2Cod::imageContents(const ImageSection &section) const {
+  if (section.contents == 0)
+    return SectionBytes();
+  const scnhdr hdr = imageHeader(section.contents - 1);
+  return SectionBytes{hdr.s_scnptr != 0 ? cImage + hdr.s_scnptr : nullptr,
+                      hdr.s_size};
+}
+
 // As the reader would keep them by name: a later section's header
 // replaces an earlier one's, and so do its contents when it has any. The
 // reader checked every block and name, so each is in the image.
 void Coff2Cod::takeImageSections(const Coff &coff) {
   const std::size_t count = coff.cFileHdr.f_nscns;
-  const std::uint8_t *headers =
-      cImage + filehdr::sizeInBytes + coff.cFileHdr.f_opthdr;
+  cImageHeaders = cImage + filehdr::sizeInBytes + coff.cFileHdr.f_opthdr;
   cImageSections.clear();
   cImageSections.reserve(count);
   cSectionOf.assign(count, 0);
-  // Open addressing: slot holds a group's position + 1, or 0.
+  // Open addressing: a slot holds a name's hash (high half) and its
+  // group's position + 1 (low half), or 0.
   std::size_t slots = 16;
   while (slots < 2 * count)
     slots *= 2;
-  std::vector<std::uint32_t> table(slots, 0);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t *bytes = headers + scnhdr::sizeInBytes * i;
-    const scnhdr hdr = scnhdr::decode(bytes);
-    std::string_view name;
-    if (!sectionName(coff, hdr, name))
-      name = std::string_view(); // the reader would have stopped
-    else if (!hdr.hasLongName()) // viewed in the image, not in hdr
-      name = std::string_view(reinterpret_cast<const char *>(bytes),
-                              name.size());
-    std::size_t slot = nameHash(name) & (slots - 1);
-    while (table[slot] != 0 && cImageSections[table[slot] - 1].name != name)
-      slot = (slot + 1) & (slots - 1);
+  std::vector<std::uint64_t> table(slots, 0);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::string_view name = imageSectionName(coff, i);
+    const std::uint64_t hash = nameHash(name);
+    const std::uint64_t high = hash & 0xFFFFFFFF00000000ull;
+    std::size_t slot = hash & (slots - 1);
+    for (; table[slot] != 0; slot = (slot + 1) & (slots - 1))
+      if ((table[slot] & 0xFFFFFFFF00000000ull) == high &&
+          imageSectionName(
+              coff, cImageSections[(table[slot] & 0xFFFFFFFFu) - 1].kept) ==
+              name)
+        break;
     if (table[slot] == 0) {
       cImageSections.emplace_back();
-      cImageSections.back().name = name;
-      table[slot] = static_cast<std::uint32_t>(cImageSections.size());
+      table[slot] = high | cImageSections.size();
     }
-    ImageSection &group = cImageSections[table[slot] - 1];
-    cSectionOf[i] = table[slot] - 1;
-    group.header = hdr;
-    if (hdr.s_size == 0)
-      continue;
-    group.hasContents = true;
-    group.contents.size = hdr.s_size;
-    group.contents.bytes = hdr.s_scnptr != 0 ? cImage + hdr.s_scnptr : nullptr;
+    const std::uint32_t group = std::uint32_t(table[slot] & 0xFFFFFFFFu) - 1;
+    cSectionOf[i] = group;
+    cImageSections[group].kept = i;
+    if (imageHeader(i).s_size != 0)
+      cImageSections[group].contents = i + 1;
   }
 }
 
@@ -234,6 +254,7 @@ bool Coff2Cod::linesInImage(const Coff &coff) const {
 // checked.
 void Coff2Cod::appendImageLines(const Coff &coff) {
   struct NumberedLines {
+    std::string_view name;
     const ImageSection *section;
     const std::uint8_t *lines;
     std::size_t count;
@@ -255,14 +276,15 @@ void Coff2Cod::appendImageLines(const Coff &coff) {
         bytes > cImageSizeInBytes - hdr.s_lnnoptr)
       continue;
     const ImageSection &section = imageSection(number);
-    if (Coff::scnType(section.header) != kScnTypeCode)
+    if (Coff::scnType(imageHeader(section.kept)) != kScnTypeCode)
       continue; // romdata carries no line numbers worth listing
-    found.push_back({&section, cImage + hdr.s_lnnoptr, hdr.s_nlnno});
+    found.push_back({imageSectionName(coff, section.kept), &section,
+                     cImage + hdr.s_lnnoptr, hdr.s_nlnno});
   }
   // By name; a name's sections keep their number order.
   std::stable_sort(found.begin(), found.end(),
                    [](const NumberedLines &a, const NumberedLines &b) {
-                     return a.section->name < b.section->name;
+                     return a.name < b.name;
                    });
   std::size_t total = 0;
   for (const NumberedLines &lines : found)
@@ -270,9 +292,11 @@ void Coff2Cod::appendImageLines(const Coff &coff) {
   cLine.reserve(total);
   for (const NumberedLines &lines : found) {
     const ImageSection &section = *lines.section;
+    const scnhdr header = imageHeader(section.kept);
+    const SectionBytes contents = imageContents(section);
     for (std::size_t j = 0; j < lines.count; ++j)
       cLine.push_back(lineEntry(
-          section.name, section.header, section.contents,
+          lines.name, header, contents,
           coff_lineno::decode(lines.lines + coff_lineno::sizeInBytes * j)));
   }
 }
@@ -387,7 +411,8 @@ std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
     // The header kept for a number's name decides.
     inProgramMemory.assign(cSectionOf.size() + 1, false);
     for (std::size_t number = 1; number <= cSectionOf.size(); ++number)
-      inProgramMemory[number] = isCodeOrRomdata(imageSection(number).header);
+      inProgramMemory[number] =
+          isCodeOrRomdata(imageHeader(imageSection(number).kept));
     return inProgramMemory;
   }
   const std::uint64_t firstHeader =
@@ -472,10 +497,12 @@ void Coff2Cod::createDirectory(const Coff &coff) {
 int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
   std::vector<ProgramSection> sections;
   if (sectionsInImage(coff)) {
-    for (const ImageSection &section : cImageSections)
-      if (isCodeOrRomdata(section.header) && section.hasContents)
-        sections.push_back(
-            {section.name, section.header.s_paddr, section.contents});
+    for (const ImageSection &section : cImageSections) {
+      const scnhdr header = imageHeader(section.kept);
+      if (isCodeOrRomdata(header) && section.contents != 0)
+        sections.push_back({imageSectionName(coff, section.kept),
+                            header.s_paddr, imageContents(section)});
+    }
     // Names differ, so this is the name order made stable by address.
     std::sort(sections.begin(), sections.end(),
               programSectionByAddressAndName);

@@ -33,7 +33,7 @@ struct SectionBytes {
 class LstLine {
 public:
   std::string_view secName;
-  const scnhdr *header = nullptr;
+  std::uint32_t sectionAddress = 0; // s_paddr of the section's header
   SectionBytes contents;
   std::uint32_t l_srcndx = 0;
   std::uint16_t l_lnno = 0;
@@ -186,12 +186,11 @@ private:
                                                           int line) const;
 
   // One name's sections of an image whose reader kept none: the header
-  // that stays (the last) and the contents of the last with any.
+  // that stays (the last) and the last with contents, by position in the
+  // image's header table.
   struct ImageSection {
-    std::string_view name;
-    scnhdr header;
-    SectionBytes contents;
-    bool hasContents = false; // zero-filled contents have no bytes
+    std::uint32_t kept = 0;
+    std::uint32_t contents = 0; // position + 1, or 0 for none
   };
   // Whether the sections are read where the image holds them: a
   // current-layout image, of which the reader keeps no sections.
@@ -202,6 +201,14 @@ private:
   const ImageSection &imageSection(std::size_t number) const {
     return cImageSections[cSectionOf[number - 1]];
   }
+  const std::uint8_t *imageHeaderBytes(std::uint32_t position) const;
+  scnhdr imageHeader(std::uint32_t position) const {
+    return scnhdr::decode(imageHeaderBytes(position));
+  }
+  // The name of the header at position, viewed in the image.
+  std::string_view imageSectionName(const Coff &coff,
+                                    std::uint32_t position) const;
+  SectionBytes imageContents(const ImageSection &section) const;
 
   // Whether the Coff was read without its line numbers, which are then
   // read where the image holds them.
@@ -242,6 +249,7 @@ private:
   StringTableBytes cImageNames; // empty without an image
   SymbolEntries cSymbols;
   std::vector<ImageSection> cImageSections; // in first-number order
+  const std::uint8_t *cImageHeaders = nullptr;
   std::vector<std::uint32_t> cSectionOf;     // number - 1 -> its group
   int cIncludeDepth = 0;
   // Names only Coff::getName gave, kept for the long symbols' views.

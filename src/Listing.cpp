@@ -365,10 +365,9 @@ void Coff2Cod::writeCodeRow(const Coff &, const LstLine &entry, int sourceNum,
                             int line, bool firstOfLine,
                             const std::string &fileName,
                             std::uint8_t &wordsPending) {
-  const scnhdr &header = *entry.header;
   const SectionBytes &contents = entry.contents;
   std::int64_t offset =
-      (std::int64_t(entry.l_paddr) - std::int64_t(header.s_paddr)) *
+      (std::int64_t(entry.l_paddr) - std::int64_t(entry.sectionAddress)) *
       std::int64_t(unitBytes());
   std::uint16_t word = wordAt(contents, offset);
   std::uint16_t nextWord = 0;
