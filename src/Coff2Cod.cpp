@@ -4,6 +4,7 @@
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ParallelWork.h"
+#include "cod/CodPack.h"
 #include "TextUtil.h"
 #include "Trace.h"
 #include "mgproc/Processor.h"
@@ -604,8 +605,8 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
   // names are taken here, in order, so reports come as they would.
   if (cImage == nullptr)
     names(coff); // indexed before the pieces look names up in it
-  const std::size_t first = SourceNameList.size();
-  SourceNameList.resize(first + files.size());
+  const std::size_t first = cSourceNames.size();
+  cSourceNames.resize(first + files.size());
   const std::size_t pieces = (files.size() + FilesPerPiece - 1) / FilesPerPiece;
   std::vector<std::uint8_t> stopped(pieces, 0);
   forEachLargeInParallel(pieces, [&](std::size_t piece) {
@@ -617,9 +618,7 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
         stopped[piece] = 1;
         return;
       }
-      SourceName &record = SourceNameList[first + k];
-      setCountedText(record.FileNameLen, record.FileName,
-                     SourceName::MAX_LENGTH, name);
+      cSourceNames[first + k] = name;
     }
   });
   const std::size_t made = std::min(
@@ -627,7 +626,7 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
       FilesPerPiece *
           static_cast<std::size_t>(
               std::find(stopped.begin(), stopped.end(), 1) - stopped.begin()));
-  SourceNameList.resize(first + made);
+  cSourceNames.resize(first + made);
   cSourceNum.reserve(cSourceNum.size() + files.size());
   for (std::size_t k = 0; k < made; ++k)
     cSourceNum.emplace_back(files[k], int(first + k));
@@ -639,7 +638,8 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
 
 int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
   std::string scratch;
-  const std::string name(fileName(coff, cSymbols.entry(index + 1), scratch));
+  cOwnedNames.emplace_back(fileName(coff, cSymbols.entry(index + 1), scratch));
+  const std::string &name = cOwnedNames.back();
   if (name.size() > SourceName::MAX_LENGTH) {
     report(MessageKind::Error, "Coff2Cod::createSourceFileInfo()",
            "Source file '" + name +
@@ -648,8 +648,8 @@ int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
     return 0;
   }
   // Indices come in ascending order, so the list stays sorted.
-  cSourceNum.emplace_back(index, int(SourceNameList.size()));
-  SourceNameList.emplace_back(name);
+  cSourceNum.emplace_back(index, int(cSourceNames.size()));
+  cSourceNames.emplace_back(name);
   return 1;
 }
 
@@ -701,16 +701,55 @@ bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
 
 void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
                          std::string_view name, std::uint8_t type) {
-  Symbol &symbol = SymbolList[slot];
-  setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
-  symbol.SymbolType = type;
-  symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
+  ListedSymbol &symbol = cListed[slot];
+  symbol.name = name.data();
+  symbol.nameLength =
+      static_cast<std::uint8_t>(std::min(name.size(), MaxLongSymbolName));
+  symbol.type = type;
+  symbol.value = sym.n_value;
+}
 
-  LongSymbol &longSymbol = LongSymbolList[slot];
-  longSymbol.Name = name.substr(0, MaxLongSymbolName);
-  longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
-  longSymbol.Type = type;
-  longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+// Both symbol tables hold one record for each listed symbol, the short
+// one with the first characters of the long one's name.
+std::uint32_t Coff2Cod::packSymbolTable(BlockPacker &packer) const {
+  Symbol record;
+  for (const ListedSymbol &symbol : cListed) {
+    std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes);
+    if (at == nullptr)
+      continue;
+    setCountedText(record.NameLen, record.Name, Symbol::MAX_LENGTH,
+                   std::string_view(symbol.name, symbol.nameLength));
+    record.SymbolType = symbol.type;
+    record.SymbolValue = static_cast<std::uint16_t>(symbol.value);
+    record.serialize(at);
+  }
+  return packer.finish();
+}
+
+std::uint32_t Coff2Cod::packLongSymbolTable(BlockPacker &packer) const {
+  LongSymbol record;
+  for (const ListedSymbol &symbol : cListed) {
+    record.Name = std::string_view(symbol.name, symbol.nameLength);
+    record.NameLen = symbol.nameLength;
+    record.Type = symbol.type;
+    record.Value = static_cast<std::int32_t>(symbol.value);
+    if (std::uint8_t *at = packer.placeVariable(record.sizeInBytes()))
+      record.serialize(at);
+  }
+  return packer.finish();
+}
+
+std::uint32_t Coff2Cod::packSourceNameTable(BlockPacker &packer) const {
+  SourceName record;
+  for (std::string_view name : cSourceNames) {
+    std::uint8_t *at = packer.placeFixed(SourceName::SizeInBytes);
+    if (at == nullptr)
+      continue;
+    setCountedText(record.FileNameLen, record.FileName, SourceName::MAX_LENGTH,
+                   name);
+    record.serialize(at);
+  }
+  return packer.finish();
 }
 
 // The symbols are independent of each other: the table is cut into pieces
@@ -733,11 +772,10 @@ void Coff2Cod::createSymbols(const Coff &coff) {
       listed += isListedSymbol(i) ? 1 : 0;
     firstSlot[piece + 1] = listed;
   });
-  firstSlot[0] = SymbolList.size();
+  firstSlot[0] = cListed.size();
   for (std::size_t piece = 0; piece < pieces; ++piece)
     firstSlot[piece + 1] += firstSlot[piece];
-  SymbolList.resize(firstSlot[pieces]);
-  LongSymbolList.resize(firstSlot[pieces]);
+  cListed.resize(firstSlot[pieces]);
   auto typeOf = [&](const syment &sym) {
     const std::size_t number = std::size_t(sym.n_scnum);
     return number < inProgramMemory.size() && inProgramMemory[number]

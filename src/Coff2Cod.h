@@ -92,7 +92,23 @@ public:
   // entries of one source line are one run (see lineEntries).
   std::vector<LstLine> cLine;
 
+protected:
+  // The records are packed from the converter's own lists below; the
+  // model's lists stay empty.
+  std::uint32_t packSymbolTable(BlockPacker &packer) const override;
+  std::uint32_t packSourceNameTable(BlockPacker &packer) const override;
+  std::uint32_t packLongSymbolTable(BlockPacker &packer) const override;
+
 private:
+  // A symbol both symbol tables list: its name, viewed where it stays for
+  // the run, cut to what a long symbol holds.
+  struct ListedSymbol {
+    const char *name = nullptr;
+    std::uint32_t value = 0;
+    std::uint8_t nameLength = 0;
+    std::uint8_t type = 0;
+  };
+
   // The symbol table as the reader pairs symbols with their auxiliary
   // entries: the Coff's own, or, for a Coff read without one, the image's
   // entries, read in place.
@@ -252,8 +268,10 @@ private:
   const std::uint8_t *cImageHeaders = nullptr;
   std::vector<std::uint32_t> cSectionOf;     // number - 1 -> its group
   int cIncludeDepth = 0;
-  // Names only Coff::getName gave, kept for the long symbols' views.
+  // Names only Coff::getName gave, kept for the records' views.
   std::deque<std::string> cOwnedNames;
+  std::vector<ListedSymbol> cListed; // in symbol-table order
+  std::vector<std::string_view> cSourceNames; // by source-name number
   std::string cListTime; // first page header's time, used on every page
   std::string cMessage;  // a warning's text, built in place
 };

@@ -90,8 +90,11 @@ void Cod::preWrite() {
   counts.directories = static_cast<std::uint32_t>(DirectoryTable.size());
   for (const auto &slices : RawDataMap)
     counts.rawData += static_cast<std::uint32_t>(slices.size());
-  counts.symbols = packSymbolBlocks(SymbolList, nullptr);
-  counts.sourceNames = packSourceNameBlocks(SourceNameList, nullptr);
+  std::list<Block> *const countOnly = nullptr;
+  BlockPacker symbolCounter(countOnly);
+  counts.symbols = packSymbolTable(symbolCounter);
+  BlockPacker sourceNameCounter(countOnly);
+  counts.sourceNames = packSourceNameTable(sourceNameCounter);
   std::vector<std::uint32_t> lineBlocks, memMapBlocks;
   for (const auto &records : LineInfoTable) {
     lineBlocks.push_back(packLineInfoBlocks(records, nullptr));
@@ -102,7 +105,8 @@ void Cod::preWrite() {
     memMapBlocks.push_back(packMemoryMapBlocks(records, nullptr));
     counts.memMap += memMapBlocks.back();
   }
-  counts.longSymbols = packLongSymbolBlocks(LongSymbolList, nullptr);
+  BlockPacker longSymbolCounter(countOnly);
+  counts.longSymbols = packLongSymbolTable(longSymbolCounter);
   counts.debugMsgs = packDebugMsgBlocks(DebugMsgList, nullptr);
   if (traceLevel("Cod::preWrite") != 0)
     traceCounts(counts);
@@ -244,12 +248,12 @@ int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
     return 0;
   sink.setKind("symbol");
   BlockPacker symbols(&sink);
-  packFixedRecords(SymbolList, symbols);
+  packSymbolTable(symbols);
   if (sink.failed())
     return 0;
   sink.setKind("source name");
   BlockPacker sourceNames(&sink);
-  packFixedRecords(SourceNameList, sourceNames);
+  packSourceNameTable(sourceNames);
   if (sink.failed())
     return 0;
   sink.setKind("line info");
@@ -273,13 +277,25 @@ int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
   }
   sink.setKind("long symbol");
   BlockPacker longSymbols(&sink);
-  packVariableRecords(LongSymbolList, longSymbols);
+  packLongSymbolTable(longSymbols);
   if (sink.failed())
     return 0;
   sink.setKind("debug msg");
   BlockPacker debugMsgs(&sink);
   packVariableRecords(DebugMsgList, debugMsgs);
   return sink.failed() ? 0 : 1;
+}
+
+std::uint32_t Cod::packSymbolTable(BlockPacker &packer) const {
+  return packFixedRecords(SymbolList, packer);
+}
+
+std::uint32_t Cod::packSourceNameTable(BlockPacker &packer) const {
+  return packFixedRecords(SourceNameList, packer);
+}
+
+std::uint32_t Cod::packLongSymbolTable(BlockPacker &packer) const {
+  return packVariableRecords(LongSymbolList, packer);
 }
 
 int Cod::writeBlockList(SafeOutputFile &file, const std::string &name,
