@@ -104,6 +104,8 @@ void Coff2Cod::SymbolEntries::take(const Coff &coff, const std::uint8_t *image,
   // the symbol calls for, as the reader pairs them.
   cAux.assign(cCount, std::uint8_t(kAuxNone));
   for (std::size_t i = 0; i < cCount; ++i) {
+    if (at(i)[17] == 0) // no auxiliary entry, whatever the symbol
+      continue;
     const int kind = Coff::auxType(syment::decode(at(i)));
     if (kind == kAuxNone || i + 1 >= cCount)
       continue;
@@ -713,7 +715,8 @@ void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
 // one with the first characters of the long one's name.
 std::uint32_t Coff2Cod::packSymbolTable(BlockPacker &packer) const {
   Symbol record;
-  for (const ListedSymbol &symbol : cListed) {
+  for (std::size_t k = 0; k < cListedCount; ++k) {
+    const ListedSymbol &symbol = cListed[k];
     std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes);
     if (at == nullptr)
       continue;
@@ -728,7 +731,8 @@ std::uint32_t Coff2Cod::packSymbolTable(BlockPacker &packer) const {
 
 std::uint32_t Coff2Cod::packLongSymbolTable(BlockPacker &packer) const {
   LongSymbol record;
-  for (const ListedSymbol &symbol : cListed) {
+  for (std::size_t k = 0; k < cListedCount; ++k) {
+    const ListedSymbol &symbol = cListed[k];
     record.Name = std::string_view(symbol.name, symbol.nameLength);
     record.NameLen = symbol.nameLength;
     record.Type = symbol.type;
@@ -772,10 +776,11 @@ void Coff2Cod::createSymbols(const Coff &coff) {
       listed += isListedSymbol(i) ? 1 : 0;
     firstSlot[piece + 1] = listed;
   });
-  firstSlot[0] = cListed.size();
+  firstSlot[0] = 0;
   for (std::size_t piece = 0; piece < pieces; ++piece)
     firstSlot[piece + 1] += firstSlot[piece];
-  cListed.resize(firstSlot[pieces]);
+  cListedCount = firstSlot[pieces];
+  cListed.reset(new ListedSymbol[cListedCount]);
   auto typeOf = [&](const syment &sym) {
     const std::size_t number = std::size_t(sym.n_scnum);
     return number < inProgramMemory.size() && inProgramMemory[number]

@@ -13,6 +13,7 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -102,11 +103,12 @@ protected:
 private:
   // A symbol both symbol tables list: its name, viewed where it stays for
   // the run, cut to what a long symbol holds.
+  // Left uninitialised when made: every one is filled in its place.
   struct ListedSymbol {
-    const char *name = nullptr;
-    std::uint32_t value = 0;
-    std::uint8_t nameLength = 0;
-    std::uint8_t type = 0;
+    const char *name;
+    std::uint32_t value;
+    std::uint8_t nameLength;
+    std::uint8_t type;
   };
 
   // The symbol table as the reader pairs symbols with their auxiliary
@@ -270,7 +272,10 @@ private:
   int cIncludeDepth = 0;
   // Names only Coff::getName gave, kept for the records' views.
   std::deque<std::string> cOwnedNames;
-  std::vector<ListedSymbol> cListed; // in symbol-table order
+  // In symbol-table order; made without touching them, so that their
+  // pages are first written by the threads that fill them.
+  std::unique_ptr<ListedSymbol[]> cListed;
+  std::size_t cListedCount = 0;
   std::vector<std::string_view> cSourceNames; // by source-name number
   std::string cListTime; // first page header's time, used on every page
   std::string cMessage;  // a warning's text, built in place

@@ -174,6 +174,11 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
 bool Coff2Cod::classifySymbol(std::size_t index) {
   if (cSymbols.auxKind(index) != kAuxNone)
     return true;
+  // An inline name (its first four bytes are not all zero) that does not
+  // start with a dot is none of those the scans look for.
+  const char lead = cSymbols.nameBytes(index)[0];
+  if (lead != 0 && lead != '.')
+    return true;
   // An inline name is viewed in this copy.
   const syment sym = cSymbols.entry(index);
   char first = 0;
