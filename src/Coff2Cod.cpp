@@ -1,6 +1,7 @@
 #include "Coff2Cod.h"
 
 #include "Banner.h"
+#include "ByteOrder.h"
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ParallelWork.h"
@@ -500,15 +501,32 @@ void Coff2Cod::createDirectory(const Coff &coff) {
 int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
   std::vector<ProgramSection> sections;
   if (sectionsInImage(coff)) {
-    for (const ImageSection &section : cImageSections) {
+    // By address, and by name where addresses are equal: names differ, so
+    // this is the name order made stable by address. Addresses are sorted
+    // as keys with the section's place; names only compared in a tie.
+    std::vector<std::uint64_t> keys;
+    keys.reserve(cImageSections.size());
+    for (std::size_t k = 0; k < cImageSections.size(); ++k) {
+      const ImageSection &section = cImageSections[k];
       const scnhdr header = imageHeader(section.kept);
       if (isCodeOrRomdata(header) && section.contents != 0)
-        sections.push_back({imageSectionName(coff, section.kept),
-                            header.s_paddr, imageContents(section)});
+        keys.push_back(std::uint64_t(header.s_paddr) << 32 | k);
     }
-    // Names differ, so this is the name order made stable by address.
-    std::sort(sections.begin(), sections.end(),
-              programSectionByAddressAndName);
+    std::sort(keys.begin(), keys.end());
+    sections.reserve(keys.size());
+    for (std::uint64_t key : keys) {
+      const ImageSection &section = cImageSections[key & 0xFFFFFFFFu];
+      sections.push_back({imageSectionName(coff, section.kept),
+                          std::uint32_t(key >> 32), imageContents(section)});
+    }
+    for (auto run = sections.begin(); run != sections.end();) {
+      auto end = run + 1;
+      while (end != sections.end() && end->cAddress == run->cAddress)
+        ++end;
+      if (end - run > 1)
+        std::sort(run, end, programSectionByAddressAndName);
+      run = end;
+    }
   } else {
     forEachSection(coff, [&](const std::string &name, const scnhdr &header,
                              const Data *contents) {
@@ -694,6 +712,17 @@ bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
 
 bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
                            std::string_view &name) const {
+  // Read in the entry's own bytes first: inline, or in the image's table.
+  const char *bytes = cSymbols.nameBytes(index);
+  if (bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 0 || bytes[3] != 0) {
+    const void *nul = std::memchr(bytes, 0, 8);
+    name = std::string_view(
+        bytes, nul == nullptr ? 8 : static_cast<const char *>(nul) - bytes);
+    return true;
+  }
+  if (cImageNames.find(
+          readLE32(reinterpret_cast<const std::uint8_t *>(bytes) + 4), name))
+    return true;
   if (!nameInPlace(sym, name))
     return false;
   if (!sym.hasLongName()) // the same bytes, in the image or the Coff
