@@ -743,45 +743,30 @@ void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
 // Both symbol tables hold one record for each listed symbol, the short
 // one with the first characters of the long one's name.
 std::uint32_t Coff2Cod::packSymbolTable(BlockPacker &packer) const {
-  Symbol record;
   for (std::size_t k = 0; k < cListedCount; ++k) {
     const ListedSymbol &symbol = cListed[k];
-    std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes);
-    if (at == nullptr)
-      continue;
-    setCountedText(record.NameLen, record.Name, Symbol::MAX_LENGTH,
-                   std::string_view(symbol.name, symbol.nameLength));
-    record.SymbolType = symbol.type;
-    record.SymbolValue = static_cast<std::uint16_t>(symbol.value);
-    record.serialize(at);
+    if (std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes))
+      Symbol::serialize(at, std::string_view(symbol.name, symbol.nameLength),
+                        symbol.type, static_cast<std::uint16_t>(symbol.value));
   }
   return packer.finish();
 }
 
 std::uint32_t Coff2Cod::packLongSymbolTable(BlockPacker &packer) const {
-  LongSymbol record;
   for (std::size_t k = 0; k < cListedCount; ++k) {
     const ListedSymbol &symbol = cListed[k];
-    record.Name = std::string_view(symbol.name, symbol.nameLength);
-    record.NameLen = symbol.nameLength;
-    record.Type = symbol.type;
-    record.Value = static_cast<std::int32_t>(symbol.value);
-    if (std::uint8_t *at = packer.placeVariable(record.sizeInBytes()))
-      record.serialize(at);
+    const std::string_view name(symbol.name, symbol.nameLength);
+    if (std::uint8_t *at = packer.placeVariable(LongSymbol::sizeInBytes(name)))
+      LongSymbol::serialize(at, name, symbol.type,
+                            static_cast<std::int32_t>(symbol.value));
   }
   return packer.finish();
 }
 
 std::uint32_t Coff2Cod::packSourceNameTable(BlockPacker &packer) const {
-  SourceName record;
-  for (std::string_view name : cSourceNames) {
-    std::uint8_t *at = packer.placeFixed(SourceName::SizeInBytes);
-    if (at == nullptr)
-      continue;
-    setCountedText(record.FileNameLen, record.FileName, SourceName::MAX_LENGTH,
-                   name);
-    record.serialize(at);
-  }
+  for (std::string_view name : cSourceNames)
+    if (std::uint8_t *at = packer.placeFixed(SourceName::SizeInBytes))
+      SourceName::serialize(at, name);
   return packer.finish();
 }
 

@@ -5,6 +5,7 @@
 #include "Coff2Cod.h"
 
 #include "Banner.h"
+#include "ByteOrder.h"
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ParallelWork.h"
@@ -176,15 +177,19 @@ bool Coff2Cod::classifySymbol(std::size_t index) {
     return true;
   // An inline name (its first four bytes are not all zero) that does not
   // start with a dot is none of those the scans look for.
-  const char lead = cSymbols.nameBytes(index)[0];
-  if (lead != 0 && lead != '.')
+  const char *bytes = cSymbols.nameBytes(index);
+  if (bytes[0] != 0 && bytes[0] != '.')
+    return true;
+  // The same for a long name (four zero bytes, then its offset) in the
+  // image's table, told by its first character.
+  char first = 0;
+  if (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0 &&
+      cImageNames.firstChar(
+          readLE32(reinterpret_cast<const std::uint8_t *>(bytes) + 4), first) &&
+      first != '.')
     return true;
   // An inline name is viewed in this copy.
   const syment sym = cSymbols.entry(index);
-  char first = 0;
-  if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
-      first != '.')
-    return true; // a name in the image's table, none of those below
   std::string_view name;
   if (!nameInPlace(sym, name))
     return false;
