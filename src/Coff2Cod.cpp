@@ -549,11 +549,12 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
            0);
     return 0;
   }
-  // Sections in address order mostly fill the slice the one before them
-  // ended in: that slice is kept at hand.
-  Block *lastBlock = nullptr;
-  std::uint64_t lastDirectory = 0;
-  std::uint32_t lastSlice = 0;
+  // The blocks are made only as they are written: each slice a section
+  // covers is noted, and the sections are copied in this order then.
+  cPlaced.clear();
+  cPlaced.reserve(sections.size());
+  cCodePieces.clear();
+  cCodePieces.reserve(sections.size() + sections.size() / 2);
   for (const ProgramSection &section : sections) {
     const SectionBytes &contents = section.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
@@ -570,10 +571,10 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
     }
     std::uint64_t firstDir = first / DirectorySizeInBytes;
     std::uint64_t lastDir = last / DirectorySizeInBytes;
-    while (DirectoryTable.size() < lastDir + 1) {
+    while (DirectoryTable.size() < lastDir + 1)
       appendDirectory();
-      lastBlock = nullptr; // the slice maps may have moved
-    }
+    const std::uint64_t placed = cPlaced.size();
+    cPlaced.push_back({first, last, contents});
     for (std::uint64_t d = firstDir; d <= lastDir; ++d) {
       std::uint32_t start =
           d == firstDir ? std::uint32_t(first % DirectorySizeInBytes) : 0;
@@ -583,27 +584,52 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
       std::uint32_t mapLast = end + (end + 1) % cUnitBytes;
       MemoryMapList[d].emplace_back(std::uint16_t(start),
                                     std::uint16_t(mapLast));
-      std::uint64_t base = d * DirectorySizeInBytes;
       for (std::uint32_t k = start / SliceSizeInBytes;
-           k <= end / SliceSizeInBytes; ++k) {
-        if (lastBlock == nullptr || lastDirectory != d || lastSlice != k) {
-          lastBlock = &RawDataMap[d][int(k)];
-          lastDirectory = d;
-          lastSlice = k;
-        }
-        Block &block = *lastBlock;
-        std::uint32_t from = std::max(start, k * SliceSizeInBytes);
-        std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
-        std::uint8_t *at = block.cBytes.data() + from % SliceSizeInBytes;
-        if (contents.bytes != nullptr)
-          std::memcpy(at, contents.bytes + (base + from - first),
-                      to - from + 1);
-        else // zero-filled; an earlier section may have filled these
-          std::memset(at, 0, to - from + 1);
-      }
+           k <= end / SliceSizeInBytes; ++k)
+        cCodePieces.push_back((d * SlicesPerDirectory + k) << 32 | placed);
     }
   }
+  // By slice, and in placing order within one.
+  std::sort(cCodePieces.begin(), cCodePieces.end());
   return 1;
+}
+
+void Coff2Cod::codeSlices(std::size_t directory,
+                          std::vector<int> &slices) const {
+  slices.clear();
+  const std::uint64_t firstSlot = std::uint64_t(directory) * SlicesPerDirectory;
+  auto piece = std::lower_bound(cCodePieces.begin(), cCodePieces.end(),
+                                firstSlot << 32);
+  for (; piece != cCodePieces.end() &&
+         (*piece >> 32) < firstSlot + SlicesPerDirectory;
+       ++piece) {
+    const int slice = static_cast<int>((*piece >> 32) - firstSlot);
+    if (slices.empty() || slices.back() != slice)
+      slices.push_back(slice);
+  }
+}
+
+// The sections covering the slice, copied in placing order over a zero
+// block: a later one overwrites what an earlier one put in the same bytes.
+void Coff2Cod::codeBlock(std::size_t directory, int slice, Block &block) const {
+  block.cBytes.fill(0);
+  const std::uint64_t slot =
+      std::uint64_t(directory) * SlicesPerDirectory + std::uint64_t(slice);
+  const std::uint64_t sliceFirst = slot * SliceSizeInBytes;
+  auto piece =
+      std::lower_bound(cCodePieces.begin(), cCodePieces.end(), slot << 32);
+  for (; piece != cCodePieces.end() && (*piece >> 32) == slot; ++piece) {
+    const PlacedSection &section = cPlaced[*piece & 0xFFFFFFFFu];
+    const std::uint64_t from = std::max(section.first, sliceFirst);
+    const std::uint64_t to =
+        std::min(section.last, sliceFirst + SliceSizeInBytes - 1);
+    std::uint8_t *at = block.cBytes.data() + (from - sliceFirst);
+    if (section.contents.bytes != nullptr)
+      std::memcpy(at, section.contents.bytes + (from - section.first),
+                  to - from + 1);
+    else // zero-filled; an earlier section may have filled these
+      std::memset(at, 0, to - from + 1);
+  }
 }
 
 int Coff2Cod::createSourceFileInfo(const Coff &coff) {

@@ -99,6 +99,11 @@ protected:
   std::uint32_t packSymbolTable(BlockPacker &packer) const override;
   std::uint32_t packSourceNameTable(BlockPacker &packer) const override;
   std::uint32_t packLongSymbolTable(BlockPacker &packer) const override;
+  // The code blocks are made from the sections as they are written; the
+  // model's slice maps stay empty.
+  void codeSlices(std::size_t directory,
+                  std::vector<int> &slices) const override;
+  void codeBlock(std::size_t directory, int slice, Block &block) const override;
 
 private:
   // A symbol both symbol tables list: its name, viewed where it stays for
@@ -267,6 +272,16 @@ private:
   StringTableBytes cImageNames; // empty without an image
   SymbolEntries cSymbols;
   std::vector<ImageSection> cImageSections; // in first-number order
+  // A code or romdata section in the code image: its byte addresses.
+  struct PlacedSection {
+    std::uint64_t first;
+    std::uint64_t last;
+    SectionBytes contents;
+  };
+  std::vector<PlacedSection> cPlaced; // in placing order
+  // Each slice a section covers: (directory * SlicesPerDirectory + slice)
+  // << 32 | the section's place in cPlaced, ascending.
+  std::vector<std::uint64_t> cCodePieces;
   const std::uint8_t *cImageHeaders = nullptr;
   std::vector<std::uint32_t> cSectionOf;     // number - 1 -> its group
   int cIncludeDepth = 0;

@@ -88,8 +88,11 @@ void Cod::preWrite() {
              "cod");
   BlockCounts counts;
   counts.directories = static_cast<std::uint32_t>(DirectoryTable.size());
-  for (const auto &slices : RawDataMap)
-    counts.rawData += static_cast<std::uint32_t>(slices.size());
+  std::vector<std::vector<int>> slices(DirectoryTable.size());
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d) {
+    codeSlices(d, slices[d]);
+    counts.rawData += static_cast<std::uint32_t>(slices[d].size());
+  }
   std::list<Block> *const countOnly = nullptr;
   BlockPacker symbolCounter(countOnly);
   counts.symbols = packSymbolTable(symbolCounter);
@@ -113,10 +116,9 @@ void Cod::preWrite() {
 
   std::uint32_t counter = counts.directories;
   for (std::size_t d = 0; d < DirectoryTable.size(); ++d)
-    for (const auto &slice : RawDataMap[d]) {
-      ORV_ASSERT(slice.first >= 0 && slice.first < SlicesPerDirectory, "cod");
-      DirectoryTable[d].Index[slice.first] =
-          static_cast<std::uint16_t>(counter++);
+    for (int slice : slices[d]) {
+      ORV_ASSERT(slice >= 0 && slice < SlicesPerDirectory, "cod");
+      DirectoryTable[d].Index[slice] = static_cast<std::uint16_t>(counter++);
     }
   for (std::size_t d = 0; d + 1 < DirectoryTable.size(); ++d)
     DirectoryTable[d].NextDir = static_cast<std::uint16_t>(d + 1);
@@ -241,9 +243,15 @@ private:
 int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
   FileBlockSink sink(file, name);
   sink.setKind("code");
-  for (const auto &slices : RawDataMap)
-    for (const auto &slice : slices)
-      sink.take(slice.second);
+  std::vector<int> slices;
+  Block block;
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d) {
+    codeSlices(d, slices);
+    for (int slice : slices) {
+      codeBlock(d, slice, block);
+      sink.take(block);
+    }
+  }
   if (sink.failed())
     return 0;
   sink.setKind("symbol");
@@ -284,6 +292,16 @@ int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
   BlockPacker debugMsgs(&sink);
   packVariableRecords(DebugMsgList, debugMsgs);
   return sink.failed() ? 0 : 1;
+}
+
+void Cod::codeSlices(std::size_t directory, std::vector<int> &slices) const {
+  slices.clear();
+  for (const auto &slice : RawDataMap[directory]) // ascending slice index
+    slices.push_back(slice.first);
+}
+
+void Cod::codeBlock(std::size_t directory, int slice, Block &block) const {
+  block = RawDataMap[directory].at(slice);
 }
 
 std::uint32_t Cod::packSymbolTable(BlockPacker &packer) const {

@@ -73,6 +73,11 @@ protected:
   virtual std::uint32_t packSymbolTable(BlockPacker &packer) const;
   virtual std::uint32_t packSourceNameTable(BlockPacker &packer) const;
   virtual std::uint32_t packLongSymbolTable(BlockPacker &packer) const;
+  // The code image: the slices of a directory that hold code, ascending,
+  // and the block of one of them (RawDataMap's, or made when asked).
+  virtual void codeSlices(std::size_t directory,
+                          std::vector<int> &slices) const;
+  virtual void codeBlock(std::size_t directory, int slice, Block &block) const;
 
 private:
   int writeDirectories(SafeOutputFile &file, const std::string &name);
