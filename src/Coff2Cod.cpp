@@ -219,28 +219,27 @@ void Coff2Cod::takeImageSections(const Coff &coff) {
   cImageSections.clear();
   cImageSections.reserve(count);
   cSectionOf.assign(count, 0);
-  // Open addressing: a slot holds a name's hash (high half) and its
-  // group's position + 1 (low half), or 0.
+  // Open addressing: a slot holds a group's position + 1, or 0. Section
+  // numbers are 16-bit, so the high half is free for the name's hash.
   std::size_t slots = 16;
   while (slots < 2 * count)
     slots *= 2;
-  std::vector<std::uint64_t> table(slots, 0);
+  std::vector<std::uint32_t> table(slots, 0);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::string_view name = imageSectionName(coff, i);
     const std::uint64_t hash = nameHash(name);
-    const std::uint64_t high = hash & 0xFFFFFFFF00000000ull;
+    const std::uint32_t high = std::uint32_t(hash >> 32) & 0xFFFF0000u;
     std::size_t slot = hash & (slots - 1);
     for (; table[slot] != 0; slot = (slot + 1) & (slots - 1))
-      if ((table[slot] & 0xFFFFFFFF00000000ull) == high &&
+      if ((table[slot] & 0xFFFF0000u) == high &&
           imageSectionName(
-              coff, cImageSections[(table[slot] & 0xFFFFFFFFu) - 1].kept) ==
-              name)
+              coff, cImageSections[(table[slot] & 0xFFFFu) - 1].kept) == name)
         break;
     if (table[slot] == 0) {
       cImageSections.emplace_back();
-      table[slot] = high | cImageSections.size();
+      table[slot] = high | std::uint32_t(cImageSections.size());
     }
-    const std::uint32_t group = std::uint32_t(table[slot] & 0xFFFFFFFFu) - 1;
+    const std::uint32_t group = (table[slot] & 0xFFFFu) - 1;
     cSectionOf[i] = group;
     cImageSections[group].kept = i;
     if (imageHeader(i).s_size != 0)

@@ -443,6 +443,14 @@ CoffReader::checkedSection(std::uint32_t index) const {
 
 bool CoffReader::readSections() {
   const std::size_t count = cCoff->cFileHdr.f_nscns;
+  if (cSectionsInImage && !cOldLayout) {
+    // Only checked: nothing is kept to sort.
+    std::string_view name;
+    for (std::size_t i = 0; i < count; ++i)
+      if (!checkSection(static_cast<int>(i) + 1, name))
+        return false;
+    return true;
+  }
   // An object's few sections need no allocation of their own.
   constexpr std::size_t kFewSections = 16;
   NameKey few[kFewSections];
@@ -456,8 +464,6 @@ bool CoffReader::readSections() {
     section.cLow = nameWord(section.cName, 8);
     section.cIndex = static_cast<std::uint32_t>(i);
   }
-  if (cSectionsInImage && !cOldLayout)
-    return true;
   storeSections(sections, count);
   return true;
 }
