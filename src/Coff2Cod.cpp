@@ -588,8 +588,10 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
         cCodePieces.push_back((d * SlicesPerDirectory + k) << 32 | placed);
     }
   }
-  // By slice, and in placing order within one.
-  std::sort(cCodePieces.begin(), cCodePieces.end());
+  // By slice, and in placing order within one; sections placed by address
+  // mostly come so already.
+  if (!std::is_sorted(cCodePieces.begin(), cCodePieces.end()))
+    std::sort(cCodePieces.begin(), cCodePieces.end());
   return 1;
 }
 
