@@ -107,8 +107,8 @@ protected:
 
 private:
   // A symbol both symbol tables list: its name, viewed where it stays for
-  // the run, cut to what a long symbol holds.
-  // Left uninitialised when made: every one is filled in its place.
+  // the run, cut to what a long symbol holds. Left uninitialised when
+  // made: every one is filled in its place.
   struct ListedSymbol {
     const char *name;
     std::uint32_t value;
