@@ -737,8 +737,7 @@ bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
   return true;
 }
 
-bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
-                           std::string_view &name) const {
+bool Coff2Cod::lastingName(std::size_t index, std::string_view &name) const {
   // Read in the entry's own bytes first: inline, or in the image's table.
   const char *bytes = cSymbols.nameBytes(index);
   if (bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 0 || bytes[3] != 0) {
@@ -750,6 +749,7 @@ bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
   if (cImageNames.find(
           readLE32(reinterpret_cast<const std::uint8_t *>(bytes) + 4), name))
     return true;
+  const syment sym = cSymbols.entry(index);
   if (!nameInPlace(sym, name))
     return false;
   if (!sym.hasLongName()) // the same bytes, in the image or the Coff
@@ -757,14 +757,14 @@ bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
   return true;
 }
 
-void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
+void Coff2Cod::setSymbol(std::size_t slot, std::uint32_t value,
                          std::string_view name, std::uint8_t type) {
   ListedSymbol &symbol = cListed[slot];
   symbol.name = name.data();
   symbol.nameLength =
       static_cast<std::uint8_t>(std::min(name.size(), MaxLongSymbolName));
   symbol.type = type;
-  symbol.value = sym.n_value;
+  symbol.value = value;
 }
 
 // Both symbol tables hold one record for each listed symbol, the short
@@ -822,8 +822,8 @@ void Coff2Cod::createSymbols(const Coff &coff) {
     firstSlot[piece + 1] += firstSlot[piece];
   cListedCount = firstSlot[pieces];
   cListed.reset(new ListedSymbol[cListedCount]);
-  auto typeOf = [&](const syment &sym) {
-    const std::size_t number = std::size_t(sym.n_scnum);
+  auto typeOf = [&](std::size_t index) {
+    const std::size_t number = std::size_t(cSymbols.sectionNumber(index));
     return number < inProgramMemory.size() && inProgramMemory[number]
                ? std::uint8_t(SymbolTypeAddress)
                : std::uint8_t(SymbolTypeConstant);
@@ -837,14 +837,12 @@ void Coff2Cod::createSymbols(const Coff &coff) {
     for (std::size_t i = piece * SymbolsPerPiece; i < pieceEnd(piece); ++i) {
       if (!isListedSymbol(i))
         continue;
-      // An inline name is viewed in this copy.
-      const syment sym = cSymbols.entry(i);
       std::string_view name;
-      if (!lastingName(i, sym, name)) {
+      if (!lastingName(i, name)) {
         stopped[piece] = 1;
         return;
       }
-      setSymbol(slot++, sym, name, typeOf(sym));
+      setSymbol(slot++, cSymbols.value(i), name, typeOf(i));
     }
   });
   const std::size_t firstStopped = static_cast<std::size_t>(
@@ -856,12 +854,11 @@ void Coff2Cod::createSymbols(const Coff &coff) {
   for (std::size_t i = firstStopped * SymbolsPerPiece; i < count; ++i) {
     if (!isListedSymbol(i))
       continue;
-    const syment sym = cSymbols.entry(i);
     std::string_view name;
-    if (!lastingName(i, sym, name)) {
-      cOwnedNames.emplace_back(symbolName(coff, sym, scratch));
+    if (!lastingName(i, name)) {
+      cOwnedNames.emplace_back(symbolName(coff, cSymbols.entry(i), scratch));
       name = cOwnedNames.back();
     }
-    setSymbol(slot++, sym, name, typeOf(sym));
+    setSymbol(slot++, cSymbols.value(i), name, typeOf(i));
   }
 }

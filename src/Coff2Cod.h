@@ -3,6 +3,7 @@
 // without a listing the COD file has none.
 #pragma once
 
+#include "ByteOrder.h"
 #include "Coff.h"
 #include "SourceFiles.h"
 #include "StringTableIndex.h"
@@ -138,6 +139,10 @@ private:
       return cModel != nullptr ? (*cModel)[index]._n_name
                                : reinterpret_cast<const char *>(at(index));
     }
+    std::uint32_t value(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index].n_value
+                               : readLE32(at(index) + 8);
+    }
     std::int16_t sectionNumber(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index].n_scnum
                                : static_cast<std::int16_t>(at(index)[12] |
@@ -190,10 +195,9 @@ private:
   bool fileNameInPlace(const syment &auxEntry, std::string_view &name) const;
   // The same for entry index (sym), viewed where it stays for the run (the
   // long symbols keep the view).
-  bool lastingName(std::size_t index, const syment &sym,
-                   std::string_view &name) const;
+  bool lastingName(std::size_t index, std::string_view &name) const;
   // Fills record slot of both symbol lists; name must last.
-  void setSymbol(std::size_t slot, const syment &sym, std::string_view name,
+  void setSymbol(std::size_t slot, std::uint32_t value, std::string_view name,
                  std::uint8_t type);
   std::string_view fileName(const Coff &coff, const syment &auxEntry,
                             std::string &scratch);
