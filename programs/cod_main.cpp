@@ -92,8 +92,8 @@ CodOptions parseCommandLine(int argc, char **argv) {
 }
 
 // Reads the COFF file into bytes, which the converter then reads symbols,
-// names and numbered section headers from: the Coff keeps neither (but for
-// an old-layout file's symbols). A file that does not open is left to
+// names, section headers and contents from: the Coff keeps none of them
+// (but for an old-layout file's). A file that does not open is left to
 // Coff::make to report (and read whole, should it open then).
 std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   std::FILE *file = std::fopen(name.c_str(), "rb");
@@ -103,7 +103,7 @@ std::unique_ptr<Coff> readCoff(const std::string &name, FileBytes &bytes) {
   bytes.read(file, 0);
   std::fclose(file);
   return Coff::make(bytes.data(), bytes.size(), name,
-                    Coff::Parts::NamesFromImage);
+                    Coff::Parts::AllFromImage);
 }
 
 } // namespace

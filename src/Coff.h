@@ -40,11 +40,13 @@ public:
   // romdata sections (for a converter that reads symbols, names, line
   // numbers and numbered headers in the image's own bytes; an old-layout
   // image, whose symbols, line numbers and file names the reader changes,
-  // keeps its symbol table, its line numbers and the moved file names). Where sections share
-  // a name, the header that stays decides whether they are code or
-  // romdata. Every block is checked against the file in every case, with
-  // the same messages.
-  enum class Parts { All, ProgramMemory, NamesFromImage };
+  // keeps its symbol table, its line numbers and the moved file names); or
+  // that and, for a current-layout image, no sections at all (for a
+  // converter that reads headers and contents in the image too). Where
+  // sections share a name, the header that stays decides whether they are
+  // code or romdata. Every block is checked against the file in every
+  // case, with the same messages.
+  enum class Parts { All, ProgramMemory, NamesFromImage, AllFromImage };
 
   // Reads the named file from its first byte; null after an error report.
   static std::unique_ptr<Coff> make(const std::string &name);

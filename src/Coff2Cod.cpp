@@ -1,9 +1,11 @@
 #include "Coff2Cod.h"
 
 #include "Banner.h"
+#include "ByteOrder.h"
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ParallelWork.h"
+#include "cod/CodPack.h"
 #include "TextUtil.h"
 #include "Trace.h"
 #include "mgproc/Processor.h"
@@ -25,15 +27,37 @@ bool isCodeOrRomdata(const scnhdr &hdr) {
   return type == kScnTypeCode || type == kScnTypeRomdata;
 }
 
-// A section of the code image with its contents (held by the Coff).
+// A section of the code image with its contents (held by the Coff or its
+// image; zero-filled contents have no bytes).
 struct ProgramSection {
-  const std::string *cName;
+  std::string_view cName;
   std::uint32_t cAddress;
-  const Data *cContents;
+  SectionBytes cContents;
 };
 
 bool programSectionLess(const ProgramSection &a, const ProgramSection &b) {
   return a.cAddress < b.cAddress;
+}
+
+// The order of sections taken by name and then stably by address, for
+// sections whose names differ.
+bool programSectionByAddressAndName(const ProgramSection &a,
+                                    const ProgramSection &b) {
+  return a.cAddress != b.cAddress ? a.cAddress < b.cAddress
+                                  : a.cName < b.cName;
+}
+
+SectionBytes bytesOf(const Data *contents) {
+  if (contents == nullptr)
+    return SectionBytes();
+  return SectionBytes{contents->bytes(), contents->size()};
+}
+
+std::uint64_t nameHash(std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : name)
+    hash = (hash ^ static_cast<std::uint8_t>(c)) * 1099511628211ull;
+  return hash ^ (hash >> 29);
 }
 
 // Calls action(name, header, contents) for every section, contents null
@@ -81,6 +105,8 @@ void Coff2Cod::SymbolEntries::take(const Coff &coff, const std::uint8_t *image,
   // the symbol calls for, as the reader pairs them.
   cAux.assign(cCount, std::uint8_t(kAuxNone));
   for (std::size_t i = 0; i < cCount; ++i) {
+    if (at(i)[17] == 0) // no auxiliary entry, whatever the symbol
+      continue;
     const int kind = Coff::auxType(syment::decode(at(i)));
     if (kind == kAuxNone || i + 1 >= cCount)
       continue;
@@ -91,6 +117,8 @@ void Coff2Cod::SymbolEntries::take(const Coff &coff, const std::uint8_t *image,
 Coff2Cod *Coff2Cod::convert(const Coff &coff, int pageLength, int noListing) {
   cImageNames = StringTableBytes(cImage, cImageSizeInBytes, coff.cFileHdr);
   cSymbols.take(coff, cImage, cImageSizeInBytes);
+  if (sectionsInImage(coff))
+    takeImageSections(coff);
   cPageLength = pageLength;
   cLineCount = 0;
   // The device code comes from the file: test it before any processor
@@ -133,11 +161,11 @@ bool lineEntryLess(const LstLine &a, const LstLine &b) {
 
 namespace {
 
-LstLine lineEntry(const std::string &name, const scnhdr &header,
-                  const Data *contents, const coff_lineno &line) {
+LstLine lineEntry(std::string_view name, const scnhdr &header,
+                  SectionBytes contents, const coff_lineno &line) {
   LstLine entry;
-  entry.secName = &name;
-  entry.header = &header;
+  entry.secName = name;
+  entry.sectionAddress = header.s_paddr;
   entry.contents = contents;
   entry.l_srcndx = line.l_srcndx;
   entry.l_lnno = line.l_lnno;
@@ -149,9 +177,78 @@ LstLine lineEntry(const std::string &name, const scnhdr &header,
 
 } // namespace
 
+bool Coff2Cod::sectionsInImage(const Coff &coff) const {
+  return cImage != nullptr && coff.cScnHdr.empty() &&
+         coff.cFileHdr.f_opthdr == kOptHdrSizeInBytes &&
+         filehdr::sizeInBytes + std::uint64_t(kOptHdrSizeInBytes) +
+                 scnhdr::sizeInBytes * std::uint64_t(coff.cFileHdr.f_nscns) <=
+             cImageSizeInBytes;
+}
+
+const std::uint8_t *
+Coff2Cod::imageHeaderBytes(std::uint32_t position) const {
+  return cImageHeaders + scnhdr::sizeInBytes * std::size_t(position);
+}
+
+std::string_view Coff2Cod::imageSectionName(const Coff &coff,
+                                            std::uint32_t position) const {
+  const std::uint8_t *bytes = imageHeaderBytes(position);
+  const scnhdr hdr = scnhdr::decode(bytes);
+  std::string_view name;
+  if (!sectionName(coff, hdr, name))
+    return std::string_view(); // the reader would have stopped
+  if (!hdr.hasLongName()) // viewed in the image, not in hdr
+    name = std::string_view(reinterpret_cast<const char *>(bytes), name.size());
+  return name;
+}
+
+SectionBytes Coff2Cod::imageContents(const ImageSection &section) const {
+  if (section.contents == 0)
+    return SectionBytes();
+  const scnhdr hdr = imageHeader(section.contents - 1);
+  return SectionBytes{hdr.s_scnptr != 0 ? cImage + hdr.s_scnptr : nullptr,
+                      hdr.s_size};
+}
+
+// As the reader would keep them by name: a later section's header
+// replaces an earlier one's, and so do its contents when it has any. The
+// reader checked every block and name, so each is in the image.
+void Coff2Cod::takeImageSections(const Coff &coff) {
+  const std::size_t count = coff.cFileHdr.f_nscns;
+  cImageHeaders = cImage + filehdr::sizeInBytes + coff.cFileHdr.f_opthdr;
+  cImageSections.clear();
+  cImageSections.reserve(count);
+  cSectionOf.assign(count, 0);
+  // Open addressing: a slot holds a group's position + 1, or 0. Section
+  // numbers are 16-bit, so the high half is free for the name's hash.
+  std::size_t slots = 16;
+  while (slots < 2 * count)
+    slots *= 2;
+  std::vector<std::uint32_t> table(slots, 0);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::string_view name = imageSectionName(coff, i);
+    const std::uint64_t hash = nameHash(name);
+    const std::uint32_t high = std::uint32_t(hash >> 32) & 0xFFFF0000u;
+    std::size_t slot = hash & (slots - 1);
+    for (; table[slot] != 0; slot = (slot + 1) & (slots - 1))
+      if ((table[slot] & 0xFFFF0000u) == high &&
+          imageSectionName(
+              coff, cImageSections[(table[slot] & 0xFFFFu) - 1].kept) == name)
+        break;
+    if (table[slot] == 0) {
+      cImageSections.emplace_back();
+      table[slot] = high | std::uint32_t(cImageSections.size());
+    }
+    const std::uint32_t group = (table[slot] & 0xFFFFu) - 1;
+    cSectionOf[i] = group;
+    cImageSections[group].kept = i;
+    if (imageHeader(i).s_size != 0)
+      cImageSections[group].contents = i + 1;
+  }
+}
+
 bool Coff2Cod::linesInImage(const Coff &coff) const {
-  return cImage != nullptr && coff.cLineNum.empty() &&
-         coff.cFileHdr.f_opthdr == kOptHdrSizeInBytes;
+  return sectionsInImage(coff) && coff.cLineNum.empty();
 }
 
 // The line numbers as the reader would have kept them: by section name,
@@ -160,7 +257,8 @@ bool Coff2Cod::linesInImage(const Coff &coff) const {
 // checked.
 void Coff2Cod::appendImageLines(const Coff &coff) {
   struct NumberedLines {
-    const std::pair<const std::string, scnhdr> *section;
+    std::string_view name;
+    const ImageSection *section;
     const std::uint8_t *lines;
     std::size_t count;
   };
@@ -180,31 +278,28 @@ void Coff2Cod::appendImageLines(const Coff &coff) {
         hdr.s_lnnoptr > cImageSizeInBytes ||
         bytes > cImageSizeInBytes - hdr.s_lnnoptr)
       continue;
-    std::string_view name;
-    if (!sectionName(coff, hdr, name))
-      continue;
-    auto section = coff.cScnHdr.find(std::string(name));
-    if (section == coff.cScnHdr.end() ||
-        Coff::scnType(section->second) != kScnTypeCode)
+    const ImageSection &section = imageSection(number);
+    if (Coff::scnType(imageHeader(section.kept)) != kScnTypeCode)
       continue; // romdata carries no line numbers worth listing
-    found.push_back({&*section, cImage + hdr.s_lnnoptr, hdr.s_nlnno});
+    found.push_back({imageSectionName(coff, section.kept), &section,
+                     cImage + hdr.s_lnnoptr, hdr.s_nlnno});
   }
   // By name; a name's sections keep their number order.
   std::stable_sort(found.begin(), found.end(),
                    [](const NumberedLines &a, const NumberedLines &b) {
-                     return a.section->first < b.section->first;
+                     return a.name < b.name;
                    });
   std::size_t total = 0;
   for (const NumberedLines &lines : found)
     total += lines.count;
   cLine.reserve(total);
   for (const NumberedLines &lines : found) {
-    auto contents = coff.cRawData.find(lines.section->first);
-    const Data *data =
-        contents != coff.cRawData.end() ? &contents->second : nullptr;
+    const ImageSection &section = *lines.section;
+    const scnhdr header = imageHeader(section.kept);
+    const SectionBytes contents = imageContents(section);
     for (std::size_t j = 0; j < lines.count; ++j)
       cLine.push_back(lineEntry(
-          lines.section->first, lines.section->second, data,
+          lines.name, header, contents,
           coff_lineno::decode(lines.lines + coff_lineno::sizeInBytes * j)));
   }
 }
@@ -229,7 +324,7 @@ void Coff2Cod::buildLineMap(const Coff &coff) {
       if (order != 0 || Coff::scnType(header) != kScnTypeCode)
         return; // romdata carries no line numbers worth listing
       for (const coff_lineno &line : lines->second)
-        cLine.push_back(lineEntry(name, header, contents, line));
+        cLine.push_back(lineEntry(name, header, bytesOf(contents), line));
     });
   }
   // Stable: the entries of one source line keep their file order.
@@ -239,7 +334,7 @@ void Coff2Cod::buildLineMap(const Coff &coff) {
   std::cout << "Coff2Cod::buildLineMap() - Dumping contents of cLine: \n";
   for (const LstLine &entry : cLine)
     std::cout << "   srcndx=" << entry.l_srcndx << ",  linenum=" << entry.l_lnno
-              << ",  paddr=" << entry.l_paddr << ",  secName=" << *entry.secName
+              << ",  paddr=" << entry.l_paddr << ",  secName=" << entry.secName
               << '\n';
 }
 
@@ -315,6 +410,14 @@ bool Coff2Cod::fileNameInPlace(const syment &auxEntry,
 
 std::vector<bool> Coff2Cod::programMemorySections(const Coff &coff) const {
   std::vector<bool> inProgramMemory;
+  if (sectionsInImage(coff)) {
+    // The header kept for a number's name decides.
+    inProgramMemory.assign(cSectionOf.size() + 1, false);
+    for (std::size_t number = 1; number <= cSectionOf.size(); ++number)
+      inProgramMemory[number] =
+          isCodeOrRomdata(imageHeader(imageSection(number).kept));
+    return inProgramMemory;
+  }
   const std::uint64_t firstHeader =
       filehdr::sizeInBytes + std::uint64_t(coff.cFileHdr.f_opthdr);
   const std::size_t count = coff.cFileHdr.f_nscns;
@@ -396,16 +499,46 @@ void Coff2Cod::createDirectory(const Coff &coff) {
 
 int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
   std::vector<ProgramSection> sections;
-  forEachSection(coff, [&](const std::string &name, const scnhdr &header,
-                           const Data *contents) {
-    if (isCodeOrRomdata(header) && contents != nullptr && contents->size() != 0)
-      sections.push_back({&name, header.s_paddr, contents});
-  });
-  std::stable_sort(sections.begin(), sections.end(), programSectionLess);
+  if (sectionsInImage(coff)) {
+    // By address, and by name where addresses are equal: names differ, so
+    // this is the name order made stable by address. Addresses are sorted
+    // as keys with the section's place; names only compared in a tie.
+    std::vector<std::uint64_t> keys;
+    keys.reserve(cImageSections.size());
+    for (std::size_t k = 0; k < cImageSections.size(); ++k) {
+      const ImageSection &section = cImageSections[k];
+      const scnhdr header = imageHeader(section.kept);
+      if (isCodeOrRomdata(header) && section.contents != 0)
+        keys.push_back(std::uint64_t(header.s_paddr) << 32 | k);
+    }
+    std::sort(keys.begin(), keys.end());
+    sections.reserve(keys.size());
+    for (std::uint64_t key : keys) {
+      const ImageSection &section = cImageSections[key & 0xFFFFFFFFu];
+      sections.push_back({imageSectionName(coff, section.kept),
+                          std::uint32_t(key >> 32), imageContents(section)});
+    }
+    for (auto run = sections.begin(); run != sections.end();) {
+      auto end = run + 1;
+      while (end != sections.end() && end->cAddress == run->cAddress)
+        ++end;
+      if (end - run > 1)
+        std::sort(run, end, programSectionByAddressAndName);
+      run = end;
+    }
+  } else {
+    forEachSection(coff, [&](const std::string &name, const scnhdr &header,
+                             const Data *contents) {
+      if (isCodeOrRomdata(header) && contents != nullptr &&
+          contents->size() != 0)
+        sections.push_back({name, header.s_paddr, bytesOf(contents)});
+    });
+    std::stable_sort(sections.begin(), sections.end(), programSectionLess);
+  }
   if (traceLevel("Coff2Cod::createRawDataAndMemoryMap") != 0) {
     std::cout << "Coff2Cod::createRawDataAndMemoryMap: \n";
     for (const ProgramSection &section : sections)
-      std::cout << "  scnName=" << *section.cName
+      std::cout << "  scnName=" << section.cName
                 << ", addr=" << hexText(section.cAddress, 4) << '\n';
   }
   if (sections.empty()) {
@@ -415,20 +548,21 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
            0);
     return 0;
   }
-  // Sections in address order mostly fill the slice the one before them
-  // ended in: that slice is kept at hand.
-  Block *lastBlock = nullptr;
-  std::uint64_t lastDirectory = 0;
-  std::uint32_t lastSlice = 0;
+  // The blocks are made only as they are written: each slice a section
+  // covers is noted, and the sections are copied in this order then.
+  cPlaced.clear();
+  cPlaced.reserve(sections.size());
+  cCodePieces.clear();
+  cCodePieces.reserve(sections.size() + sections.size() / 2);
   for (const ProgramSection &section : sections) {
-    const Data &contents = *section.cContents;
+    const SectionBytes &contents = section.cContents;
     // Byte addresses of the COD image; 64 bits, since a 32-bit word
     // address times two does not fit 32 bits.
     std::uint64_t first = std::uint64_t(section.cAddress) * cUnitBytes;
-    std::uint64_t last = first + contents.size() - 1;
+    std::uint64_t last = first + contents.size - 1;
     if (last > 0xFFFFFFFFu) {
       report(MessageKind::Error, "Coff2Cod::createRawDataAndMemoryMap()",
-             "Section '" + *section.cName + "' in Coff file '" +
+             "Section '" + std::string(section.cName) + "' in Coff file '" +
                  coff.cFileName +
                  "' lies beyond the 32-bit code address range of a Cod file.",
              0);
@@ -436,10 +570,10 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
     }
     std::uint64_t firstDir = first / DirectorySizeInBytes;
     std::uint64_t lastDir = last / DirectorySizeInBytes;
-    while (DirectoryTable.size() < lastDir + 1) {
+    while (DirectoryTable.size() < lastDir + 1)
       appendDirectory();
-      lastBlock = nullptr; // the slice maps may have moved
-    }
+    const std::uint64_t placed = cPlaced.size();
+    cPlaced.push_back({first, last, contents});
     for (std::uint64_t d = firstDir; d <= lastDir; ++d) {
       std::uint32_t start =
           d == firstDir ? std::uint32_t(first % DirectorySizeInBytes) : 0;
@@ -449,23 +583,54 @@ int Coff2Cod::createRawDataAndMemoryMap(const Coff &coff) {
       std::uint32_t mapLast = end + (end + 1) % cUnitBytes;
       MemoryMapList[d].emplace_back(std::uint16_t(start),
                                     std::uint16_t(mapLast));
-      std::uint64_t base = d * DirectorySizeInBytes;
       for (std::uint32_t k = start / SliceSizeInBytes;
-           k <= end / SliceSizeInBytes; ++k) {
-        if (lastBlock == nullptr || lastDirectory != d || lastSlice != k) {
-          lastBlock = &RawDataMap[d][int(k)];
-          lastDirectory = d;
-          lastSlice = k;
-        }
-        Block &block = *lastBlock;
-        std::uint32_t from = std::max(start, k * SliceSizeInBytes);
-        std::uint32_t to = std::min(end, k * SliceSizeInBytes + 511);
-        std::memcpy(block.cBytes.data() + from % SliceSizeInBytes,
-                    contents.bytes() + (base + from - first), to - from + 1);
-      }
+           k <= end / SliceSizeInBytes; ++k)
+        cCodePieces.push_back((d * SlicesPerDirectory + k) << 32 | placed);
     }
   }
+  // By slice, and in placing order within one; sections placed by address
+  // mostly come so already.
+  if (!std::is_sorted(cCodePieces.begin(), cCodePieces.end()))
+    std::sort(cCodePieces.begin(), cCodePieces.end());
   return 1;
+}
+
+void Coff2Cod::codeSlices(std::size_t directory,
+                          std::vector<int> &slices) const {
+  slices.clear();
+  const std::uint64_t firstSlot = std::uint64_t(directory) * SlicesPerDirectory;
+  auto piece = std::lower_bound(cCodePieces.begin(), cCodePieces.end(),
+                                firstSlot << 32);
+  for (; piece != cCodePieces.end() &&
+         (*piece >> 32) < firstSlot + SlicesPerDirectory;
+       ++piece) {
+    const int slice = static_cast<int>((*piece >> 32) - firstSlot);
+    if (slices.empty() || slices.back() != slice)
+      slices.push_back(slice);
+  }
+}
+
+// The sections covering the slice, copied in placing order over a zero
+// block: a later one overwrites what an earlier one put in the same bytes.
+void Coff2Cod::codeBlock(std::size_t directory, int slice, Block &block) const {
+  block.cBytes.fill(0);
+  const std::uint64_t slot =
+      std::uint64_t(directory) * SlicesPerDirectory + std::uint64_t(slice);
+  const std::uint64_t sliceFirst = slot * SliceSizeInBytes;
+  auto piece =
+      std::lower_bound(cCodePieces.begin(), cCodePieces.end(), slot << 32);
+  for (; piece != cCodePieces.end() && (*piece >> 32) == slot; ++piece) {
+    const PlacedSection &section = cPlaced[*piece & 0xFFFFFFFFu];
+    const std::uint64_t from = std::max(section.first, sliceFirst);
+    const std::uint64_t to =
+        std::min(section.last, sliceFirst + SliceSizeInBytes - 1);
+    std::uint8_t *at = block.cBytes.data() + (from - sliceFirst);
+    if (section.contents.bytes != nullptr)
+      std::memcpy(at, section.contents.bytes + (from - section.first),
+                  to - from + 1);
+    else // zero-filled; an earlier section may have filled these
+      std::memset(at, 0, to - from + 1);
+  }
 }
 
 int Coff2Cod::createSourceFileInfo(const Coff &coff) {
@@ -487,8 +652,8 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
   // names are taken here, in order, so reports come as they would.
   if (cImage == nullptr)
     names(coff); // indexed before the pieces look names up in it
-  const std::size_t first = SourceNameList.size();
-  SourceNameList.resize(first + files.size());
+  const std::size_t first = cSourceNames.size();
+  cSourceNames.resize(first + files.size());
   const std::size_t pieces = (files.size() + FilesPerPiece - 1) / FilesPerPiece;
   std::vector<std::uint8_t> stopped(pieces, 0);
   forEachLargeInParallel(pieces, [&](std::size_t piece) {
@@ -500,9 +665,7 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
         stopped[piece] = 1;
         return;
       }
-      SourceName &record = SourceNameList[first + k];
-      setCountedText(record.FileNameLen, record.FileName,
-                     SourceName::MAX_LENGTH, name);
+      cSourceNames[first + k] = name;
     }
   });
   const std::size_t made = std::min(
@@ -510,7 +673,7 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
       FilesPerPiece *
           static_cast<std::size_t>(
               std::find(stopped.begin(), stopped.end(), 1) - stopped.begin()));
-  SourceNameList.resize(first + made);
+  cSourceNames.resize(first + made);
   cSourceNum.reserve(cSourceNum.size() + files.size());
   for (std::size_t k = 0; k < made; ++k)
     cSourceNum.emplace_back(files[k], int(first + k));
@@ -522,7 +685,8 @@ int Coff2Cod::createSourceFileInfo(const Coff &coff) {
 
 int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
   std::string scratch;
-  const std::string name(fileName(coff, cSymbols.entry(index + 1), scratch));
+  cOwnedNames.emplace_back(fileName(coff, cSymbols.entry(index + 1), scratch));
+  const std::string &name = cOwnedNames.back();
   if (name.size() > SourceName::MAX_LENGTH) {
     report(MessageKind::Error, "Coff2Cod::createSourceFileInfo()",
            "Source file '" + name +
@@ -531,8 +695,8 @@ int Coff2Cod::addSourceName(const Coff &coff, std::uint32_t index) {
     return 0;
   }
   // Indices come in ascending order, so the list stays sorted.
-  cSourceNum.emplace_back(index, int(SourceNameList.size()));
-  SourceNameList.emplace_back(name);
+  cSourceNum.emplace_back(index, int(cSourceNames.size()));
+  cSourceNames.emplace_back(name);
   return 1;
 }
 
@@ -573,8 +737,19 @@ bool Coff2Cod::nameInPlace(const syment &sym, std::string_view &name) const {
   return true;
 }
 
-bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
-                           std::string_view &name) const {
+bool Coff2Cod::lastingName(std::size_t index, std::string_view &name) const {
+  // Read in the entry's own bytes first: inline, or in the image's table.
+  const char *bytes = cSymbols.nameBytes(index);
+  if (bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 0 || bytes[3] != 0) {
+    const void *nul = std::memchr(bytes, 0, 8);
+    name = std::string_view(
+        bytes, nul == nullptr ? 8 : static_cast<const char *>(nul) - bytes);
+    return true;
+  }
+  if (cImageNames.find(
+          readLE32(reinterpret_cast<const std::uint8_t *>(bytes) + 4), name))
+    return true;
+  const syment sym = cSymbols.entry(index);
   if (!nameInPlace(sym, name))
     return false;
   if (!sym.hasLongName()) // the same bytes, in the image or the Coff
@@ -582,18 +757,44 @@ bool Coff2Cod::lastingName(std::size_t index, const syment &sym,
   return true;
 }
 
-void Coff2Cod::setSymbol(std::size_t slot, const syment &sym,
+void Coff2Cod::setSymbol(std::size_t slot, std::uint32_t value,
                          std::string_view name, std::uint8_t type) {
-  Symbol &symbol = SymbolList[slot];
-  setCountedText(symbol.NameLen, symbol.Name, Symbol::MAX_LENGTH, name);
-  symbol.SymbolType = type;
-  symbol.SymbolValue = static_cast<std::uint16_t>(sym.n_value);
+  ListedSymbol &symbol = cListed[slot];
+  symbol.name = name.data();
+  symbol.nameLength =
+      static_cast<std::uint8_t>(std::min(name.size(), MaxLongSymbolName));
+  symbol.type = type;
+  symbol.value = value;
+}
 
-  LongSymbol &longSymbol = LongSymbolList[slot];
-  longSymbol.Name = name.substr(0, MaxLongSymbolName);
-  longSymbol.NameLen = static_cast<std::uint8_t>(longSymbol.Name.size());
-  longSymbol.Type = type;
-  longSymbol.Value = static_cast<std::int32_t>(sym.n_value);
+// Both symbol tables hold one record for each listed symbol, the short
+// one with the first characters of the long one's name.
+std::uint32_t Coff2Cod::packSymbolTable(BlockPacker &packer) const {
+  for (std::size_t k = 0; k < cListedCount; ++k) {
+    const ListedSymbol &symbol = cListed[k];
+    if (std::uint8_t *at = packer.placeFixed(Symbol::SizeInBytes))
+      Symbol::serialize(at, std::string_view(symbol.name, symbol.nameLength),
+                        symbol.type, static_cast<std::uint16_t>(symbol.value));
+  }
+  return packer.finish();
+}
+
+std::uint32_t Coff2Cod::packLongSymbolTable(BlockPacker &packer) const {
+  for (std::size_t k = 0; k < cListedCount; ++k) {
+    const ListedSymbol &symbol = cListed[k];
+    const std::string_view name(symbol.name, symbol.nameLength);
+    if (std::uint8_t *at = packer.placeVariable(LongSymbol::sizeInBytes(name)))
+      LongSymbol::serialize(at, name, symbol.type,
+                            static_cast<std::int32_t>(symbol.value));
+  }
+  return packer.finish();
+}
+
+std::uint32_t Coff2Cod::packSourceNameTable(BlockPacker &packer) const {
+  for (std::string_view name : cSourceNames)
+    if (std::uint8_t *at = packer.placeFixed(SourceName::SizeInBytes))
+      SourceName::serialize(at, name);
+  return packer.finish();
 }
 
 // The symbols are independent of each other: the table is cut into pieces
@@ -616,13 +817,13 @@ void Coff2Cod::createSymbols(const Coff &coff) {
       listed += isListedSymbol(i) ? 1 : 0;
     firstSlot[piece + 1] = listed;
   });
-  firstSlot[0] = SymbolList.size();
+  firstSlot[0] = 0;
   for (std::size_t piece = 0; piece < pieces; ++piece)
     firstSlot[piece + 1] += firstSlot[piece];
-  SymbolList.resize(firstSlot[pieces]);
-  LongSymbolList.resize(firstSlot[pieces]);
-  auto typeOf = [&](const syment &sym) {
-    const std::size_t number = std::size_t(sym.n_scnum);
+  cListedCount = firstSlot[pieces];
+  cListed.reset(new ListedSymbol[cListedCount]);
+  auto typeOf = [&](std::size_t index) {
+    const std::size_t number = std::size_t(cSymbols.sectionNumber(index));
     return number < inProgramMemory.size() && inProgramMemory[number]
                ? std::uint8_t(SymbolTypeAddress)
                : std::uint8_t(SymbolTypeConstant);
@@ -636,14 +837,12 @@ void Coff2Cod::createSymbols(const Coff &coff) {
     for (std::size_t i = piece * SymbolsPerPiece; i < pieceEnd(piece); ++i) {
       if (!isListedSymbol(i))
         continue;
-      // An inline name is viewed in this copy.
-      const syment sym = cSymbols.entry(i);
       std::string_view name;
-      if (!lastingName(i, sym, name)) {
+      if (!lastingName(i, name)) {
         stopped[piece] = 1;
         return;
       }
-      setSymbol(slot++, sym, name, typeOf(sym));
+      setSymbol(slot++, cSymbols.value(i), name, typeOf(i));
     }
   });
   const std::size_t firstStopped = static_cast<std::size_t>(
@@ -655,12 +854,11 @@ void Coff2Cod::createSymbols(const Coff &coff) {
   for (std::size_t i = firstStopped * SymbolsPerPiece; i < count; ++i) {
     if (!isListedSymbol(i))
       continue;
-    const syment sym = cSymbols.entry(i);
     std::string_view name;
-    if (!lastingName(i, sym, name)) {
-      cOwnedNames.emplace_back(symbolName(coff, sym, scratch));
+    if (!lastingName(i, name)) {
+      cOwnedNames.emplace_back(symbolName(coff, cSymbols.entry(i), scratch));
       name = cOwnedNames.back();
     }
-    setSymbol(slot++, sym, name, typeOf(sym));
+    setSymbol(slot++, cSymbols.value(i), name, typeOf(i));
   }
 }

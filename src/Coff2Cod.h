@@ -3,6 +3,7 @@
 // without a listing the COD file has none.
 #pragma once
 
+#include "ByteOrder.h"
 #include "Coff.h"
 #include "SourceFiles.h"
 #include "StringTableIndex.h"
@@ -13,6 +14,7 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,13 +22,21 @@
 
 class SafeOutputFile;
 
+// The bytes of a section's contents, held by the Coff being converted or
+// by the image it was read from; null for none, and for zero-filled
+// contents, which read as 0 all the same.
+struct SectionBytes {
+  const std::uint8_t *bytes = nullptr;
+  std::uint32_t size = 0;
+};
+
 // One COFF line-number entry of a code section, as read, with the section
-// it belongs to (held by the Coff being converted).
+// it belongs to (held by the Coff being converted or its image).
 class LstLine {
 public:
-  const std::string *secName = nullptr;
-  const scnhdr *header = nullptr;
-  const Data *contents = nullptr; // null when the section has no contents
+  std::string_view secName;
+  std::uint32_t sectionAddress = 0; // s_paddr of the section's header
+  SectionBytes contents;
   std::uint32_t l_srcndx = 0;
   std::uint16_t l_lnno = 0;
   std::uint32_t l_paddr = 0; // program address, in address units
@@ -84,7 +94,29 @@ public:
   // entries of one source line are one run (see lineEntries).
   std::vector<LstLine> cLine;
 
+protected:
+  // The records are packed from the converter's own lists below; the
+  // model's lists stay empty.
+  std::uint32_t packSymbolTable(BlockPacker &packer) const override;
+  std::uint32_t packSourceNameTable(BlockPacker &packer) const override;
+  std::uint32_t packLongSymbolTable(BlockPacker &packer) const override;
+  // The code blocks are made from the sections as they are written; the
+  // model's slice maps stay empty.
+  void codeSlices(std::size_t directory,
+                  std::vector<int> &slices) const override;
+  void codeBlock(std::size_t directory, int slice, Block &block) const override;
+
 private:
+  // A symbol both symbol tables list: its name, viewed where it stays for
+  // the run, cut to what a long symbol holds. Left uninitialised when
+  // made: every one is filled in its place.
+  struct ListedSymbol {
+    const char *name;
+    std::uint32_t value;
+    std::uint8_t nameLength;
+    std::uint8_t type;
+  };
+
   // The symbol table as the reader pairs symbols with their auxiliary
   // entries: the Coff's own, or, for a Coff read without one, the image's
   // entries, read in place.
@@ -106,6 +138,10 @@ private:
     const char *nameBytes(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index]._n_name
                                : reinterpret_cast<const char *>(at(index));
+    }
+    std::uint32_t value(std::size_t index) const {
+      return cModel != nullptr ? (*cModel)[index].n_value
+                               : readLE32(at(index) + 8);
     }
     std::int16_t sectionNumber(std::size_t index) const {
       return cModel != nullptr ? (*cModel)[index].n_scnum
@@ -159,10 +195,9 @@ private:
   bool fileNameInPlace(const syment &auxEntry, std::string_view &name) const;
   // The same for entry index (sym), viewed where it stays for the run (the
   // long symbols keep the view).
-  bool lastingName(std::size_t index, const syment &sym,
-                   std::string_view &name) const;
+  bool lastingName(std::size_t index, std::string_view &name) const;
   // Fills record slot of both symbol lists; name must last.
-  void setSymbol(std::size_t slot, const syment &sym, std::string_view name,
+  void setSymbol(std::size_t slot, std::uint32_t value, std::string_view name,
                  std::uint8_t type);
   std::string_view fileName(const Coff &coff, const syment &auxEntry,
                             std::string &scratch);
@@ -176,6 +211,31 @@ private:
   // The run of cLine entries of one source line.
   std::pair<const LstLine *, const LstLine *> lineEntries(std::uint32_t fileKey,
                                                           int line) const;
+
+  // One name's sections of an image whose reader kept none: the header
+  // that stays (the last) and the last with contents, by position in the
+  // image's header table.
+  struct ImageSection {
+    std::uint32_t kept = 0;
+    std::uint32_t contents = 0; // position + 1, or 0 for none
+  };
+  // Whether the sections are read where the image holds them: a
+  // current-layout image, of which the reader keeps no sections.
+  bool sectionsInImage(const Coff &coff) const;
+  // Groups the image's sections by name (cImageSections, cSectionOf).
+  void takeImageSections(const Coff &coff);
+  // The group of a section number (from 1).
+  const ImageSection &imageSection(std::size_t number) const {
+    return cImageSections[cSectionOf[number - 1]];
+  }
+  const std::uint8_t *imageHeaderBytes(std::uint32_t position) const;
+  scnhdr imageHeader(std::uint32_t position) const {
+    return scnhdr::decode(imageHeaderBytes(position));
+  }
+  // The name of the header at position, viewed in the image.
+  std::string_view imageSectionName(const Coff &coff,
+                                    std::uint32_t position) const;
+  SectionBytes imageContents(const ImageSection &section) const;
 
   // Whether the Coff was read without its line numbers, which are then
   // read where the image holds them.
@@ -215,9 +275,27 @@ private:
   std::uint64_t cImageSizeInBytes = 0;
   StringTableBytes cImageNames; // empty without an image
   SymbolEntries cSymbols;
+  std::vector<ImageSection> cImageSections; // in first-number order
+  // A code or romdata section in the code image: its byte addresses.
+  struct PlacedSection {
+    std::uint64_t first;
+    std::uint64_t last;
+    SectionBytes contents;
+  };
+  std::vector<PlacedSection> cPlaced; // in placing order
+  // Each slice a section covers: (directory * SlicesPerDirectory + slice)
+  // << 32 | the section's place in cPlaced, ascending.
+  std::vector<std::uint64_t> cCodePieces;
+  const std::uint8_t *cImageHeaders = nullptr;
+  std::vector<std::uint32_t> cSectionOf;     // number - 1 -> its group
   int cIncludeDepth = 0;
-  // Names only Coff::getName gave, kept for the long symbols' views.
+  // Names only Coff::getName gave, kept for the records' views.
   std::deque<std::string> cOwnedNames;
+  // In symbol-table order; made without touching them, so that their
+  // pages are first written by the threads that fill them.
+  std::unique_ptr<ListedSymbol[]> cListed;
+  std::size_t cListedCount = 0;
+  std::vector<std::string_view> cSourceNames; // by source-name number
   std::string cListTime; // first page header's time, used on every page
   std::string cMessage;  // a warning's text, built in place
 };

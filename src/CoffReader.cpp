@@ -145,7 +145,8 @@ public:
              const std::string &name, Coff::Parts parts)
       : cIn(bytes, sizeInBytes), cName(name),
         cProgramMemoryOnly(parts == Coff::Parts::ProgramMemory),
-        cFullRead(parts == Coff::Parts::All) {}
+        cFullRead(parts == Coff::Parts::All),
+        cSectionsInImage(parts == Coff::Parts::AllFromImage) {}
 
   std::unique_ptr<Coff> read();
 
@@ -192,6 +193,7 @@ private:
   // Only a full read keeps the string table, the relocations, the section
   // numbers and the contents of data sections.
   bool cFullRead;
+  bool cSectionsInImage; // a current image's sections are left in it
   // The string table's text in the image and the bytes of it that hold
   // the kept strings: section names are looked up there, in place.
   const std::uint8_t *cStringText = nullptr;
@@ -441,6 +443,14 @@ CoffReader::checkedSection(std::uint32_t index) const {
 
 bool CoffReader::readSections() {
   const std::size_t count = cCoff->cFileHdr.f_nscns;
+  if (cSectionsInImage && !cOldLayout) {
+    // Only checked: nothing is kept to sort.
+    std::string_view name;
+    for (std::size_t i = 0; i < count; ++i)
+      if (!checkSection(static_cast<int>(i) + 1, name))
+        return false;
+    return true;
+  }
   // An object's few sections need no allocation of their own.
   constexpr std::size_t kFewSections = 16;
   NameKey few[kFewSections];

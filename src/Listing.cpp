@@ -5,6 +5,7 @@
 #include "Coff2Cod.h"
 
 #include "Banner.h"
+#include "ByteOrder.h"
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ParallelWork.h"
@@ -83,13 +84,13 @@ void formatListRow(std::string &row, const char *address,
 }
 
 // Bytes outside the section's contents read as 0.
-std::uint8_t byteAt(const Data *contents, std::int64_t offset) {
-  if (contents == nullptr || offset < 0 || offset >= contents->size())
+std::uint8_t byteAt(const SectionBytes &contents, std::int64_t offset) {
+  if (contents.bytes == nullptr || offset < 0 || offset >= contents.size)
     return 0;
-  return contents->bytes()[offset];
+  return contents.bytes[offset];
 }
 
-std::uint16_t wordAt(const Data *contents, std::int64_t offset) {
+std::uint16_t wordAt(const SectionBytes &contents, std::int64_t offset) {
   return static_cast<std::uint16_t>(byteAt(contents, offset) |
                                     (byteAt(contents, offset + 1) << 8));
 }
@@ -174,12 +175,21 @@ void Coff2Cod::classifySymbols(const Coff &coff) {
 bool Coff2Cod::classifySymbol(std::size_t index) {
   if (cSymbols.auxKind(index) != kAuxNone)
     return true;
+  // An inline name (its first four bytes are not all zero) that does not
+  // start with a dot is none of those the scans look for.
+  const char *bytes = cSymbols.nameBytes(index);
+  if (bytes[0] != 0 && bytes[0] != '.')
+    return true;
+  // The same for a long name (four zero bytes, then its offset) in the
+  // image's table, told by its first character.
+  char first = 0;
+  if (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0 &&
+      cImageNames.firstChar(
+          readLE32(reinterpret_cast<const std::uint8_t *>(bytes) + 4), first) &&
+      first != '.')
+    return true;
   // An inline name is viewed in this copy.
   const syment sym = cSymbols.entry(index);
-  char first = 0;
-  if (sym.hasLongName() && cImageNames.firstChar(sym.nameOffset(), first) &&
-      first != '.')
-    return true; // a name in the image's table, none of those below
   std::string_view name;
   if (!nameInPlace(sym, name))
     return false;
@@ -365,14 +375,13 @@ void Coff2Cod::writeCodeRow(const Coff &, const LstLine &entry, int sourceNum,
                             int line, bool firstOfLine,
                             const std::string &fileName,
                             std::uint8_t &wordsPending) {
-  const scnhdr &header = *entry.header;
-  const Data *contents = entry.contents;
+  const SectionBytes &contents = entry.contents;
   std::int64_t offset =
-      (std::int64_t(entry.l_paddr) - std::int64_t(header.s_paddr)) *
+      (std::int64_t(entry.l_paddr) - std::int64_t(entry.sectionAddress)) *
       std::int64_t(unitBytes());
   std::uint16_t word = wordAt(contents, offset);
   std::uint16_t nextWord = 0;
-  if (contents != nullptr && offset + 2 < std::int64_t(contents->size()))
+  if (contents.bytes != nullptr && offset + 2 < std::int64_t(contents.size))
     nextWord = wordAt(contents, offset + 2);
 
   // The directory that holds the code word's byte address.

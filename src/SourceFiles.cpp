@@ -9,10 +9,10 @@ namespace {
 
 // The directory part of a name, or an empty text when there is none to
 // check (no slash, or just the root).
-std::string directoryOf(const std::string &name) {
+std::string_view directoryOf(std::string_view name) {
   std::size_t slash = name.rfind('/');
-  if (slash == std::string::npos || slash == 0)
-    return std::string();
+  if (slash == std::string_view::npos || slash == 0)
+    return std::string_view();
   return name.substr(0, slash);
 }
 
@@ -32,7 +32,7 @@ void SourceFiles::noteFailure(const std::string &name, int error) {
   cFailedNames.insert(name);
   if (error != ENOENT && error != ENOTDIR)
     return;
-  std::string directory = directoryOf(name);
+  const std::string directory(directoryOf(name));
   if (directory.empty() || cDirectories.count(directory) != 0)
     return;
   struct stat info;

@@ -8,9 +8,11 @@
 #include "FileBytes.h"
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 
 class SourceFiles {
 public:
@@ -22,9 +24,10 @@ private:
   bool knownToFail(const std::string &name) const;
   void noteFailure(const std::string &name, int error);
 
-  std::set<std::string> cFailedNames;
+  // Transparent, so that a name's directory part is looked up in place.
+  std::set<std::string, std::less<>> cFailedNames;
   // Directory part of a name -> whether it exists as a directory.
-  std::map<std::string, bool> cDirectories;
+  std::map<std::string, bool, std::less<>> cDirectories;
 };
 
 // Calls lineAction(text, length) for each line of the bytes: the text up to

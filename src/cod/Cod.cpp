@@ -88,10 +88,16 @@ void Cod::preWrite() {
              "cod");
   BlockCounts counts;
   counts.directories = static_cast<std::uint32_t>(DirectoryTable.size());
-  for (const auto &slices : RawDataMap)
-    counts.rawData += static_cast<std::uint32_t>(slices.size());
-  counts.symbols = packSymbolBlocks(SymbolList, nullptr);
-  counts.sourceNames = packSourceNameBlocks(SourceNameList, nullptr);
+  std::vector<std::vector<int>> slices(DirectoryTable.size());
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d) {
+    codeSlices(d, slices[d]);
+    counts.rawData += static_cast<std::uint32_t>(slices[d].size());
+  }
+  std::list<Block> *const countOnly = nullptr;
+  BlockPacker symbolCounter(countOnly);
+  counts.symbols = packSymbolTable(symbolCounter);
+  BlockPacker sourceNameCounter(countOnly);
+  counts.sourceNames = packSourceNameTable(sourceNameCounter);
   std::vector<std::uint32_t> lineBlocks, memMapBlocks;
   for (const auto &records : LineInfoTable) {
     lineBlocks.push_back(packLineInfoBlocks(records, nullptr));
@@ -102,17 +108,17 @@ void Cod::preWrite() {
     memMapBlocks.push_back(packMemoryMapBlocks(records, nullptr));
     counts.memMap += memMapBlocks.back();
   }
-  counts.longSymbols = packLongSymbolBlocks(LongSymbolList, nullptr);
+  BlockPacker longSymbolCounter(countOnly);
+  counts.longSymbols = packLongSymbolTable(longSymbolCounter);
   counts.debugMsgs = packDebugMsgBlocks(DebugMsgList, nullptr);
   if (traceLevel("Cod::preWrite") != 0)
     traceCounts(counts);
 
   std::uint32_t counter = counts.directories;
   for (std::size_t d = 0; d < DirectoryTable.size(); ++d)
-    for (const auto &slice : RawDataMap[d]) {
-      ORV_ASSERT(slice.first >= 0 && slice.first < SlicesPerDirectory, "cod");
-      DirectoryTable[d].Index[slice.first] =
-          static_cast<std::uint16_t>(counter++);
+    for (int slice : slices[d]) {
+      ORV_ASSERT(slice >= 0 && slice < SlicesPerDirectory, "cod");
+      DirectoryTable[d].Index[slice] = static_cast<std::uint16_t>(counter++);
     }
   for (std::size_t d = 0; d + 1 < DirectoryTable.size(); ++d)
     DirectoryTable[d].NextDir = static_cast<std::uint16_t>(d + 1);
@@ -237,19 +243,25 @@ private:
 int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
   FileBlockSink sink(file, name);
   sink.setKind("code");
-  for (const auto &slices : RawDataMap)
-    for (const auto &slice : slices)
-      sink.take(slice.second);
+  std::vector<int> slices;
+  Block block;
+  for (std::size_t d = 0; d < DirectoryTable.size(); ++d) {
+    codeSlices(d, slices);
+    for (int slice : slices) {
+      codeBlock(d, slice, block);
+      sink.take(block);
+    }
+  }
   if (sink.failed())
     return 0;
   sink.setKind("symbol");
   BlockPacker symbols(&sink);
-  packFixedRecords(SymbolList, symbols);
+  packSymbolTable(symbols);
   if (sink.failed())
     return 0;
   sink.setKind("source name");
   BlockPacker sourceNames(&sink);
-  packFixedRecords(SourceNameList, sourceNames);
+  packSourceNameTable(sourceNames);
   if (sink.failed())
     return 0;
   sink.setKind("line info");
@@ -273,13 +285,35 @@ int Cod::writeTables(SafeOutputFile &file, const std::string &name) {
   }
   sink.setKind("long symbol");
   BlockPacker longSymbols(&sink);
-  packVariableRecords(LongSymbolList, longSymbols);
+  packLongSymbolTable(longSymbols);
   if (sink.failed())
     return 0;
   sink.setKind("debug msg");
   BlockPacker debugMsgs(&sink);
   packVariableRecords(DebugMsgList, debugMsgs);
   return sink.failed() ? 0 : 1;
+}
+
+void Cod::codeSlices(std::size_t directory, std::vector<int> &slices) const {
+  slices.clear();
+  for (const auto &slice : RawDataMap[directory]) // ascending slice index
+    slices.push_back(slice.first);
+}
+
+void Cod::codeBlock(std::size_t directory, int slice, Block &block) const {
+  block = RawDataMap[directory].at(slice);
+}
+
+std::uint32_t Cod::packSymbolTable(BlockPacker &packer) const {
+  return packFixedRecords(SymbolList, packer);
+}
+
+std::uint32_t Cod::packSourceNameTable(BlockPacker &packer) const {
+  return packFixedRecords(SourceNameList, packer);
+}
+
+std::uint32_t Cod::packLongSymbolTable(BlockPacker &packer) const {
+  return packVariableRecords(LongSymbolList, packer);
 }
 
 int Cod::writeBlockList(SafeOutputFile &file, const std::string &name,

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class BlockPacker;
 class SafeOutputFile;
 
 class Cod {
@@ -64,6 +65,19 @@ public:
   std::string cCodFileName;
   // Blocks numbered by preWrite, directories included.
   std::uint32_t cBlockCount = 0;
+
+protected:
+  // The symbol, source-name and long-symbol tables, packed into blocks (or
+  // counted, when the packer only counts): the lists above, or what a
+  // maker that keeps the records in a form of its own packs instead.
+  virtual std::uint32_t packSymbolTable(BlockPacker &packer) const;
+  virtual std::uint32_t packSourceNameTable(BlockPacker &packer) const;
+  virtual std::uint32_t packLongSymbolTable(BlockPacker &packer) const;
+  // The code image: the slices of a directory that hold code, ascending,
+  // and the block of one of them (RawDataMap's, or made when asked).
+  virtual void codeSlices(std::size_t directory,
+                          std::vector<int> &slices) const;
+  virtual void codeBlock(std::size_t directory, int slice, Block &block) const;
 
 private:
   int writeDirectories(SafeOutputFile &file, const std::string &name);

@@ -16,31 +16,9 @@ BlockPacker::BlockPacker(std::list<Block> *out) : cSink(nullptr) {
 
 BlockPacker::BlockPacker(BlockSink *sink) : cSink(sink) {}
 
-std::uint8_t *BlockPacker::place(std::size_t sizeInBytes,
-                                 std::size_t limitInBytes) {
-  ORV_ASSERT(sizeInBytes <= limitInBytes, "cod");
-  if (!cStarted) {
-    cStarted = true;
-    cBlockCount = 1;
-  } else if (cOffset + sizeInBytes > limitInBytes) {
-    flushWorking();
-    ++cBlockCount;
-    cOffset = 0;
-  }
-  std::uint8_t *at =
-      cSink != nullptr ? cWorking.cBytes.data() + cOffset : nullptr;
-  cOffset += sizeInBytes;
-  return at;
-}
-
-std::uint8_t *BlockPacker::placeFixed(std::size_t sizeInBytes) {
-  return place(sizeInBytes, CodBlockSize);
-}
-
-// A variable-size record must end on or before byte 510 so that a zero
-// length byte after the last record always ends the block for a reader.
-std::uint8_t *BlockPacker::placeVariable(std::size_t sizeInBytes) {
-  return place(sizeInBytes, CodBlockSize - 1);
+// No record is larger than a block; the check stays in every build.
+void BlockPacker::tooLarge() {
+  assertionFailed("sizeInBytes <= limitInBytes", "cod", __LINE__);
 }
 
 void BlockPacker::flushWorking() {

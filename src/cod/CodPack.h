@@ -28,8 +28,15 @@ public:
   // Where the next record goes, starting a new block when it does not fit;
   // null when only counting. Fixed-size records may fill a block to its
   // last byte; variable-size ones leave at least that byte zero.
-  std::uint8_t *placeFixed(std::size_t sizeInBytes);
-  std::uint8_t *placeVariable(std::size_t sizeInBytes);
+  // Inline: a table of tens of thousands of records places each one.
+  std::uint8_t *placeFixed(std::size_t sizeInBytes) {
+    return place(sizeInBytes, CodBlockSize);
+  }
+  // A variable-size record must end on or before byte 510 so that a zero
+  // length byte after the last record always ends the block for a reader.
+  std::uint8_t *placeVariable(std::size_t sizeInBytes) {
+    return place(sizeInBytes, CodBlockSize - 1);
+  }
 
   // Hands on the working block when anything was placed; the block count.
   std::uint32_t finish();
@@ -44,7 +51,23 @@ private:
     std::list<Block> &cOut;
   };
 
-  std::uint8_t *place(std::size_t sizeInBytes, std::size_t limitInBytes);
+  std::uint8_t *place(std::size_t sizeInBytes, std::size_t limitInBytes) {
+    if (sizeInBytes > limitInBytes)
+      tooLarge();
+    if (!cStarted) {
+      cStarted = true;
+      cBlockCount = 1;
+    } else if (cOffset + sizeInBytes > limitInBytes) {
+      flushWorking();
+      ++cBlockCount;
+      cOffset = 0;
+    }
+    std::uint8_t *at =
+        cSink != nullptr ? cWorking.cBytes.data() + cOffset : nullptr;
+    cOffset += sizeInBytes;
+    return at;
+  }
+  [[noreturn]] static void tooLarge();
   void flushWorking();
 
   std::unique_ptr<ListSink> cListSink;

@@ -3,9 +3,13 @@
 // block; the variable-size records know their size on disk.
 #pragma once
 
+#include "ByteOrder.h"
+
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <string>
 #include <string_view>
@@ -78,6 +82,18 @@ public:
   // The name must already fit: callers cut longer names themselves.
   Symbol(const std::string &name, std::uint8_t type, std::uint16_t value);
   void serialize(std::uint8_t *at) const;
+  // What serialize writes for a record of these fields, the name cut to
+  // MAX_LENGTH, without making one (a converter writes tens of thousands).
+  static void serialize(std::uint8_t *at, std::string_view name,
+                        std::uint8_t type, std::uint16_t value) {
+    std::uint8_t record[SizeInBytes] = {};
+    const std::size_t length = std::min(name.size(), MAX_LENGTH);
+    record[0] = static_cast<std::uint8_t>(length);
+    std::memcpy(record + 1, name.data(), length);
+    record[13] = type;
+    writeLE16(record + 14, value);
+    std::memcpy(at, record, SizeInBytes);
+  }
   std::string name() const;
   bool operator<(const Symbol &other) const { return name() < other.name(); }
   bool operator==(const Symbol &other) const { return name() == other.name(); }
@@ -97,6 +113,13 @@ public:
   // The name must fit; the converter refuses longer names before this.
   explicit SourceName(const std::string &name);
   void serialize(std::uint8_t *at) const;
+  // What serialize writes for a record of this name, cut to MAX_LENGTH.
+  static void serialize(std::uint8_t *at, std::string_view name) {
+    const std::size_t length = std::min(name.size(), MAX_LENGTH);
+    at[0] = static_cast<std::uint8_t>(length);
+    std::memcpy(at + 1, name.data(), length);
+    std::memset(at + 1 + length, 0, MAX_LENGTH - length);
+  }
   std::string name() const;
   bool operator<(const SourceName &other) const {
     return name() < other.name();
@@ -154,6 +177,18 @@ public:
   LongSymbol() = default;
   std::size_t sizeInBytes() const { return Name.size() + 7; }
   void serialize(std::uint8_t *at) const;
+  // What serialize writes for a record of these fields (name at most 255
+  // characters), without making one.
+  static std::size_t sizeInBytes(std::string_view name) {
+    return name.size() + 7;
+  }
+  static void serialize(std::uint8_t *at, std::string_view name,
+                        std::int16_t type, std::int32_t value) {
+    at[0] = static_cast<std::uint8_t>(name.size());
+    std::memcpy(at + 1, name.data(), name.size());
+    writeLE16(at + 1 + name.size(), static_cast<std::uint16_t>(type));
+    writeBE32(at + 3 + name.size(), static_cast<std::uint32_t>(value));
+  }
   bool operator<(const LongSymbol &other) const { return Name < other.Name; }
   bool operator==(const LongSymbol &other) const { return Name == other.Name; }
 
