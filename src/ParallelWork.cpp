@@ -93,8 +93,12 @@ public:
     drain();
     std::unique_lock<std::mutex> lock(cMutex);
     // No helper joins once this thread is done; those that joined finish.
+    // A thread still starting up may hold the runtime's heap locks, and a
+    // child forked then (a test's death test) would find them held for
+    // good: so the job also ends only once every helper has started.
     cWanted = cJoined;
-    cDone.wait(lock, [&] { return cFinished == cJoined; });
+    cDone.wait(lock,
+               [&] { return cFinished == cJoined && cReady == cHelpers; });
     cWork = nullptr;
   }
 
@@ -111,11 +115,6 @@ private:
       }
       ++cHelpers;
     }
-    // A thread still starting up may hold the runtime's heap locks; a
-    // child forked then (a test's death test) would find them held for
-    // good. So a job starts, and ends, with every helper waiting.
-    std::unique_lock<std::mutex> lock(cMutex);
-    cDone.wait(lock, [&] { return cReady == cHelpers; });
     return std::min(cHelpers, wanted);
   }
 
