@@ -75,6 +75,19 @@ MemberFrame memberFrame(const FileBytes &bytes, std::uint64_t offset) {
   return frame;
 }
 
+// Members are summarized a run of this many at a time, side by side.
+constexpr std::size_t kMembersPerRun = 64;
+
+// At most how many symbols an image's summary can list: as many as its
+// header counts, when the image holds that many entries.
+std::uint64_t symbolRoom(const std::uint8_t *image, std::uint64_t imageBytes) {
+  constexpr std::size_t kNsymsAt = 12; // filehdr::f_nsyms
+  if (imageBytes < filehdr::sizeInBytes)
+    return 0;
+  return std::min<std::uint64_t>(readLE32(image + kNsymsAt),
+                                 imageBytes / syment::sizeInBytes);
+}
+
 // Where the members stand by their headers' size fields, found as the
 // library's bytes come in (while they are still in the cache). Members are
 // read ahead from there in parallel, silently; the walk in order
@@ -253,25 +266,16 @@ SortKey sortKey(std::string_view name, std::uint32_t at) {
   return {readBE64(bytes), readBE64(bytes + 8), at};
 }
 
-// A definition as a run of members read ahead lists it: its name, the
-// bytes of its sort key and its member (numbered as read ahead).
-struct RunDefinition {
-  std::string_view cName;
-  std::uint64_t cHigh = 0;
-  std::uint64_t cLow = 0;
-  std::uint32_t cMember = 0;
-};
-
 // A library's members as scanMembers finds them, in file order.
 struct ScannedLibrary {
   std::vector<Archive::MemberImage> cImages;  // they view the bytes
   std::vector<std::unique_ptr<Coff>> cModels; // null where summarized
   // Per run of members read ahead: the summaries' external symbols (which
-  // the images view) and, of those, the definitions.
+  // the images view) and how many of those are definitions.
   std::vector<std::vector<MemberSummary::External>> cExternals;
-  std::vector<std::vector<RunDefinition>> cDefinitions;
+  std::vector<std::uint32_t> cDefinitionCounts;
   // Every member summarized and in the order read ahead: the runs'
-  // definitions, one run after another, are the members' in order.
+  // external symbols, one run after another, are the members' in order.
   bool cAheadInOrder = false;
 };
 
@@ -285,38 +289,44 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
   if (!readLibraryBytes(name, bytes, offsets))
     return false;
   std::vector<Archive::MemberImage> ahead(offsets.size());
-  std::vector<MemberFrame> frames(offsets.size());
-  // A run of members at a time, their external symbols and the keys of
-  // their definitions listed while their bytes are still in the cache,
-  // into lists per run.
-  constexpr std::size_t kMembersPerRun = 64;
+  std::vector<char> framedByHeader(offsets.size());
+  // A run of members at a time, their external symbols listed while their
+  // bytes are still in the cache, into a list per run.
   const std::size_t runCount =
       (offsets.size() + kMembersPerRun - 1) / kMembersPerRun;
   library.cExternals.assign(runCount, {});
-  library.cDefinitions.assign(runCount, {});
+  library.cDefinitionCounts.assign(runCount, 0);
   forEachInParallel(runCount, [&](std::size_t run) {
     std::vector<MemberSummary::External> &listed = library.cExternals[run];
-    std::vector<RunDefinition> &defined = library.cDefinitions[run];
-    std::size_t firstListed[kMembersPerRun];
     const std::size_t first = run * kMembersPerRun;
     const std::size_t end = std::min(offsets.size(), first + kMembersPerRun);
+    // The list is made as large as the members' symbol tables could fill
+    // it (up to a bound a damaged count cannot push), so that it mostly
+    // never moves.
+    constexpr std::uint64_t kMostRoom = 16384;
+    std::uint64_t room = 0;
     for (std::size_t i = first; i < end; ++i) {
       Archive::MemberImage &image = ahead[i];
       const std::uint8_t *header = bytes.data() + offsets[i];
-      frames[i] = memberFrame(bytes, offsets[i]);
+      const MemberFrame frame = memberFrame(bytes, offsets[i]);
+      framedByHeader[i] = frame.cByHeader ? 1 : 0;
       image.cName = Archive::headerNameView(header);
       image.cImage = header + kMemberHeaderSizeInBytes;
-      image.cImageBytes = frames[i].cImageBytes;
+      image.cImageBytes = frame.cImageBytes;
+      room += symbolRoom(image.cImage, image.cImageBytes);
+    }
+    listed.reserve(static_cast<std::size_t>(std::min(room, kMostRoom)));
+    std::size_t firstListed[kMembersPerRun];
+    for (std::size_t i = first; i < end; ++i) {
+      Archive::MemberImage &image = ahead[i];
       firstListed[i - first] = listed.size();
       image.cSummarized =
           image.cSummary.read(image.cImage, image.cImageBytes, &listed);
-      for (std::size_t e = firstListed[i - first]; e < listed.size(); ++e)
-        if (listed[e].cDefined) {
-          const SortKey key = sortKey(listed[e].cName, 0);
-          defined.push_back({listed[e].cName, key.cHigh, key.cLow,
-                             static_cast<std::uint32_t>(i)});
-        }
     }
+    std::uint32_t definitions = 0;
+    for (const MemberSummary::External &external : listed)
+      definitions += external.cDefined ? 1 : 0;
+    library.cDefinitionCounts[run] = definitions;
     // The list no longer grows: its entries stay put.
     for (std::size_t i = first; i < end; ++i)
       if (ahead[i].cSummarized)
@@ -334,9 +344,13 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
   std::size_t nextAhead = 0;
   auto frameOf = [&](std::uint64_t offset) {
     nextAhead = skipTo(offsets, nextAhead, offset);
-    return nextAhead < offsets.size() && offsets[nextAhead] == offset
-               ? frames[nextAhead]
-               : memberFrame(bytes, offset);
+    if (nextAhead < offsets.size() && offsets[nextAhead] == offset) {
+      MemberFrame frame;
+      frame.cByHeader = framedByHeader[nextAhead] != 0;
+      frame.cImageBytes = ahead[nextAhead].cImageBytes;
+      return frame;
+    }
+    return memberFrame(bytes, offset);
   };
   const bool whole = walkMembers(
       bytes, name, frameOf,
@@ -455,19 +469,29 @@ collectScannedDefinitions(const ScannedLibrary &library,
   definitions.clear();
   keys.clear();
   if (library.cAheadInOrder) {
-    // The runs' lists one after another, each copied on its own thread.
-    const auto &runs = library.cDefinitions;
-    std::vector<std::size_t> runAt(runs.size() + 1, 0);
-    for (std::size_t run = 0; run < runs.size(); ++run)
-      runAt[run + 1] = runAt[run] + runs[run].size();
+    // The runs' definitions one after another, each run's on its own
+    // thread.
+    const std::vector<std::uint32_t> &counts = library.cDefinitionCounts;
+    std::vector<std::size_t> runAt(counts.size() + 1, 0);
+    for (std::size_t run = 0; run < counts.size(); ++run)
+      runAt[run + 1] = runAt[run] + counts[run];
     definitions.resize(runAt.back());
     keys.resize(runAt.back());
-    forEachInParallel(runs.size(), [&](std::size_t run) {
-      for (std::size_t k = 0; k < runs[run].size(); ++k) {
-        const RunDefinition &listed = runs[run][k];
-        const std::size_t at = runAt[run] + k;
-        definitions[at] = {listed.cName, listed.cMember};
-        keys[at] = {listed.cHigh, listed.cLow, static_cast<std::uint32_t>(at)};
+    const std::vector<Archive::MemberImage> &images = library.cImages;
+    forEachInParallel(counts.size(), [&](std::size_t run) {
+      std::size_t at = runAt[run];
+      const std::size_t end =
+          std::min(images.size(), (run + 1) * kMembersPerRun);
+      for (std::size_t i = run * kMembersPerRun; i < end; ++i) {
+        const std::uint32_t count = images[i].cSummary.externalCount();
+        for (std::uint32_t e = 0; e < count; ++e) {
+          const MemberSummary::External &external = images[i].cExternals[e];
+          if (!external.cDefined)
+            continue;
+          definitions[at] = {external.cName, static_cast<std::uint32_t>(i)};
+          keys[at] = sortKey(external.cName, static_cast<std::uint32_t>(at));
+          ++at;
+        }
       }
     });
     return missing;
