@@ -95,6 +95,9 @@ std::uint64_t symbolRoom(const std::uint8_t *image, std::uint64_t imageBytes) {
 // place and was read without a word. A field that frames nothing ends the
 // walk ahead: where the next member starts is known only once this one is
 // read.
+// Beside each header it notes the room the member's symbols could take
+// (symbolRoom, 0 where the image's header has not come in yet): reading
+// it while the header is at hand costs next to nothing.
 class HeaderWalk {
 public:
   void advance(const std::uint8_t *data, std::uint64_t available) {
@@ -102,13 +105,21 @@ public:
       cOffsets.push_back(cNext);
       std::uint64_t sizeInBytes = 0;
       cStopped = !sizeFieldValue(data + cNext, sizeInBytes);
-      cNext += kMemberHeaderSizeInBytes + sizeInBytes;
+      const std::uint64_t imageAt = cNext + kMemberHeaderSizeInBytes;
+      const std::uint64_t imageBytes =
+          cStopped ? available - imageAt
+                   : std::min(sizeInBytes, available - imageAt);
+      cRooms.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(
+          symbolRoom(data + imageAt, imageBytes), UINT32_MAX)));
+      cNext = imageAt + sizeInBytes;
     }
   }
   std::vector<std::uint64_t> &offsets() { return cOffsets; }
+  std::vector<std::uint32_t> &rooms() { return cRooms; }
 
 private:
   std::vector<std::uint64_t> cOffsets;
+  std::vector<std::uint32_t> cRooms;
   std::uint64_t cNext = kArchiveMagicSizeInBytes;
   bool cStopped = false;
 };
@@ -152,10 +163,12 @@ readMembersAhead(const FileBytes &bytes,
 }
 
 // Opens the library and checks its magic; the whole file in memory (a
-// device, with no length of its own, holds no members) and where its
-// headers are. False after an error report.
+// device, with no length of its own, holds no members), where its headers
+// are and, when rooms is given, the room each member's symbols could take.
+// False after an error report.
 bool readLibraryBytes(const std::string &name, FileBytes &bytes,
-                      std::vector<std::uint64_t> &offsets) {
+                      std::vector<std::uint64_t> &offsets,
+                      std::vector<std::uint32_t> *rooms = nullptr) {
   std::ostringstream text;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
@@ -184,6 +197,11 @@ bool readLibraryBytes(const std::string &name, FileBytes &bytes,
   offsets.clear();
   if (read) // else nothing is held
     offsets.swap(walk.offsets());
+  if (rooms != nullptr) {
+    rooms->clear();
+    if (read)
+      rooms->swap(walk.rooms());
+  }
   return true;
 }
 
@@ -286,25 +304,36 @@ struct ScannedLibrary {
 bool scanMembers(const std::string &name, FileBytes &bytes,
                  ScannedLibrary &library) {
   std::vector<std::uint64_t> offsets;
-  if (!readLibraryBytes(name, bytes, offsets))
+  std::vector<std::uint32_t> rooms;
+  if (!readLibraryBytes(name, bytes, offsets, &rooms))
     return false;
   std::vector<Archive::MemberImage> ahead(offsets.size());
   std::vector<char> framedByHeader(offsets.size());
   // A run of members at a time, their external symbols listed while their
-  // bytes are still in the cache, into a list per run.
+  // bytes are still in the cache, into a list per run. Each list is made
+  // here, as large as the members' symbol tables could fill it (up to a
+  // bound a damaged count cannot push), so that it mostly never moves:
+  // made on the threads, the lists would grow each thread's heap a piece
+  // at a time, and those steps wait on each other.
+  constexpr std::uint64_t kMostRoom = 16384;
   const std::size_t runCount =
       (offsets.size() + kMembersPerRun - 1) / kMembersPerRun;
   library.cExternals.assign(runCount, {});
   library.cDefinitionCounts.assign(runCount, 0);
+  for (std::size_t run = 0; run < runCount; ++run) {
+    std::uint64_t room = 0;
+    const std::size_t end =
+        std::min(offsets.size(), (run + 1) * kMembersPerRun);
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+      room += rooms[i];
+    library.cExternals[run].reserve(
+        static_cast<std::size_t>(std::min(room, kMostRoom)));
+  }
   forEachInParallel(runCount, [&](std::size_t run) {
     std::vector<MemberSummary::External> &listed = library.cExternals[run];
     const std::size_t first = run * kMembersPerRun;
     const std::size_t end = std::min(offsets.size(), first + kMembersPerRun);
-    // The list is made as large as the members' symbol tables could fill
-    // it (up to a bound a damaged count cannot push), so that it mostly
-    // never moves.
-    constexpr std::uint64_t kMostRoom = 16384;
-    std::uint64_t room = 0;
+    std::size_t firstListed[kMembersPerRun];
     for (std::size_t i = first; i < end; ++i) {
       Archive::MemberImage &image = ahead[i];
       const std::uint8_t *header = bytes.data() + offsets[i];
@@ -313,12 +342,6 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
       image.cName = Archive::headerNameView(header);
       image.cImage = header + kMemberHeaderSizeInBytes;
       image.cImageBytes = frame.cImageBytes;
-      room += symbolRoom(image.cImage, image.cImageBytes);
-    }
-    listed.reserve(static_cast<std::size_t>(std::min(room, kMostRoom)));
-    std::size_t firstListed[kMembersPerRun];
-    for (std::size_t i = first; i < end; ++i) {
-      Archive::MemberImage &image = ahead[i];
       firstListed[i - first] = listed.size();
       image.cSummarized =
           image.cSummary.read(image.cImage, image.cImageBytes, &listed);
