@@ -310,17 +310,20 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
   std::vector<Archive::MemberImage> ahead(offsets.size());
   std::vector<char> framedByHeader(offsets.size());
   // A run of members at a time, their external symbols listed while their
-  // bytes are still in the cache, into a list per run. Each list is made
-  // here, as large as the members' symbol tables could fill it (up to a
-  // bound a damaged count cannot push), so that it mostly never moves:
-  // made on the threads, the lists would grow each thread's heap a piece
-  // at a time, and those steps wait on each other.
+  // bytes are still in the cache, into a list per run. Where the runs are
+  // read on several threads, each list is made here, as large as the
+  // members' symbol tables could fill it (up to a bound a damaged count
+  // cannot push), so that it mostly never moves: made on the threads, the
+  // lists would grow each thread's heap a piece at a time, and those steps
+  // wait on each other. On one thread (a small address space) they grow
+  // as they fill, taking no more room than they use.
   constexpr std::uint64_t kMostRoom = 16384;
   const std::size_t runCount =
       (offsets.size() + kMembersPerRun - 1) / kMembersPerRun;
   library.cExternals.assign(runCount, {});
   library.cDefinitionCounts.assign(runCount, 0);
-  for (std::size_t run = 0; run < runCount; ++run) {
+  const bool madeHere = threadsFitAddressSpace();
+  for (std::size_t run = 0; madeHere && run < runCount; ++run) {
     std::uint64_t room = 0;
     const std::size_t end =
         std::min(offsets.size(), (run + 1) * kMembersPerRun);
