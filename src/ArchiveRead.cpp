@@ -75,6 +75,19 @@ MemberFrame memberFrame(const FileBytes &bytes, std::uint64_t offset) {
   return frame;
 }
 
+// Members are summarized a run of this many at a time, side by side.
+constexpr std::size_t kMembersPerRun = 64;
+
+// At most how many symbols an image's summary can list: as many as its
+// header counts, when the image holds that many entries.
+std::uint64_t symbolRoom(const std::uint8_t *image, std::uint64_t imageBytes) {
+  constexpr std::size_t kNsymsAt = 12; // filehdr::f_nsyms
+  if (imageBytes < filehdr::sizeInBytes)
+    return 0;
+  return std::min<std::uint64_t>(readLE32(image + kNsymsAt),
+                                 imageBytes / syment::sizeInBytes);
+}
+
 // Where the members stand by their headers' size fields, found as the
 // library's bytes come in (while they are still in the cache). Members are
 // read ahead from there in parallel, silently; the walk in order
@@ -82,6 +95,9 @@ MemberFrame memberFrame(const FileBytes &bytes, std::uint64_t offset) {
 // place and was read without a word. A field that frames nothing ends the
 // walk ahead: where the next member starts is known only once this one is
 // read.
+// Beside each header it notes the room the member's symbols could take
+// (symbolRoom, 0 where the image's header has not come in yet): reading
+// it while the header is at hand costs next to nothing.
 class HeaderWalk {
 public:
   void advance(const std::uint8_t *data, std::uint64_t available) {
@@ -89,13 +105,21 @@ public:
       cOffsets.push_back(cNext);
       std::uint64_t sizeInBytes = 0;
       cStopped = !sizeFieldValue(data + cNext, sizeInBytes);
-      cNext += kMemberHeaderSizeInBytes + sizeInBytes;
+      const std::uint64_t imageAt = cNext + kMemberHeaderSizeInBytes;
+      const std::uint64_t imageBytes =
+          cStopped ? available - imageAt
+                   : std::min(sizeInBytes, available - imageAt);
+      cRooms.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(
+          symbolRoom(data + imageAt, imageBytes), UINT32_MAX)));
+      cNext = imageAt + sizeInBytes;
     }
   }
   std::vector<std::uint64_t> &offsets() { return cOffsets; }
+  std::vector<std::uint32_t> &rooms() { return cRooms; }
 
 private:
   std::vector<std::uint64_t> cOffsets;
+  std::vector<std::uint32_t> cRooms;
   std::uint64_t cNext = kArchiveMagicSizeInBytes;
   bool cStopped = false;
 };
@@ -139,10 +163,12 @@ readMembersAhead(const FileBytes &bytes,
 }
 
 // Opens the library and checks its magic; the whole file in memory (a
-// device, with no length of its own, holds no members) and where its
-// headers are. False after an error report.
+// device, with no length of its own, holds no members), where its headers
+// are and, when rooms is given, the room each member's symbols could take.
+// False after an error report.
 bool readLibraryBytes(const std::string &name, FileBytes &bytes,
-                      std::vector<std::uint64_t> &offsets) {
+                      std::vector<std::uint64_t> &offsets,
+                      std::vector<std::uint32_t> *rooms = nullptr) {
   std::ostringstream text;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
@@ -171,6 +197,11 @@ bool readLibraryBytes(const std::string &name, FileBytes &bytes,
   offsets.clear();
   if (read) // else nothing is held
     offsets.swap(walk.offsets());
+  if (rooms != nullptr) {
+    rooms->clear();
+    if (read)
+      rooms->swap(walk.rooms());
+  }
   return true;
 }
 
@@ -253,25 +284,16 @@ SortKey sortKey(std::string_view name, std::uint32_t at) {
   return {readBE64(bytes), readBE64(bytes + 8), at};
 }
 
-// A definition as a run of members read ahead lists it: its name, the
-// bytes of its sort key and its member (numbered as read ahead).
-struct RunDefinition {
-  std::string_view cName;
-  std::uint64_t cHigh = 0;
-  std::uint64_t cLow = 0;
-  std::uint32_t cMember = 0;
-};
-
 // A library's members as scanMembers finds them, in file order.
 struct ScannedLibrary {
   std::vector<Archive::MemberImage> cImages;  // they view the bytes
   std::vector<std::unique_ptr<Coff>> cModels; // null where summarized
   // Per run of members read ahead: the summaries' external symbols (which
-  // the images view) and, of those, the definitions.
+  // the images view) and how many of those are definitions.
   std::vector<std::vector<MemberSummary::External>> cExternals;
-  std::vector<std::vector<RunDefinition>> cDefinitions;
+  std::vector<std::uint32_t> cDefinitionCounts;
   // Every member summarized and in the order read ahead: the runs'
-  // definitions, one run after another, are the members' in order.
+  // external symbols, one run after another, are the members' in order.
   bool cAheadInOrder = false;
 };
 
@@ -282,41 +304,55 @@ struct ScannedLibrary {
 bool scanMembers(const std::string &name, FileBytes &bytes,
                  ScannedLibrary &library) {
   std::vector<std::uint64_t> offsets;
-  if (!readLibraryBytes(name, bytes, offsets))
+  std::vector<std::uint32_t> rooms;
+  if (!readLibraryBytes(name, bytes, offsets, &rooms))
     return false;
   std::vector<Archive::MemberImage> ahead(offsets.size());
-  std::vector<MemberFrame> frames(offsets.size());
-  // A run of members at a time, their external symbols and the keys of
-  // their definitions listed while their bytes are still in the cache,
-  // into lists per run.
-  constexpr std::size_t kMembersPerRun = 64;
+  std::vector<char> framedByHeader(offsets.size());
+  // A run of members at a time, their external symbols listed while their
+  // bytes are still in the cache, into a list per run. Where the runs are
+  // read on several threads, each list is made here, as large as the
+  // members' symbol tables could fill it (up to a bound a damaged count
+  // cannot push), so that it mostly never moves: made on the threads, the
+  // lists would grow each thread's heap a piece at a time, and those steps
+  // wait on each other. On one thread (a small address space) they grow
+  // as they fill, taking no more room than they use.
+  constexpr std::uint64_t kMostRoom = 16384;
   const std::size_t runCount =
       (offsets.size() + kMembersPerRun - 1) / kMembersPerRun;
   library.cExternals.assign(runCount, {});
-  library.cDefinitions.assign(runCount, {});
+  library.cDefinitionCounts.assign(runCount, 0);
+  const bool madeHere = threadsFitAddressSpace();
+  for (std::size_t run = 0; madeHere && run < runCount; ++run) {
+    std::uint64_t room = 0;
+    const std::size_t end =
+        std::min(offsets.size(), (run + 1) * kMembersPerRun);
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+      room += rooms[i];
+    library.cExternals[run].reserve(
+        static_cast<std::size_t>(std::min(room, kMostRoom)));
+  }
   forEachInParallel(runCount, [&](std::size_t run) {
     std::vector<MemberSummary::External> &listed = library.cExternals[run];
-    std::vector<RunDefinition> &defined = library.cDefinitions[run];
-    std::size_t firstListed[kMembersPerRun];
     const std::size_t first = run * kMembersPerRun;
     const std::size_t end = std::min(offsets.size(), first + kMembersPerRun);
+    std::size_t firstListed[kMembersPerRun];
     for (std::size_t i = first; i < end; ++i) {
       Archive::MemberImage &image = ahead[i];
       const std::uint8_t *header = bytes.data() + offsets[i];
-      frames[i] = memberFrame(bytes, offsets[i]);
+      const MemberFrame frame = memberFrame(bytes, offsets[i]);
+      framedByHeader[i] = frame.cByHeader ? 1 : 0;
       image.cName = Archive::headerNameView(header);
       image.cImage = header + kMemberHeaderSizeInBytes;
-      image.cImageBytes = frames[i].cImageBytes;
+      image.cImageBytes = frame.cImageBytes;
       firstListed[i - first] = listed.size();
       image.cSummarized =
           image.cSummary.read(image.cImage, image.cImageBytes, &listed);
-      for (std::size_t e = firstListed[i - first]; e < listed.size(); ++e)
-        if (listed[e].cDefined) {
-          const SortKey key = sortKey(listed[e].cName, 0);
-          defined.push_back({listed[e].cName, key.cHigh, key.cLow,
-                             static_cast<std::uint32_t>(i)});
-        }
     }
+    std::uint32_t definitions = 0;
+    for (const MemberSummary::External &external : listed)
+      definitions += external.cDefined ? 1 : 0;
+    library.cDefinitionCounts[run] = definitions;
     // The list no longer grows: its entries stay put.
     for (std::size_t i = first; i < end; ++i)
       if (ahead[i].cSummarized)
@@ -334,9 +370,13 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
   std::size_t nextAhead = 0;
   auto frameOf = [&](std::uint64_t offset) {
     nextAhead = skipTo(offsets, nextAhead, offset);
-    return nextAhead < offsets.size() && offsets[nextAhead] == offset
-               ? frames[nextAhead]
-               : memberFrame(bytes, offset);
+    if (nextAhead < offsets.size() && offsets[nextAhead] == offset) {
+      MemberFrame frame;
+      frame.cByHeader = framedByHeader[nextAhead] != 0;
+      frame.cImageBytes = ahead[nextAhead].cImageBytes;
+      return frame;
+    }
+    return memberFrame(bytes, offset);
   };
   const bool whole = walkMembers(
       bytes, name, frameOf,
@@ -455,19 +495,29 @@ collectScannedDefinitions(const ScannedLibrary &library,
   definitions.clear();
   keys.clear();
   if (library.cAheadInOrder) {
-    // The runs' lists one after another, each copied on its own thread.
-    const auto &runs = library.cDefinitions;
-    std::vector<std::size_t> runAt(runs.size() + 1, 0);
-    for (std::size_t run = 0; run < runs.size(); ++run)
-      runAt[run + 1] = runAt[run] + runs[run].size();
+    // The runs' definitions one after another, each run's on its own
+    // thread.
+    const std::vector<std::uint32_t> &counts = library.cDefinitionCounts;
+    std::vector<std::size_t> runAt(counts.size() + 1, 0);
+    for (std::size_t run = 0; run < counts.size(); ++run)
+      runAt[run + 1] = runAt[run] + counts[run];
     definitions.resize(runAt.back());
     keys.resize(runAt.back());
-    forEachInParallel(runs.size(), [&](std::size_t run) {
-      for (std::size_t k = 0; k < runs[run].size(); ++k) {
-        const RunDefinition &listed = runs[run][k];
-        const std::size_t at = runAt[run] + k;
-        definitions[at] = {listed.cName, listed.cMember};
-        keys[at] = {listed.cHigh, listed.cLow, static_cast<std::uint32_t>(at)};
+    const std::vector<Archive::MemberImage> &images = library.cImages;
+    forEachInParallel(counts.size(), [&](std::size_t run) {
+      std::size_t at = runAt[run];
+      const std::size_t end =
+          std::min(images.size(), (run + 1) * kMembersPerRun);
+      for (std::size_t i = run * kMembersPerRun; i < end; ++i) {
+        const std::uint32_t count = images[i].cSummary.externalCount();
+        for (std::uint32_t e = 0; e < count; ++e) {
+          const MemberSummary::External &external = images[i].cExternals[e];
+          if (!external.cDefined)
+            continue;
+          definitions[at] = {external.cName, static_cast<std::uint32_t>(i)};
+          keys[at] = sortKey(external.cName, static_cast<std::uint32_t>(at));
+          ++at;
+        }
       }
     });
     return missing;

@@ -208,27 +208,37 @@ int Archiver::cmdList() {
   if (isQuiet() != 0)
     return 1;
   // Lines made on all threads (a layout and a calendar date each), a run
-  // of members at a time, each run into its own block, and printed in
-  // library order.
+  // of members at a time, each run into its own part of one block; the
+  // parts are closed up in library order and printed in one write.
   constexpr std::size_t kMembersPerRun = 64;
   const std::size_t runCount =
       (entries.size() + kMembersPerRun - 1) / kMembersPerRun;
-  std::vector<std::string> runText(runCount);
+  std::vector<std::size_t> runAt(runCount + 1, 0);
+  for (std::size_t run = 0; run < runCount; ++run) {
+    std::size_t room = 0;
+    const std::size_t end =
+        std::min(entries.size(), (run + 1) * kMembersPerRun);
+    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
+      room += listLineRoom(entries[i]);
+    runAt[run + 1] = runAt[run] + room;
+  }
+  std::unique_ptr<char[]> text(new char[runAt.back() + 1]);
+  std::vector<std::size_t> runLength(runCount, 0);
   forEachInParallel(runCount, [&](std::size_t run) {
     const std::size_t first = run * kMembersPerRun;
     const std::size_t end = std::min(entries.size(), first + kMembersPerRun);
-    std::size_t room = 0;
-    for (std::size_t i = first; i < end; ++i)
-      room += listLineRoom(entries[i]);
-    std::string &text = runText[run];
-    text.resize(room);
-    char *out = &text[0];
+    char *const start = text.get() + runAt[run];
+    char *out = start;
     for (std::size_t i = first; i < end; ++i)
       out += writeListLine(out, entries[i]);
-    text.resize(static_cast<std::size_t>(out - text.data()));
+    runLength[run] = static_cast<std::size_t>(out - start);
   });
-  for (const std::string &text : runText)
-    std::fwrite(text.data(), 1, text.size(), stdout);
+  std::size_t length = 0;
+  for (std::size_t run = 0; run < runCount; ++run) {
+    std::memmove(text.get() + length, text.get() + runAt[run], runLength[run]);
+    length += runLength[run];
+  }
+  std::fwrite(text.get(), 1, length, stdout);
   return 1;
 }
 

@@ -668,15 +668,57 @@ std::unique_ptr<Coff> Coff::make(const std::uint8_t *bytes,
   return reader.read();
 }
 
+namespace {
+
+// What MemberSummary::read works with while it looks over an image; the
+// summary keeps only its results.
+class SummaryReader {
+public:
+  SummaryReader(const std::uint8_t *bytes, std::uint64_t sizeInBytes)
+      : cBytes(bytes), cSize(sizeInBytes) {}
+
+  bool read(std::vector<MemberSummary::External> *externals);
+
+  std::uint32_t cTimeStamp = 0;
+  std::uint32_t cSizeInBytes = 0;
+  std::uint32_t cExternalCount = 0;
+
+private:
+  bool readStrings(std::uint64_t at, bool optional);
+  bool readSections(std::uint16_t count);
+  bool readSymbols(std::uint32_t symptr,
+                   std::vector<MemberSummary::External> *externals);
+  bool findString(std::uint32_t offset, std::string_view &name) const;
+  bool symbolName(const std::uint8_t *entry, std::string_view &name) const;
+
+  const std::uint8_t *cBytes;
+  std::uint64_t cSize;
+  std::uint32_t cSymbolCount = 0;
+  // The strings the reader keeps: from the table's first byte up to the
+  // first empty or unterminated one (cStringsKept bytes, NULs included).
+  const std::uint8_t *cStrings = nullptr;
+  std::uint64_t cStringsKept = 0;
+};
+
+} // namespace
+
 // The summary follows the reader step by step but keeps nothing: wherever
 // the reader would report anything (an old-layout object included), it
 // gives up and leaves the reader to it.
 bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
                          std::vector<External> *externals) {
   *this = MemberSummary();
-  cBytes = bytes;
-  cSize = sizeInBytes;
-  ImageReader in(bytes, sizeInBytes);
+  SummaryReader reader(bytes, sizeInBytes);
+  if (!reader.read(externals))
+    return false;
+  cTimeStamp = reader.cTimeStamp;
+  cSizeInBytes = reader.cSizeInBytes;
+  cExternalCount = reader.cExternalCount;
+  return true;
+}
+
+bool SummaryReader::read(std::vector<MemberSummary::External> *externals) {
+  ImageReader in(cBytes, cSize);
   const std::uint8_t *header = in.at(0, filehdr::sizeInBytes);
   if (header == nullptr)
     return false;
@@ -704,7 +746,7 @@ bool MemberSummary::read(const std::uint8_t *bytes, std::uint64_t sizeInBytes,
 
 // A table is optional only without symbols: then it is taken only when it
 // is whole.
-bool MemberSummary::readStrings(std::uint64_t at, bool optional) {
+bool SummaryReader::readStrings(std::uint64_t at, bool optional) {
   ImageReader in(cBytes, cSize);
   const std::uint8_t *lengthBytes = in.at(at, 4);
   if (lengthBytes == nullptr)
@@ -723,7 +765,7 @@ bool MemberSummary::readStrings(std::uint64_t at, bool optional) {
   return true;
 }
 
-bool MemberSummary::findString(std::uint32_t offset,
+bool SummaryReader::findString(std::uint32_t offset,
                                std::string_view &name) const {
   // Kept strings start at 4 and right after each NUL before the end.
   if (offset < 4 || offset - 4 >= cStringsKept)
@@ -741,7 +783,7 @@ bool MemberSummary::findString(std::uint32_t offset,
 }
 
 // An entry's name as Coff::findName gives it.
-bool MemberSummary::symbolName(const std::uint8_t *entry,
+bool SummaryReader::symbolName(const std::uint8_t *entry,
                                std::string_view &name) const {
   if (entry[0] == 0 && entry[1] == 0 && entry[2] == 0 && entry[3] == 0)
     return findString(readLE32(entry + 4), name);
@@ -777,8 +819,8 @@ bool hasAuxEntry(const std::uint8_t *entry) {
 } // namespace
 
 // Symbols and their auxiliary entries as the reader pairs them.
-bool MemberSummary::readSymbols(std::uint32_t symptr,
-                                std::vector<External> *externals) {
+bool SummaryReader::readSymbols(
+    std::uint32_t symptr, std::vector<MemberSummary::External> *externals) {
   if (cSymbolCount == 0)
     return true;
   ImageReader in(cBytes, cSize);
@@ -808,14 +850,16 @@ bool MemberSummary::readSymbols(std::uint32_t symptr,
 namespace {
 
 // One section as the layout counts it.
+// Plain fields without initial values: a member's array of them is set
+// entry by entry, and clearing it first would cost more than reading them.
 struct SectionSummary {
   std::string_view name;
-  std::uint32_t number = 0;
-  bool udata = false;
-  bool filled = false; // has contents: the reader read its blocks
-  std::uint32_t sizeInBytes = 0;
-  std::uint32_t relocs = 0;
-  std::uint32_t lines = 0;
+  std::uint32_t number;
+  bool udata;
+  bool filled; // has contents: the reader read its blocks
+  std::uint32_t sizeInBytes;
+  std::uint32_t relocs;
+  std::uint32_t lines;
 };
 
 // The file length Coff::size() gives. Sections sharing a name share the
@@ -852,7 +896,7 @@ std::uint64_t laidOutSectionBytes(SectionSummary *sections, std::size_t count) {
 
 } // namespace
 
-bool MemberSummary::readSections(std::uint16_t count) {
+bool SummaryReader::readSections(std::uint16_t count) {
   ImageReader in(cBytes, cSize);
   if (in.at(filehdr::sizeInBytes + opthdr::sizeInBytes,
             scnhdr::sizeInBytes * std::uint64_t(count)) == nullptr)
@@ -871,7 +915,7 @@ bool MemberSummary::readSections(std::uint16_t count) {
     if (bytes == nullptr)
       return false;
     const scnhdr hdr = scnhdr::decode(bytes);
-    SectionSummary s;
+    SectionSummary s{};
     if (hdr.hasLongName()) {
       if (!findString(hdr.nameOffset(), s.name))
         return false;

@@ -38,20 +38,7 @@ public:
   std::uint32_t externalCount() const { return cExternalCount; }
 
 private:
-  bool readStrings(std::uint64_t at, bool optional);
-  bool readSections(std::uint16_t count);
-  bool readSymbols(std::uint32_t symptr, std::vector<External> *externals);
-  bool findString(std::uint32_t offset, std::string_view &name) const;
-  bool symbolName(const std::uint8_t *entry, std::string_view &name) const;
-
-  const std::uint8_t *cBytes = nullptr;
-  std::uint64_t cSize = 0;
   std::uint32_t cTimeStamp = 0;
   std::uint32_t cSizeInBytes = 0;
-  std::uint32_t cSymbolCount = 0;
   std::uint32_t cExternalCount = 0;
-  // The strings the reader keeps: from the table's first byte up to the
-  // first empty or unterminated one (cStringsKept bytes, NULs included).
-  const std::uint8_t *cStrings = nullptr;
-  std::uint64_t cStringsKept = 0;
 };
