@@ -34,6 +34,9 @@ trap 'rm -rf "$tmp"' EXIT
 # (peak resident set). Its output goes to files in $tmp.
 timeOnce() {
   local start end
+  # Truncating the last command's output (cat's is as large as its
+  # inputs) frees its pages: done here, not inside the timed command.
+  rm -f "$tmp/out" "$tmp/err" "$tmp/mem"
   start=$EPOCHREALTIME
   if ! /usr/bin/time -f %M -o "$tmp/mem" "$@" >"$tmp/out" 2>"$tmp/err"; then
     echo "failed: $1 (exit status above)" >&2
