@@ -13,6 +13,7 @@
 #include "mgproc/Processor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <string_view>
 #include <utility>
@@ -671,20 +672,63 @@ namespace {
 // The names that want an offset, each with a slot in a list of offsets.
 using NameSlots = FlatNameIndex<std::uint32_t>;
 
+// A first, cheap test of a long string against a few wanted names: its
+// length and its first and last 8 bytes mixed into one bit of a small
+// table. Most strings of a large table are other names, which fail it
+// without being hashed whole or looked up.
+class LongNameFilter {
+public:
+  explicit LongNameFilter(const std::vector<std::string_view> &names) {
+    std::size_t bits = 1024;
+    while (bits < 16 * names.size())
+      bits *= 2;
+    cMask = bits - 1;
+    cWords.assign(bits / 64, 0);
+    for (const std::string_view name : names) {
+      const std::size_t bit = bitOf(name);
+      cWords[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
+  }
+  // False only when no wanted name is text (which is longer than 8).
+  bool mayHold(std::string_view text) const {
+    const std::size_t bit = bitOf(text);
+    return (cWords[bit / 64] >> (bit % 64) & 1) != 0;
+  }
+
+private:
+  std::size_t bitOf(std::string_view text) const {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::memcpy(&first, text.data(), 8);
+    std::memcpy(&last, text.data() + text.size() - 8, 8);
+    std::uint64_t mixed = (first * 0x9E3779B97F4A7C15ull) ^
+                          ((last + text.size()) * 0xC2B2AE3D27D4EB4Full);
+    mixed ^= mixed >> 29;
+    return static_cast<std::size_t>(mixed >> 17) & cMask;
+  }
+
+  std::vector<std::uint64_t> cWords;
+  std::size_t cMask = 0;
+};
+
 // Enters in each slot of offsets the lowest offset at which the table
 // holds its name, where it still has none. The table is searched in runs
 // of offsets on all threads; the runs are then taken in offset order, so
-// the lowest offset wins as in one walk.
+// the lowest offset wins as in one walk. names are those of slots, all
+// longer than 8.
 void findLowestOffsets(const std::map<int, std::string> &strTbl,
                        const NameSlots &slots,
+                       const std::vector<std::string_view> &names,
                        std::vector<std::uint32_t> &offsets,
                        std::uint32_t none) {
+  const LongNameFilter filter(names);
   const auto runs = intKeySlices(strTbl);
   std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> found(
       runs.size() - 1);
   forEachLargeInParallel(found.size(), [&](std::size_t run) {
     for (auto at = runs[run]; at != runs[run + 1]; ++at) {
-      if (at->second.size() <= 8) // only long names want an offset
+      // Only long names want an offset.
+      if (at->second.size() <= 8 || !filter.mayHold(at->second))
         continue;
       if (const std::uint32_t *slot = slots.find(at->second))
         found[run].emplace_back(*slot, static_cast<std::uint32_t>(at->first));
@@ -782,14 +826,17 @@ int Linker::buildOutputScnHdrs(std::string &) {
   // only these names are indexed, not every string of the table.
   NameSlots slots(plan.size());
   std::vector<std::uint32_t> lowest;
+  std::vector<std::string_view> longNames;
   for (const Planned &own : plan)
     if (own.name().size() > 8 && slots.find(own.name(), own.hash) == nullptr) {
       slots.add(own.name(), own.hash,
                 static_cast<std::uint32_t>(lowest.size()));
       lowest.push_back(kNoNameOffset);
+      longNames.push_back(own.name());
     }
   if (!lowest.empty())
-    findLowestOffsets(cOutput.cStringTbl, slots, lowest, kNoNameOffset);
+    findLowestOffsets(cOutput.cStringTbl, slots, longNames, lowest,
+                      kNoNameOffset);
   // Asking once readies each memory's name index for the threads.
   for (const auto *memories :
        {&cCodePage, &cDataBanks, &cShareBanks, &cAccessBanks})
