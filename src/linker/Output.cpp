@@ -380,14 +380,14 @@ int Linker::buildOutputRawData(std::string &) {
   buffers.reserve(cScnSize.size());
   std::vector<std::size_t> bufferOf(ids.names.size(), kNoBuffer);
   FlatNameIndex<std::size_t> unmerged(0);
-  std::size_t number = 0;
+  std::size_t typed = 0;
   for (const auto &entry : cScnSize) {
     int order = 1;
-    while (number < ids.merged &&
-           (order = ids.names[number]->compare(entry.first)) < 0)
-      ++number;
-    if (number < ids.merged && order == 0)
-      bufferOf[number] = buffers.size();
+    while (typed < ids.merged &&
+           (order = ids.names[typed]->compare(entry.first)) < 0)
+      ++typed;
+    if (typed < ids.merged && order == 0)
+      bufferOf[typed] = buffers.size();
     else
       unmerged.add(entry.first, buffers.size());
     buffers.push_back({&entry.first, entry.second, 0, 0, Data()});
@@ -399,23 +399,23 @@ int Linker::buildOutputRawData(std::string &) {
   forEachInParallel(ids.merged, [&](std::size_t number) {
     placeOf[number] = places.find(*ids.names[number]);
   });
-  // One input's pieces: its sections with bytes, each with its name's
-  // number and its place in the buffer.
+  // Each input section's piece (bytes null: none), at the section's place
+  // in ids.ofSection, with its buffer (kNoBuffer: none yet).
   struct Found {
-    std::uint32_t number;
+    std::size_t buffer;
     Piece piece;
   };
+  std::vector<Found> found(ids.ofSection.size(),
+                           Found{kNoBuffer, Piece{nullptr, 0}});
   // False where the input's sections break what the model promises; the
   // input is then taken again in its turn, where the check reports.
-  auto findPieces = [&](InputIndex input, bool check,
-                        std::vector<Found> &found) {
+  auto findPieces = [&](InputIndex input, bool check) {
     const Coff &coff = *cCoff[input];
-    found.reserve(coff.cScnNum.size());
-    const std::uint32_t *numbers =
-        ids.ofSection.data() + ids.firstOfInput[input];
+    std::size_t at = ids.firstOfInput[input];
     for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
-      const std::uint32_t number = *numbers++;
+      const std::size_t here = at++;
+      const std::uint32_t number = ids.ofSection[here];
       const bool merged = number < ids.merged;
       if (merged && ids.types[number] == kScnTypeUdata)
         continue;
@@ -444,47 +444,45 @@ int Linker::buildOutputRawData(std::string &) {
       const std::uint64_t startByte =
           std::uint64_t{bytesPerLocation(mem->getType())} *
           (loadStart - sectionStart);
-      found.push_back({number, Piece{&data->second, startByte}});
+      found[here] = {bufferOf[number], Piece{&data->second, startByte}};
     }
     return true;
   };
   // Found on all threads, then dealt to the buffers in input order.
-  std::vector<std::vector<Found>> pieces(cCoff.size());
   std::vector<char> clean(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    clean[input] = findPieces(input, false, pieces[input]) ? 1 : 0;
+    clean[input] = findPieces(input, false) ? 1 : 0;
   });
-  // Each piece's buffer, counted per buffer; then every buffer's pieces
-  // laid side by side in input order.
-  std::vector<std::vector<std::size_t>> bufferOfPiece(cCoff.size());
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    if (!clean[input]) {
-      pieces[input].clear();
-      findPieces(input, true, pieces[input]); // asserts
-    }
-    std::vector<std::size_t> &dealt = bufferOfPiece[input];
-    dealt.reserve(pieces[input].size());
-    for (const Found &found : pieces[input]) {
-      std::size_t at = bufferOf[found.number];
-      if (at == kNoBuffer) {
-        // Every input section is merged, so this does not happen; should
-        // it, the section still gets its buffer.
-        const std::string &name = *ids.names[found.number];
-        const std::size_t *known = unmerged.find(name);
-        if (known == nullptr) {
-          unmerged.add(name, buffers.size());
-          buffers.push_back({&name, 0, 0, 0, Data()});
-          known = unmerged.find(name);
-        }
-        at = bufferOf[found.number] = *known;
+    if (clean[input])
+      continue;
+    std::fill(found.begin() + ids.firstOfInput[input],
+              found.begin() + ids.firstOfInput[input + 1],
+              Found{kNoBuffer, Piece{nullptr, 0}});
+    findPieces(input, true); // asserts
+  }
+  // Each buffer's pieces lie side by side in input order.
+  for (std::size_t at = 0; at < found.size(); ++at) {
+    Found &piece = found[at];
+    if (piece.piece.bytes == nullptr)
+      continue;
+    if (piece.buffer == kNoBuffer) {
+      // Every input section is merged, so this does not happen; should
+      // it, the section still gets its buffer.
+      const std::uint32_t number = ids.ofSection[at];
+      const std::string &name = *ids.names[number];
+      const std::size_t *known = unmerged.find(name);
+      if (known == nullptr) {
+        unmerged.add(name, buffers.size());
+        buffers.push_back({&name, 0, 0, 0, Data()});
+        known = unmerged.find(name);
       }
-      Buffer &buffer = buffers[at];
-      buffer.sizeInBytes =
-          std::max(buffer.sizeInBytes,
-                   found.piece.startByte + found.piece.bytes->size());
-      ++buffer.pieceCount;
-      dealt.push_back(at);
+      piece.buffer = bufferOf[number] = *known;
     }
+    Buffer &buffer = buffers[piece.buffer];
+    buffer.sizeInBytes = std::max(
+        buffer.sizeInBytes, piece.piece.startByte + piece.piece.bytes->size());
+    ++buffer.pieceCount;
   }
   std::size_t pieceCount = 0;
   for (Buffer &buffer : buffers) {
@@ -494,30 +492,57 @@ int Linker::buildOutputRawData(std::string &) {
     buffer.pieceCount = 0;
   }
   std::vector<Piece> laid(pieceCount);
-  for (InputIndex input = 0; input < cCoff.size(); ++input)
-    for (std::size_t at = 0; at < pieces[input].size(); ++at) {
-      Buffer &buffer = buffers[bufferOfPiece[input][at]];
-      laid[buffer.firstPiece + buffer.pieceCount++] = pieces[input][at].piece;
+  for (const Found &piece : found)
+    if (piece.piece.bytes != nullptr) {
+      Buffer &buffer = buffers[piece.buffer];
+      laid[buffer.firstPiece + buffer.pieceCount++] = piece.piece;
     }
   // Each buffer is its own: they are made and filled in parallel, the
   // pieces of one buffer in input order, so overlapping pieces (overlay
   // sections) overwrite in input order.
-  forEachInParallel(buffers.size(), [&](std::size_t at) {
-    Buffer &buffer = buffers[at];
+  auto fill = [&](Buffer &buffer) {
     buffer.data = Data(static_cast<std::uint32_t>(buffer.sizeInBytes));
     for (std::size_t piece = buffer.firstPiece;
          piece < buffer.firstPiece + buffer.pieceCount; ++piece)
       std::copy_n(laid[piece].bytes->bytes(), laid[piece].bytes->size(),
                   buffer.data.bytes() + laid[piece].startByte);
-  });
-  // Mostly in name order already, so most entries go in at the end. The
-  // first buffers are those of cScnSize, in its order.
-  std::vector<std::map<std::string, Data>::iterator> placed;
+  };
+  // The first buffers are those of cScnSize, in its order, so most
+  // entries go in at the end. Into an empty map, the entries (a node and
+  // a copy of the name each) of cScnSize's buffers, when there are no
+  // others, are made with their buffers in slices on all threads and then
+  // moved in, in name order, which allocates nothing.
+  using Contents = std::map<std::string, Data>;
+  constexpr std::size_t kSliceBuffers = 1024;
+  std::vector<Contents> slices;
+  if (cOutput.cRawData.empty() && buffers.size() == cScnSize.size() &&
+      buffers.size() >= 4 * kSliceBuffers)
+    slices.resize((buffers.size() + kSliceBuffers - 1) / kSliceBuffers);
+  std::vector<Contents::iterator> placed;
   placed.reserve(buffers.size());
-  for (Buffer &buffer : buffers) {
-    placed.push_back(cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
-                                                   *buffer.name, Data()));
-    placed.back()->second = std::move(buffer.data);
+  if (slices.empty()) {
+    forEachInParallel(buffers.size(),
+                      [&](std::size_t at) { fill(buffers[at]); });
+    for (Buffer &buffer : buffers) {
+      placed.push_back(cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
+                                                     *buffer.name, Data()));
+      placed.back()->second = std::move(buffer.data);
+    }
+  } else {
+    forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
+      const std::size_t last =
+          std::min(buffers.size(), (slice + 1) * kSliceBuffers);
+      for (std::size_t at = slice * kSliceBuffers; at < last; ++at) {
+        fill(buffers[at]);
+        slices[slice]
+            .emplace_hint(slices[slice].end(), *buffers[at].name, Data())
+            ->second = std::move(buffers[at].data);
+      }
+    });
+    for (Contents &made : slices)
+      while (!made.empty())
+        placed.push_back(cOutput.cRawData.insert(cOutput.cRawData.end(),
+                                                 made.extract(made.begin())));
   }
 
   // The images are made on all threads. An image's name sorts soon after
