@@ -722,28 +722,17 @@ void putSymbolRows(std::string &text, const SymbolLists &lists,
 
 void writeSymbolRows(MapOut &out, const SymbolLists &lists,
                      const RowOrder &order) {
-  // Rows are made in batches, each cut into slices made side by side; a
-  // batch goes out on one of the threads while the next one is made, so
-  // writing the file overlaps making the text. Two batches are all of a
-  // large table that is held in memory at once.
-  constexpr std::size_t kBatchRows = 16384;
+  // Rows are made in batches, each cut into slices made side by side and
+  // then added in order: a batch is all of a large table that is held in
+  // memory at once.
+  constexpr std::size_t kBatchRows = 32768;
   constexpr std::size_t kBatchSlices = 16;
   // Room for a slice of usual rows, made here (see collectSymbolsInParallel).
   constexpr std::size_t kUsualRowBytes = 128;
-  std::vector<std::string> slices[2] = {std::vector<std::string>(kBatchSlices),
-                                        std::vector<std::string>(kBatchSlices)};
+  std::vector<std::string> slices(kBatchSlices);
   if (order.size() >= 4096)
-    for (std::vector<std::string> &batchSlices : slices)
-      for (std::string &slice : batchSlices)
-        slice.reserve(kBatchRows / kBatchSlices * kUsualRowBytes);
-  // The slices of the batch made last, still to go out.
-  const std::vector<std::string> *waiting = nullptr;
-  std::size_t waitingCount = 0;
-  auto addWaiting = [&] {
-    for (std::size_t slice = 0; slice < waitingCount; ++slice)
-      out.add((*waiting)[slice].data(), (*waiting)[slice].size());
-  };
-  std::size_t filling = 0;
+    for (std::string &slice : slices)
+      slice.reserve(kBatchRows / kBatchSlices * kUsualRowBytes);
   for (std::size_t batch = 0; batch < order.size(); batch += kBatchRows) {
     const std::size_t rows = std::min(kBatchRows, order.size() - batch);
     // A short table is not worth waking the threads for.
@@ -751,25 +740,14 @@ void writeSymbolRows(MapOut &out, const SymbolLists &lists,
     auto sliceFirst = [&](std::size_t slice) {
       return batch + rows * slice / count;
     };
-    std::vector<std::string> &made = slices[filling];
-    // Piece 0 adds the waiting batch, if any; the others make this one.
-    const std::size_t writing = waiting != nullptr ? 1 : 0;
-    forEachLargeInParallel(writing + count, [&](std::size_t piece) {
-      if (piece < writing) {
-        addWaiting();
-        return;
-      }
-      const std::size_t slice = piece - writing;
-      made[slice].clear();
-      putSymbolRows(made[slice], lists, order, sliceFirst(slice),
+    forEachLargeInParallel(count, [&](std::size_t slice) {
+      slices[slice].clear();
+      putSymbolRows(slices[slice], lists, order, sliceFirst(slice),
                     sliceFirst(slice + 1));
     });
-    waiting = &made;
-    waitingCount = count;
-    filling ^= 1;
+    for (std::size_t slice = 0; slice < count; ++slice)
+      out.add(slices[slice].data(), slices[slice].size());
   }
-  if (waiting != nullptr)
-    addWaiting();
 }
 
 void writeSymbolTable(MapOut &out, const char *title, const SymbolLists &lists,
