@@ -138,8 +138,12 @@ struct Linker::SectionIds {
   // are [firstOfInput[i], firstOfInput[i + 1]).
   std::vector<std::size_t> firstOfInput;
   std::vector<std::uint32_t> ofSection;
-  FlatNameIndex<std::uint32_t> byName{0};
+  // The numbers of the init table's and the stack's names; kNone: none.
+  std::uint32_t initNumber = kNone;
+  std::uint32_t stackNumber = kNone;
   std::deque<std::string> images; // the image names' texts
+  // Only while the numbers are given: its memory goes before the phases'.
+  FlatNameIndex<std::uint32_t> byName{0};
 
   std::uint32_t add(const std::string &name, std::uint8_t type) {
     const auto number = static_cast<std::uint32_t>(names.size());
@@ -216,6 +220,13 @@ std::shared_ptr<const Linker::SectionIds> Linker::sectionIds() {
       ++at;
     }
   }
+  auto numberOf = [&](const std::string &name) {
+    const std::uint32_t *known = ids.byName.find(name);
+    return known != nullptr ? *known : SectionIds::kNone;
+  };
+  ids.initNumber = numberOf(cInitScnName);
+  ids.stackNumber = numberOf(cStackScnName);
+  ids.byName = FlatNameIndex<std::uint32_t>(0);
   if (cHoldSectionIds)
     cHeldSectionIds = made;
   return made;
@@ -272,23 +283,22 @@ int Linker::buildOutputScnNum(std::string &) {
     count = static_cast<int>(order.size());
   // Names met here that no input section has.
   std::vector<const std::string *> added;
-  auto number = [&](const std::string &name) {
-    const std::uint32_t *known = ids.byName.find(name);
-    if (known != nullptr ? seen[*known] != 0
-                         : std::any_of(added.begin(), added.end(),
-                                       [&](const std::string *other) {
-                                         return *other == name;
-                                       }))
+  auto number = [&](const std::string &name, std::uint32_t known) {
+    if (known != SectionIds::kNone ? seen[known] != 0
+                                   : std::any_of(added.begin(), added.end(),
+                                                 [&](const std::string *other) {
+                                                   return *other == name;
+                                                 }))
       return;
-    if (known != nullptr)
-      seen[*known] = 1;
+    if (known != SectionIds::kNone)
+      seen[known] = 1;
     else
       added.push_back(&name);
     enter(name);
   };
-  number(cInitScnName);
+  number(cInitScnName, ids.initNumber);
   if (cStackDescSet)
-    number(cStackScnName);
+    number(cStackScnName, ids.stackNumber);
   return 1;
 }
 
