@@ -141,6 +141,15 @@ int Linker::link(std::string &error) {
     ~HeldPlaces() { held.reset(); }
   } heldPlaces{cHeldPlaces};
   cHeldPlaces = std::make_shared<const PlaceIndex>(buildPlaceIndex());
+  // The output phases number the section names once between them.
+  struct HeldSectionIds {
+    Linker &linker;
+    ~HeldSectionIds() {
+      linker.cHoldSectionIds = false;
+      linker.cHeldSectionIds.reset();
+    }
+  } heldSectionIds{*this};
+  cHoldSectionIds = true;
 
   // The error map shows the allocation, which loading leaves as it is, and
   // loading says nothing itself: the map is written meanwhile.

@@ -317,6 +317,13 @@ private:
   std::shared_ptr<const PlaceIndex> placeIndex() const;
   PlaceIndex buildPlaceIndex() const;
   std::shared_ptr<const PlaceIndex> cHeldPlaces;
+  // The section names the output phases share, each with a number of its
+  // own (Output.cpp). A link run keeps them (cHeldSectionIds, while
+  // cHoldSectionIds is set) from the first output phase to the last.
+  struct SectionIds;
+  std::shared_ptr<const SectionIds> sectionIds();
+  std::shared_ptr<const SectionIds> cHeldSectionIds;
+  bool cHoldSectionIds = false;
   // Where the input's piece of a section starts (locations).
   std::uint32_t loadStartOf(const PlaceIndex &places, InputIndex input,
                             const std::string &secName) const;

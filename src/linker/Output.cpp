@@ -13,6 +13,8 @@
 #include "mgproc/Processor.h"
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
 #include <string_view>
 #include <utility>
 
@@ -119,66 +121,137 @@ std::uint32_t Linker::outputSectionStart(const std::string &name) const {
   return it->second->getSectionStart(name);
 }
 
-int Linker::buildOutputScnNum(std::string &) {
-  // Every input section in input order, each with its image (an
-  // initialised-data section's) right after it: two places per section,
-  // the second empty where there is no image. Made on all threads, with
-  // each name's hash.
-  using Names = FlatNameIndex<char>;
-  struct Place {
-    std::size_t hash = 0;
-    const std::string *name = nullptr;
-  };
-  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
-  std::vector<std::size_t> firstPlace(cCoff.size() + 1, 0);
+// The section names of the output phases, each numbered once: the merged
+// names (cScnType's, in its order) first, then the images of initialised-
+// data sections and any input section name that was not merged. Every
+// input section is known by its name's number, so the phases count and
+// deal by number instead of looking names up.
+struct Linker::SectionIds {
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  // Type of a name that is not merged.
+  static constexpr std::uint8_t kNoType = 0xFF;
+  std::vector<const std::string *> names; // by number
+  std::vector<std::uint8_t> types;        // by number
+  std::size_t merged = 0;                 // the numbers of cScnType's names
+  std::vector<std::uint32_t> image;       // per merged name; kNone: none
+  // Every input's sections in cScnNum order, input after input: input i's
+  // are [firstOfInput[i], firstOfInput[i + 1]).
+  std::vector<std::size_t> firstOfInput;
+  std::vector<std::uint32_t> ofSection;
+  // The numbers of the init table's and the stack's names; kNone: none.
+  std::uint32_t initNumber = kNone;
+  std::uint32_t stackNumber = kNone;
+  std::deque<std::string> images; // the image names' texts
+  // Only while the numbers are given: its memory goes before the phases'.
+  FlatNameIndex<std::uint32_t> byName{0};
+
+  std::uint32_t add(const std::string &name, std::uint8_t type) {
+    const auto number = static_cast<std::uint32_t>(names.size());
+    names.push_back(&name);
+    types.push_back(type);
+    byName.add(name, number);
+    return number;
+  }
+};
+
+std::shared_ptr<const Linker::SectionIds> Linker::sectionIds() {
+  if (cHeldSectionIds)
+    return cHeldSectionIds;
+  auto made = std::make_shared<SectionIds>();
+  SectionIds &ids = *made;
+  ids.names.reserve(2 * cScnType.size() + 2);
+  ids.types.reserve(2 * cScnType.size() + 2);
+  std::size_t idata = 0;
+  for (const auto &entry : cScnType) {
+    ids.names.push_back(&entry.first);
+    ids.types.push_back(entry.second);
+    idata += entry.second == kScnTypeIdata ? 1 : 0;
+  }
+  ids.merged = ids.names.size();
+  // Hashed on all threads, entered here.
+  std::vector<std::size_t> hashes(ids.merged);
+  forEachInParallel(ids.merged, [&](std::size_t number) {
+    hashes[number] = FlatNameIndex<std::uint32_t>::hashOf(*ids.names[number]);
+  });
+  // Room for the merged names and their images.
+  ids.byName = FlatNameIndex<std::uint32_t>(ids.merged + idata + 16);
+  for (std::size_t number = 0; number < ids.merged; ++number)
+    ids.byName.add(*ids.names[number], hashes[number],
+                   static_cast<std::uint32_t>(number));
+  ids.image.assign(ids.merged, SectionIds::kNone);
+  for (std::size_t number = 0; number < ids.merged; ++number) {
+    if (ids.types[number] != kScnTypeIdata)
+      continue;
+    ids.images.push_back(imageName(*ids.names[number]));
+    const std::string &image = ids.images.back();
+    const std::uint32_t *known = ids.byName.find(image);
+    ids.image[number] =
+        known != nullptr ? *known : ids.add(image, SectionIds::kNoType);
+  }
+  ids.firstOfInput.assign(cCoff.size() + 1, 0);
   for (InputIndex input = 0; input < cCoff.size(); ++input)
-    firstPlace[input + 1] =
-        firstPlace[input] + 2 * cCoff[input]->cScnNum.size();
-  std::vector<Place> places(firstPlace.back());
-  std::vector<std::string> images(places.size() / 2);
+    ids.firstOfInput[input + 1] =
+        ids.firstOfInput[input] + cCoff[input]->cScnNum.size();
+  ids.ofSection.assign(ids.firstOfInput.back(), SectionIds::kNone);
+  std::vector<char> stray(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    std::size_t at = firstPlace[input];
+    std::size_t at = ids.firstOfInput[input];
     for (const auto &entry : cCoff[input]->cScnNum) {
-      const std::string &name = entry.second;
-      places[at] = {Names::hashOf(name), &name};
-      const std::uint8_t *type = types.find(name);
-      if (type != nullptr && *type == kScnTypeIdata) {
-        std::string &image = images[at / 2];
-        image = imageName(name);
-        places[at + 1] = {Names::hashOf(image), &image};
+      const std::uint32_t *known = ids.byName.find(entry.second);
+      if (known != nullptr)
+        ids.ofSection[at] = *known;
+      else
+        stray[input] = 1;
+      ++at;
+    }
+  });
+  // A name that was not merged gets its number in input order.
+  for (InputIndex input = 0; input < cCoff.size(); ++input) {
+    if (!stray[input])
+      continue;
+    std::size_t at = ids.firstOfInput[input];
+    for (const auto &entry : cCoff[input]->cScnNum) {
+      if (ids.ofSection[at] == SectionIds::kNone) {
+        const std::uint32_t *known = ids.byName.find(entry.second);
+        ids.ofSection[at] = known != nullptr
+                                ? *known
+                                : ids.add(entry.second, SectionIds::kNoType);
       }
-      at += 2;
+      ++at;
     }
-  });
-  // Each name's first place is found on all threads, each thread for the
-  // names of its own share of hashes; the names are then numbered in the
-  // order of their first places.
-  // Fewer places are found faster by one thread than by waking the others.
-  const std::size_t shards = places.size() < 32768 ? 1 : 16;
-  auto shardOf = [shards](std::size_t hash) {
-    return (hash >> (8 * sizeof hash - 8)) % shards;
+  }
+  auto numberOf = [&](const std::string &name) {
+    const std::uint32_t *known = ids.byName.find(name);
+    return known != nullptr ? *known : SectionIds::kNone;
   };
-  std::vector<Names> seen;
-  seen.reserve(shards);
-  for (std::size_t shard = 0; shard < shards; ++shard)
-    seen.emplace_back(2 * cScnType.size() / shards + 16);
-  std::vector<char> first(places.size(), 0);
-  forEachLargeInParallel(shards, [&](std::size_t shard) {
-    Names &names = seen[shard];
-    for (std::size_t at = 0; at < places.size(); ++at) {
-      const Place &place = places[at];
-      if (place.name == nullptr || shardOf(place.hash) != shard ||
-          names.find(*place.name, place.hash) != nullptr)
-        continue;
-      names.add(*place.name, place.hash, 1);
-      first[at] = 1;
-    }
-  });
-  std::vector<std::size_t> order;
-  order.reserve(cScnType.size() * 2 + 2);
-  for (std::size_t at = 0; at < places.size(); ++at)
-    if (first[at])
-      order.push_back(at);
+  ids.initNumber = numberOf(cInitScnName);
+  ids.stackNumber = numberOf(cStackScnName);
+  ids.byName = FlatNameIndex<std::uint32_t>(0);
+  if (cHoldSectionIds)
+    cHeldSectionIds = made;
+  return made;
+}
+
+int Linker::buildOutputScnNum(std::string &) {
+  const std::shared_ptr<const SectionIds> held = sectionIds();
+  const SectionIds &ids = *held;
+  // Every input section in input order, each with its image (an
+  // initialised-data section's) right after it; each name is numbered at
+  // its first place.
+  std::vector<char> seen(ids.names.size(), 0);
+  std::vector<std::uint32_t> order;
+  order.reserve(ids.names.size());
+  auto meet = [&](std::uint32_t number) {
+    if (seen[number])
+      return;
+    seen[number] = 1;
+    order.push_back(number);
+  };
+  for (const std::uint32_t number : ids.ofSection) {
+    meet(number);
+    if (number < ids.merged && ids.image[number] != SectionIds::kNone)
+      meet(ids.image[number]);
+  }
   // Numbers only grow, so each entry goes in at the end. Into an empty
   // map, the entries (a node and a copy of the name each) are made in
   // slices on all threads and then moved in, which allocates nothing.
@@ -193,7 +266,7 @@ int Linker::buildOutputScnNum(std::string &) {
     for (std::size_t rank = slice * kSliceEntries; rank < last; ++rank)
       slices[slice].emplace_hint(slices[slice].end(),
                                  static_cast<int>(rank + 1),
-                                 *places[order[rank]].name);
+                                 *ids.names[order[rank]]);
   });
   for (Numbers &made : slices)
     while (!made.empty())
@@ -204,21 +277,28 @@ int Linker::buildOutputScnNum(std::string &) {
         ->second = name;
   };
   if (slices.empty())
-    for (const std::size_t at : order)
-      enter(*places[at].name);
+    for (const std::uint32_t number : order)
+      enter(*ids.names[number]);
   else
     count = static_cast<int>(order.size());
-  auto number = [&](const std::string &name) {
-    const std::size_t hash = Names::hashOf(name);
-    Names &names = seen[shardOf(hash)];
-    if (names.find(name, hash) != nullptr)
+  // Names met here that no input section has.
+  std::vector<const std::string *> added;
+  auto number = [&](const std::string &name, std::uint32_t known) {
+    if (known != SectionIds::kNone ? seen[known] != 0
+                                   : std::any_of(added.begin(), added.end(),
+                                                 [&](const std::string *other) {
+                                                   return *other == name;
+                                                 }))
       return;
-    names.add(name, hash, 1);
+    if (known != SectionIds::kNone)
+      seen[known] = 1;
+    else
+      added.push_back(&name);
     enter(name);
   };
-  number(cInitScnName);
+  number(cInitScnName, ids.initNumber);
   if (cStackDescSet)
-    number(cStackScnName);
+    number(cStackScnName, ids.stackNumber);
   return 1;
 }
 
@@ -287,6 +367,8 @@ int Linker::buildOutputSymbolTbl(std::string &) {
 }
 
 int Linker::buildOutputRawData(std::string &) {
+  const std::shared_ptr<const SectionIds> heldIds = sectionIds();
+  const SectionIds &ids = *heldIds;
   // A buffer holds the merged size and every piece, wherever the rounding
   // of piece starts to whole locations put it.
   struct Piece {
@@ -296,39 +378,58 @@ int Linker::buildOutputRawData(std::string &) {
   struct Buffer {
     const std::string *name;
     std::uint64_t sizeInBytes = 0;
-    std::vector<Piece> pieces; // in input order
+    std::size_t pieceCount = 0;
+    std::size_t firstPiece = 0; // in the pieces of all buffers
     Data data;
   };
+  constexpr std::size_t kNoBuffer = static_cast<std::size_t>(-1);
+  // The buffer of each name by its number. cScnSize holds the merged
+  // names, as cScnType does: the two are walked alongside. A name of
+  // cScnSize's that is not merged is found by name.
   std::vector<Buffer> buffers;
   buffers.reserve(cScnSize.size());
-  FlatNameIndex<std::size_t> bufferOf(cScnSize.size());
+  std::vector<std::size_t> bufferOf(ids.names.size(), kNoBuffer);
+  FlatNameIndex<std::size_t> unmerged(0);
+  std::size_t typed = 0;
   for (const auto &entry : cScnSize) {
-    bufferOf.add(entry.first, buffers.size());
-    buffers.push_back({&entry.first, entry.second, {}, Data()});
+    int order = 1;
+    while (typed < ids.merged &&
+           (order = ids.names[typed]->compare(entry.first)) < 0)
+      ++typed;
+    if (typed < ids.merged && order == 0)
+      bufferOf[typed] = buffers.size();
+    else
+      unmerged.add(entry.first, buffers.size());
+    buffers.push_back({&entry.first, entry.second, 0, 0, Data()});
   }
-  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   const std::shared_ptr<const PlaceIndex> held = placeIndex();
   const PlaceIndex &places = *held;
-  // One input's pieces: its sections with bytes, each with its buffer
-  // (kNoBuffer: the section has none yet) and its place in the buffer.
-  constexpr std::size_t kNoBuffer = static_cast<std::size_t>(-1);
+  // Each merged name's place, found once on all threads.
+  std::vector<const Place *> placeOf(ids.merged, nullptr);
+  forEachInParallel(ids.merged, [&](std::size_t number) {
+    placeOf[number] = places.find(*ids.names[number]);
+  });
+  // Each input section's piece (bytes null: none), at the section's place
+  // in ids.ofSection, with its buffer (kNoBuffer: none yet).
   struct Found {
     std::size_t buffer;
-    const std::string *name;
     Piece piece;
   };
+  std::vector<Found> found(ids.ofSection.size(),
+                           Found{kNoBuffer, Piece{nullptr, 0}});
   // False where the input's sections break what the model promises; the
   // input is then taken again in its turn, where the check reports.
-  auto findPieces = [&](InputIndex input, bool check,
-                        std::vector<Found> &found) {
+  auto findPieces = [&](InputIndex input, bool check) {
     const Coff &coff = *cCoff[input];
-    found.reserve(coff.cScnNum.size());
+    std::size_t at = ids.firstOfInput[input];
     for (const auto &entry : coff.cScnNum) {
       const std::string &name = entry.second;
-      const std::uint8_t *type = types.find(name);
-      if (type != nullptr && *type == kScnTypeUdata)
+      const std::size_t here = at++;
+      const std::uint32_t number = ids.ofSection[here];
+      const bool merged = number < ids.merged;
+      if (merged && ids.types[number] == kScnTypeUdata)
         continue;
-      const Place *place = places.find(name);
+      const Place *place = merged ? placeOf[number] : places.find(name);
       const Memory *mem = place == nullptr ? nullptr : place->memory;
       if (!check && mem == nullptr)
         return false;
@@ -353,64 +454,105 @@ int Linker::buildOutputRawData(std::string &) {
       const std::uint64_t startByte =
           std::uint64_t{bytesPerLocation(mem->getType())} *
           (loadStart - sectionStart);
-      const std::size_t *known = bufferOf.find(name);
-      found.push_back({known != nullptr ? *known : kNoBuffer, &name,
-                       Piece{&data->second, startByte}});
+      found[here] = {bufferOf[number], Piece{&data->second, startByte}};
     }
     return true;
   };
   // Found on all threads, then dealt to the buffers in input order.
-  std::vector<std::vector<Found>> pieces(cCoff.size());
   std::vector<char> clean(cCoff.size(), 0);
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
-    clean[input] = findPieces(input, false, pieces[input]) ? 1 : 0;
+    clean[input] = findPieces(input, false) ? 1 : 0;
   });
   for (InputIndex input = 0; input < cCoff.size(); ++input) {
-    if (!clean[input]) {
-      pieces[input].clear();
-      findPieces(input, true, pieces[input]); // asserts
-    }
-    for (const Found &found : pieces[input]) {
-      std::size_t at = found.buffer;
-      if (at == kNoBuffer) {
-        // Every input section is merged, so this does not happen; should
-        // it, the section still gets its buffer.
-        const std::size_t *known = bufferOf.find(*found.name);
-        if (known == nullptr) {
-          bufferOf.add(*found.name, buffers.size());
-          buffers.push_back({found.name, 0, {}, Data()});
-          known = bufferOf.find(*found.name);
-        }
-        at = *known;
-      }
-      Buffer &buffer = buffers[at];
-      buffer.sizeInBytes =
-          std::max(buffer.sizeInBytes,
-                   found.piece.startByte + found.piece.bytes->size());
-      buffer.pieces.push_back(found.piece);
-    }
+    if (clean[input])
+      continue;
+    std::fill(found.begin() + ids.firstOfInput[input],
+              found.begin() + ids.firstOfInput[input + 1],
+              Found{kNoBuffer, Piece{nullptr, 0}});
+    findPieces(input, true); // asserts
   }
-
-  for (const Buffer &buffer : buffers)
+  // Each buffer's pieces lie side by side in input order.
+  for (std::size_t at = 0; at < found.size(); ++at) {
+    Found &piece = found[at];
+    if (piece.piece.bytes == nullptr)
+      continue;
+    if (piece.buffer == kNoBuffer) {
+      // Every input section is merged, so this does not happen; should
+      // it, the section still gets its buffer.
+      const std::uint32_t number = ids.ofSection[at];
+      const std::string &name = *ids.names[number];
+      const std::size_t *known = unmerged.find(name);
+      if (known == nullptr) {
+        unmerged.add(name, buffers.size());
+        buffers.push_back({&name, 0, 0, 0, Data()});
+        known = unmerged.find(name);
+      }
+      piece.buffer = bufferOf[number] = *known;
+    }
+    Buffer &buffer = buffers[piece.buffer];
+    buffer.sizeInBytes = std::max(
+        buffer.sizeInBytes, piece.piece.startByte + piece.piece.bytes->size());
+    ++buffer.pieceCount;
+  }
+  std::size_t pieceCount = 0;
+  for (Buffer &buffer : buffers) {
     ORV_ASSERT(buffer.sizeInBytes <= UINT32_MAX, kModule);
+    buffer.firstPiece = pieceCount;
+    pieceCount += buffer.pieceCount;
+    buffer.pieceCount = 0;
+  }
+  std::vector<Piece> laid(pieceCount);
+  for (const Found &piece : found)
+    if (piece.piece.bytes != nullptr) {
+      Buffer &buffer = buffers[piece.buffer];
+      laid[buffer.firstPiece + buffer.pieceCount++] = piece.piece;
+    }
   // Each buffer is its own: they are made and filled in parallel, the
   // pieces of one buffer in input order, so overlapping pieces (overlay
   // sections) overwrite in input order.
-  forEachInParallel(buffers.size(), [&](std::size_t at) {
-    Buffer &buffer = buffers[at];
+  auto fill = [&](Buffer &buffer) {
     buffer.data = Data(static_cast<std::uint32_t>(buffer.sizeInBytes));
-    for (const Piece &piece : buffer.pieces)
-      std::copy_n(piece.bytes->bytes(), piece.bytes->size(),
-                  buffer.data.bytes() + piece.startByte);
-  });
-  // Mostly in name order already, so most entries go in at the end. The
-  // first buffers are those of cScnSize, in its order.
-  std::vector<std::map<std::string, Data>::iterator> placed;
+    for (std::size_t piece = buffer.firstPiece;
+         piece < buffer.firstPiece + buffer.pieceCount; ++piece)
+      std::copy_n(laid[piece].bytes->bytes(), laid[piece].bytes->size(),
+                  buffer.data.bytes() + laid[piece].startByte);
+  };
+  // The first buffers are those of cScnSize, in its order, so most
+  // entries go in at the end. Into an empty map, the entries (a node and
+  // a copy of the name each) of cScnSize's buffers, when there are no
+  // others, are made with their buffers in slices on all threads and then
+  // moved in, in name order, which allocates nothing.
+  using Contents = std::map<std::string, Data>;
+  constexpr std::size_t kSliceBuffers = 1024;
+  std::vector<Contents> slices;
+  if (cOutput.cRawData.empty() && buffers.size() == cScnSize.size() &&
+      buffers.size() >= 4 * kSliceBuffers)
+    slices.resize((buffers.size() + kSliceBuffers - 1) / kSliceBuffers);
+  std::vector<Contents::iterator> placed;
   placed.reserve(buffers.size());
-  for (Buffer &buffer : buffers) {
-    placed.push_back(cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
-                                                   *buffer.name, Data()));
-    placed.back()->second = std::move(buffer.data);
+  if (slices.empty()) {
+    forEachInParallel(buffers.size(),
+                      [&](std::size_t at) { fill(buffers[at]); });
+    for (Buffer &buffer : buffers) {
+      placed.push_back(cOutput.cRawData.emplace_hint(cOutput.cRawData.end(),
+                                                     *buffer.name, Data()));
+      placed.back()->second = std::move(buffer.data);
+    }
+  } else {
+    forEachLargeInParallel(slices.size(), [&](std::size_t slice) {
+      const std::size_t last =
+          std::min(buffers.size(), (slice + 1) * kSliceBuffers);
+      for (std::size_t at = slice * kSliceBuffers; at < last; ++at) {
+        fill(buffers[at]);
+        slices[slice]
+            .emplace_hint(slices[slice].end(), *buffers[at].name, Data())
+            ->second = std::move(buffers[at].data);
+      }
+    });
+    for (Contents &made : slices)
+      while (!made.empty())
+        placed.push_back(cOutput.cRawData.insert(cOutput.cRawData.end(),
+                                                 made.extract(made.begin())));
   }
 
   // The images are made on all threads. An image's name sorts soon after
@@ -421,19 +563,17 @@ int Linker::buildOutputRawData(std::string &) {
     Data bytes;
   };
   std::vector<Image> images;
-  std::size_t at = 0;
-  for (const auto &entry : cScnSize) {
-    const auto section = placed[at++];
-    const std::uint8_t *type = types.find(entry.first);
-    if (type != nullptr && *type == kScnTypeIdata)
-      images.push_back({&entry.first, section, Data()});
-  }
+  for (std::size_t number = 0; number < ids.merged; ++number)
+    if (ids.types[number] == kScnTypeIdata &&
+        bufferOf[number] < cScnSize.size())
+      images.push_back(
+          {ids.names[ids.image[number]], placed[bufferOf[number]], Data()});
   forEachInParallel(images.size(), [&](std::size_t image) {
     images[image].bytes = romImage(images[image].section->second);
   });
   for (Image &image : images)
     cOutput.cRawData
-        .emplace_hint(std::next(image.section), imageName(*image.name), Data())
+        .emplace_hint(std::next(image.section), *image.name, Data())
         ->second = std::move(image.bytes);
   cOutput.cRawData[cInitScnName] = romImage(cInitTable);
   if (cStackDescSet)
@@ -444,78 +584,79 @@ int Linker::buildOutputRawData(std::string &) {
 int Linker::buildOutputLineInfo(std::string &) {
   if (cStrip)
     return 1;
+  const std::shared_ptr<const SectionIds> heldIds = sectionIds();
+  const SectionIds &ids = *heldIds;
   // The lines of one section come input after input; different sections
   // are filled in parallel.
   struct Part {
     const std::vector<coff_lineno> *lines;
     std::uint32_t base;
   };
-  struct Target {
-    const std::string *name;
-    std::vector<Part> parts;
-    std::vector<coff_lineno> *out;
-  };
   // Each input's code sections with lines are found on all threads, then
-  // dealt to their sections in input order.
+  // dealt to their sections, by their names' numbers, in input order.
   struct Found {
-    const std::string *name;
-    std::size_t hash;
+    std::uint32_t number;
     Part part;
   };
-  const NameIndex<std::map<std::string, std::uint8_t>> types(cScnType);
   std::vector<std::vector<Found>> found(cCoff.size());
   forEachInParallel(cCoff.size(), [&](std::size_t input) {
     const Coff &coff = *cCoff[input];
+    if (coff.cLineNum.empty())
+      return;
     const std::uint32_t base = valueOr(cSymIndexBase, input, 0u);
     // At most one piece per section with lines.
     found[input].reserve(coff.cLineNum.size());
+    const std::uint32_t *numbers =
+        ids.ofSection.data() + ids.firstOfInput[input];
     for (const auto &entry : coff.cScnNum) {
-      const std::string &name = entry.second;
-      const std::uint8_t *type = types.find(name);
-      if (type == nullptr || *type != kScnTypeCode)
+      const std::uint32_t number = *numbers++;
+      if (number >= ids.merged || ids.types[number] != kScnTypeCode)
         continue;
-      const auto lines = coff.cLineNum.find(name);
+      const auto lines = coff.cLineNum.find(entry.second);
       if (lines == coff.cLineNum.end())
         continue;
-      found[input].push_back({&name, FlatNameIndex<std::size_t>::hashOf(name),
-                              Part{&lines->second, base}});
+      found[input].push_back({number, Part{&lines->second, base}});
     }
   });
-  std::vector<Target> targets;
-  FlatNameIndex<std::size_t> targetOf(cScnType.size());
+  // Each section's parts in input order, the sections in name order.
+  std::vector<std::size_t> partCount(ids.merged + 1, 0);
   for (const std::vector<Found> &pieces : found)
-    for (const Found &piece : pieces) {
-      std::size_t at = targets.size();
-      if (const std::size_t *known = targetOf.find(*piece.name, piece.hash)) {
-        at = *known;
-      } else {
-        targetOf.add(*piece.name, piece.hash, at);
-        targets.push_back({piece.name, {}, nullptr});
-      }
-      targets[at].parts.push_back(piece.part);
-    }
+    for (const Found &piece : pieces)
+      ++partCount[piece.number + 1];
+  for (std::size_t number = 0; number < ids.merged; ++number)
+    partCount[number + 1] += partCount[number];
+  std::vector<Part> parts(partCount.back());
+  {
+    std::vector<std::size_t> next(partCount.begin(), partCount.end() - 1);
+    for (const std::vector<Found> &pieces : found)
+      for (const Found &piece : pieces)
+        parts[next[piece.number]++] = piece.part;
+  }
   // Every part's place in its section's list is known ahead, so the parts
   // (a large shared section has one per input) are copied in parallel.
-  struct Placed {
-    const Part *part;
-    coff_lineno *to;
-  };
-  std::vector<Placed> placed;
-  for (Target &target : targets) {
-    target.out = &cOutput.cLineNum[*target.name];
-    std::size_t at = target.out->size();
+  std::vector<coff_lineno *> placed(parts.size(), nullptr);
+  auto hint = cOutput.cLineNum.end();
+  for (std::size_t number = 0; number < ids.merged; ++number) {
+    const std::size_t first = partCount[number];
+    const std::size_t last = partCount[number + 1];
+    if (first == last)
+      continue;
+    hint = cOutput.cLineNum.try_emplace(hint, *ids.names[number]);
+    std::vector<coff_lineno> &out = hint->second;
+    ++hint;
+    std::size_t at = out.size();
     std::size_t count = at;
-    for (const Part &part : target.parts)
-      count += part.lines->size();
-    target.out->resize(count);
-    for (const Part &part : target.parts) {
-      placed.push_back({&part, target.out->data() + at});
-      at += part.lines->size();
+    for (std::size_t part = first; part < last; ++part)
+      count += parts[part].lines->size();
+    out.resize(count);
+    for (std::size_t part = first; part < last; ++part) {
+      placed[part] = out.data() + at;
+      at += parts[part].lines->size();
     }
   }
-  forEachInParallel(placed.size(), [&](std::size_t at) {
-    const Part &part = *placed[at].part;
-    coff_lineno *to = placed[at].to;
+  forEachInParallel(parts.size(), [&](std::size_t at) {
+    const Part &part = parts[at];
+    coff_lineno *to = placed[at];
     for (coff_lineno line : *part.lines) {
       line.l_srcndx += part.base;
       line.l_fcnndx += part.base;
@@ -526,12 +667,18 @@ int Linker::buildOutputLineInfo(std::string &) {
 }
 
 int Linker::addInitSectionNames(std::string &) {
-  for (const auto &entry : cScnType) {
-    if (entry.second != kScnTypeIdata)
+  const std::shared_ptr<const SectionIds> held = sectionIds();
+  const SectionIds &ids = *held;
+  for (std::size_t number = 0; number < ids.merged; ++number) {
+    if (ids.types[number] != kScnTypeIdata)
       continue;
-    const std::string image = imageName(entry.first);
+    const std::string &image = *ids.names[ids.image[number]];
+    // Each offset lies past the last string, so it goes in at the end.
     if (image.size() > 8)
-      cOutput.cStringTbl[nextFreeStringOffset()] = image;
+      cOutput.cStringTbl
+          .emplace_hint(cOutput.cStringTbl.end(), nextFreeStringOffset(),
+                        std::string())
+          ->second = image;
   }
   return 1;
 }
@@ -560,20 +707,63 @@ namespace {
 // The names that want an offset, each with a slot in a list of offsets.
 using NameSlots = FlatNameIndex<std::uint32_t>;
 
+// A first, cheap test of a long string against a few wanted names: its
+// length and its first and last 8 bytes mixed into one bit of a small
+// table. Most strings of a large table are other names, which fail it
+// without being hashed whole or looked up.
+class LongNameFilter {
+public:
+  explicit LongNameFilter(const std::vector<std::string_view> &names) {
+    std::size_t bits = 1024;
+    while (bits < 16 * names.size())
+      bits *= 2;
+    cMask = bits - 1;
+    cWords.assign(bits / 64, 0);
+    for (const std::string_view name : names) {
+      const std::size_t bit = bitOf(name);
+      cWords[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
+  }
+  // False only when no wanted name is text (which is longer than 8).
+  bool mayHold(std::string_view text) const {
+    const std::size_t bit = bitOf(text);
+    return (cWords[bit / 64] >> (bit % 64) & 1) != 0;
+  }
+
+private:
+  std::size_t bitOf(std::string_view text) const {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::memcpy(&first, text.data(), 8);
+    std::memcpy(&last, text.data() + text.size() - 8, 8);
+    std::uint64_t mixed = (first * 0x9E3779B97F4A7C15ull) ^
+                          ((last + text.size()) * 0xC2B2AE3D27D4EB4Full);
+    mixed ^= mixed >> 29;
+    return static_cast<std::size_t>(mixed >> 17) & cMask;
+  }
+
+  std::vector<std::uint64_t> cWords;
+  std::size_t cMask = 0;
+};
+
 // Enters in each slot of offsets the lowest offset at which the table
 // holds its name, where it still has none. The table is searched in runs
 // of offsets on all threads; the runs are then taken in offset order, so
-// the lowest offset wins as in one walk.
+// the lowest offset wins as in one walk. names are those of slots, all
+// longer than 8.
 void findLowestOffsets(const std::map<int, std::string> &strTbl,
                        const NameSlots &slots,
+                       const std::vector<std::string_view> &names,
                        std::vector<std::uint32_t> &offsets,
                        std::uint32_t none) {
+  const LongNameFilter filter(names);
   const auto runs = intKeySlices(strTbl);
   std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> found(
       runs.size() - 1);
   forEachLargeInParallel(found.size(), [&](std::size_t run) {
     for (auto at = runs[run]; at != runs[run + 1]; ++at) {
-      if (at->second.size() <= 8) // only long names want an offset
+      // Only long names want an offset.
+      if (at->second.size() <= 8 || !filter.mayHold(at->second))
         continue;
       if (const std::uint32_t *slot = slots.find(at->second))
         found[run].emplace_back(*slot, static_cast<std::uint32_t>(at->first));
@@ -671,14 +861,17 @@ int Linker::buildOutputScnHdrs(std::string &) {
   // only these names are indexed, not every string of the table.
   NameSlots slots(plan.size());
   std::vector<std::uint32_t> lowest;
+  std::vector<std::string_view> longNames;
   for (const Planned &own : plan)
     if (own.name().size() > 8 && slots.find(own.name(), own.hash) == nullptr) {
       slots.add(own.name(), own.hash,
                 static_cast<std::uint32_t>(lowest.size()));
       lowest.push_back(kNoNameOffset);
+      longNames.push_back(own.name());
     }
   if (!lowest.empty())
-    findLowestOffsets(cOutput.cStringTbl, slots, lowest, kNoNameOffset);
+    findLowestOffsets(cOutput.cStringTbl, slots, longNames, lowest,
+                      kNoNameOffset);
   // Asking once readies each memory's name index for the threads.
   for (const auto *memories :
        {&cCodePage, &cDataBanks, &cShareBanks, &cAccessBanks})
