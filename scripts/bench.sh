@@ -35,9 +35,10 @@ trap 'rm -rf "$tmp"' EXIT
 # named by $out when set.
 timeOnce() {
   local start end
-  # Truncating the last command's output frees its pages: done here, not
-  # inside the timed command.
-  rm -f "$tmp/out" "$tmp/err" "$tmp/mem" "$tmp/copy"
+  # Truncating the last command's output (a listing of megabytes) frees
+  # its pages: done here, not inside the next timed command. A program's
+  # or cp's own earlier output is replaced inside it, as in use.
+  rm -f "$tmp/out" "$tmp/err" "$tmp/mem"
   start=$EPOCHREALTIME
   if ! /usr/bin/time -f %M -o "$tmp/mem" "$@" >"${out:-$tmp/out}" 2>"$tmp/err"; then
     echo "failed: $1 (exit status above)" >&2
