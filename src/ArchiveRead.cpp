@@ -95,22 +95,26 @@ std::uint64_t symbolRoom(const std::uint8_t *image, std::uint64_t imageBytes) {
 // place and was read without a word. A field that frames nothing ends the
 // walk ahead: where the next member starts is known only once this one is
 // read.
-// Beside each header it notes the room the member's symbols could take
-// (symbolRoom, 0 where the image's header has not come in yet): reading
-// it while the header is at hand costs next to nothing.
+// Beside each header it notes, when asked, the room the member's symbols
+// could take (symbolRoom, 0 where the image's header has not come in
+// yet): reading it while the header is at hand costs next to nothing.
 class HeaderWalk {
 public:
+  explicit HeaderWalk(bool withRooms) : cWithRooms(withRooms) {}
+
   void advance(const std::uint8_t *data, std::uint64_t available) {
     while (!cStopped && cNext + kMemberHeaderSizeInBytes < available) {
       cOffsets.push_back(cNext);
       std::uint64_t sizeInBytes = 0;
       cStopped = !sizeFieldValue(data + cNext, sizeInBytes);
       const std::uint64_t imageAt = cNext + kMemberHeaderSizeInBytes;
-      const std::uint64_t imageBytes =
-          cStopped ? available - imageAt
-                   : std::min(sizeInBytes, available - imageAt);
-      cRooms.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(
-          symbolRoom(data + imageAt, imageBytes), UINT32_MAX)));
+      if (cWithRooms) {
+        const std::uint64_t imageBytes =
+            cStopped ? available - imageAt
+                     : std::min(sizeInBytes, available - imageAt);
+        cRooms.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(
+            symbolRoom(data + imageAt, imageBytes), UINT32_MAX)));
+      }
       cNext = imageAt + sizeInBytes;
     }
   }
@@ -122,6 +126,7 @@ private:
   std::vector<std::uint32_t> cRooms;
   std::uint64_t cNext = kArchiveMagicSizeInBytes;
   bool cStopped = false;
+  bool cWithRooms;
 };
 
 // The first of the sorted offsets at or after offset, from next on.
@@ -189,7 +194,7 @@ bool readLibraryBytes(const std::string &name, FileBytes &bytes,
     reportError("Archive::make()", text);
     return false;
   }
-  HeaderWalk walk;
+  HeaderWalk walk(rooms != nullptr);
   const bool read = bytes.read(
       file.get(), 0, [&](const std::uint8_t *data, std::size_t sizeInBytes) {
         walk.advance(data, sizeInBytes);
@@ -300,13 +305,13 @@ struct ScannedLibrary {
 // The members of a library in file order, with every check, message and
 // end of make's walk: each one summarized where its summary stands for it
 // (its model null), else read in its turn (reporting whatever is amiss).
-// False after an error report.
-bool scanMembers(const std::string &name, FileBytes &bytes,
+// The bytes and where the headers stand come from readLibraryBytes, with
+// the rooms when it was asked for them (else rooms is empty). False after
+// an error report.
+bool scanMembers(const std::string &name, const FileBytes &bytes,
+                 const std::vector<std::uint64_t> &offsets,
+                 const std::vector<std::uint32_t> &rooms,
                  ScannedLibrary &library) {
-  std::vector<std::uint64_t> offsets;
-  std::vector<std::uint32_t> rooms;
-  if (!readLibraryBytes(name, bytes, offsets, &rooms))
-    return false;
   std::vector<Archive::MemberImage> ahead(offsets.size());
   std::vector<char> framedByHeader(offsets.size());
   // A run of members at a time, their external symbols listed while their
@@ -322,7 +327,8 @@ bool scanMembers(const std::string &name, FileBytes &bytes,
       (offsets.size() + kMembersPerRun - 1) / kMembersPerRun;
   library.cExternals.assign(runCount, {});
   library.cDefinitionCounts.assign(runCount, 0);
-  const bool madeHere = threadsFitAddressSpace();
+  const bool madeHere =
+      rooms.size() == offsets.size() && threadsFitAddressSpace();
   for (std::size_t run = 0; madeHere && run < runCount; ++run) {
     std::uint64_t room = 0;
     const std::size_t end =
@@ -591,6 +597,150 @@ bool indexDefinitions(const std::vector<PlacedDefinition> &definitions,
   return repeats.empty();
 }
 
+// A definition as the listing's check finds it: its name, which views the
+// library's bytes, and the name's hash.
+struct HashedDefinition {
+  std::string_view cName;
+  std::size_t cHash;
+};
+
+// Reports each definition whose name an earlier one (in member order) has
+// already defined, in that order, as makeSymbols does. The runs hold the
+// definitions in member order; the table keeps each name's first
+// definition, found by its hash.
+void reportRepeatedDefinitions(
+    const std::vector<std::vector<HashedDefinition>> &runs) {
+  // Where each run's definitions start when all are counted in order.
+  std::vector<std::size_t> runAt(runs.size() + 1, 0);
+  for (std::size_t run = 0; run < runs.size(); ++run)
+    runAt[run + 1] = runAt[run] + runs[run].size();
+  const std::size_t count = runAt.back();
+  if (count == 0 || count >= UINT32_MAX)
+    return;
+  std::size_t slots = 16;
+  while (slots < 2 * count)
+    slots *= 2;
+  // A slot holds the number of a name's first definition, counted from 1
+  // so that an empty slot is 0, beside the top bits of the name's hash:
+  // most unequal names part on these, and only equal bits cost a look at
+  // the names.
+  struct Slot {
+    std::uint32_t cHashBits = 0;
+    std::uint32_t cNumber = 0;
+  };
+  std::vector<Slot> table(slots);
+  const std::size_t mask = slots - 1;
+  auto nameOf = [&](std::uint32_t number) {
+    const std::size_t at = number - 1;
+    const std::size_t run = static_cast<std::size_t>(
+        std::upper_bound(runAt.begin(), runAt.end(), at) - runAt.begin() - 1);
+    return runs[run][at - runAt[run]].cName;
+  };
+  std::uint32_t number = 0;
+  for (const std::vector<HashedDefinition> &run : runs) {
+    for (const HashedDefinition &definition : run) {
+      ++number;
+      const auto hashBits =
+          static_cast<std::uint32_t>(std::uint64_t(definition.cHash) >> 32);
+      for (std::size_t probe = definition.cHash & mask;;
+           probe = (probe + 1) & mask) {
+        Slot &slot = table[probe];
+        if (slot.cNumber == 0) {
+          slot = {hashBits, number};
+          break;
+        }
+        if (slot.cHashBits == hashBits &&
+            nameOf(slot.cNumber) == definition.cName) {
+          reportRepeated(definition.cName);
+          break;
+        }
+      }
+    }
+  }
+}
+
+enum class QuickListing { Listed, Failed, Unsure };
+
+// The listing's usual case, where every member in file order reads without
+// a word: the entries come from the members' summaries, and the
+// definitions are checked for repeats without building or sorting
+// anything. Listed, or Failed after the walk's own error report; Unsure,
+// having reported and kept nothing, as soon as a member would be read in
+// full (which may have a message to give): the full scan then reads it.
+QuickListing listFromSummaries(const std::string &name, const FileBytes &bytes,
+                               const std::vector<std::uint64_t> &offsets,
+                               std::vector<Archive::Entry> &entries) {
+  const std::size_t count = offsets.size();
+  if (count > UINT32_MAX)
+    return QuickListing::Unsure;
+  entries.assign(count, {});
+  std::vector<char> framedByHeader(count);
+  std::vector<char> summarized(count);
+  const std::size_t runCount = (count + kMembersPerRun - 1) / kMembersPerRun;
+  std::vector<std::vector<HashedDefinition>> definitions(runCount);
+  forEachInParallel(runCount, [&](std::size_t run) {
+    std::vector<MemberSummary::External> externals;
+    externals.reserve(4 * kMembersPerRun);
+    const std::size_t first = run * kMembersPerRun;
+    const std::size_t end = std::min(count, first + kMembersPerRun);
+    for (std::size_t i = first; i < end; ++i) {
+      const std::uint8_t *header = bytes.data() + offsets[i];
+      const MemberFrame frame = memberFrame(bytes, offsets[i]);
+      framedByHeader[i] = frame.cByHeader ? 1 : 0;
+      MemberSummary summary;
+      if (!summary.read(header + kMemberHeaderSizeInBytes, frame.cImageBytes,
+                        &externals))
+        continue;
+      summarized[i] = 1;
+      entries[i] = {Archive::headerNameView(header), summary.timeStamp(),
+                    summary.sizeInBytes()};
+    }
+    std::size_t defined = 0;
+    for (const MemberSummary::External &external : externals)
+      defined += external.cDefined ? 1 : 0;
+    std::vector<HashedDefinition> &hashed = definitions[run];
+    hashed.reserve(defined);
+    const std::hash<std::string_view> hash;
+    for (const MemberSummary::External &external : externals)
+      if (external.cDefined)
+        hashed.push_back({external.cName, hash(external.cName)});
+  });
+  // The walk in file order takes each member where the one before ends;
+  // every one must be the next summarized member.
+  std::size_t next = 0;
+  bool unsure = false;
+  auto frameOf = [&](std::uint64_t offset) {
+    // A member its header frames ends where the next header was found.
+    MemberFrame frame;
+    if (next + 1 < count && offsets[next] == offset &&
+        framedByHeader[next] != 0) {
+      frame.cByHeader = true;
+      frame.cImageBytes =
+          offsets[next + 1] - (offset + kMemberHeaderSizeInBytes);
+      return frame;
+    }
+    return memberFrame(bytes, offset);
+  };
+  auto take = [&](std::uint64_t offset, std::uint64_t,
+                  std::uint64_t &modelBytes) {
+    if (next >= count || offsets[next] != offset || summarized[next] == 0) {
+      unsure = true;
+      return false;
+    }
+    modelBytes = entries[next++].cSizeInBytes;
+    return true;
+  };
+  const bool whole = walkMembers(bytes, name, frameOf, take);
+  if (unsure || (whole && next != count)) {
+    entries.clear();
+    return QuickListing::Unsure;
+  }
+  if (!whole)
+    return QuickListing::Failed;
+  reportRepeatedDefinitions(definitions);
+  return QuickListing::Listed;
+}
+
 } // namespace
 
 std::unique_ptr<Archive> Archive::make(const std::string &name) {
@@ -629,8 +779,19 @@ std::unique_ptr<Archive> Archive::make(const std::string &name) {
 }
 
 bool Archive::readListing(const std::string &name, Listing &listing) {
+  std::vector<std::uint64_t> offsets;
+  if (!readLibraryBytes(name, listing.cBytes, offsets))
+    return false;
+  switch (listFromSummaries(name, listing.cBytes, offsets, listing.cEntries)) {
+  case QuickListing::Listed:
+    return true;
+  case QuickListing::Failed:
+    return false;
+  case QuickListing::Unsure:
+    break;
+  }
   ScannedLibrary library;
-  if (!scanMembers(name, listing.cBytes, library))
+  if (!scanMembers(name, listing.cBytes, offsets, {}, library))
     return false;
   const std::vector<MemberImage> &images = library.cImages;
   std::vector<Entry> &entries = listing.cEntries;
@@ -658,8 +819,12 @@ bool Archive::readListing(const std::string &name, Listing &listing) {
 
 std::unique_ptr<Archive> Archive::makeForLink(const std::string &name) {
   std::shared_ptr<FileBytes> bytes = std::make_shared<FileBytes>();
+  std::vector<std::uint64_t> offsets;
+  std::vector<std::uint32_t> rooms;
+  if (!readLibraryBytes(name, *bytes, offsets, &rooms))
+    return nullptr;
   ScannedLibrary library;
-  if (!scanMembers(name, *bytes, library))
+  if (!scanMembers(name, *bytes, offsets, rooms, library))
     return nullptr;
   std::unique_ptr<Archive> archive(new Archive);
   archive->cName = name;

@@ -6,7 +6,6 @@
 #include "FileInfo.h"
 #include "Messages.h"
 #include "ObjectsAhead.h"
-#include "ParallelWork.h"
 #include "Trace.h"
 
 #include <algorithm>
@@ -207,38 +206,20 @@ int Archiver::cmdList() {
   const std::vector<Archive::Entry> &entries = listing->cEntries;
   if (isQuiet() != 0)
     return 1;
-  // Lines made on all threads (a layout and a calendar date each), a run
-  // of members at a time, each run into its own part of one block; the
-  // parts are closed up in library order and printed in one write.
-  constexpr std::size_t kMembersPerRun = 64;
-  const std::size_t runCount =
-      (entries.size() + kMembersPerRun - 1) / kMembersPerRun;
-  std::vector<std::size_t> runAt(runCount + 1, 0);
-  for (std::size_t run = 0; run < runCount; ++run) {
-    std::size_t room = 0;
-    const std::size_t end =
-        std::min(entries.size(), (run + 1) * kMembersPerRun);
-    for (std::size_t i = run * kMembersPerRun; i < end; ++i)
-      room += listLineRoom(entries[i]);
-    runAt[run + 1] = runAt[run] + room;
+  // Lines made into one small block that is written whenever the next
+  // line might not fit: a few dozen writes, and no memory as large as the
+  // listing to fill and give back.
+  constexpr std::size_t kBlockBytes = 64 * 1024;
+  std::unique_ptr<char[]> block(new char[kBlockBytes]);
+  std::size_t used = 0;
+  for (const Archive::Entry &entry : entries) {
+    if (used + listLineRoom(entry) > kBlockBytes) {
+      std::fwrite(block.get(), 1, used, stdout);
+      used = 0;
+    }
+    used += writeListLine(block.get() + used, entry);
   }
-  std::unique_ptr<char[]> text(new char[runAt.back() + 1]);
-  std::vector<std::size_t> runLength(runCount, 0);
-  forEachInParallel(runCount, [&](std::size_t run) {
-    const std::size_t first = run * kMembersPerRun;
-    const std::size_t end = std::min(entries.size(), first + kMembersPerRun);
-    char *const start = text.get() + runAt[run];
-    char *out = start;
-    for (std::size_t i = first; i < end; ++i)
-      out += writeListLine(out, entries[i]);
-    runLength[run] = static_cast<std::size_t>(out - start);
-  });
-  std::size_t length = 0;
-  for (std::size_t run = 0; run < runCount; ++run) {
-    std::memmove(text.get() + length, text.get() + runAt[run], runLength[run]);
-    length += runLength[run];
-  }
-  std::fwrite(text.get(), 1, length, stdout);
+  std::fwrite(block.get(), 1, used, stdout);
   return 1;
 }
 

@@ -162,6 +162,16 @@ TEST(Archive, ReaderRefusesDamagedLibraries) {
       EXPECT_EQ(errors, "Error - " + expected + "\n");
       EXPECT_EQ(lib, nullptr);
     }
+    // A listing ends where the full read ends, with its words.
+    Archive::Listing listing;
+    bool listed = false;
+    EXPECT_EQ(
+        capturedErrors([&] { listed = Archive::readListing(path, listing); }),
+        errors);
+    EXPECT_EQ(listed, lib != nullptr);
+    if (listed) {
+      EXPECT_EQ(listing.cEntries.size(), c.members);
+    }
   }
   std::string errors = capturedErrors(
       [&] { EXPECT_EQ(Archive::make(dir.file("none.lib")), nullptr); });
@@ -593,8 +603,17 @@ std::vector<AgreementCase> agreementCases() {
       break;
     }
   unnamedReference = writtenBytes(*model);
+  // Runs of members are read side by side: names repeat across them, in
+  // no order, long and short.
+  std::vector<LibraryMember> manyRepeats;
+  for (unsigned i = 0; i < 200; ++i)
+    manyRepeats.push_back(
+        {"m" + std::to_string(i),
+         objectDefining("name_" + std::to_string((i * 37) % 90), i,
+                        "n" + std::to_string(i % 150))});
   return {
       {"plain", {{"a", plain}, {"b", twoSectionObject("q", 1)}}},
+      {"repeats across many members", manyRepeats},
       {"repeated section name", {{"r", withRepeatedSectionName(plain)}}},
       {"section without contents", {{"e", emptyFirst}}},
       {"no symbol table", {{"n", noSymbols}}},
