@@ -18,40 +18,12 @@ bool isProgramMemory(const scnhdr &hdr) {
   return type == kScnTypeCode || type == kScnTypeRomdata;
 }
 
-struct HexFileText {
-  std::string cName;
-  const std::string *cText;
-};
-
-// The files of a set belong together: every one is opened, written and
-// closed before any replaces its target, so a failure leaves all the old
-// files as they were.
-bool writeHexFiles(const std::vector<HexFileText> &files) {
-  std::vector<std::unique_ptr<SafeOutputFile>> outputs;
-  for (const HexFileText &file : files) {
-    outputs.push_back(std::make_unique<SafeOutputFile>(file.cName));
-    if (!outputs.back()->open()) {
-      report(MessageKind::Error, "Hex::write()",
-             "Could not open hex file '" + file.cName + "' for writing.", 0);
-      return false;
-    }
-  }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!outputs[i]->write(*files[i].cText) || !outputs[i]->close()) {
-      report(MessageKind::Error, "Hex::write()",
-             "Could not write hex file '" + files[i].cName + "'.", 0);
-      return false;
-    }
-  }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!outputs[i]->commit()) {
-      report(MessageKind::Error, "Hex::write()",
-             "Could not write hex file '" + files[i].cName + "'.", 0);
-      return false;
-    }
-  }
-  return true;
-}
+// The text is written out whenever it has grown this far, and a range goes
+// to the writer in pieces of at most kPieceBytes: a large image never
+// stands in memory as text. A piece ends at a multiple of 32 bytes (16
+// words), where the records of every format break anyway.
+constexpr std::size_t kTextBytes = 64 * 1024;
+constexpr std::uint32_t kPieceBytes = 16 * 1024;
 
 } // namespace
 
@@ -174,29 +146,70 @@ int coff2hex::write(HexFormat format) {
       format != HexFormat::Inhx32)
     return 0;
   sortRanges();
-  // Everything is formatted before any file is created, so an address the
-  // format cannot hold leaves no partial file behind.
   HexRecordWriter writer(format);
-  std::size_t dataBytes = 0;
+  // An address the format cannot hold is found before any file is created,
+  // so it leaves no file behind.
   for (const HexRange &range : cRanges)
-    dataBytes += range.cSize;
-  writer.reserve(dataBytes, cRanges.size());
-  for (const HexRange &range : cRanges) {
-    if (!writer.addBytes(range.cStart, range.cBytes, range.cSize))
+    if (!writer.fits(range.cStart, range.cSize))
       report(MessageKind::Error, "Hex::doLinearAddressRecord()",
              "Selected hex format does not support byte addresses above "
              "64kb; use INHX32 format!",
              1);
+  std::vector<std::string> names;
+  if (format == HexFormat::Inhx8s) {
+    names.push_back(cFileBaseName + ".hxl");
+    names.push_back(cFileBaseName + ".hxh");
+  } else {
+    names.push_back(cFileBaseName + ".hex");
+  }
+  // The files of a set belong together: every one is opened, written and
+  // closed before any replaces its target, so a failure leaves all the old
+  // files as they were.
+  std::vector<std::unique_ptr<SafeOutputFile>> outputs;
+  for (const std::string &name : names) {
+    outputs.push_back(std::make_unique<SafeOutputFile>(name));
+    if (!outputs.back()->open()) {
+      report(MessageKind::Error, "Hex::write()",
+             "Could not open hex file '" + name + "' for writing.", 0);
+      return 0;
+    }
+  }
+  // A failed write is remembered by its file and reported at its close.
+  auto writeText = [&] {
+    outputs[0]->write(writer.text());
+    if (outputs.size() > 1)
+      outputs[1]->write(writer.highText());
+    writer.clearText();
+  };
+  for (const HexRange &range : cRanges) {
+    std::uint32_t done = 0;
+    while (done < range.cSize) {
+      const std::uint32_t at = range.cStart + done;
+      const std::uint32_t piece =
+          std::min(range.cSize - done, kPieceBytes - at % kPieceBytes);
+      writer.addBytes(at, range.cBytes + done, piece);
+      done += piece;
+      if (writer.text().size() + writer.highText().size() >= kTextBytes)
+        writeText();
+    }
   }
   writer.finish();
-  std::vector<HexFileText> files;
-  if (format == HexFormat::Inhx8s) {
-    files.push_back({cFileBaseName + ".hxl", &writer.text()});
-    files.push_back({cFileBaseName + ".hxh", &writer.highText()});
-  } else {
-    files.push_back({cFileBaseName + ".hex", &writer.text()});
+  writeText();
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (!outputs[i]->close()) {
+      report(MessageKind::Error, "Hex::write()",
+             "Could not write hex file '" + names[i] + "'.", 0);
+      return 0;
+    }
   }
-  return writeHexFiles(files) ? 1 : 0;
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (!outputs[i]->commit()) {
+      report(MessageKind::Error, "Hex::write()",
+             "Could not write hex file '" + names[i] + "'.", 0);
+      return 0;
+    }
+  }
+  return 1;
 }
 
 void coff2hex::print(std::ostream &out) const {

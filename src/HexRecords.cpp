@@ -2,6 +2,7 @@
 
 #include "Assert.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -115,6 +116,34 @@ bool HexRecordWriter::addBytes(std::uint32_t startByte,
   return good;
 }
 
+namespace {
+
+// Where the last record of count units from address starts: records break
+// at every multiple of kRecordBytes.
+std::uint64_t lastRecordStart(std::uint64_t address, std::uint64_t count) {
+  return std::max(address, (address + count - 1) / kRecordBytes * kRecordBytes);
+}
+
+} // namespace
+
+bool HexRecordWriter::fits(std::uint32_t startByte, std::size_t count) const {
+  // Records start in ascending order: the last one is the highest.
+  if (count == 0 || cFormat == HexFormat::Inhx32)
+    return true;
+  if (cFormat != HexFormat::Inhx8s)
+    return lastRecordStart(startByte, count) < kSegmentLimit;
+  for (std::uint32_t parity = 0; parity < 2; ++parity) {
+    std::uint32_t skip = (startByte & 1) == parity ? 0 : 1;
+    if (skip >= count)
+      continue;
+    const std::size_t words = (count - skip + 1) / 2;
+    const std::uint32_t firstWord = (startByte + skip) >> 1;
+    if (lastRecordStart(firstWord, words) >= kSegmentLimit)
+      return false;
+  }
+  return true;
+}
+
 bool HexRecordWriter::addLinearRun(std::string &out, std::uint32_t startAddr,
                                    const std::uint8_t *bytes, std::size_t count,
                                    std::size_t strideInBytes) {
@@ -147,19 +176,6 @@ bool HexRecordWriter::doLinearAddressRecord(std::string &out,
     appendLinearAddressRecord(out, static_cast<std::uint16_t>(address >> 16));
   }
   return true;
-}
-
-void HexRecordWriter::reserve(std::size_t dataBytes, std::size_t runCount) {
-  // An upper bound: two digits a byte; a data record (12 characters around
-  // its bytes) for every 16 bytes and two more for each run's ragged ends;
-  // a linear address record (15 characters) for every 64 K and each run.
-  const std::size_t files = cFormat == HexFormat::Inhx8s ? 2 : 1;
-  const std::size_t bytes = dataBytes / files + runCount;
-  const std::size_t records = bytes / kRecordBytes + 2 * runCount;
-  const std::size_t segments = bytes / kSegmentLimit + 2 * runCount;
-  const std::size_t textBytes = 2 * bytes + 12 * records + 15 * segments + 16;
-  for (std::size_t i = 0; i < files; ++i)
-    cText[i].reserve(cText[i].size() + textBytes);
 }
 
 void HexRecordWriter::finish() {

@@ -1,7 +1,8 @@
 // Intel HEX text built in memory: data records of at most 16 bytes that never
 // cross a 16-byte address boundary, extended linear address records for
-// INHX32, and the end record. Nothing touches a file here, so a run that
-// fails half-way leaves nothing behind.
+// INHX32, and the end record. Nothing touches a file here: the caller takes
+// the text away as it grows, and fits() tells beforehand whether every
+// record can be written at all.
 #pragma once
 
 #include <cstddef>
@@ -21,9 +22,8 @@ public:
   // 8-bit formats (byte address for INHX8M, word address for INHX8S).
   bool addBytes(std::uint32_t startByte, const std::uint8_t *bytes,
                 std::size_t count);
-  // Makes room for the text of dataBytes bytes given in runCount calls of
-  // addBytes, so that a large file is not copied as its text grows.
-  void reserve(std::size_t dataBytes, std::size_t runCount);
+  // Whether addBytes would take count bytes at startByte.
+  bool fits(std::uint32_t startByte, std::size_t count) const;
   // Ends every file with the end record.
   void finish();
 
@@ -31,6 +31,12 @@ public:
   const std::string &text() const { return cText[0]; }
   // The ".hxh" text for INHX8S; empty for the other formats.
   const std::string &highText() const { return cText[1]; }
+  // Empties both texts, keeping their room: a caller that has written the
+  // text so far goes on with the records after it.
+  void clearText() {
+    cText[0].clear();
+    cText[1].clear();
+  }
 
 private:
   bool addLinearRun(std::string &out, std::uint32_t startAddr,

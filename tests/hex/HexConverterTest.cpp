@@ -2,6 +2,7 @@
 // builder, the converter run in a temporary directory, its files compared
 // byte for byte.
 #include "CoffBuilder.h"
+#include "HexRecords.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
 
@@ -125,6 +126,37 @@ TEST_F(Pelmat, WritesEachFormatExactly) {
       for (const auto &file : c.files)
         expected = expected || file.first == name;
       EXPECT_EQ(dir.exists(name), expected) << name;
+    }
+  }
+}
+
+// A section too large to stand in memory as text at once comes out as
+// the records of one run, in every format.
+TEST_F(Pelmat, LargeSectionGivesTheRecordsOfOneRun) {
+  const std::vector<std::uint8_t> bytes = counting(40001); // padded: 40002
+  std::vector<std::uint8_t> padded = bytes;
+  padded.push_back(0);
+  linked()
+      .section(".code", kScnTypeCode)
+      .at(0x123)
+      .bytes(bytes)
+      .writeTo(cDir.file("prog.cof"));
+  const std::pair<const char *, HexFormat> formats[] = {
+      {"INHX32", HexFormat::Inhx32},
+      {"INHX8M", HexFormat::Inhx8m},
+      {"INHX8S", HexFormat::Inhx8s}};
+  for (const auto &format : formats) {
+    SCOPED_TRACE(format.first);
+    HexRecordWriter expected(format.second);
+    ASSERT_TRUE(expected.addBytes(2 * 0x123, padded.data(), padded.size()));
+    expected.finish();
+    ProcessResult result = run({"/q", "/a", format.first, "prog.cof"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    if (format.second == HexFormat::Inhx8s) {
+      EXPECT_EQ(cDir.read("prog.hxl"), expected.text());
+      EXPECT_EQ(cDir.read("prog.hxh"), expected.highText());
+    } else {
+      EXPECT_EQ(cDir.read("prog.hex"), expected.text());
     }
   }
 }

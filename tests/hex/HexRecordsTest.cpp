@@ -111,6 +111,8 @@ TEST(HexRecords, RejectsAddressesBeyondEightBitFormatLimit) {
       {HexFormat::Inhx8s, 0x1FFE0, 32, true},
       {HexFormat::Inhx8s, 0x1FFE0, 33, false},
       {HexFormat::Inhx8s, 0x20001, 1, false},
+      {HexFormat::Inhx8s, 0x1FFFF, 1, true},
+      {HexFormat::Inhx8s, 0x1FFFF, 2, false},
       {HexFormat::Inhx32, 0xFFFFFFF0, 16, true},
   };
   for (const LimitCase &c : cases) {
@@ -118,6 +120,8 @@ TEST(HexRecords, RejectsAddressesBeyondEightBitFormatLimit) {
                  std::to_string(c.start) + "+" + std::to_string(c.count));
     HexRecordWriter writer(c.format);
     const Bytes bytes = counting(c.count);
+    // Asked beforehand, the writer gives the answer that adding gives.
+    EXPECT_EQ(writer.fits(c.start, c.count), c.fits);
     EXPECT_EQ(writer.addBytes(c.start, bytes.data(), bytes.size()), c.fits);
   }
 }

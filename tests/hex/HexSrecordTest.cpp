@@ -41,10 +41,11 @@ struct Piece {
 TEST(PelmatSrecord, IndependentReaderSeesTheSameImageInEveryFormat) {
   if (!hasSrecord())
     GTEST_SKIP() << "srecord tools not installed";
-  // Two sections below 64 K (one odd-sized, so padded), plus one above it
-  // for INHX32 only.
+  // Sections below 64 K (one odd-sized, so padded, and one whose text is
+  // written out in many parts), plus one above it for INHX32 only.
   const std::vector<Piece> low = {{0x0008, pattern(40, 1)},
-                                  {0x0100, pattern(37, 9)}};
+                                  {0x0100, pattern(37, 9)},
+                                  {0x0201, pattern(40001, 5)}};
   const Piece high = {0x10000 - 4, pattern(100, 3)};
 
   const char *const formats[] = {"INHX32", "INHX8M", "INHX8S"};
